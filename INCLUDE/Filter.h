@@ -1,0 +1,113 @@
+// The filter class tree: every element that keeps state from one block to the
+// next. Library filters come from the math library's factories; the engines'
+// networks are filters built out of library filters.
+//
+// Calling protocol for one block of n frames, as a network drives a filter:
+//   1. whatever feeds the filter is mixed into its input MixBuffer;
+//   2. MixBuffer::Prepare(filter, n) decides whether the filter must run
+//      (it has input, or its tail still rings);
+//   3. if so, the network calls Process and uses the result; if not, the
+//      filter's output counts as silence;
+//   4. at the end of the block the network sets its buffers' used counts to 0.
+#pragma once
+
+#include "Wavedata.h"
+
+class MixBuffer;
+struct BiquadCoeffs;
+struct IIR2p0zCoeffs;
+struct FilterTap;
+
+class Filter {
+public:
+    virtual ~Filter();
+    // Untyped setter: the meaning of id and of the size bytes at value belong
+    // to the overriding class. Unknown ids are ignored; this version ignores all.
+    virtual void SetProperty(int id, const void* value, int size);
+    // Untyped getter: writes 0 to *sizeOut (when not null), i.e. nothing returned.
+    virtual void GetProperty(int id, void* value, int size, int* sizeOut);
+    // The next n samples fed to the filter are silence the caller zero-filled.
+    virtual void NoInput(Samples n);
+    // The block about to be processed carries real input.
+    virtual void GettingInput();
+    // True when the filter would produce (next to) nothing from silent input.
+    virtual bool IsQuiet() = 0;
+    // Forgets all signal history and leaves the filter quiet; coefficients,
+    // delays and settings are kept.
+    virtual void Reset() = 0;
+};
+
+// Filters the first used-count samples of a mono float MixBuffer in place.
+class InPlaceFilter : public Filter {
+public:
+    virtual void Process(MixBuffer& buffer) = 0;
+};
+
+// Reads the used samples of input and adds the filtered signal into output at
+// the same positions. Input is not changed.
+class InOutFilter : public Filter {
+public:
+    virtual void Process(MixBuffer& output, MixBuffer& input) = 0;
+};
+
+// First-order filters, designed for the sample rate given at construction.
+class FirstOrderFilter : public InPlaceFilter {
+public:
+    explicit FirstOrderFilter(Samples sampleRate) : sampleRate_(sampleRate) {}
+    virtual void SetCoeffs(float a0, float b, float c) = 0;
+    virtual void SetGain(float gain) = 0;
+
+protected:
+    Samples sampleRate_;  // Hz, fixed at construction
+};
+
+// A filter with one corner frequency (the state-variable high-pass).
+class SingleFreqFilter : public InPlaceFilter {
+public:
+    virtual void SetFrequency(Samples hz) = 0;
+};
+
+// A cascade of biquad sections; answers 0 on success, 1 on a failed allocation.
+class BiquadFilter : public InPlaceFilter {
+public:
+    virtual int SetFilter(const BiquadCoeffs& coeffs) = 0;
+};
+
+// Gain times a cascade of all-pole two-pole sections; 0 on success, 1 on failure.
+class IIR2p0zFilter : public InPlaceFilter {
+public:
+    virtual int setFilter(const IIR2p0zCoeffs* coeffs) = 0;
+};
+
+// out[t] += sum of gain_i * in[t - delay_i] over a handful of isolated taps.
+class SparseFIRFilter : public InOutFilter {
+public:
+    virtual void SetTaps(int count, const FilterTap* taps, bool unused) = 0;
+};
+
+// A comb with a delay in milliseconds and a decay time in seconds.
+class SimpleCombFilter : public InOutFilter {
+public:
+    virtual void SetDelay(float milliseconds) = 0;
+    virtual void SetFeedback(InPlaceFilter* feedback) = 0;
+    virtual void SetDecayTime(float seconds) = 0;
+    virtual void SetInputGain(float gain) = 0;
+};
+
+class AllPassCombFilter : public InOutFilter {
+public:
+    virtual void SetDelay(float milliseconds) = 0;
+    virtual void SetDecayTime(float seconds) = 0;
+};
+
+// Multiplies the used samples of its buffer by scale_. Has no state, so it is
+// always quiet and Reset, GettingInput and NoInput do nothing.
+class InPlaceScaleFilter : public InPlaceFilter {
+public:
+    explicit InPlaceScaleFilter(float scale = 1.0f) : scale_(scale) {}
+    void Process(MixBuffer& buffer) override;
+    bool IsQuiet() override { return true; }
+    void Reset() override {}
+
+    float scale_;
+};

@@ -1,0 +1,18 @@
+// The filter tree's shared defaults and its one stateless filter.
+#include "Filter.h"
+#include "Mixbuf.h"
+#include "Quietbuf.h"
+
+Filter::~Filter() {}
+
+void Filter::SetProperty(int, const void*, int) {}
+
+void Filter::GetProperty(int, void*, int, int* sizeOut) {
+    if (sizeOut) *sizeOut = 0;
+}
+
+void Filter::NoInput(Samples) {}
+
+void Filter::GettingInput() {}
+
+void InPlaceScaleFilter::Process(MixBuffer& buffer) { buffer *= scale_; }
