@@ -11,6 +11,6 @@ sanitize=${KESTA_SANITIZE:-OFF}
 build_dir=build
 [ "$sanitize" = "ON" ] && build_dir=build-sanitize
 
-cmake -S . -B "$build_dir" -G Ninja -DKESTA_SANITIZE="$sanitize" >/dev/null
+cmake -S . -B "$build_dir" -G Ninja -DKESTA_SANITIZE="$sanitize" -DKESTA_BUILD_BENCH="$([ "$sanitize" = ON ] && echo OFF || echo ON)" >/dev/null
 cmake --build "$build_dir" -j "$(nproc)"
 ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)"

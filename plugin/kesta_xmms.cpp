@@ -1,0 +1,236 @@
+// The player's entry into the plug-in: the effect record, reading the
+// settings, and the per-block sample path that routes mono blocks to the
+// mono-to-3D engine and stereo blocks to the widener.
+#include "kesta_xmms.h"
+
+#include <glib.h>
+
+#include <climits>
+#include <cmath>
+
+#include "M2s.h"
+#include "Vastor.h"
+#include "configfile.h"
+
+namespace {
+
+const char kSection[] = "Kesta";
+// Dual network, multi-stage widening filter, no shelf, high-pass initially on.
+const unsigned kVastorFlags = 0x40000000u;
+
+// Output buffer shared by both engines: grows, never shrinks, never freed.
+unsigned char* buffer = nullptr;
+int buffer_len = 0;
+int m2s_rate = 0;   // rate m2s was opened with
+int m2s_flags = 0;  // mode m2s was opened with
+int vastor_rate = 0;
+
+const KestaConfig kDefaults = {1, kMusicMode, 1, 0.0f, 1};
+
+BOOL lowByte(int on) { return static_cast<BOOL>(on != 0); }
+
+// Makes room for bytes in buffer; false (buffer unchanged) when it cannot grow.
+bool growBuffer(long bytes) {
+    if (bytes <= buffer_len) return true;
+    if (bytes > INT_MAX) return false;
+    void* grown = g_try_realloc(buffer, static_cast<gsize>(bytes));
+    if (!grown) return false;
+    buffer = static_cast<unsigned char*>(grown);
+    buffer_len = static_cast<int>(bytes);
+    return true;
+}
+
+// Bytes per sample of the formats the engines take; 0 for the others. Both
+// 16-bit codes reach the engines as native samples, which little-endian is.
+int sampleBytes(AFormat format) {
+    switch (format) {
+        case FMT_U8: return 1;
+        case FMT_S16_NE: return 2;
+        case FMT_S16_LE: return G_BYTE_ORDER == G_LITTLE_ENDIAN ? 2 : 0;
+        default: return 0;
+    }
+}
+
+gint monoBlock(gpointer* data, gint length, AFormat format, gint rate) {
+    // A block whose stereo result could not be described by an int passes through.
+    if (length > INT_MAX / 2) return length;
+    if (rate != m2s_rate || kesta_cfg.m2s_mode != m2s_flags) {
+        if (m2s) m2sClose(m2s);
+        m2s = nullptr;
+        m2s_rate = 0;
+        if (m2sOpen(&m2s, static_cast<unsigned>(rate), static_cast<unsigned>(kesta_cfg.m2s_mode)) != 0 || !m2s) {
+            m2s = nullptr;
+            return length;
+        }
+        m2sEnable(m2s, lowByte(kesta_cfg.m2s_enabled));
+        m2sEnableHipass(m2s, lowByte(kesta_cfg.subtone_enabled));
+        m2s_rate = rate;
+        m2s_flags = kesta_cfg.m2s_mode;
+    }
+    if (!growBuffer(2L * length)) return length;
+
+    const int bytes = sampleBytes(format);
+    if (bytes == 0) return length;
+    // Only whole samples are processed; a stray trailing byte is dropped.
+    const unsigned samples = static_cast<unsigned>(length / bytes);
+    if (samples == 0) return length;
+    if (bytes == 2)
+        m2sProcess16(m2s, static_cast<const Data16*>(*data), reinterpret_cast<short(*)[2]>(buffer), samples);
+    else
+        m2sProcess8(m2s, static_cast<const Data8*>(*data), reinterpret_cast<unsigned char(*)[2]>(buffer),
+                    samples);
+    *data = buffer;
+    return static_cast<gint>(samples * 2 * bytes);
+}
+
+gint stereoBlock(gpointer* data, gint length, AFormat format, gint rate) {
+    if (rate != vastor_rate) {
+        if (vastor) vastorClose(vastor);
+        vastor = nullptr;
+        vastor_rate = 0;
+        if (vastorOpen(&vastor, static_cast<unsigned>(rate), kVastorFlags) != 0 || !vastor) {
+            vastor = nullptr;
+            return length;
+        }
+        vastorEnable(vastor, lowByte(kesta_cfg.vastor_enabled));
+        vastorSetSpread(vastor, kesta_cfg.spread_db);
+        vastorEnableHipass(vastor, lowByte(kesta_cfg.subtone_enabled));
+        vastor_rate = rate;
+    }
+    if (!growBuffer(length)) return length;
+
+    const int bytes = sampleBytes(format);
+    if (bytes == 0) return length;
+    // Only whole frames are processed; a stray partial frame is dropped.
+    const unsigned frames = static_cast<unsigned>(length / (2 * bytes));
+    if (frames == 0) return length;
+    if (bytes == 2)
+        vastorProcess16(vastor, static_cast<const short(*)[2]>(*data), reinterpret_cast<short(*)[2]>(buffer),
+                        frames);
+    else
+        vastorProcess8(vastor, static_cast<const unsigned char(*)[2]>(*data),
+                       reinterpret_cast<unsigned char(*)[2]>(buffer), frames);
+    *data = buffer;
+    return static_cast<gint>(frames * 2 * bytes);
+}
+
+// Settings from a file may be anything: keep them inside what the window offers.
+void sanitise(KestaConfig& cfg) {
+    cfg.m2s_enabled = cfg.m2s_enabled != 0;
+    cfg.m2s_mode = (cfg.m2s_mode & kMusicMode) ? kMusicMode : kVoiceMode;
+    cfg.vastor_enabled = cfg.vastor_enabled != 0;
+    cfg.subtone_enabled = cfg.subtone_enabled != 0;
+    if (!std::isfinite(cfg.spread_db)) cfg.spread_db = kDefaults.spread_db;
+    if (cfg.spread_db < kSpreadMinDb) cfg.spread_db = kSpreadMinDb;
+    if (cfg.spread_db > kSpreadMaxDb) cfg.spread_db = kSpreadMaxDb;
+}
+
+}  // namespace
+
+KestaConfig kesta_cfg = kDefaults;
+std::mutex engine_mutex;
+M2S* m2s = nullptr;
+Vastor* vastor = nullptr;
+
+EffectPlugin kesta_ep = {
+    nullptr,                                   // handle
+    nullptr,                                   // filename
+    const_cast<char*>("Orvane Kesta for XMMS"),  // description
+    kesta_init,
+    nullptr,  // cleanup: the engines and the buffer live as long as the process
+    nullptr,  // about
+    kesta_configure,
+    kesta_mod_samples,
+    kesta_query_format,
+};
+
+extern "C" __attribute__((visibility("default"))) EffectPlugin* get_eplugin_info(void) { return &kesta_ep; }
+
+char* kesta_config_path() {
+    const char* home = g_getenv("HOME");
+    if (!home || !*home) home = g_get_home_dir();
+    return g_strdup_printf("%s/.xmms/config", home);
+}
+
+void kesta_init(void) {
+    KestaConfig cfg = kDefaults;
+    char* path = kesta_config_path();
+    if (ConfigFile* file = xmms_cfg_open_file(path)) {
+        gboolean on;
+        if (xmms_cfg_read_boolean(file, kSection, "m2s_enable", &on)) cfg.m2s_enabled = on;
+        xmms_cfg_read_int(file, kSection, "m2s_flags", &cfg.m2s_mode);
+        if (xmms_cfg_read_boolean(file, kSection, "vastor_enable", &on)) cfg.vastor_enabled = on;
+        xmms_cfg_read_float(file, kSection, "vastor_spread", &cfg.spread_db);
+        if (xmms_cfg_read_boolean(file, kSection, "subtone", &on)) cfg.subtone_enabled = on;
+        xmms_cfg_free(file);
+    }
+    g_free(path);
+    sanitise(cfg);
+    std::lock_guard<std::mutex> lock(engine_mutex);
+    kesta_cfg = cfg;
+}
+
+gint kesta_mod_samples(gpointer* data, gint length, AFormat format, gint rate, gint channels) {
+    // Blocks no engine can handle soundly pass through untouched.
+    if (!data || !*data || length <= 0 || rate <= 0) return length;
+    std::lock_guard<std::mutex> lock(engine_mutex);
+    switch (channels) {
+        case 1: return monoBlock(data, length, format, rate);
+        case 2: return stereoBlock(data, length, format, rate);
+        default: return length;
+    }
+}
+
+void kesta_query_format(AFormat* format, gint*, gint* channels) {
+    if (!format || !channels) return;
+    if (*channels == 1 && sampleBytes(*format) != 0) *channels = 2;
+}
+
+void kesta_set_m2s_enabled(bool on) {
+    std::lock_guard<std::mutex> lock(engine_mutex);
+    kesta_cfg.m2s_enabled = on;
+    if (m2s) m2sEnable(m2s, lowByte(on));
+}
+
+void kesta_set_m2s_mode(int mode) {
+    std::lock_guard<std::mutex> lock(engine_mutex);
+    kesta_cfg.m2s_mode = mode == kMusicMode ? kMusicMode : kVoiceMode;
+}
+
+void kesta_set_vastor_enabled(bool on) {
+    std::lock_guard<std::mutex> lock(engine_mutex);
+    kesta_cfg.vastor_enabled = on;
+    if (vastor) vastorEnable(vastor, lowByte(on));
+}
+
+void kesta_set_spread(float db) {
+    std::lock_guard<std::mutex> lock(engine_mutex);
+    kesta_cfg.spread_db = db;
+    if (vastor) vastorSetSpread(vastor, db);
+}
+
+void kesta_set_subtone(bool on) {
+    std::lock_guard<std::mutex> lock(engine_mutex);
+    kesta_cfg.subtone_enabled = on;
+    if (m2s) m2sEnableHipass(m2s, lowByte(on));
+    if (vastor) vastorEnableHipass(vastor, lowByte(on));
+}
+
+void save_config() {
+    KestaConfig cfg;
+    {
+        std::lock_guard<std::mutex> lock(engine_mutex);
+        cfg = kesta_cfg;
+    }
+    char* path = kesta_config_path();
+    ConfigFile* file = xmms_cfg_open_file(path);
+    if (!file) file = xmms_cfg_new();
+    xmms_cfg_write_boolean(file, kSection, "m2s_enable", cfg.m2s_enabled);
+    xmms_cfg_write_int(file, kSection, "m2s_flags", cfg.m2s_mode);
+    xmms_cfg_write_boolean(file, kSection, "vastor_enable", cfg.vastor_enabled);
+    xmms_cfg_write_float(file, kSection, "vastor_spread", cfg.spread_db);
+    xmms_cfg_write_boolean(file, kSection, "subtone", cfg.subtone_enabled);
+    xmms_cfg_write_file(file, path);
+    xmms_cfg_free(file);
+    g_free(path);
+}

@@ -1,0 +1,61 @@
+// The plug-in's shared state, between the sample path (audio thread) and the
+// configuration window (user-interface thread).
+//
+// Threads: the player calls kesta_mod_samples on its audio thread and the
+// window's callbacks on its user-interface thread. Every engine call, every
+// engine re-creation and every access to kesta_cfg happens under
+// engine_mutex. The audio thread holds it for one block; the user-interface
+// thread holds it only to change one setting and tell the running engine, so
+// the audio thread never waits longer than such a short critical section.
+// File writing happens outside the lock.
+#pragma once
+
+#include <mutex>
+
+#include "plugin.h"
+
+struct M2S;
+struct Vastor;
+
+// The five settings, as stored under the section "Kesta" of the player's file.
+struct KestaConfig {
+    int m2s_enabled;      // "m2s_enable": mono-to-3D processing on
+    int m2s_mode;         // "m2s_flags": 8 = Music, 0 = Voice
+    int vastor_enabled;   // "vastor_enable": stereo widening on
+    float spread_db;      // "vastor_spread": -18.0 .. 0.0 dB
+    int subtone_enabled;  // "subtone": high-pass stage of both engines on
+};
+
+extern KestaConfig kesta_cfg;
+extern EffectPlugin kesta_ep;
+extern std::mutex engine_mutex;
+
+// Engines, opened on the first block of their kind (null until then).
+extern M2S* m2s;
+extern Vastor* vastor;
+
+constexpr int kMusicMode = 8;
+constexpr int kVoiceMode = 0;
+constexpr float kSpreadMinDb = -18.0f;
+constexpr float kSpreadMaxDb = 0.0f;
+
+extern "C" {
+void kesta_init(void);
+gint kesta_mod_samples(gpointer* data, gint length, AFormat format, gint rate, gint channels);
+void kesta_query_format(AFormat* format, gint* rate, gint* channels);
+void kesta_configure(void);
+}
+
+// "%s/.xmms/config" under the home directory; the caller frees it with g_free.
+char* kesta_config_path();
+// Writes all five settings to the file, keeping everything else in it.
+void save_config();
+
+// Setting changes, as the window's callbacks make them: each stores the
+// setting and tells the engines that are open (under engine_mutex); none
+// writes the file.
+void kesta_set_m2s_enabled(bool on);
+void kesta_set_m2s_mode(int mode);
+void kesta_set_vastor_enabled(bool on);
+void kesta_set_spread(float db);
+void kesta_set_subtone(bool on);

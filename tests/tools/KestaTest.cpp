@@ -1,0 +1,277 @@
+// The kesta binary end to end: files in, files out, errors that lose nothing.
+// The plug-in's results are checked against its engines' flat functions,
+// looked up in the same shared object.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct M2S;
+struct Vastor;
+
+std::string dir;  // a fresh folder, also HOME, for each test
+
+struct Result {
+    int status;
+    std::string out, err;
+};
+
+Result kesta(const std::string& args) {
+    const std::string cmd = "cd '" + dir + "' && HOME='" + dir + "' '" KESTA_BIN "' " + args + " >'" + dir +
+                            "/stdout' 2>'" + dir + "/stderr' </dev/null";
+    const int raw = std::system(cmd.c_str());
+    Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, "", ""};
+    std::ifstream o(dir + "/stdout"), e(dir + "/stderr");
+    std::stringstream so, se;
+    so << o.rdbuf();
+    se << e.rdbuf();
+    r.out = so.str();
+    r.err = se.str();
+    return r;
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+std::vector<short> tone(long frames, int channels, unsigned seed) {
+    std::vector<short> v(static_cast<size_t>(frames * channels));
+    for (long f = 0; f < frames; ++f)
+        for (int c = 0; c < channels; ++c) {
+            seed = seed * 1664525u + 1013904223u;
+            v[f * channels + c] =
+                static_cast<short>(12000 * std::sin(0.013 * f * (c + 1)) + static_cast<int>(seed >> 20) - 2048);
+        }
+    return v;
+}
+
+void writeWav(const std::string& path, const std::vector<short>& s, int channels, int rate, int sub = SF_FORMAT_PCM_16) {
+    SF_INFO info{};
+    info.channels = channels;
+    info.samplerate = rate;
+    info.format = SF_FORMAT_WAV | sub;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+    sf_writef_short(f, s.data(), static_cast<sf_count_t>(s.size() / channels));
+    sf_close(f);
+}
+
+std::vector<short> readWav(const std::string& path, SF_INFO& info) {
+    info = SF_INFO{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    if (!f) return {};
+    std::vector<short> s(static_cast<size_t>(info.frames * info.channels));
+    sf_readf_short(f, s.data(), info.frames);
+    sf_close(f);
+    return s;
+}
+
+// The engines, straight from the plug-in's shared object.
+struct Engines {
+    Engines() {
+        void* h = dlopen(KESTA_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+        m2sOpen = reinterpret_cast<decltype(m2sOpen)>(dlsym(h, "m2sOpen"));
+        m2sClose = reinterpret_cast<decltype(m2sClose)>(dlsym(h, "m2sClose"));
+        m2sEnable = reinterpret_cast<decltype(m2sEnable)>(dlsym(h, "m2sEnable"));
+        m2sEnableHipass = reinterpret_cast<decltype(m2sEnableHipass)>(dlsym(h, "m2sEnableHipass"));
+        m2sProcess16 = reinterpret_cast<decltype(m2sProcess16)>(dlsym(h, "m2sProcess16"));
+        m2sProcess8 = reinterpret_cast<decltype(m2sProcess8)>(dlsym(h, "m2sProcess8"));
+        vastorOpen = reinterpret_cast<decltype(vastorOpen)>(dlsym(h, "vastorOpen"));
+        vastorClose = reinterpret_cast<decltype(vastorClose)>(dlsym(h, "vastorClose"));
+        vastorEnable = reinterpret_cast<decltype(vastorEnable)>(dlsym(h, "vastorEnable"));
+        vastorEnableHipass = reinterpret_cast<decltype(vastorEnableHipass)>(dlsym(h, "vastorEnableHipass"));
+        vastorSetSpread = reinterpret_cast<decltype(vastorSetSpread)>(dlsym(h, "vastorSetSpread"));
+        vastorProcess16 = reinterpret_cast<decltype(vastorProcess16)>(dlsym(h, "vastorProcess16"));
+    }
+    int (*m2sOpen)(M2S**, unsigned, unsigned) = nullptr;
+    void (*m2sClose)(M2S*) = nullptr;
+    void (*m2sEnable)(M2S*, unsigned char) = nullptr;
+    void (*m2sEnableHipass)(M2S*, unsigned char) = nullptr;
+    void (*m2sProcess16)(M2S*, const short*, short (*)[2], unsigned) = nullptr;
+    void (*m2sProcess8)(M2S*, const unsigned char*, unsigned char (*)[2], unsigned) = nullptr;
+    int (*vastorOpen)(Vastor**, unsigned, unsigned) = nullptr;
+    void (*vastorClose)(Vastor*) = nullptr;
+    void (*vastorEnable)(Vastor*, unsigned char) = nullptr;
+    void (*vastorEnableHipass)(Vastor*, unsigned char) = nullptr;
+    void (*vastorSetSpread)(Vastor*, float) = nullptr;
+    void (*vastorProcess16)(Vastor*, const short (*)[2], short (*)[2], unsigned) = nullptr;
+};
+
+Engines& engines() {
+    static Engines e;
+    return e;
+}
+
+// What the plug-in makes of a file with the given settings, in blocks of 512 frames.
+std::vector<short> expected(const std::vector<short>& in, int channels, int rate, unsigned mode, bool mono3d,
+                            bool widen, float spread, bool subtone) {
+    Engines& e = engines();
+    const long frames = static_cast<long>(in.size() / channels);
+    std::vector<short> out(static_cast<size_t>(frames * 2));
+    if (channels == 1) {
+        M2S* m = nullptr;
+        e.m2sOpen(&m, rate, mode);
+        e.m2sEnable(m, mono3d);
+        e.m2sEnableHipass(m, subtone);
+        for (long f = 0; f < frames; f += 512)
+            e.m2sProcess16(m, in.data() + f, reinterpret_cast<short(*)[2]>(out.data() + 2 * f),
+                           static_cast<unsigned>(std::min(512L, frames - f)));
+        e.m2sClose(m);
+    } else {
+        Vastor* v = nullptr;
+        e.vastorOpen(&v, rate, 0x40000000u);
+        e.vastorEnable(v, widen);
+        e.vastorSetSpread(v, spread);
+        e.vastorEnableHipass(v, subtone);
+        for (long f = 0; f < frames; f += 512)
+            e.vastorProcess16(v, reinterpret_cast<const short(*)[2]>(in.data() + 2 * f),
+                              reinterpret_cast<short(*)[2]>(out.data() + 2 * f),
+                              static_cast<unsigned>(std::min(512L, frames - f)));
+        e.vastorClose(v);
+    }
+    return out;
+}
+
+class Kesta : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/kesta-cli-XXXXXX";
+        dir = mkdtemp(tmpl);
+        ASSERT_NE(engines().m2sOpen, nullptr);
+    }
+    void TearDown() override { (void)std::system(("rm -rf '" + dir + "'").c_str()); }
+};
+
+TEST_F(Kesta, rendersMonoAndStereoFilesAsThePlugInDoes) {
+    for (int rate : {44100, 22050}) {
+        for (int channels : {1, 2}) {
+            const auto in = tone(3000, channels, rate + channels);
+            writeWav(dir + "/in.wav", in, channels, rate);
+            const Result r = kesta("render in.wav out.wav");
+            ASSERT_EQ(r.status, 0) << r.err;
+            SF_INFO info;
+            const auto out = readWav(dir + "/out.wav", info);
+            EXPECT_EQ(info.channels, 2);
+            EXPECT_EQ(info.samplerate, rate);
+            EXPECT_EQ(info.frames, 3000);
+            EXPECT_EQ(out, expected(in, channels, rate, 8, true, true, 0.0f, true)) << rate << " Hz, " << channels;
+        }
+    }
+}
+
+TEST_F(Kesta, optionsChangeThisRunOnlyUnlessSaved) {
+    const auto in = tone(2000, 2, 7);
+    writeWav(dir + "/in.wav", in, 2, 44100);
+    Result r = kesta("render in.wav out.wav --spread -6 --subtone off");
+    ASSERT_EQ(r.status, 0) << r.err;
+    SF_INFO info;
+    EXPECT_EQ(readWav(dir + "/out.wav", info), expected(in, 2, 44100, 8, true, true, -6.0f, false));
+    EXPECT_FALSE(exists(dir + "/.xmms/config"));
+
+    const auto mono = tone(2000, 1, 8);
+    writeWav(dir + "/mono.wav", mono, 1, 44100);
+    r = kesta("render mono.wav voice.wav --mode voice --save");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readWav(dir + "/voice.wav", info), expected(mono, 1, 44100, 0, true, true, 0.0f, true));
+    r = kesta("info");
+    EXPECT_NE(r.out.find("m2s_flags     = 0"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Orvane Kesta for XMMS"), std::string::npos);
+}
+
+TEST_F(Kesta, eightBitInputIsHandedOverAsEightBit) {
+    const auto in = tone(1500, 1, 9);
+    writeWav(dir + "/in.wav", in, 1, 22050);
+    const Result r = kesta("render in.wav out.wav --bits 8");
+    ASSERT_EQ(r.status, 0) << r.err;
+    SF_INFO info;
+    const auto out = readWav(dir + "/out.wav", info);
+    EXPECT_EQ(info.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_U8);
+
+    Engines& e = engines();
+    std::vector<unsigned char> in8(in.size()), out8(in.size() * 2);
+    for (size_t k = 0; k < in.size(); ++k) in8[k] = static_cast<unsigned char>((in[k] >> 8) + 128);
+    M2S* m = nullptr;
+    e.m2sOpen(&m, 22050, 8);
+    e.m2sEnable(m, 1);
+    e.m2sEnableHipass(m, 1);
+    for (size_t f = 0; f < in8.size(); f += 512)
+        e.m2sProcess8(m, in8.data() + f, reinterpret_cast<unsigned char(*)[2]>(out8.data() + 2 * f),
+                      static_cast<unsigned>(std::min<size_t>(512, in8.size() - f)));
+    e.m2sClose(m);
+    ASSERT_EQ(out.size(), out8.size());
+    for (size_t k = 0; k < out.size(); ++k) ASSERT_EQ(out[k], (out8[k] - 128) * 256) << k;
+}
+
+TEST_F(Kesta, badInputGetsOneClearErrorAndLeavesNoOutput) {
+    std::ofstream(dir + "/keep.wav") << "precious";
+    Result r = kesta("render missing.wav keep.wav");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("missing.wav"), std::string::npos) << r.err;
+    std::ifstream kept(dir + "/keep.wav");
+    std::string text;
+    kept >> text;
+    EXPECT_EQ(text, "precious");
+
+    std::ofstream(dir + "/noise.wav") << "this is not audio";
+    r = kesta("render noise.wav out.wav");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("noise.wav"), std::string::npos);
+
+    writeWav(dir + "/six.wav", tone(100, 6, 1), 6, 44100);
+    r = kesta("render six.wav out.wav");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("six.wav"), std::string::npos);
+    EXPECT_NE(r.err.find("6 channels"), std::string::npos);
+
+    writeWav(dir + "/in.wav", tone(100, 2, 1), 2, 44100);
+    r = kesta("render in.wav no/such/folder/out.wav");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no/such/folder/out.wav"), std::string::npos);
+    r = kesta("render in.wav out.xyz");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("out.xyz"), std::string::npos);
+
+    EXPECT_FALSE(exists(dir + "/out.wav"));
+    // Nothing half-written is left beside the targets.
+    r = kesta("info");
+    EXPECT_EQ(std::system(("test -z \"$(ls -A '" + dir + "' | grep '^\\.out')\"").c_str()), 0);
+}
+
+TEST_F(Kesta, unknownOptionsAndBadValuesAreRefusedWithUsage) {
+    writeWav(dir + "/in.wav", tone(100, 2, 1), 2, 44100);
+    for (const char* args : {"render in.wav out.wav --spread abc", "render in.wav out.wav --block 0",
+                             "render in.wav out.wav --spread 3", "render in.wav out.wav --mode jazz",
+                             "render in.wav out.wav --loud", "render in.wav", "frobnicate", "render in.wav out.wav --bits 12"}) {
+        const Result r = kesta(args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_NE(r.err.find("usage: kesta"), std::string::npos) << args;
+        EXPECT_FALSE(exists(dir + "/out.wav")) << args;
+    }
+}
+
+TEST_F(Kesta, theDemoNeedsNoInputAndPrintsItsTable) {
+    const Result r = kesta("demo");
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* f : {"voice-in.wav", "voice-out.wav", "music-in.wav", "music-out.wav"})
+        EXPECT_TRUE(exists(dir + "/kesta-demo/" + f)) << f;
+    EXPECT_NE(r.out.find("correlation"), std::string::npos);
+    EXPECT_NE(r.out.find("voice out"), std::string::npos);
+    EXPECT_NE(r.out.find("music out"), std::string::npos);
+    SF_INFO info;
+    readWav(dir + "/kesta-demo/voice-out.wav", info);
+    EXPECT_EQ(info.channels, 2);
+}
+
+}  // namespace

@@ -1,0 +1,20 @@
+// The plug-in's five settings as the player's configuration file holds them,
+// read and written with the player's configuration-file library.
+#pragma once
+
+#include <string>
+
+struct Settings {
+    bool mono3d = true;   // "m2s_enable"
+    int mode = 8;         // "m2s_flags": 8 Music, 0 Voice
+    bool widen = true;    // "vastor_enable"
+    float spreadDb = 0;   // "vastor_spread", -18 .. 0
+    bool subtone = true;  // "subtone"
+};
+
+// "<home>/.xmms/config"; the user's own home when home is empty.
+std::string settingsPath(const std::string& home = std::string());
+// The settings in the file, defaults for what is missing; false when there is no file.
+bool readSettings(const std::string& path, Settings& settings);
+// Writes the five keys, keeping everything else in the file.
+bool writeSettings(const std::string& path, const Settings& settings);

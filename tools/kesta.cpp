@@ -1,0 +1,387 @@
+// kesta: a command-line host for the Kesta plug-in. It loads
+// libkesta_xmms.so as the player does and renders audio through it.
+#include <glib.h>
+#include <glib/gstdio.h>
+#include <gtk/gtk.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Analysis.h"
+#include "AudioFile.h"
+#include "PluginHost.h"
+#include "Settings.h"
+#include "Synth.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: kesta render IN OUT [options]   render an audio file through the plug-in\n"
+    "       kesta demo [options]            render built-in voice and music samples into kesta-demo/\n"
+    "       kesta configure                 open the plug-in's configuration window\n"
+    "       kesta info                      show the plug-in and the settings in force\n"
+    "\n"
+    "options (for this run only, unless --save is given):\n"
+    "  --mode music|voice     mono-to-3D mode\n"
+    "  --spread DB            stereo spread, -18 to 0 dB\n"
+    "  --subtone on|off       high-pass stage of both engines\n"
+    "  --mono-3d on|off       mono-to-3D processing\n"
+    "  --widen on|off         stereo widening\n"
+    "  --save                 store these settings as the user's own\n"
+    "  --bits 8|16            sample width handed to the plug-in (render; default: 8 for\n"
+    "                         8-bit input, else 16)\n"
+    "  --block FRAMES         frames per block, 1 to 65536 (default 512)\n"
+    "  --plugin PATH          the plug-in to load (default: lib/libkesta_xmms.so beside bin/)\n";
+
+int usage(const std::string& problem) {
+    std::fprintf(stderr, "kesta: %s\n\n%s", problem.c_str(), kUsage);
+    return 2;
+}
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "kesta: %s\n", message.c_str());
+    return 1;
+}
+
+struct Options {
+    std::vector<std::string> args;  // positional arguments after the command
+    bool save = false;
+    int bits = 0;  // 0: from the input
+    int block = 512;
+    std::string plugin;
+    // Overrides of the saved settings.
+    const char* mode = nullptr;
+    bool hasSpread = false;
+    float spread = 0;
+    int subtone = -1, mono3d = -1, widen = -1;
+
+    bool overrides() const { return mode || hasSpread || subtone >= 0 || mono3d >= 0 || widen >= 0; }
+    void apply(Settings& s) const {
+        if (mode) s.mode = std::strcmp(mode, "voice") == 0 ? 0 : 8;
+        if (hasSpread) s.spreadDb = spread;
+        if (subtone >= 0) s.subtone = subtone;
+        if (mono3d >= 0) s.mono3d = mono3d;
+        if (widen >= 0) s.widen = widen;
+    }
+};
+
+bool parseSwitch(const std::string& value, int& out) {
+    if (value == "on") return out = 1, true;
+    if (value == "off") return out = 0, true;
+    return false;
+}
+
+bool parseInt(const std::string& value, long lo, long hi, int& out) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end || errno || v < lo || v > hi) return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+// Parses argv[first..]; answers an empty string or what is wrong.
+std::string parse(int argc, char** argv, int first, Options& o) {
+    for (int i = first; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+            o.args.push_back(arg);
+            continue;
+        }
+        if (arg == "--save") {
+            o.save = true;
+            continue;
+        }
+        if (i + 1 >= argc) return "option " + arg + " needs a value";
+        const std::string value = argv[++i];
+        if (arg == "--mode") {
+            if (value != "music" && value != "voice") return "--mode takes music or voice, not '" + value + "'";
+            o.mode = value == "voice" ? "voice" : "music";
+        } else if (arg == "--spread") {
+            char* end = nullptr;
+            const double v = g_ascii_strtod(value.c_str(), &end);
+            if (value.empty() || *end || !std::isfinite(v) || v < -18.0 || v > 0.0)
+                return "--spread takes a number of decibels from -18 to 0, not '" + value + "'";
+            o.hasSpread = true;
+            o.spread = static_cast<float>(v);
+        } else if (arg == "--subtone" || arg == "--mono-3d" || arg == "--widen") {
+            int& target = arg == "--subtone" ? o.subtone : arg == "--mono-3d" ? o.mono3d : o.widen;
+            if (!parseSwitch(value, target)) return arg + " takes on or off, not '" + value + "'";
+        } else if (arg == "--bits") {
+            if (value != "8" && value != "16") return "--bits takes 8 or 16, not '" + value + "'";
+            o.bits = value == "8" ? 8 : 16;
+        } else if (arg == "--block") {
+            if (!parseInt(value, 1, 65536, o.block)) return "--block takes a frame count from 1 to 65536, not '" + value + "'";
+        } else if (arg == "--plugin") {
+            o.plugin = value;
+        } else {
+            return "unknown option " + arg;
+        }
+    }
+    return std::string();
+}
+
+// A settings home for this run: the user's own, or a private copy with the
+// overrides applied, removed again when the run ends.
+class RunSettings {
+public:
+    ~RunSettings() {
+        if (!home_.empty()) (void)std::system(("rm -rf '" + home_ + "'").c_str());
+    }
+    // Answers false with error set when the settings cannot be written.
+    bool prepare(const Options& o, std::string& error) {
+        Settings s;
+        readSettings(settingsPath(), s);
+        o.apply(s);
+        settings_ = s;
+        if (o.save) {
+            if (!writeSettings(settingsPath(), s)) return error = "cannot write " + settingsPath(), false;
+            return true;
+        }
+        if (!o.overrides()) return true;
+        gchar* dir = g_dir_make_tmp("kesta-settings-XXXXXX", nullptr);
+        if (!dir) return error = "cannot make a temporary folder", false;
+        home_ = dir;
+        g_free(dir);
+        gchar* original = nullptr;
+        gsize length = 0;
+        g_mkdir_with_parents((home_ + "/.xmms").c_str(), 0700);
+        if (g_file_get_contents(settingsPath().c_str(), &original, &length, nullptr)) {
+            g_file_set_contents(settingsPath(home_).c_str(), original, static_cast<gssize>(length), nullptr);
+            g_free(original);
+        }
+        if (!writeSettings(settingsPath(home_), s)) return error = "cannot write the run's settings", false;
+        return true;
+    }
+    const std::string& home() const { return home_; }
+    const Settings& settings() const { return settings_; }
+
+private:
+    std::string home_;
+    Settings settings_;
+};
+
+bool loadPlugin(PluginHost& host, const Options& o, std::string& error) {
+    const std::string path = o.plugin.empty() ? defaultPluginPath() : o.plugin;
+    if (!host.load(path)) return error = "cannot load the plug-in " + path + ": " + host.error(), false;
+    return true;
+}
+
+// Streams frames through the plug-in block by block, as the player does:
+// read answers up to n interleaved 16-bit frames, write takes the plug-in's
+// frames (outChannels each). Answers false with error set when write fails.
+bool renderStream(PluginHost& host, int channels, int rate, bool eightBit, int block,
+                  const std::function<long(short*, long)>& read,
+                  const std::function<bool(const short*, long)>& write, const std::function<void(long)>& progress,
+                  int outChannels) {
+    const AFormat format = eightBit ? FMT_U8 : FMT_S16_NE;
+    std::vector<short> in(static_cast<size_t>(block) * channels);
+    std::vector<unsigned char> in8(eightBit ? in.size() : 0);
+    std::vector<short> out;
+    long done = 0;
+    for (;;) {
+        const long frames = read(in.data(), block);
+        if (frames <= 0) break;
+        const long samples = frames * channels;
+        void* data = in.data();
+        int bytes = static_cast<int>(samples * 2);
+        if (eightBit) {
+            for (long k = 0; k < samples; ++k) in8[k] = static_cast<unsigned char>((in[k] >> 8) + 128);
+            data = in8.data();
+            bytes = static_cast<int>(samples);
+        }
+        int outBytes = 0;
+        const void* result = host.process(data, bytes, format, rate, channels, &outBytes);
+        const long outSamples = eightBit ? outBytes : outBytes / 2;
+        out.resize(static_cast<size_t>(outSamples));
+        if (eightBit) {
+            const unsigned char* r = static_cast<const unsigned char*>(result);
+            for (long k = 0; k < outSamples; ++k) out[k] = static_cast<short>((r[k] - 128) * 256);
+        } else {
+            std::memcpy(out.data(), result, static_cast<size_t>(outSamples) * 2);
+        }
+        if (!write(out.data(), outSamples / outChannels)) return false;
+        done += frames;
+        progress(done);
+    }
+    return true;
+}
+
+int render(const Options& o) {
+    if (o.args.size() != 2) return usage("render takes an input file and an output file");
+    const std::string& inPath = o.args[0];
+    const std::string& outPath = o.args[1];
+
+    InputFile in;
+    if (!in.open(inPath)) return fail("cannot read " + inPath + ": " + in.error());
+    if (in.channels() != 1 && in.channels() != 2)
+        return fail(inPath + " has " + std::to_string(in.channels()) + " channels; only mono and stereo can be rendered");
+
+    std::string error;
+    PluginHost host;
+    if (!loadPlugin(host, o, error)) return fail(error);
+    RunSettings run;
+    if (!run.prepare(o, error)) return fail(error);
+    host.init(run.home());
+
+    const bool eightBit = o.bits ? o.bits == 8 : in.eightBit();
+    const int outChannels = host.outputChannels(eightBit ? FMT_U8 : FMT_S16_NE, in.rate(), in.channels());
+    OutputFile out;
+    if (!out.open(outPath, outChannels, in.rate(), eightBit)) return fail("cannot write " + outPath + ": " + out.error());
+
+    const bool showProgress = isatty(STDERR_FILENO) && in.frames() > 10L * in.rate();
+    auto progress = [&](long done) {
+        if (showProgress)
+            std::fprintf(stderr, "\rkesta: rendering %s: %3ld%%", inPath.c_str(), 100 * done / std::max(1L, in.frames()));
+    };
+    const bool written = renderStream(
+        host, in.channels(), in.rate(), eightBit, o.block, [&](short* dst, long n) { return in.read(dst, n); },
+        [&](const short* src, long n) { return out.write(src, n); }, progress, outChannels);
+    if (showProgress) std::fprintf(stderr, "\n");
+    if (!written || !out.commit()) return fail("cannot write " + outPath + ": " + out.error());
+    return 0;
+}
+
+// Renders a signal held in memory; answers the plug-in's frames.
+std::vector<short> renderMemory(PluginHost& host, const std::vector<short>& signal, int channels, int rate,
+                                int block, int& outChannels) {
+    outChannels = host.outputChannels(FMT_S16_NE, rate, channels);
+    std::vector<short> result;
+    size_t pos = 0;
+    renderStream(
+        host, channels, rate, false, block,
+        [&](short* dst, long n) {
+            const long left = static_cast<long>((signal.size() - pos) / channels);
+            const long frames = std::min(n, left);
+            std::memcpy(dst, signal.data() + pos, static_cast<size_t>(frames * channels) * 2);
+            pos += static_cast<size_t>(frames * channels);
+            return frames;
+        },
+        [&](const short* src, long n) {
+            result.insert(result.end(), src, src + n * outChannels);
+            return true;
+        },
+        [](long) {}, outChannels);
+    return result;
+}
+
+bool saveWav(const std::string& path, const std::vector<short>& frames, int channels, int rate, std::string& error) {
+    OutputFile f;
+    if (!f.open(path, channels, rate, false) || !f.write(frames.data(), static_cast<long>(frames.size() / channels)) ||
+        !f.commit())
+        return error = "cannot write " + path + ": " + f.error(), false;
+    return true;
+}
+
+void printRow(const char* name, const Levels& l) {
+    std::printf("%-10s %10.1f %10.1f %13.3f %9ld\n", name, l.peakDb, l.rmsDb, l.correlation, l.clipped);
+}
+
+int demo(const Options& o) {
+    if (!o.args.empty()) return usage("demo takes no files");
+    std::string error;
+    PluginHost host;
+    if (!loadPlugin(host, o, error)) return fail(error);
+    RunSettings run;
+    if (!run.prepare(o, error)) return fail(error);
+    host.init(run.home());
+
+    const int rate = 44100;
+    const std::string dir = "kesta-demo";
+    if (g_mkdir_with_parents(dir.c_str(), 0755) != 0) return fail("cannot make " + dir + ": " + std::strerror(errno));
+
+    const std::vector<short> voice = voiceLike(rate, 3.0);
+    const std::vector<short> music = musicLike(rate, 4.0);
+    int voiceChannels = 0, musicChannels = 0;
+    const std::vector<short> voiceOut = renderMemory(host, voice, 1, rate, o.block, voiceChannels);
+    const std::vector<short> musicOut = renderMemory(host, music, 2, rate, o.block, musicChannels);
+    if (!saveWav(dir + "/voice-in.wav", voice, 1, rate, error) ||
+        !saveWav(dir + "/voice-out.wav", voiceOut, voiceChannels, rate, error) ||
+        !saveWav(dir + "/music-in.wav", music, 2, rate, error) ||
+        !saveWav(dir + "/music-out.wav", musicOut, musicChannels, rate, error))
+        return fail(error);
+
+    const Settings& s = run.settings();
+    std::printf("Kesta demo at %d Hz: mono-to-3D %s (%s), widening %s (spread %.1f dB), Subtone %s\n", rate,
+                s.mono3d ? "on" : "off", s.mode == 8 ? "Music" : "Voice", s.widen ? "on" : "off", s.spreadDb,
+                s.subtone ? "on" : "off");
+    std::printf("%-10s %10s %10s %13s %9s\n", "signal", "peak dBFS", "RMS dBFS", "correlation", "clipped");
+    printRow("voice in", measure(voice.data(), voice.size(), 1));
+    printRow("voice out", measure(voiceOut.data(), voiceOut.size() / voiceChannels, voiceChannels));
+    printRow("music in", measure(music.data(), music.size() / 2, 2));
+    printRow("music out", measure(musicOut.data(), musicOut.size() / musicChannels, musicChannels));
+    std::printf("Files: %s/voice-in.wav, voice-out.wav, music-in.wav, music-out.wav\n", dir.c_str());
+    return 0;
+}
+
+int info(const Options& o) {
+    if (!o.args.empty()) return usage("info takes no files");
+    std::string error;
+    PluginHost host;
+    if (!loadPlugin(host, o, error)) return fail(error);
+    Settings s;
+    const std::string path = settingsPath();
+    const bool fromFile = readSettings(path, s);
+    std::printf("Plug-in:   %s\n", host.plugin().description ? host.plugin().description : "(no description)");
+    std::printf("Settings:  %s\n", fromFile ? path.c_str() : (path + " (not there yet: defaults)").c_str());
+    std::printf("  m2s_enable    = %s   (mono-to-3D)\n", s.mono3d ? "TRUE" : "FALSE");
+    std::printf("  m2s_flags     = %d   (%s)\n", s.mode, s.mode == 8 ? "Music" : "Voice");
+    std::printf("  vastor_enable = %s   (stereo widening)\n", s.widen ? "TRUE" : "FALSE");
+    std::printf("  vastor_spread = %g dB\n", s.spreadDb);
+    std::printf("  subtone       = %s\n", s.subtone ? "TRUE" : "FALSE");
+    return 0;
+}
+
+void quitWhenClosed(GtkWidget*, gpointer) { gtk_main_quit(); }
+
+int configure(const Options& o) {
+    if (!o.args.empty() || o.overrides() || o.save) return usage("configure takes no files or settings");
+    if (!gtk_init_check(nullptr, nullptr)) return fail("cannot open a display for the configuration window");
+    std::string error;
+    PluginHost host;
+    if (!loadPlugin(host, o, error)) return fail(error);
+    host.init();
+    if (!host.plugin().configure) return fail("the plug-in has no configuration window");
+
+    GList* before = gtk_window_list_toplevels();
+    host.plugin().configure();
+    GList* after = gtk_window_list_toplevels();
+    int opened = 0;
+    for (GList* w = after; w; w = w->next) {
+        if (g_list_find(before, w->data)) continue;
+        g_signal_connect(w->data, "destroy", G_CALLBACK(quitWhenClosed), nullptr);
+        ++opened;
+    }
+    g_list_free(before);
+    g_list_free(after);
+    if (opened == 0) return fail("the plug-in opened no window");
+    gtk_main();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return usage("no command given");
+    const std::string command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::printf("%s", kUsage);
+        return 0;
+    }
+    Options o;
+    const std::string problem = parse(argc, argv, 2, o);
+    if (!problem.empty()) return usage(problem);
+    if (command == "render") return render(o);
+    if (command == "demo") return demo(o);
+    if (command == "info") return info(o);
+    if (command == "configure") return configure(o);
+    return usage("unknown command " + command);
+}
