@@ -57,6 +57,13 @@ public:
     virtual void SetCoeffs(float a0, float b, float c) = 0;
     virtual void SetGain(float gain) = 0;
 
+    // Program a first-order highpass (unity gain at the Nyquist frequency,
+    // zero at 0 Hz) or lowpass (unity at 0 Hz, zero at the Nyquist frequency)
+    // through SetCoeffs. frequency in Hz; g shapes the pole (it is not the
+    // exact magnitude at frequency).
+    void DesignHighpass(long frequency, float g);
+    void DesignLowpass(long frequency, float g);
+
 protected:
     Samples sampleRate_;  // Hz, fixed at construction
 };

@@ -67,6 +67,24 @@ public:
     // Linear-interpolating resampler, mono float; 16.16 fixed-point phase and step.
     virtual void ResampleWithInterpolation(const Buffer& dst, const Buffer& src, Samples n, unsigned long phase,
                                            unsigned long step, long stepDelta);
+    // The same from an interleaved stereo (quad) float block, channel c into
+    // dst c, all destinations mono float.
+    void ResampleWithInterpolation(const Buffer& dst0, const Buffer& dst1, const Buffer& src, Samples n,
+                                   unsigned long phase, unsigned long step, long stepDelta);
+    void ResampleWithInterpolation(const Buffer& dst0, const Buffer& dst1, const Buffer& dst2,
+                                   const Buffer& dst3, const Buffer& src, Samples n, unsigned long phase,
+                                   unsigned long step, long stepDelta);
+    // Resampling by copying the frame at the position's integer part, any
+    // sample width: mono to mono of one type, or an interleaved stereo (quad)
+    // block into the mono blocks of its width, channel c into dst c.
+    // Positions as in Resample.h; a mismatch of types writes nothing.
+    void ResampleWithCopy(const Buffer& dst, const Buffer& src, Samples n, unsigned long phase,
+                          unsigned long step, long stepDelta);
+    void ResampleWithCopy(const Buffer& dst0, const Buffer& dst1, const Buffer& src, Samples n,
+                          unsigned long phase, unsigned long step, long stepDelta);
+    void ResampleWithCopy(const Buffer& dst0, const Buffer& dst1, const Buffer& dst2, const Buffer& dst3,
+                          const Buffer& src, Samples n, unsigned long phase, unsigned long step,
+                          long stepDelta);
 
     // Extend each buffer to n frames, then merge without clip counting.
     void Merge(const Buffer& dst, MixBuffer* buffers, int count, Samples n);

@@ -3,6 +3,8 @@
 // output counts as died away.
 #pragma once
 
+#include <algorithm>
+
 #include "Wavedata.h"
 
 class QuietFilterStatus {
@@ -13,9 +15,12 @@ public:
     void Reset() { silentCount_ = needed_; }
     bool IsQuiet() const { return silentCount_ >= needed_; }
     void GettingInput() { silentCount_ = 0; }
-    // Once quiet the count stops, so it cannot overflow in a long silence.
+    // Once quiet the count stops, so it cannot overflow in a long silence; a
+    // single oversized n saturates the count instead of wrapping it.
     void NoInput(Samples n) {
-        if (!IsQuiet()) silentCount_ += n;
+        if (IsQuiet()) return;
+        const int64_t count = std::max<int64_t>(int64_t{silentCount_} + n, INT32_MIN);
+        silentCount_ = static_cast<Samples>(std::min<int64_t>(count, INT32_MAX));
     }
     // A quiet status stays quiet under the new length; a ringing one keeps its
     // count, so a shorter length may end the tail at once.

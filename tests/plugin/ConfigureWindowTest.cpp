@@ -74,6 +74,12 @@ std::vector<short> pluginStereo(std::vector<short> in, int rate) {
     return std::vector<short>(out, out + bytes / 2);
 }
 
+// A block at another rate, so that the next blocks at 44100 Hz meet fresh engines.
+void freshEngines() {
+    pluginMono(std::vector<short>(8), 8000);
+    pluginStereo(std::vector<short>(8), 8000);
+}
+
 class ConfigureWindow : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -142,6 +148,7 @@ TEST_F(ConfigureWindow, theSpreadScrollbarStepsTwoDecibelsFromTheTop) {
 
 TEST_F(ConfigureWindow, voiceIsStoredAndReCreatesOnlyTheMonoEngine) {
     const auto mono = signal(600, 0.05), stereo = signal(1200, 0.03);
+    freshEngines();
     pluginMono(mono, 44100);
     const auto stereoBefore = pluginStereo(stereo, 44100);
     kesta_configure();
@@ -181,6 +188,7 @@ TEST_F(ConfigureWindow, voiceIsStoredAndReCreatesOnlyTheMonoEngine) {
 
 TEST_F(ConfigureWindow, enableAndSubtoneSwitchesReachRecordFileAndRunningEngines) {
     const auto mono = signal(800, 0.04), stereo = signal(1600, 0.02);
+    freshEngines();
     const auto monoFirst = pluginMono(mono, 44100);
     const auto stereoFirst = pluginStereo(stereo, 44100);
     kesta_configure();

@@ -1,0 +1,50 @@
+// The float all-pole cascade:
+//   H(z) = gain * prod 1 / (1 + a1 z^-1 + a2 z^-2),
+// each section y = x - (a1 y1 + a2 y2);  y2 = y1;  y1 = y.
+// The gain is applied once, before the first section. Tail: 1000 samples,
+// whatever the coefficients.
+#pragma once
+
+#include "Filter.h"
+#include "FilterDesign.h"
+#include "Quietbuf.h"
+
+// An all-pole cascade for one sample rate: one section per conjugate pole pair.
+struct IIR2p0zCoeffs {
+    long sampleRate;  // Hz, the rate the roots are meant for
+    float gain;
+    long numSections;
+    const IIRRoot* roots;  // numSections pole pairs, not owned
+};
+
+class FloatIIR2p0z : public IIR2p0zFilter, public QuietFilterStatus {
+  public:
+    struct Section {
+        float a1, a2;  // 1 + a1 z^-1 + a2 z^-2
+        float y1, y2;  // the section's two previous outputs
+    };
+
+    FloatIIR2p0z();
+    ~FloatIIR2p0z() override;
+    FloatIIR2p0z(const FloatIIR2p0z&) = delete;
+    FloatIIR2p0z& operator=(const FloatIIR2p0z&) = delete;
+
+    bool IsQuiet() override { return QuietFilterStatus::IsQuiet(); }
+    void GettingInput() override { QuietFilterStatus::GettingInput(); }
+    void NoInput(Samples n) override { QuietFilterStatus::NoInput(n); }
+    // Clears the state of every section and makes the filter quiet; the
+    // coefficients and gain stay.
+    void Reset() override;
+    void Process(MixBuffer& buffer) override;
+    // Places each section's poles from the roots at coeffs->sampleRate. When
+    // the section count is unchanged the state is kept; new sections start
+    // from zero. Answers 0; 1 for a null record (nothing changes) or when the
+    // array cannot be had, including a negative count (the filter then has no
+    // sections).
+    int setFilter(const IIR2p0zCoeffs* coeffs) override;
+
+    float gain_;
+    int sectionCount_;
+    Section* sections_;  // owned, sectionCount_ records
+    bool applyGain_;     // gain_ != 1.0 exactly
+};

@@ -1,0 +1,42 @@
+// The float biquad cascade:
+//   H(z) = gain * prod (1 + b1 z^-1 + b2 z^-2) / (1 + a1 z^-1 + a2 z^-2),
+// each section in direct form II:
+//   w = x - a1 w1 - a2 w2;  y = w + b1 w1 + b2 w2;  w2 = w1;  w1 = w.
+// The gain is applied once, before the first section. Tail: 1000 samples,
+// whatever the coefficients.
+#pragma once
+
+#include "Filter.h"
+#include "Quietbuf.h"
+
+class FloatBiquad : public BiquadFilter, public QuietFilterStatus {
+  public:
+    struct Section {
+        float a1, a2, b1, b2;  // one coefficient row
+        float w1, w2;          // previous two values of the internal signal w
+    };
+
+    // No sections and gain 1 until SetFilter.
+    FloatBiquad();
+    ~FloatBiquad() override;
+    FloatBiquad(const FloatBiquad&) = delete;
+    FloatBiquad& operator=(const FloatBiquad&) = delete;
+
+    bool IsQuiet() override { return QuietFilterStatus::IsQuiet(); }
+    void GettingInput() override { QuietFilterStatus::GettingInput(); }
+    void NoInput(Samples n) override { QuietFilterStatus::NoInput(n); }
+    // Clears the state of every section and makes the filter quiet; the
+    // coefficients and gain stay.
+    void Reset() override;
+    void Process(MixBuffer& buffer) override;
+    // Copies gain and rows and restarts from silence (Reset), even when only
+    // the coefficients change. The section array is reallocated only when the
+    // section count changes. Answers 0, or 1 when the array cannot be had
+    // (including a negative count); the filter then has no sections.
+    int SetFilter(const BiquadCoeffs& coeffs) override;
+
+    float gain_;
+    int sectionCount_;
+    Section* sections_;  // owned, sectionCount_ records
+    bool applyGain_;     // gain_ != 1.0 exactly
+};

@@ -1,0 +1,101 @@
+// Panners: the last step between a processed signal and an output mix buffer.
+//
+// A panner adds a block into a MixBuffer under a gain that glides linearly to
+// each new target, so that gain changes never click; the delay variants read
+// their input through a delay line and move the delay one frame at a time.
+// Which gain each side gets (the pan law) is the caller's business.
+//
+// Plain classes: no virtual operations, no allocation, no locks. They point to
+// the mix buffers and the delay line they use and own neither; the owner sets
+// them before the first mix. All per-sample work is done by MixBuffer::Mix.
+#pragma once
+
+#include "Wavedata.h"
+
+class MixBuffer;
+class DelayMixBuffer;
+
+class Panner {
+  public:
+    Panner() : rampSamples_(0), gain_(0.0f), targetGain_(0.0f), gainStep_(0.0f), mixBuffer_(nullptr) {
+        pan(0.0f, 0);
+    }
+
+    // New target gain (linear), reached after rampLength frames; 0 = at once.
+    void pan(float gain, Samples rampLength);
+    void setMixBuffer(MixBuffer& buffer) { mixBuffer_ = &buffer; }
+    // Adds count frames of in (mono 8-bit, 16-bit or float) to the mix buffer
+    // from its frame offset on, under the ramping gain, and advances the ramp.
+    // A steady gain of exactly 0 adds nothing and needs no mix buffer.
+    void mix(const Buffer& in, Samples count, Samples offset = 0);
+    // Adds what mix would add and leaves the ramp where it is.
+    void mix_noUpdate(const Buffer& in, Samples count, Samples offset = 0) const;
+
+    Samples rampSamples_;   // frames left in the ramp; 0 when steady
+    float gain_;            // gain of the next frame
+    float targetGain_;      // gain the ramp ends on
+    float gainStep_;        // gain increment per frame while ramping, else 0
+    MixBuffer* mixBuffer_;  // not owned
+};
+
+// A panner whose output frame i is its input delayed by delay_ frames. Frames
+// from before the current block come from the delay line, which the owner
+// pushes each block into after every panner has mixed it.
+class DelayPanner : public Panner {
+  public:
+    DelayPanner()
+        : delay_(0), targetDelay_(0), delayStepPeriod_(0), delayCountdown_(0), delayBuffer_(nullptr) {}
+
+    // Moves to a delay of delay frames (negative counts as 0; the line must
+    // hold at least delay frames), one frame at a time spread over about
+    // transitionTime output frames; 0 = at once.
+    void setDelay(int delay, Samples transitionTime);
+    void setDelayBuffer(DelayMixBuffer* buffer) { delayBuffer_ = buffer; }
+    // Panner::mix of the delayed input. While the delay glides, one input
+    // frame is repeated (growing) or skipped (shrinking) per step.
+    void mix(const Buffer& in, Samples count, Samples offset = 0);
+
+    int delay_;                    // frames of delay applied now
+    int targetDelay_;              // frames of delay being moved to
+    int delayStepPeriod_;          // output frames between one-frame steps while gliding
+    int delayCountdown_;           // output frames left until the next step
+    DelayMixBuffer* delayBuffer_;  // the input's past; not owned
+};
+
+// Two panners, left_ into pair[0] and right_ into pair[1].
+class StereoPanner {
+  public:
+    void pan(float gain, Samples ramp);
+    // left_ to gains[0] * scale, right_ to gains[1] * scale.
+    void pan(const float* gains, float scale, Samples ramp);
+    void setMixBuffers(MixBuffer* pair);
+    void mix(const Buffer& in, Samples count, Samples offset = 0);
+    void mix(const Buffer& inLeft, const Buffer& inRight, Samples count, Samples offset = 0);
+    void mix_noUpdate(const Buffer& in, Samples count, Samples offset = 0) const;
+    void mix_noUpdate(const Buffer& inLeft, const Buffer& inRight, Samples count, Samples offset = 0) const;
+
+    Panner left_;
+    Panner right_;
+};
+
+// Two delay panners reading one delay line, left_ into pair[0] and right_
+// into pair[1].
+class StereoDelayPanner {
+  public:
+    void pan(float gain, Samples ramp);
+    void pan(const float* gains, float scale, Samples ramp);
+    void setMixBuffers(MixBuffer* pair);
+    void setDelayBuffer(DelayMixBuffer* buffer);
+    void setDelay(int leftDelay, int rightDelay, Samples transitionTime);
+    // Signed inter-side delay: a positive value delays the left side, a
+    // negative one the right side; the other side goes to 0.
+    void setDelay(int delay, Samples transitionTime);
+    void mix(const Buffer& in, Samples count, Samples offset = 0);
+    void mix(const Buffer& inLeft, const Buffer& inRight, Samples count, Samples offset = 0);
+    // Without any delay: the input is read directly.
+    void mix_noUpdate(const Buffer& in, Samples count, Samples offset = 0) const;
+    void mix_noUpdate(const Buffer& inLeft, const Buffer& inRight, Samples count, Samples offset = 0) const;
+
+    DelayPanner left_;
+    DelayPanner right_;
+};

@@ -1,0 +1,202 @@
+#include "Panner.h"
+
+#include <algorithm>
+
+#include "Assert.h"
+#include "FltDelay.h"
+#include "Mixbuf.h"
+
+namespace {
+const char kMixText[] = "void Panner::mix(const class Buffer &, Samples, Samples = 0)";
+const char kMixNoUpdateText[] = "void Panner::mix_noUpdate(const class Buffer &, Samples, Samples = 0)";
+const char kDelayMixText[] = "void DelayPanner::mix(const class Buffer &, Samples, Samples = 0)";
+}  // namespace
+
+void Panner::pan(float gain, Samples rampLength) {
+    targetGain_ = gain;
+    if (rampLength <= 0) {
+        rampSamples_ = 0;
+        gainStep_ = 0.0f;
+        gain_ = gain;
+        return;
+    }
+    rampSamples_ = rampLength;
+    gainStep_ = (gain - gain_) / static_cast<float>(rampLength);
+    if (gainStep_ == 0.0f) {
+        rampSamples_ = 0;
+        gain_ = gain;
+    }
+}
+
+void Panner::mix(const Buffer& in, Samples count, Samples offset) {
+    if (rampSamples_ == 0) {
+        if (gain_ == 0.0f) return;
+        KESTA_ASSERT(mixBuffer_ != 0, "mixBuffer_!=0", kMixText);
+        mixBuffer_->Mix(in, gain_, 0.0f, count, offset);
+    } else if (count < rampSamples_) {
+        KESTA_ASSERT(mixBuffer_ != 0, "mixBuffer_!=0", kMixText);
+        mixBuffer_->Mix(in, gain_, gainStep_, count, offset);
+        rampSamples_ -= count;
+        gain_ = gainStep_ * static_cast<float>(count) + gain_;
+    } else {
+        KESTA_ASSERT(mixBuffer_ != 0, "mixBuffer_!=0", kMixText);
+        const Samples r = rampSamples_;
+        mixBuffer_->Mix(in, gain_, gainStep_, r, offset);
+        mixBuffer_->Mix(in + r, targetGain_, 0.0f, count - r, offset + r);
+        rampSamples_ = 0;
+        gain_ = targetGain_;
+        gainStep_ = 0.0f;
+    }
+}
+
+void Panner::mix_noUpdate(const Buffer& in, Samples count, Samples offset) const {
+    if (rampSamples_ == 0) {
+        if (gain_ == 0.0f) return;
+        KESTA_ASSERT(mixBuffer_ != 0, "mixBuffer_!=0", kMixNoUpdateText);
+        mixBuffer_->Mix(in, gain_, 0.0f, count, offset);
+    } else if (count < rampSamples_) {
+        KESTA_ASSERT(mixBuffer_ != 0, "mixBuffer_!=0", kMixNoUpdateText);
+        mixBuffer_->Mix(in, gain_, gainStep_, count, offset);
+    } else {
+        KESTA_ASSERT(mixBuffer_ != 0, "mixBuffer_!=0", kMixNoUpdateText);
+        mixBuffer_->Mix(in, gain_, gainStep_, rampSamples_, offset);
+        mixBuffer_->Mix(in + rampSamples_, targetGain_, 0.0f, count - rampSamples_, offset + rampSamples_);
+    }
+}
+
+void DelayPanner::setDelay(int delay, Samples transitionTime) {
+    // A negative delay would read past the end of the input block.
+    delay = std::max(delay, 0);
+    targetDelay_ = delay;
+    if (delay == delay_) return;
+    if (transitionTime <= 0) {
+        delay_ = delay;
+        return;
+    }
+    const int distance = delay > delay_ ? delay - delay_ : delay_ - delay;
+    delayStepPeriod_ = std::max(transitionTime / distance, 1);
+    delayCountdown_ = delayStepPeriod_;
+}
+
+// The read position p runs from -delay_ (relative to the first input frame;
+// negative = from the delay line). It moves with the output, and one frame
+// against it at each one-frame delay step.
+void DelayPanner::mix(const Buffer& in, Samples count, Samples offset) {
+    Samples p = -delay_;
+    while (count > 0) {
+        Samples chunk = count;
+        if (delay_ != targetDelay_) chunk = std::min(chunk, static_cast<Samples>(delayCountdown_));
+        if (p < 0) {
+            KESTA_ASSERT(delayBuffer_ != 0, "delayBuffer_!=0", kDelayMixText);
+            chunk = std::min(chunk, -p);
+            Buffer past;
+            delayBuffer_->GetDelay(-p, chunk, past, chunk);
+            Panner::mix(past, chunk, offset);
+        } else {
+            Panner::mix(in + p, chunk, offset);
+        }
+        p += chunk;
+        offset += chunk;
+        count -= chunk;
+        if (delay_ != targetDelay_) {
+            delayCountdown_ -= chunk;
+            if (delayCountdown_ == 0) {
+                if (targetDelay_ > delay_) {
+                    ++delay_;
+                    --p;
+                } else {
+                    --delay_;
+                    ++p;
+                }
+                delayCountdown_ = delayStepPeriod_;
+            }
+        }
+    }
+}
+
+void StereoPanner::pan(float gain, Samples ramp) {
+    left_.pan(gain, ramp);
+    right_.pan(gain, ramp);
+}
+
+void StereoPanner::pan(const float* gains, float scale, Samples ramp) {
+    left_.pan(gains[0] * scale, ramp);
+    right_.pan(gains[1] * scale, ramp);
+}
+
+void StereoPanner::setMixBuffers(MixBuffer* pair) {
+    left_.setMixBuffer(pair[0]);
+    right_.setMixBuffer(pair[1]);
+}
+
+void StereoPanner::mix(const Buffer& in, Samples count, Samples offset) {
+    left_.mix(in, count, offset);
+    right_.mix(in, count, offset);
+}
+
+void StereoPanner::mix(const Buffer& inLeft, const Buffer& inRight, Samples count, Samples offset) {
+    left_.mix(inLeft, count, offset);
+    right_.mix(inRight, count, offset);
+}
+
+void StereoPanner::mix_noUpdate(const Buffer& in, Samples count, Samples offset) const {
+    left_.mix_noUpdate(in, count, offset);
+    right_.mix_noUpdate(in, count, offset);
+}
+
+void StereoPanner::mix_noUpdate(const Buffer& inLeft, const Buffer& inRight, Samples count,
+                                Samples offset) const {
+    left_.mix_noUpdate(inLeft, count, offset);
+    right_.mix_noUpdate(inRight, count, offset);
+}
+
+void StereoDelayPanner::pan(float gain, Samples ramp) {
+    left_.pan(gain, ramp);
+    right_.pan(gain, ramp);
+}
+
+void StereoDelayPanner::pan(const float* gains, float scale, Samples ramp) {
+    left_.pan(gains[0] * scale, ramp);
+    right_.pan(gains[1] * scale, ramp);
+}
+
+void StereoDelayPanner::setMixBuffers(MixBuffer* pair) {
+    left_.setMixBuffer(pair[0]);
+    right_.setMixBuffer(pair[1]);
+}
+
+void StereoDelayPanner::setDelayBuffer(DelayMixBuffer* buffer) {
+    left_.setDelayBuffer(buffer);
+    right_.setDelayBuffer(buffer);
+}
+
+void StereoDelayPanner::setDelay(int leftDelay, int rightDelay, Samples transitionTime) {
+    left_.setDelay(leftDelay, transitionTime);
+    right_.setDelay(rightDelay, transitionTime);
+}
+
+void StereoDelayPanner::setDelay(int delay, Samples transitionTime) {
+    left_.setDelay(std::max(delay, 0), transitionTime);
+    right_.setDelay(std::max(-delay, 0), transitionTime);
+}
+
+void StereoDelayPanner::mix(const Buffer& in, Samples count, Samples offset) {
+    left_.mix(in, count, offset);
+    right_.mix(in, count, offset);
+}
+
+void StereoDelayPanner::mix(const Buffer& inLeft, const Buffer& inRight, Samples count, Samples offset) {
+    left_.mix(inLeft, count, offset);
+    right_.mix(inRight, count, offset);
+}
+
+void StereoDelayPanner::mix_noUpdate(const Buffer& in, Samples count, Samples offset) const {
+    left_.Panner::mix_noUpdate(in, count, offset);
+    right_.Panner::mix_noUpdate(in, count, offset);
+}
+
+void StereoDelayPanner::mix_noUpdate(const Buffer& inLeft, const Buffer& inRight, Samples count,
+                                     Samples offset) const {
+    left_.Panner::mix_noUpdate(inLeft, count, offset);
+    right_.Panner::mix_noUpdate(inRight, count, offset);
+}

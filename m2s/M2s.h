@@ -1,0 +1,64 @@
+/* The mono-to-3D engine's function interface.
+ *
+ * An engine is opened for one sample rate and one mode and used through an
+ * opaque handle. It takes mono blocks of unsigned 8-bit (128 is silence) or
+ * signed 16-bit samples and writes interleaved stereo blocks of the same
+ * sample type, twice as many samples as it was given, saturating. Any number
+ * of samples may be passed; nothing is allocated while processing. Settings
+ * take effect at the next processed block.
+ *
+ * A null handle or buffer pointer is a programming error and aborts the
+ * process with an assertion message. One engine must not be used from two
+ * threads at once; different engines are independent.
+ */
+#pragma once
+
+#define M2S_EXPORT __attribute__((visibility("default")))
+
+/* Never defined: a handle is the address of the engine object. */
+struct M2S;
+
+/* One-byte truth value; zero is false. */
+typedef unsigned char BOOL;
+
+/* Sample types: unsigned 8-bit and signed 16-bit (host byte order). */
+typedef unsigned char Data8;
+typedef short Data16;
+
+/* Open flags: Music mode (the mono signal and a copy turned by about one
+ * radian feed a single widener network); clear for Voice mode (the mono
+ * signal feeds both sides of a dual widener network). */
+#define M2S_MUSIC 0x8u
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Makes an engine for rate Hz (other rates use the nearest tabled rate's
+ * filters) and stores it in *handle. Answers 0 on success; otherwise stores
+ * null. The engine starts enabled, with silent filter and delay state. */
+M2S_EXPORT int m2sOpen(struct M2S** handle, unsigned int sampleRate, unsigned int flags);
+/* Releases everything the engine holds. */
+M2S_EXPORT void m2sClose(struct M2S* handle);
+/* Silences filter and delay state; settings are kept. */
+M2S_EXPORT void m2sReset(struct M2S* handle);
+/* 3D processing on or off; off copies the input to both output channels.
+ * Before the first block the change is immediate; later it fades over 1024
+ * frames. */
+M2S_EXPORT void m2sEnable(struct M2S* handle, BOOL on);
+/* The high-pass of the widening path on or off. */
+M2S_EXPORT void m2sEnableHipass(struct M2S* handle, BOOL on);
+/* Same-side feed relative to the cross-feed, in dB (Voice mode only). */
+M2S_EXPORT void m2sSetCenter(struct M2S* handle, float decibels);
+/* Widening amount, in dB. */
+M2S_EXPORT void m2sSetSpread(struct M2S* handle, float decibels);
+
+/* count mono samples from inbuf into count stereo frames at outbuf. The two
+ * blocks must not overlap. */
+M2S_EXPORT void m2sProcess8(struct M2S* handle, const Data8* inbuf, unsigned char (*outbuf)[2],
+                            unsigned int count);
+M2S_EXPORT void m2sProcess16(struct M2S* handle, const Data16* inbuf, short (*outbuf)[2], unsigned int count);
+
+#ifdef __cplusplus
+}
+#endif

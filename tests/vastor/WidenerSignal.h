@@ -1,0 +1,71 @@
+// Test signals and engine drivers shared by the widener tests.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "Vastor.h"
+
+namespace widener_test {
+
+// Interleaved 16-bit stereo, frame i at [2i] (left) and [2i + 1] (right).
+using Block16 = std::vector<short>;
+
+inline const short (*Frames(const Block16& b))[2] {
+    return reinterpret_cast<const short(*)[2]>(b.data());
+}
+inline short (*Frames(Block16& b))[2] {
+    return reinterpret_cast<short(*)[2]>(b.data());
+}
+
+// Music-like 16-bit material: a few partials with slow vibrato plus noise,
+// peaking below amplitude * 32768. Deterministic for a given seed.
+inline std::vector<short> Music(int n, uint32_t seed, double amplitude = 0.25) {
+    std::vector<short> out(static_cast<size_t>(n));
+    uint32_t state = seed * 2654435761u + 12345u;
+    const double base = 110.0 + (seed % 7) * 37.0;
+    double phase[4] = {0, 0, 0, 0};
+    for (int i = 0; i < n; ++i) {
+        double x = 0;
+        for (int p = 0; p < 4; ++p) {
+            const double f = base * (p + 1) * (1.0 + 0.01 * std::sin(i * 0.0007 * (p + 1)));
+            phase[p] += 2.0 * 3.14159265358979323846 * f / 44100.0;
+            x += std::sin(phase[p]) / (p + 1.5);
+        }
+        state = state * 1664525u + 1013904223u;
+        const double noise = (static_cast<double>(state >> 8) / 16777216.0) - 0.5;
+        x = 0.55 * x + 0.3 * noise;
+        out[static_cast<size_t>(i)] = static_cast<short>(std::lround(amplitude * 32767.0 * x));
+    }
+    return out;
+}
+
+inline Block16 Interleave(const std::vector<short>& left, const std::vector<short>& right) {
+    Block16 b(2 * left.size());
+    for (size_t i = 0; i < left.size(); ++i) {
+        b[2 * i] = left[i];
+        b[2 * i + 1] = right[i];
+    }
+    return b;
+}
+
+// Runs in through the engine in calls of the given sizes (cycled) and answers the output.
+inline Block16 Process16(Vastor* h, const Block16& in, std::vector<int> calls = {1 << 30}) {
+    Block16 out(in.size(), 0x5555);
+    const int frames = static_cast<int>(in.size() / 2);
+    size_t next = 0;
+    for (int done = 0; done < frames;) {
+        int k = calls[next++ % calls.size()];
+        if (k > frames - done) k = frames - done;
+        vastorProcess16(h, Frames(in) + done, Frames(out) + done, static_cast<unsigned>(k));
+        done += k;
+    }
+    return out;
+}
+
+inline double FromDb(double db) {
+    return std::pow(10.0, db / 20.0);
+}
+
+}  // namespace widener_test

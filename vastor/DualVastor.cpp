@@ -1,0 +1,272 @@
+#include "DualVastor.h"
+
+#include <algorithm>
+
+#include "FltDelay.h"
+#include "MathLib.h"
+#include "SingleVastor.h"
+#include "Vastor.h"
+#include "VastorTables.h"
+
+namespace {
+
+constexpr Samples kHipassFrequency = 75;  // Hz
+
+// The size a delay line needs: the longest delay asked of it, and while a
+// panner still glides from an older, longer delay, that one too.
+Samples LineSize(int longest, const DelayPanner& a, const DelayPanner& b, const DelayPanner& c) {
+    return std::max({longest, a.delay_, b.delay_, c.delay_});
+}
+
+}  // namespace
+
+VastorFilter* CreateVastor(MathLibrary& library, MixBuffer (&output)[2], long rate, long blockSize,
+                           unsigned flags) {
+    if (flags & VASTOR_SINGLE_NETWORK) return new SingleVastorFilter(library, output, rate, blockSize, flags);
+    return new DualVastorFilter(library, output, rate, blockSize, flags);
+}
+
+DualVastorFilter::DualVastorFilter(MathLibrary& library, MixBuffer (&output)[2], long rate, long blockSize,
+                                   unsigned flags)
+    : library_(&library),
+      directDelay_(0),
+      output_(output),
+      highpass_{nullptr, nullptr},
+      widenerFilter_{nullptr, nullptr},
+      shelfFilter_{nullptr, nullptr},
+      hipassOn_((flags & VASTOR_HIPASS_ON) != 0),
+      shelfOn_((flags & VASTOR_HIGH_SHELF) != 0) {
+    for (int side = 0; side < 2; ++side) {
+        library.CreateBuffer(filterBuffers_[side], static_cast<Samples>(blockSize));
+        library.CreateBuffer(crossBuffers_[side], static_cast<Samples>(blockSize));
+        highpass_[side] = library.CreateHighpass(static_cast<Samples>(rate));
+        if (highpass_[side]) highpass_[side]->SetFrequency(kHipassFrequency);
+        // Both sides get the same design and write the same delay.
+        if (flags & VASTOR_SINGLE_STAGE)
+            widenerFilter_[side] = CreateSingleStageVastor(library, rate, 1.0f, &directDelay_);
+        else
+            widenerFilter_[side] = CreateMultiStageVastor(library, rate, 1.0f, &directDelay_);
+        if (shelfOn_) {
+            shelfFilter_[side] = CreateHighshelf(library, rate);
+            library.CreateBuffer(shelfBuffers_[side], static_cast<Samples>(blockSize));
+        }
+    }
+    Reset();
+}
+
+DualVastorFilter::~DualVastorFilter() {
+    for (int side = 0; side < 2; ++side) {
+        delete highpass_[side];
+        delete widenerFilter_[side];
+        delete shelfFilter_[side];
+    }
+    for (int side = 0; side < 2; ++side) {
+        crossBuffers_[side].free();
+        filterBuffers_[side].free();
+        shelfBuffers_[side].free();
+    }
+}
+
+VastorFilterInput* DualVastorFilter::CreateVastorFilterInput() {
+    MixBuffer(&direct)[2] = shelfOn_ ? shelfBuffers_ : *reinterpret_cast<MixBuffer(*)[2]>(output_);
+    return new DualVastorFilterInput(*library_, direct, crossBuffers_, filterBuffers_, directDelay_);
+}
+
+void DualVastorFilter::Process(Samples n) {
+    for (int side = 0; side < 2; ++side) {
+        MixBuffer& cross = crossBuffers_[side];
+        MixBuffer& filtered = filterBuffers_[side];
+        if (hipassOn_ && cross.Prepare(highpass_[side], n)) highpass_[side]->Process(cross);
+        filtered += cross;
+        if (filtered.Prepare(widenerFilter_[side], n)) widenerFilter_[side]->Process(filtered);
+        if (!shelfOn_) {
+            output_[side] += filtered;
+            continue;
+        }
+        MixBuffer& shelved = shelfBuffers_[side];
+        shelved += filtered;
+        if (!shelfFilter_[side])
+            output_[side] += shelved;
+        else if (shelved.Prepare(shelfFilter_[side], n)) {
+            shelfFilter_[side]->Process(shelved);
+            output_[side] += shelved;
+        }
+    }
+    for (int side = 0; side < 2; ++side) {
+        crossBuffers_[side].used_ = 0;
+        filterBuffers_[side].used_ = 0;
+        shelfBuffers_[side].used_ = 0;
+    }
+}
+
+void DualVastorFilter::Reset() {
+    for (int side = 0; side < 2; ++side) {
+        if (highpass_[side]) highpass_[side]->Reset();
+        if (widenerFilter_[side]) widenerFilter_[side]->Reset();
+        if (shelfFilter_[side]) shelfFilter_[side]->Reset();
+    }
+}
+
+bool DualVastorFilter::IsQuiet() {
+    for (int side = 0; side < 2; ++side) {
+        if (!highpass_[side]->IsQuiet() || !widenerFilter_[side]->IsQuiet()) return false;
+        if (shelfFilter_[side] && !shelfFilter_[side]->IsQuiet()) return false;
+    }
+    return true;
+}
+
+void DualVastorFilter::SetProperty(int id, const void* value, int) {
+    switch (id) {
+        case kVastorHipassFrequency: {
+            const Samples hz = VastorPropertyValue<int32_t>(value);
+            highpass_[0]->SetFrequency(hz);
+            highpass_[1]->SetFrequency(hz);
+            break;
+        }
+        case kVastorHipassOn: {
+            const bool on = VastorPropertyValue<unsigned char>(value) != 0;
+            if (on != hipassOn_) {
+                hipassOn_ = on;
+                if (!on) {
+                    highpass_[0]->Reset();
+                    highpass_[1]->Reset();
+                }
+            }
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+DualVastorFilterInput::DualVastorFilterInput(MathLibrary& library, MixBuffer (&direct)[2],
+                                             MixBuffer (&cross)[2], MixBuffer (&filter)[2], long directDelay)
+    : disabled_(false),
+      immediate_(true),
+      rampLength_(0),
+      spread_(1.0f),
+      center_(1.0f),
+      scale_{1.0f, 1.0f},
+      inputDelay_{0, 0},
+      directDelay_(std::max(directDelay, 0L)),
+      delayLine_{nullptr, nullptr} {
+    directPanner_.setMixBuffers(direct);
+    crossPanner_.setMixBuffers(cross);
+    sameSidePanner_.setMixBuffers(filter);
+    // Every panner half reads the history of the channel it reads.
+    delayLine_[0] = library.CreateDelayBuffer();
+    directPanner_.left_.setDelayBuffer(delayLine_[0]);
+    sameSidePanner_.left_.setDelayBuffer(delayLine_[0]);
+    crossPanner_.right_.setDelayBuffer(delayLine_[0]);
+    delayLine_[1] = library.CreateDelayBuffer();
+    directPanner_.right_.setDelayBuffer(delayLine_[1]);
+    sameSidePanner_.right_.setDelayBuffer(delayLine_[1]);
+    crossPanner_.left_.setDelayBuffer(delayLine_[1]);
+    setupPanners();
+    setupDelays();
+    Reset();
+}
+
+DualVastorFilterInput::~DualVastorFilterInput() {
+    delete delayLine_[0];
+    delete delayLine_[1];
+}
+
+void DualVastorFilterInput::setupPanners() {
+    const Samples ramp = immediate_ ? 0 : static_cast<Samples>(rampLength_);
+    // While disabled only the direct path passes.
+    const float crossLeft = disabled_ ? 0.0f : spread_ * scale_[0];
+    const float sameLeft = disabled_ ? 0.0f : -spread_ * center_ * scale_[0];
+    const float crossRight = disabled_ ? 0.0f : spread_ * scale_[1];
+    const float sameRight = disabled_ ? 0.0f : -spread_ * center_ * scale_[1];
+    directPanner_.left_.pan(scale_[0], ramp);
+    crossPanner_.left_.pan(crossLeft, ramp);
+    sameSidePanner_.left_.pan(sameLeft, ramp);
+    directPanner_.right_.pan(scale_[1], ramp);
+    crossPanner_.right_.pan(crossRight, ramp);
+    sameSidePanner_.right_.pan(sameRight, ramp);
+}
+
+void DualVastorFilterInput::setupDelays() {
+    const Samples ramp = immediate_ ? 0 : static_cast<Samples>(rampLength_);
+    const int direct = static_cast<int>(directDelay_);
+    const int left = inputDelay_[0];
+    const int right = inputDelay_[1];
+    directPanner_.left_.setDelay(direct + left, ramp);
+    crossPanner_.left_.setDelay(left, ramp);
+    sameSidePanner_.left_.setDelay(left, ramp);
+    directPanner_.right_.setDelay(direct + right, ramp);
+    crossPanner_.right_.setDelay(right, ramp);
+    sameSidePanner_.right_.setDelay(right, ramp);
+    // The cross panner of one side reads the other channel's line at its own
+    // side's delay, which may exceed that line's direct delay.
+    delayLine_[0]->SetSize(LineSize(std::max(direct + left, right), directPanner_.left_,
+                                    sameSidePanner_.left_, crossPanner_.right_));
+    delayLine_[1]->SetSize(LineSize(std::max(direct + right, left), directPanner_.right_,
+                                    sameSidePanner_.right_, crossPanner_.left_));
+}
+
+void DualVastorFilterInput::SetProperty(int id, const void* value, int) {
+    switch (id) {
+        case kVastorDisabled: {
+            const bool disabled = VastorPropertyValue<unsigned char>(value) != 0;
+            if (disabled != disabled_) {
+                disabled_ = disabled;
+                setupPanners();
+            }
+            break;
+        }
+        case kVastorSpread:
+            spread_ = VastorPropertyValue<float>(value);
+            setupPanners();
+            break;
+        case kVastorCenter:
+            center_ = VastorPropertyValue<float>(value);
+            setupPanners();
+            break;
+        case kVastorInputScale:
+            scale_[0] = VastorPropertyValue<float>(value, 0);
+            scale_[1] = VastorPropertyValue<float>(value, 1);
+            setupPanners();
+            break;
+        case kVastorInputDelay:
+            inputDelay_[0] = std::max(VastorPropertyValue<int32_t>(value, 0), 0);
+            inputDelay_[1] = std::max(VastorPropertyValue<int32_t>(value, 1), 0);
+            setupDelays();
+            break;
+        case kVastorDirectDelay:
+            directDelay_ = std::max(VastorPropertyValue<int32_t>(value), 0);
+            setupDelays();
+            break;
+        case kVastorRampLength:
+            rampLength_ = std::max(VastorPropertyValue<int32_t>(value), 0);
+            break;
+        default:
+            break;
+    }
+}
+
+void DualVastorFilterInput::Mix(const Buffer&, Samples, Samples) {}
+
+void DualVastorFilterInput::Mix(const Buffer& left, const Buffer& right, Samples n, Samples offset) {
+    immediate_ = false;
+    directPanner_.left_.mix(left, n, offset);
+    directPanner_.right_.mix(right, n, offset);
+    crossPanner_.left_.mix(right, n, offset);
+    crossPanner_.right_.mix(left, n, offset);
+    sameSidePanner_.left_.mix(left, n, offset);
+    sameSidePanner_.right_.mix(right, n, offset);
+    // After every panner has read: the lines hold the frames before each block.
+    delayLine_[0]->Update(left, n);
+    delayLine_[1]->Update(right, n);
+}
+
+void DualVastorFilterInput::Reset() {
+    immediate_ = true;
+    delayLine_[0]->Reset();
+    delayLine_[1]->Reset();
+}
+
+bool DualVastorFilterInput::IsQuiet() {
+    return delayLine_[0]->IsQuiet() && delayLine_[1]->IsQuiet();
+}

@@ -1,0 +1,232 @@
+#include "SingleVastor.h"
+
+#include <algorithm>
+
+#include "FltDelay.h"
+#include "MathLib.h"
+#include "Vastor.h"
+#include "VastorTables.h"
+
+namespace {
+
+constexpr Samples kHipassFrequency = 75;  // Hz
+constexpr long kSingleRampLength = 1024;  // frames
+
+// The size a delay line needs: the longest delay asked of it, and while a
+// panner still glides from an older, longer delay, that one too.
+Samples LineSize(int longest, const DelayPanner& a, const DelayPanner& b) {
+    return std::max({longest, a.delay_, b.delay_});
+}
+
+}  // namespace
+
+SingleVastorFilter::SingleVastorFilter(MathLibrary& library, MixBuffer (&output)[2], long rate,
+                                       long blockSize, unsigned flags)
+    : library_(&library),
+      flags_(flags),
+      directDelay_(0),
+      blockSize_(blockSize),
+      output_(output),
+      highpass_(nullptr),
+      hipassOn_((flags & VASTOR_HIPASS_ON) != 0),
+      widenerFilter_(nullptr),
+      shelfFilter_{nullptr, nullptr} {
+    library.CreateBuffer(directBuffers_[0], static_cast<Samples>(blockSize));
+    library.CreateBuffer(directBuffers_[1], static_cast<Samples>(blockSize));
+    library.CreateBuffer(differenceBuffer_, static_cast<Samples>(blockSize));
+    highpass_ = library.CreateHighpass(static_cast<Samples>(rate));
+    if (highpass_) highpass_->SetFrequency(kHipassFrequency);
+    if (flags & VASTOR_SINGLE_STAGE)
+        widenerFilter_ = CreateSingleStageVastor(library, rate, 1.0f, &directDelay_);
+    else
+        widenerFilter_ = CreateMultiStageVastor(library, rate, 1.0f, &directDelay_);
+    if (flags & VASTOR_HIGH_SHELF) {
+        shelfFilter_[0] = CreateHighshelf(library, rate);
+        shelfFilter_[1] = CreateHighshelf(library, rate);
+    }
+}
+
+SingleVastorFilter::~SingleVastorFilter() {
+    delete highpass_;
+    delete widenerFilter_;
+    delete shelfFilter_[0];
+    delete shelfFilter_[1];
+    differenceBuffer_.free();
+    directBuffers_[0].free();
+    directBuffers_[1].free();
+}
+
+VastorFilterInput* SingleVastorFilter::CreateVastorFilterInput() {
+    return new SingleVastorFilterInput(*library_, *reinterpret_cast<MixBuffer(*)[2]>(output_), directBuffers_,
+                                       differenceBuffer_, directDelay_);
+}
+
+void SingleVastorFilter::Process(Samples n) {
+    // The widener runs when the difference bus has input or a filter still rings.
+    if ((hipassOn_ && differenceBuffer_.Prepare(highpass_, n)) ||
+        differenceBuffer_.Prepare(widenerFilter_, n)) {
+        if (hipassOn_) highpass_->Process(differenceBuffer_);
+        widenerFilter_->Process(differenceBuffer_);
+        directBuffers_[0] -= differenceBuffer_;
+        directBuffers_[1] += differenceBuffer_;
+    }
+    for (int side = 0; side < 2; ++side) {
+        if (shelfFilter_[side] && directBuffers_[side].Prepare(shelfFilter_[side], n))
+            shelfFilter_[side]->Process(directBuffers_[side]);
+        output_[side] += directBuffers_[side];
+    }
+    directBuffers_[0].used_ = 0;
+    directBuffers_[1].used_ = 0;
+    differenceBuffer_.used_ = 0;
+}
+
+void SingleVastorFilter::Reset() {
+    for (int side = 0; side < 2; ++side) {
+        output_[side].used_ = 0;
+        directBuffers_[side].used_ = 0;
+        if (shelfFilter_[side]) shelfFilter_[side]->Reset();
+    }
+    differenceBuffer_.used_ = 0;
+    if (highpass_) highpass_->Reset();
+    if (widenerFilter_) widenerFilter_->Reset();
+}
+
+bool SingleVastorFilter::IsQuiet() {
+    return highpass_->IsQuiet() && widenerFilter_->IsQuiet();
+}
+
+void SingleVastorFilter::SetProperty(int id, const void* value, int) {
+    switch (id) {
+        case kVastorHipassFrequency:
+            highpass_->SetFrequency(VastorPropertyValue<int32_t>(value));
+            break;
+        case kVastorHipassOn: {
+            const bool on = VastorPropertyValue<unsigned char>(value) != 0;
+            if (on != hipassOn_) {
+                hipassOn_ = on;
+                if (!on) highpass_->Reset();
+            }
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+SingleVastorFilterInput::SingleVastorFilterInput(MathLibrary& library, MixBuffer (&)[2],
+                                                 MixBuffer (&direct)[2], MixBuffer& difference,
+                                                 long directDelay)
+    : disabled_(false),
+      immediate_(true),
+      differenceGain_(1.0f),
+      directGain_(1.0f),
+      scale_{1.0f, 1.0f},
+      inputDelay_{0, 0},
+      directDelay_(std::max(directDelay, 0L)),
+      rampLength_(kSingleRampLength),
+      delayLine_{nullptr, nullptr} {
+    delayLine_[0] = library.CreateDelayBuffer();
+    directPanner_.left_.setDelayBuffer(delayLine_[0]);
+    leftDifferencePanner_.setDelayBuffer(delayLine_[0]);
+    delayLine_[1] = library.CreateDelayBuffer();
+    directPanner_.right_.setDelayBuffer(delayLine_[1]);
+    rightDifferencePanner_.setDelayBuffer(delayLine_[1]);
+    directPanner_.setMixBuffers(direct);
+    leftDifferencePanner_.setMixBuffer(difference);
+    rightDifferencePanner_.setMixBuffer(difference);
+    setupDelays();
+    setupPanners();
+    Reset();
+}
+
+SingleVastorFilterInput::~SingleVastorFilterInput() {
+    delete delayLine_[0];
+    delete delayLine_[1];
+}
+
+void SingleVastorFilterInput::setupPanners() {
+    const Samples ramp = immediate_ ? 0 : static_cast<Samples>(rampLength_);
+    directPanner_.left_.pan(directGain_ * scale_[0], ramp);
+    directPanner_.right_.pan(directGain_ * scale_[1], ramp);
+    leftDifferencePanner_.pan(disabled_ ? 0.0f : differenceGain_ * scale_[0], ramp);
+    rightDifferencePanner_.pan(disabled_ ? 0.0f : -differenceGain_ * scale_[1], ramp);
+}
+
+void SingleVastorFilterInput::setupDelays() {
+    const Samples ramp = immediate_ ? 0 : static_cast<Samples>(rampLength_);
+    const int direct = static_cast<int>(directDelay_);
+    directPanner_.left_.setDelay(direct + inputDelay_[0], ramp);
+    leftDifferencePanner_.setDelay(inputDelay_[0], ramp);
+    delayLine_[0]->SetSize(LineSize(direct + inputDelay_[0], directPanner_.left_, leftDifferencePanner_));
+    directPanner_.right_.setDelay(direct + inputDelay_[1], ramp);
+    rightDifferencePanner_.setDelay(inputDelay_[1], ramp);
+    delayLine_[1]->SetSize(LineSize(direct + inputDelay_[1], directPanner_.right_, rightDifferencePanner_));
+}
+
+void SingleVastorFilterInput::SetProperty(int id, const void* value, int) {
+    switch (id) {
+        case kVastorDisabled: {
+            const bool disabled = VastorPropertyValue<unsigned char>(value) != 0;
+            if (disabled != disabled_) {
+                disabled_ = disabled;
+                setupPanners();
+            }
+            break;
+        }
+        case kVastorSpread: {
+            // The larger of the two gains is 1.0 for every positive spread.
+            const float spread = VastorPropertyValue<float>(value);
+            if (spread > 1.0f) {
+                differenceGain_ = 1.0f;
+                directGain_ = 1.0f / spread;
+            } else {
+                differenceGain_ = spread;
+                directGain_ = 1.0f;
+            }
+            setupPanners();
+            break;
+        }
+        case kVastorInputScale:
+            scale_[0] = VastorPropertyValue<float>(value, 0);
+            scale_[1] = VastorPropertyValue<float>(value, 1);
+            setupPanners();
+            break;
+        case kVastorInputDelay:
+            inputDelay_[0] = std::max(VastorPropertyValue<int32_t>(value, 0), 0);
+            inputDelay_[1] = std::max(VastorPropertyValue<int32_t>(value, 1), 0);
+            setupDelays();
+            break;
+        case kVastorDirectDelay:
+            directDelay_ = std::max(VastorPropertyValue<int32_t>(value), 0);
+            setupDelays();
+            break;
+        case kVastorRampLength:
+            rampLength_ = std::max(VastorPropertyValue<int32_t>(value), 0);
+            break;
+        default:  // the center, and unknown ids
+            break;
+    }
+}
+
+void SingleVastorFilterInput::Mix(const Buffer&, Samples, Samples) {}
+
+void SingleVastorFilterInput::Mix(const Buffer& left, const Buffer& right, Samples n, Samples offset) {
+    immediate_ = false;
+    directPanner_.left_.mix(left, n, offset);
+    directPanner_.right_.mix(right, n, offset);
+    leftDifferencePanner_.mix(left, n, offset);
+    rightDifferencePanner_.mix(right, n, offset);
+    // After the panners have read: the lines hold the frames before each block.
+    delayLine_[0]->Update(left, n);
+    delayLine_[1]->Update(right, n);
+}
+
+void SingleVastorFilterInput::Reset() {
+    immediate_ = true;
+    delayLine_[0]->Reset();
+    delayLine_[1]->Reset();
+}
+
+bool SingleVastorFilterInput::IsQuiet() {
+    return delayLine_[0]->IsQuiet() && delayLine_[1]->IsQuiet();
+}

@@ -1,0 +1,70 @@
+// The widener networks' shared interface: a network (VastorFilter) that owns
+// the filters and internal buses, and its input stage (VastorFilterInput),
+// which mixes a left and a right channel onto the network's buses with gains
+// and delays. Both are Filters; their settings arrive as filter properties.
+//
+// Per block of n frames (n at most the block size the network was made with):
+//   input->Mix(left, right, n, 0);   the input stage fills the buses
+//   network->Process(n);             the network adds its left and right
+//                                    results into the caller's output pair
+// after which the caller reads and empties its output pair.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "Filter.h"
+#include "Mixbuf.h"
+
+class MathLibrary;
+class VastorFilterInput;
+
+// Property ids (SetProperty(id, value, size)) and the layout of their values.
+// Integers are 32-bit; the receivers do not check size.
+enum VastorProperty {
+    kVastorDisabled = 0,         // input stage; 1 byte: non-zero passes the direct path only
+    kVastorSpread = 1,           // input stage; float: widening gain, linear
+    kVastorCenter = 2,           // input stage; float: same-side feed relative to cross-feed (dual only)
+    kVastorInputScale = 3,       // input stage; two floats: left, right input gains, linear
+    kVastorInputDelay = 4,       // input stage; two ints: left, right input delays, frames
+    kVastorDirectDelay = 5,      // input stage; int: extra delay of the direct path, frames
+    kVastorHipassFrequency = 6,  // network; int: high-pass corner, Hz (75 from construction)
+    kVastorRampLength = 7,       // input stage; int: frames over which later changes glide
+    kVastorHipassOn = 8,         // network; 1 byte: high-pass stage on
+};
+
+// Element index of a property value, read without alignment assumptions.
+template <class T>
+T VastorPropertyValue(const void* value, int index = 0) {
+    T result;
+    std::memcpy(&result, static_cast<const char*>(value) + index * sizeof(T), sizeof(T));
+    return result;
+}
+
+class VastorFilter : public Filter {
+  public:
+    // A new input stage wired to this network's buses, owned by the caller.
+    // It must not be used once the network is gone; it may be destroyed after it.
+    virtual VastorFilterInput* CreateVastorFilterInput() = 0;
+    // Filters what the input stage mixed onto the buses for frames 0..n-1 and
+    // adds the left and right results into the output pair. Allocates nothing.
+    virtual void Process(Samples n) = 0;
+};
+
+class VastorFilterInput : public Filter {
+  public:
+    // One-channel form; the widener input stages ignore it.
+    virtual void Mix(const Buffer& in, Samples n, Samples offset) = 0;
+    // Mixes n frames of two mono channels (8-bit, 16-bit or float) onto the
+    // buses from bus frame offset on, then keeps them as the channels' history.
+    virtual void Mix(const Buffer& left, const Buffer& right, Samples n, Samples offset) = 0;
+};
+
+// A new widener network for rate Hz whose buses hold blockSize frames and
+// which adds its results into output[0] (left) and output[1] (right):
+// the single network when flags has VASTOR_SINGLE_NETWORK (bit 29), else the
+// dual one. Never null; the caller owns it. The other flag bits choose the
+// widening filter (bit 31), the initial high-pass state (bit 30) and the
+// high shelf (bit 28).
+VastorFilter* CreateVastor(MathLibrary& library, MixBuffer (&output)[2], long rate, long blockSize,
+                           unsigned flags);

@@ -1,0 +1,149 @@
+#include "VastorObj.h"
+
+#include "DenormalGuard.h"
+#include "MathLib.h"
+#include "Mathutil.h"
+#include "VastorFilter.h"
+
+namespace {
+
+// Two mono halves of kChunk frames of up to 4 bytes per sample.
+constexpr int kScratchBytes = 2 * VastorImplementation::kChunk * 4;
+
+}  // namespace
+
+int IVastor::Create(IVastor** out, unsigned int rate, unsigned int flags) {
+    MathLibrary* library = GetFloatLibrary();
+    VastorImplementation* engine = new VastorImplementation();
+    const int result = engine->open(library, rate, flags);
+    if (result != 0) {
+        delete engine;
+        *out = nullptr;
+    } else {
+        *out = engine;
+    }
+    return result;
+}
+
+VastorImplementation::VastorImplementation()
+    : library_(nullptr), network_(nullptr), input_(nullptr), scratch_(nullptr) {}
+
+VastorImplementation::~VastorImplementation() {
+    delete network_;
+    delete input_;
+    delete[] scratch_;
+    outputBuffers_[1].free();
+    outputBuffers_[0].free();
+}
+
+int VastorImplementation::open(MathLibrary* library, unsigned int rate, unsigned int flags) {
+    library_ = library;
+    library->CreateBuffer(outputBuffers_[0], kChunk);
+    library->CreateBuffer(outputBuffers_[1], kChunk);
+    scratch_ = new char[kScratchBytes];
+    network_ = CreateVastor(*library, outputBuffers_, static_cast<long>(rate), kChunk, flags);
+    if (network_) input_ = network_->CreateVastorFilterInput();
+    reset();
+    return 0;
+}
+
+void VastorImplementation::process(const short (*in)[2], short (*out)[2], Samples n) {
+    doStereo(Buffer(in, kStereo16), Buffer(out, kStereo16), n);
+}
+
+void VastorImplementation::process(const unsigned char (*in)[2], unsigned char (*out)[2], Samples n) {
+    doStereo(Buffer(in, kStereo8), Buffer(out, kStereo8), n);
+}
+
+void VastorImplementation::process(const short* leftIn, const short* rightIn, short* leftOut, short* rightOut,
+                                   Samples n) {
+    doMono(Buffer(leftIn, kMono16), Buffer(rightIn, kMono16), Buffer(leftOut, kMono16),
+           Buffer(rightOut, kMono16), n);
+}
+
+void VastorImplementation::process(const unsigned char* leftIn, const unsigned char* rightIn,
+                                   unsigned char* leftOut, unsigned char* rightOut, Samples n) {
+    doMono(Buffer(leftIn, kMono8), Buffer(rightIn, kMono8), Buffer(leftOut, kMono8), Buffer(rightOut, kMono8),
+           n);
+}
+
+void VastorImplementation::process(const float (*in)[2], float (*out)[2], Samples n) {
+    doStereo(Buffer(in, kStereoFloat), Buffer(out, kStereoFloat), n);
+}
+
+void VastorImplementation::process(const float* leftIn, const float* rightIn, float* leftOut, float* rightOut,
+                                   Samples n) {
+    doMono(Buffer(leftIn, kMonoFloat), Buffer(rightIn, kMonoFloat), Buffer(leftOut, kMonoFloat),
+           Buffer(rightOut, kMonoFloat), n);
+}
+
+void VastorImplementation::doStereo(const Buffer& in, const Buffer& out, Samples n) {
+    DenormalGuard guard;
+    const int type = Buffer::getType(1, Buffer::bits_[in.type_]);
+    const Buffer left(scratch_, type);
+    const Buffer right(scratch_ + kChunk * Buffer::sizes_[type], type);
+    for (Samples done = 0; done < n;) {
+        const Samples k = n - done < kChunk ? n - done : kChunk;
+        library_->Split(left, right, in + done, k);
+        input_->Mix(left, right, k, 0);
+        network_->Process(k);
+        outputBuffers_[0].Merge(out + done, outputBuffers_[1], k);
+        outputBuffers_[0].used_ = 0;
+        outputBuffers_[1].used_ = 0;
+        done += k;
+    }
+}
+
+void VastorImplementation::doMono(const Buffer& leftIn, const Buffer& rightIn, const Buffer& leftOut,
+                                  const Buffer& rightOut, Samples n) {
+    DenormalGuard guard;
+    for (Samples done = 0; done < n;) {
+        const Samples k = n - done < kChunk ? n - done : kChunk;
+        input_->Mix(leftIn + done, rightIn + done, k, 0);
+        network_->Process(k);
+        outputBuffers_[0].Save(leftOut + done, k);
+        outputBuffers_[1].Save(rightOut + done, k);
+        outputBuffers_[0].used_ = 0;
+        outputBuffers_[1].used_ = 0;
+        done += k;
+    }
+}
+
+void VastorImplementation::setSpread(float decibels) {
+    const float gain = from_db(decibels);
+    input_->SetProperty(kVastorSpread, &gain, 4);
+}
+
+void VastorImplementation::setCenter(float decibels) {
+    const float gain = from_db(decibels);
+    input_->SetProperty(kVastorCenter, &gain, 4);
+}
+
+void VastorImplementation::setInputScale(float leftDecibels, float rightDecibels) {
+    const float gains[2] = {from_db(leftDecibels), from_db(rightDecibels)};
+    input_->SetProperty(kVastorInputScale, gains, 4);
+}
+
+void VastorImplementation::setInputDelay(int leftFrames, int rightFrames) {
+    const int32_t frames[2] = {leftFrames, rightFrames};
+    input_->SetProperty(kVastorInputDelay, frames, 4);
+}
+
+void VastorImplementation::setDirectDelay(int frames) {
+    const int32_t value = frames;
+    input_->SetProperty(kVastorDirectDelay, &value, 4);
+}
+
+void VastorImplementation::enable(unsigned char on) {
+    const unsigned char disabled = on == 0 ? 1 : 0;
+    input_->SetProperty(kVastorDisabled, &disabled, 1);
+}
+
+void VastorImplementation::enableHipass(unsigned char on) {
+    network_->SetProperty(kVastorHipassOn, &on, 1);
+}
+
+void VastorImplementation::reset() {
+    network_->Reset();
+    input_->Reset();
+}
