@@ -21,7 +21,15 @@ class FloatIIR2p0z : public IIR2p0zFilter, public QuietFilterStatus {
   public:
     struct Section {
         float a1, a2;  // 1 + a1 z^-1 + a2 z^-2
-        float y1, y2;  // the section's two previous outputs
+        float z1, z2;  // the section's two previous outputs
+
+        // y = x - (a1 y[t-1] + a2 y[t-2])
+        float advance(float x, float& y1, float& y2) const {
+            const float y = x - (a1 * y1 + a2 * y2);
+            y2 = y1;
+            y1 = y;
+            return y;
+        }
     };
 
     FloatIIR2p0z();

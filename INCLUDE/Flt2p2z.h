@@ -13,7 +13,16 @@ class FloatBiquad : public BiquadFilter, public QuietFilterStatus {
   public:
     struct Section {
         float a1, a2, b1, b2;  // one coefficient row
-        float w1, w2;          // previous two values of the internal signal w
+        float z1, z2;          // previous two values of the internal signal w
+
+        // Direct form II: w = x - a1 w[t-1] - a2 w[t-2]; y = w + b1 w[t-1] + b2 w[t-2]
+        float advance(float x, float& w1, float& w2) const {
+            const float w = x - a1 * w1 - a2 * w2;
+            const float y = w + b1 * w1 + b2 * w2;
+            w2 = w1;
+            w1 = w;
+            return y;
+        }
     };
 
     // No sections and gain 1 until SetFilter.

@@ -1,73 +1,15 @@
 // The float all-pole cascade and its factory.
 #include "Flt2p0z.h"
 
-#include <algorithm>
 #include <climits>
 #include <new>
 
+#include "Cascade.h"
 #include "MathLib.h"
 #include "Mixbuf.h"
 
 namespace {
 const Samples kAllPoleTail = 1000;
-// Sections run together in one pass over the block.
-const int kSectionsPerPass = 4;
-
-// One sample through one section, y1 and y2 its state.
-inline float Advance(const FloatIIR2p0z::Section& c, float x, float& y1, float& y2) {
-    const float y = x - (c.a1 * y1 + c.a2 * y2);
-    y2 = y1;
-    y1 = y;
-    return y;
-}
-
-// Up to four consecutive sections over the block, all of them advanced for
-// one sample before the next: the bits of a section-by-section run, with the
-// independent recursions overlapping in the processor. The states are plain
-// locals so that they stay in registers, unpacked.
-void RunSections(FloatIIR2p0z::Section* c, int count, float* s, Samples n) {
-    float y1_0 = c[0].y1, y2_0 = c[0].y2;
-    switch (count) {
-        case 1:
-            for (Samples i = 0; i < n; ++i) s[i] = Advance(c[0], s[i], y1_0, y2_0);
-            break;
-        case 2: {
-            float y1_1 = c[1].y1, y2_1 = c[1].y2;
-            for (Samples i = 0; i < n; ++i) s[i] = Advance(c[1], Advance(c[0], s[i], y1_0, y2_0), y1_1, y2_1);
-            c[1].y1 = y1_1;
-            c[1].y2 = y2_1;
-            break;
-        }
-        case 3: {
-            float y1_1 = c[1].y1, y2_1 = c[1].y2, y1_2 = c[2].y1, y2_2 = c[2].y2;
-            for (Samples i = 0; i < n; ++i)
-                s[i] = Advance(c[2], Advance(c[1], Advance(c[0], s[i], y1_0, y2_0), y1_1, y2_1), y1_2, y2_2);
-            c[1].y1 = y1_1;
-            c[1].y2 = y2_1;
-            c[2].y1 = y1_2;
-            c[2].y2 = y2_2;
-            break;
-        }
-        default: {
-            float y1_1 = c[1].y1, y2_1 = c[1].y2, y1_2 = c[2].y1, y2_2 = c[2].y2, y1_3 = c[3].y1,
-                  y2_3 = c[3].y2;
-            for (Samples i = 0; i < n; ++i)
-                s[i] = Advance(
-                    c[3],
-                    Advance(c[2], Advance(c[1], Advance(c[0], s[i], y1_0, y2_0), y1_1, y2_1), y1_2, y2_2),
-                    y1_3, y2_3);
-            c[1].y1 = y1_1;
-            c[1].y2 = y2_1;
-            c[2].y1 = y1_2;
-            c[2].y2 = y2_2;
-            c[3].y1 = y1_3;
-            c[3].y2 = y2_3;
-            break;
-        }
-    }
-    c[0].y1 = y1_0;
-    c[0].y2 = y2_0;
-}
 }  // namespace
 
 FloatIIR2p0z::FloatIIR2p0z()
@@ -79,7 +21,7 @@ FloatIIR2p0z::~FloatIIR2p0z() {
 
 void FloatIIR2p0z::Reset() {
     QuietFilterStatus::Reset();
-    for (int k = 0; k < sectionCount_; ++k) sections_[k].y1 = sections_[k].y2 = 0.0f;
+    for (int k = 0; k < sectionCount_; ++k) sections_[k].z1 = sections_[k].z2 = 0.0f;
 }
 
 int FloatIIR2p0z::setFilter(const IIR2p0zCoeffs* coeffs) {
@@ -107,8 +49,7 @@ void FloatIIR2p0z::Process(MixBuffer& buffer) {
     if (n <= 0) return;
     if (applyGain_) GetFloatLibrary()->Multiply(buffer, gain_, n);
     float* s = buffer.floats();
-    for (int k = 0; k < sectionCount_; k += kSectionsPerPass)
-        RunSections(sections_ + k, std::min(kSectionsPerPass, sectionCount_ - k), s, n);
+    cascade::Run(sections_, sectionCount_, s, n);
 }
 
 IIR2p0zFilter* FloatLibrary::CreateFilter(const IIR2p0zCoeffs* coeffs) {

@@ -15,6 +15,7 @@
 
 #include "M2sfir.h"
 
+// clang-format off
 const float fir8_45[45] = {
     0.001802f, 0.020716f, 0.001802f, 0.024132f, 0.001802f, 0.028199f, 0.001802f, 0.033175f,
     0.001802f, 0.039482f, 0.001802f, 0.047846f, 0.001802f, 0.059636f, 0.001802f, 0.077791f,
@@ -108,3 +109,4 @@ const M2SFIRRate m2sShortFIRTable[kM2SFIRRates] = {
     {44100, {fir44_45, 45}},
     {48000, {fir48_45, 45}},
 };
+// clang-format on

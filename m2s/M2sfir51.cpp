@@ -15,6 +15,7 @@
 
 #include "M2sfir.h"
 
+// clang-format off
 const float fir8_51[51] = {
     0.015211f, 0.001802f, 0.017781f, 0.001802f, 0.020716f, 0.001802f, 0.024132f, 0.001802f,
     0.028199f, 0.001802f, 0.033175f, 0.001802f, 0.039482f, 0.001802f, 0.047846f, 0.001802f,
@@ -117,3 +118,4 @@ const M2SFIRRate m2sLongFIRTable[kM2SFIRRates] = {
     {44100, {fir44_51, 51}},
     {48000, {fir48_51, 51}},
 };
+// clang-format on

@@ -18,7 +18,8 @@ so the response is the centre delay turned by about 60 degrees (a phase lead
 of about one radian) at unity gain. The Hilbert part falls off towards 0 Hz
 and the Nyquist frequency; the small symmetric terms c and d lift the gain
 there. w(m) = 1 - alpha * (|m| / 26)^p tapers the Hilbert part to tame its
-ripple; it is defined over the 51-tap span, so each 45-tap table is exactly the
+ripple (alpha at most 0.4, so that the far taps still fall off about as 1/m);
+it is defined over the 51-tap span, so each 45-tap table is exactly the
 middle of its 51-tap table.
 
 The 44100 and 48000 Hz short tables are fixed values kept as they are; their
@@ -28,7 +29,9 @@ linearly, each side on its own). The 8000 Hz table keeps its documented taps
 32000 Hz, so it is designed for both rates at once. Every other free
 parameter (alpha, p, c, d) is chosen by a grid search that minimises the worst
 deviation over 500 Hz .. 0.45 of the rate, relative to the allowed band: gain
-1 +- 0.15, phase lead 1.05 +- 0.2 radians over the centre delay.
+1 +- 0.15, phase lead 1.05 +- 0.2 radians over the centre delay. The best
+points lie on the edges of the allowed shape (strongest taper, largest even
+taps), so neighbouring rates whose bands are alike get the same array.
 """
 
 import math

@@ -6,12 +6,10 @@
 #include <vector>
 
 #include "DualVastor.h"
-#include "FltDelay.h"
 #include "MathLib.h"
 #include "Mathutil.h"
 #include "Mixbuf.h"
 #include "MonoTo3D.h"
-#include "SingleVastor.h"
 
 namespace {
 
@@ -117,18 +115,6 @@ TEST(MonoTo3DInput, musicDelaysTheLeftBusBy22FramesAtMinus2dB) {
     for (int t = 0; t < 1024; ++t) EXPECT_EQ(b.left.floats()[t], t == 8 ? g : 0.0f) << t;
 }
 
-TEST(MonoTo3DInput, voiceFeedsBothBusesTheInputUnchanged) {
-    Buffers b;
-    MonoTo3DInput stage(Lib(), 0, b.outputs, b.left, b.right, 0);
-    std::vector<short> in(300);
-    for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<short>(i * 100 - 15000);
-    stage.Mix(Buffer(in.data(), kMono16), 300, 0);
-    for (int t = 0; t < 300; ++t) {
-        EXPECT_EQ(b.left.floats()[t], in[static_cast<size_t>(t)] / 32768.0f);
-        EXPECT_EQ(b.right.floats()[t], in[static_cast<size_t>(t)] / 32768.0f);
-    }
-}
-
 TEST(MonoTo3DInput, gainChangesApplyAtOnceUntilTheFirstMixAndGlideAfterIt) {
     Buffers b;
     MonoTo3DInput stage(Lib(), kM2SMusic, b.outputs, b.left, b.right, 22);
@@ -164,15 +150,6 @@ TEST(MonoTo3DInput, gainChangesApplyAtOnceUntilTheFirstMixAndGlideAfterIt) {
     EXPECT_EQ(stage.delayed_.rampSamples_, 0);
 }
 
-TEST(MonoTo3DInput, theTwoInputMixLeavesEveryBufferUntouched) {
-    Buffers b;
-    MonoTo3DInput stage(Lib(), kM2SMusic, b.outputs, b.left, b.right, 22);
-    std::vector<float> in = Block(64, 3);
-    stage.Mix(Buffer(in.data(), kMonoFloat), Buffer(in.data(), kMonoFloat), 64, 0);
-    for (MixBuffer* m : {&b.outputs[0], &b.outputs[1], &b.left, &b.right}) EXPECT_EQ(m->used_, 0);
-    EXPECT_TRUE(stage.IsQuiet());
-}
-
 TEST(MonoTo3D, voiceSetsUpTheDualWidenerForTheRate) {
     const struct {
         long rate;
@@ -193,21 +170,6 @@ TEST(MonoTo3D, voiceSetsUpTheDualWidenerForTheRate) {
         EXPECT_NEAR(input->center_, 0.316228, 1e-6);
         EXPECT_EQ(input->spread_, 1.0f);
     }
-}
-
-TEST(MonoTo3D, musicSetsUpTheFirAndTheSingleWidener) {
-    MixBuffer outputs[2];
-    MonoTo3D network(Lib(), outputs, 44100, 1024, kM2SMusic | 0x100);
-    EXPECT_NE(network.fir_, nullptr);
-    EXPECT_EQ(network.firDelay_, 22);
-    auto* input = dynamic_cast<SingleVastorFilterInput*>(network.widenerInput_);
-    ASSERT_NE(input, nullptr);
-    EXPECT_EQ(input->differenceGain_, 1.0f);
-    EXPECT_EQ(input->directGain_, 1.0f);
-    EXPECT_EQ(input->directDelay_, 0);
-    std::unique_ptr<MonoTo3DInput> stage(network.CreateVastorFilterInput());
-    EXPECT_EQ(stage->busDelay_, 22);
-    EXPECT_EQ(stage->delayLine_->GetSize(), 22);
 }
 
 TEST(MonoTo3D, propertiesGoToTheInnerInputStageAndThenToTheInnerWidener) {

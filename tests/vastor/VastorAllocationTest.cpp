@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "WidenerSignal.h"
@@ -106,6 +107,7 @@ TEST_P(VastorProcessing, AllocatesNothingInAnyEntryPointOrBlockLength) {
 INSTANTIATE_TEST_SUITE_P(Networks, VastorProcessing,
                          ::testing::Values(VASTOR_HIPASS_ON, VASTOR_SINGLE_NETWORK | VASTOR_HIPASS_ON,
                                            VASTOR_SINGLE_STAGE | VASTOR_HIGH_SHELF,
-                                           VASTOR_SINGLE_NETWORK | VASTOR_HIGH_SHELF | VASTOR_HIPASS_ON));
+                                           VASTOR_SINGLE_NETWORK | VASTOR_HIGH_SHELF | VASTOR_HIPASS_ON),
+                         FlagsName);
 
 }  // namespace

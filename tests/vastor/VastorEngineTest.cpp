@@ -163,7 +163,8 @@ TEST_P(VastorCallSizes, CallsOf1And7And1024And2500FramesGiveTheSameOutput) {
 
 INSTANTIATE_TEST_SUITE_P(Networks, VastorCallSizes,
                          ::testing::Values(kHostFlags, VASTOR_SINGLE_NETWORK | VASTOR_HIPASS_ON,
-                                           VASTOR_SINGLE_STAGE | VASTOR_HIGH_SHELF | VASTOR_HIPASS_ON));
+                                           VASTOR_SINGLE_STAGE | VASTOR_HIGH_SHELF | VASTOR_HIPASS_ON),
+                         FlagsName);
 
 // The single network glides gains and delays over 1024 frames; a delay that
 // shrinks is still read at its older, longer values during the glide.

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "WidenerModel.h"
@@ -42,6 +43,10 @@ struct Case {
     enum Input { kStereo, kLeftOnly, kMono } input = kStereo;
     unsigned rate = 44100;
 };
+
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 // The model of what the open flags choose.
 wm::Settings FromFlags(unsigned flags, unsigned rate) {

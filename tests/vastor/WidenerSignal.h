@@ -1,8 +1,12 @@
 // Test signals and engine drivers shared by the widener tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "Vastor.h"
@@ -66,6 +70,13 @@ inline Block16 Process16(Vastor* h, const Block16& in, std::vector<int> calls = 
 
 inline double FromDb(double db) {
     return std::pow(10.0, db / 20.0);
+}
+
+// Names parameterised tests after their open flags.
+inline std::string FlagsName(const ::testing::TestParamInfo<unsigned>& info) {
+    char name[16];
+    std::snprintf(name, sizeof name, "Flags%08X", info.param);
+    return name;
 }
 
 }  // namespace widener_test
