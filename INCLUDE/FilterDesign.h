@@ -52,7 +52,9 @@ double GetWarpedBilinearFrequency(double frequency, double sampleRate);
 
 // Maps H(s) = (num2 s^2 + num1 s + num0) / (den2 s^2 + den1 s + den0) into
 // out.gain and row 0 of out.coeffs, which must already point to storage.
-// A numerator that vanishes entirely becomes gain 0 with a zero row.
+// A numerator or denominator whose mapped constant term is 0 cannot be
+// normalised; the section then comes out silent (gain 0, zero numerator row,
+// and a zero pole row too when the denominator is the one).
 void ApplyBilinear(double num2, double num1, double num0, double den2, double den1, double den0,
                    BiquadCoeffs& out);
 

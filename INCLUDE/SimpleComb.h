@@ -120,8 +120,10 @@ void SimpleComb<Data, Scale>::Process(MixBuffer& output, MixBuffer& input) {
 }
 
 // All-pass comb, loop delay D samples, gain g:
-//   w[t] = (1 - g^2) x[t] + g w[t - D];  out[t] += -g x[t] + w[t - D],
-// i.e. H(z) = (-g + z^-D) / (1 - g z^-D), |H| = 1 at every frequency.
+//   w[t] = x[t] + g w[t - D];  out[t] += -g x[t] + w[t - D],
+// i.e. H(z) = (-g + (1 + g^2) z^-D) / (1 - g z^-D). The loop takes its input
+// at unity gain, so the magnitude is not flat: it is largest at the comb's
+// peaks (z^-D = 1).
 // Ready after SetDelay and SetDecayTime. Tail: 0 until SetDecayTime.
 template <class Data, class Scale>
 class AllPassComb : public AllPassCombFilter, public QuietFilterStatus {
@@ -152,7 +154,6 @@ public:
     Scale gain_;                        // g
     SimpleComb<Data, Scale> comb_;      // the loop; its own tail is not used
     InPlaceScaleFilter feedbackScale_;  // the loop gain g, comb_'s feedback element
-    Scale loopInputGain_;               // 1 - g^2, comb_'s input gain
 };
 
 template <class Data, class Scale>
@@ -163,8 +164,7 @@ AllPassComb<Data, Scale>::AllPassComb(MathLibrary& library, Samples sampleRate)
       delayMs_(0.0f),
       gain_(0.0f),
       comb_(library, sampleRate),
-      feedbackScale_(1.0f),
-      loopInputGain_(1.0f) {
+      feedbackScale_(1.0f) {
     comb_.SetFeedback(&feedbackScale_);
 }
 
@@ -179,8 +179,6 @@ void AllPassComb<Data, Scale>::SetDecayTime(float decayTime) {
     const float g = Math::pow(0.001f, delayMs_ / decayTime);
     gain_ = g;
     feedbackScale_.scale_ = g;
-    loopInputGain_ = 1.0f - g * g;
-    comb_.SetInputGain(loopInputGain_);
     SetNeeded(truncateToSamples(static_cast<double>(decayTime) * static_cast<double>(sampleRate_) + 0.5));
 }
 

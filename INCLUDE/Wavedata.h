@@ -61,6 +61,7 @@ public:
     static int getType(int channels, int bits);
 
     // Writes silence (0x80 for 8-bit types, zero bytes otherwise) into n frames.
+    // A block of no format has no frames: clear and moveTo write nothing to it.
     void clear(Samples n) const;
     // Puts n frames into dst, converting if the types differ. Equal types may overlap.
     void moveTo(const Buffer& dst, Samples n) const;

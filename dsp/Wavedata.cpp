@@ -23,8 +23,10 @@ int Buffer::getType(int channels, int bits) {
     }
 }
 
+// A block of no format (type 0, or a number outside the tables) has no
+// frames: nothing is written through it.
 void Buffer::clear(Samples n) const {
-    if (n <= 0) return;
+    if (n <= 0 || type_ < kMono8 || type_ > kQuadFloat) return;
     const size_t bytes = static_cast<size_t>(n) << shifts_[type_];
     const bool unsigned8 = type_ == kMono8 || type_ == kStereo8 || type_ == kQuad8;
     std::memset(data_, unsigned8 ? 0x80 : 0, bytes);
@@ -35,6 +37,6 @@ void Buffer::moveTo(const Buffer& dst, Samples n) const {
         copyTo(dst, n);
         return;
     }
-    if (n <= 0) return;
+    if (n <= 0 || type_ < kMono8 || type_ > kQuadFloat) return;
     std::memmove(dst.data_, data_, static_cast<size_t>(n) << shifts_[type_]);
 }

@@ -62,6 +62,19 @@ TEST(Buffer, zeroFramesTouchNoMemory) {
     for (unsigned char byte : block) EXPECT_EQ(byte, 0x55);
 }
 
+// A block of no format has no frames, so clearing or moving it writes nothing,
+// as copyTo already does not.
+TEST(Buffer, aBlockOfNoFormatIsNeverWritten) {
+    unsigned char block[16], other[16];
+    std::memset(block, 0x55, sizeof block);
+    std::memset(other, 0x11, sizeof other);
+    for (int type : {int{kNoFormat}, 10, -1}) {
+        Buffer(block, type).clear(8);
+        Buffer(other, type).moveTo(Buffer(block + 8, type), 8);
+    }
+    for (unsigned char byte : block) EXPECT_EQ(byte, 0x55);
+}
+
 TEST(Buffer, moveToToleratesOverlapOfOneType) {
     std::vector<short> block(20), expected(20);
     for (int i = 0; i < 20; ++i) block[i] = expected[i] = static_cast<short>(i * 7 - 30);

@@ -123,6 +123,34 @@ TEST(FilterDesign, aNumeratorWithoutConstantTermGivesASilentSectionRatherThanNaN
     EXPECT_EQ(row[0][3], 0.0f);
 }
 
+TEST(FilterDesign, eachDesignProgramsABiquadWithTheRecordOfItsInitTwin) {
+    typedef int (*Design)(BiquadFilter*);
+    typedef void (*Init)(BiquadCoeffs&, float[][4]);
+    const std::pair<Design, Init> twins[] = {
+        {[](BiquadFilter* f) { return DesignLowpass(f, 48000, 3000); },
+         [](BiquadCoeffs& c, float r[][4]) { InitLowpassCoeffs(c, r, 48000, 3000); }},
+        {[](BiquadFilter* f) { return DesignHighpass(f, 48000, 3000); },
+         [](BiquadCoeffs& c, float r[][4]) { InitHighpassCoeffs(c, r, 48000, 3000); }},
+        {[](BiquadFilter* f) { return DesignBandpass(f, 48000, 3000, 700); },
+         [](BiquadCoeffs& c, float r[][4]) { InitBandpassCoeffs(c, r, 48000, 3000, 700); }},
+        {[](BiquadFilter* f) { return DesignBandpass(f, 48000, 3000, 700, 0.3, 0.6); },
+         [](BiquadCoeffs& c, float r[][4]) { InitBandpassCoeffs(c, r, 48000, 3000, 700, 0.3, 0.6); }},
+        {[](BiquadFilter* f) { return CreateNotch(f, 48000, 3000, 700); },
+         [](BiquadCoeffs& c, float r[][4]) { InitNotchCoeffs(c, r, 48000, 3000, 700); }},
+    };
+    for (const auto& twin : twins) {
+        BiquadCoeffs c;
+        float row[1][4];
+        twin.second(c, row);
+        FloatBiquad filter;
+        ASSERT_EQ(twin.first(&filter), 0);
+        ASSERT_EQ(filter.sectionCount_, 1);
+        const FloatBiquad::Section& s = filter.sections_[0];
+        EXPECT_EQ(filter.gain_, c.gain);
+        EXPECT_TRUE(s.a1 == row[0][0] && s.a2 == row[0][1] && s.b1 == row[0][2] && s.b2 == row[0][3]);
+    }
+}
+
 namespace {
 
 std::vector<BiquadRoots> MakeRoots(int count) {

@@ -203,6 +203,29 @@ TEST(VastorState, AfterResetTheEngineBehavesAsANewOneWithTheSameSettings) {
     }
 }
 
+// Switching the high-pass off forgets its state: switched on again, it starts
+// from silence, as in an engine where it had never run.
+TEST(VastorState, SwitchingTheHipassOffClearsItSoItRestartsFromSilence) {
+    const Block16 loud = Interleave(Music(3000, 41, 0.9), Music(3000, 42, 0.9));
+    const Block16 silence(2 * 6000, 0);
+    const Block16 in = StereoMusic(3000);
+    for (unsigned network : {0u, static_cast<unsigned>(VASTOR_SINGLE_NETWORK)}) {
+        Vastor* toggled = Open(network | VASTOR_HIPASS_ON);
+        Process16(toggled, loud);
+        vastorEnableHipass(toggled, 0);
+        Process16(toggled, silence);
+        vastorEnableHipass(toggled, 1);
+        Vastor* never = Open(network);
+        Process16(never, loud);
+        Process16(never, silence);
+        vastorEnableHipass(never, 1);
+        EXPECT_LE(WorstDifference(Process16(toggled, in), Process16(never, in)), 1)
+            << "flags " << std::hex << network;
+        vastorClose(toggled);
+        vastorClose(never);
+    }
+}
+
 TEST(VastorState, TheShelfFlagAtARateWithoutAShelfRowLeavesTheOutputUnshelved) {
     const Block16 in = StereoMusic(3000);
     for (unsigned network : {0u, static_cast<unsigned>(VASTOR_SINGLE_NETWORK)}) {
