@@ -62,40 +62,58 @@ class DelayPanner : public Panner {
     DelayMixBuffer* delayBuffer_;  // the input's past; not owned
 };
 
-// Two panners, left_ into pair[0] and right_ into pair[1].
-class StereoPanner {
+// Two panners of one kind, left_ into pair[0] and right_ into pair[1]: what
+// both stereo panners share. Side is Panner or DelayPanner; mix goes through
+// the side's own mix, mix_noUpdate through Panner's (without any delay).
+template <class Side>
+class PannerPair {
   public:
-    void pan(float gain, Samples ramp);
+    void pan(float gain, Samples ramp) {
+        left_.pan(gain, ramp);
+        right_.pan(gain, ramp);
+    }
     // left_ to gains[0] * scale, right_ to gains[1] * scale.
-    void pan(const float* gains, float scale, Samples ramp);
-    void setMixBuffers(MixBuffer* pair);
-    void mix(const Buffer& in, Samples count, Samples offset = 0);
-    void mix(const Buffer& inLeft, const Buffer& inRight, Samples count, Samples offset = 0);
-    void mix_noUpdate(const Buffer& in, Samples count, Samples offset = 0) const;
-    void mix_noUpdate(const Buffer& inLeft, const Buffer& inRight, Samples count, Samples offset = 0) const;
+    void pan(const float* gains, float scale, Samples ramp) {
+        left_.pan(gains[0] * scale, ramp);
+        right_.pan(gains[1] * scale, ramp);
+    }
+    void setMixBuffers(MixBuffer* pair) {
+        left_.setMixBuffer(pair[0]);
+        right_.setMixBuffer(pair[1]);
+    }
+    void mix(const Buffer& in, Samples count, Samples offset = 0) { mix(in, in, count, offset); }
+    void mix(const Buffer& inLeft, const Buffer& inRight, Samples count, Samples offset = 0) {
+        left_.mix(inLeft, count, offset);
+        right_.mix(inRight, count, offset);
+    }
+    void mix_noUpdate(const Buffer& in, Samples count, Samples offset = 0) const {
+        mix_noUpdate(in, in, count, offset);
+    }
+    void mix_noUpdate(const Buffer& inLeft, const Buffer& inRight, Samples count, Samples offset = 0) const {
+        left_.Panner::mix_noUpdate(inLeft, count, offset);
+        right_.Panner::mix_noUpdate(inRight, count, offset);
+    }
 
-    Panner left_;
-    Panner right_;
+    Side left_;
+    Side right_;
 };
+
+// Two panners, left_ into pair[0] and right_ into pair[1].
+class StereoPanner : public PannerPair<Panner> {};
 
 // Two delay panners reading one delay line, left_ into pair[0] and right_
 // into pair[1].
-class StereoDelayPanner {
+class StereoDelayPanner : public PannerPair<DelayPanner> {
   public:
-    void pan(float gain, Samples ramp);
-    void pan(const float* gains, float scale, Samples ramp);
-    void setMixBuffers(MixBuffer* pair);
-    void setDelayBuffer(DelayMixBuffer* buffer);
-    void setDelay(int leftDelay, int rightDelay, Samples transitionTime);
+    void setDelayBuffer(DelayMixBuffer* buffer) {
+        left_.setDelayBuffer(buffer);
+        right_.setDelayBuffer(buffer);
+    }
+    void setDelay(int leftDelay, int rightDelay, Samples transitionTime) {
+        left_.setDelay(leftDelay, transitionTime);
+        right_.setDelay(rightDelay, transitionTime);
+    }
     // Signed inter-side delay: a positive value delays the left side, a
     // negative one the right side; the other side goes to 0.
     void setDelay(int delay, Samples transitionTime);
-    void mix(const Buffer& in, Samples count, Samples offset = 0);
-    void mix(const Buffer& inLeft, const Buffer& inRight, Samples count, Samples offset = 0);
-    // Without any delay: the input is read directly.
-    void mix_noUpdate(const Buffer& in, Samples count, Samples offset = 0) const;
-    void mix_noUpdate(const Buffer& inLeft, const Buffer& inRight, Samples count, Samples offset = 0) const;
-
-    DelayPanner left_;
-    DelayPanner right_;
 };

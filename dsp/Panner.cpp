@@ -1,6 +1,7 @@
 #include "Panner.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "Assert.h"
 #include "FltDelay.h"
@@ -114,89 +115,8 @@ void DelayPanner::mix(const Buffer& in, Samples count, Samples offset) {
     }
 }
 
-void StereoPanner::pan(float gain, Samples ramp) {
-    left_.pan(gain, ramp);
-    right_.pan(gain, ramp);
-}
-
-void StereoPanner::pan(const float* gains, float scale, Samples ramp) {
-    left_.pan(gains[0] * scale, ramp);
-    right_.pan(gains[1] * scale, ramp);
-}
-
-void StereoPanner::setMixBuffers(MixBuffer* pair) {
-    left_.setMixBuffer(pair[0]);
-    right_.setMixBuffer(pair[1]);
-}
-
-void StereoPanner::mix(const Buffer& in, Samples count, Samples offset) {
-    left_.mix(in, count, offset);
-    right_.mix(in, count, offset);
-}
-
-void StereoPanner::mix(const Buffer& inLeft, const Buffer& inRight, Samples count, Samples offset) {
-    left_.mix(inLeft, count, offset);
-    right_.mix(inRight, count, offset);
-}
-
-void StereoPanner::mix_noUpdate(const Buffer& in, Samples count, Samples offset) const {
-    left_.mix_noUpdate(in, count, offset);
-    right_.mix_noUpdate(in, count, offset);
-}
-
-void StereoPanner::mix_noUpdate(const Buffer& inLeft, const Buffer& inRight, Samples count,
-                                Samples offset) const {
-    left_.mix_noUpdate(inLeft, count, offset);
-    right_.mix_noUpdate(inRight, count, offset);
-}
-
-void StereoDelayPanner::pan(float gain, Samples ramp) {
-    left_.pan(gain, ramp);
-    right_.pan(gain, ramp);
-}
-
-void StereoDelayPanner::pan(const float* gains, float scale, Samples ramp) {
-    left_.pan(gains[0] * scale, ramp);
-    right_.pan(gains[1] * scale, ramp);
-}
-
-void StereoDelayPanner::setMixBuffers(MixBuffer* pair) {
-    left_.setMixBuffer(pair[0]);
-    right_.setMixBuffer(pair[1]);
-}
-
-void StereoDelayPanner::setDelayBuffer(DelayMixBuffer* buffer) {
-    left_.setDelayBuffer(buffer);
-    right_.setDelayBuffer(buffer);
-}
-
-void StereoDelayPanner::setDelay(int leftDelay, int rightDelay, Samples transitionTime) {
-    left_.setDelay(leftDelay, transitionTime);
-    right_.setDelay(rightDelay, transitionTime);
-}
-
 void StereoDelayPanner::setDelay(int delay, Samples transitionTime) {
+    const int rightDelay = delay >= 0 ? 0 : delay == INT_MIN ? INT_MAX : -delay;
     left_.setDelay(std::max(delay, 0), transitionTime);
-    right_.setDelay(std::max(-delay, 0), transitionTime);
-}
-
-void StereoDelayPanner::mix(const Buffer& in, Samples count, Samples offset) {
-    left_.mix(in, count, offset);
-    right_.mix(in, count, offset);
-}
-
-void StereoDelayPanner::mix(const Buffer& inLeft, const Buffer& inRight, Samples count, Samples offset) {
-    left_.mix(inLeft, count, offset);
-    right_.mix(inRight, count, offset);
-}
-
-void StereoDelayPanner::mix_noUpdate(const Buffer& in, Samples count, Samples offset) const {
-    left_.Panner::mix_noUpdate(in, count, offset);
-    right_.Panner::mix_noUpdate(in, count, offset);
-}
-
-void StereoDelayPanner::mix_noUpdate(const Buffer& inLeft, const Buffer& inRight, Samples count,
-                                     Samples offset) const {
-    left_.Panner::mix_noUpdate(inLeft, count, offset);
-    right_.Panner::mix_noUpdate(inRight, count, offset);
+    right_.setDelay(rightDelay, transitionTime);
 }
