@@ -29,7 +29,7 @@ const char kUsage[] =
     "       kesta configure                 open the plug-in's configuration window\n"
     "       kesta info                      show the plug-in and the settings in force\n"
     "\n"
-    "options (for this run only, unless --save is given):\n"
+    "options (for this run only, unless --save is given; --name=value works too):\n"
     "  --mode music|voice     mono-to-3D mode\n"
     "  --spread DB            stereo spread, -18 to 0 dB\n"
     "  --subtone on|off       high-pass stage of both engines\n"
@@ -100,30 +100,37 @@ std::string parse(int argc, char** argv, int first, Options& o) {
             o.save = true;
             continue;
         }
-        if (i + 1 >= argc) return "option " + arg + " needs a value";
-        const std::string value = argv[++i];
-        if (arg == "--mode") {
+        // "--name value" or "--name=value"; an unknown name is refused before
+        // anything after it is taken as its value.
+        const size_t equals = arg.find('=');
+        const std::string name = arg.substr(0, equals);
+        static const char* const kValued[] = {"--mode", "--spread", "--subtone", "--mono-3d",
+                                              "--widen", "--bits", "--block", "--plugin"};
+        if (name == "--save") return "--save takes no value";
+        if (std::find(std::begin(kValued), std::end(kValued), name) == std::end(kValued))
+            return "unknown option " + name;
+        if (equals == std::string::npos && i + 1 >= argc) return "option " + arg + " needs a value";
+        const std::string value = equals == std::string::npos ? argv[++i] : arg.substr(equals + 1);
+        if (name == "--mode") {
             if (value != "music" && value != "voice") return "--mode takes music or voice, not '" + value + "'";
             o.mode = value == "voice" ? "voice" : "music";
-        } else if (arg == "--spread") {
+        } else if (name == "--spread") {
             char* end = nullptr;
             const double v = g_ascii_strtod(value.c_str(), &end);
             if (value.empty() || *end || !std::isfinite(v) || v < -18.0 || v > 0.0)
                 return "--spread takes a number of decibels from -18 to 0, not '" + value + "'";
             o.hasSpread = true;
             o.spread = static_cast<float>(v);
-        } else if (arg == "--subtone" || arg == "--mono-3d" || arg == "--widen") {
-            int& target = arg == "--subtone" ? o.subtone : arg == "--mono-3d" ? o.mono3d : o.widen;
-            if (!parseSwitch(value, target)) return arg + " takes on or off, not '" + value + "'";
-        } else if (arg == "--bits") {
+        } else if (name == "--subtone" || name == "--mono-3d" || name == "--widen") {
+            int& target = name == "--subtone" ? o.subtone : name == "--mono-3d" ? o.mono3d : o.widen;
+            if (!parseSwitch(value, target)) return name + " takes on or off, not '" + value + "'";
+        } else if (name == "--bits") {
             if (value != "8" && value != "16") return "--bits takes 8 or 16, not '" + value + "'";
             o.bits = value == "8" ? 8 : 16;
-        } else if (arg == "--block") {
+        } else if (name == "--block") {
             if (!parseInt(value, 1, 65536, o.block)) return "--block takes a frame count from 1 to 65536, not '" + value + "'";
-        } else if (arg == "--plugin") {
+        } else if (name == "--plugin") {
             o.plugin = value;
-        } else {
-            return "unknown option " + arg;
         }
     }
     return std::string();
@@ -238,9 +245,12 @@ int render(const Options& o) {
     if (!out.open(outPath, outChannels, in.rate(), eightBit)) return fail("cannot write " + outPath + ": " + out.error());
 
     const bool showProgress = isatty(STDERR_FILENO) && in.frames() > 10L * in.rate();
+    long shown = -1;  // the percentage on screen: redrawn only when it changes
     auto progress = [&](long done) {
-        if (showProgress)
-            std::fprintf(stderr, "\rkesta: rendering %s: %3ld%%", inPath.c_str(), 100 * done / std::max(1L, in.frames()));
+        const long percent = 100 * done / std::max(1L, in.frames());
+        if (!showProgress || percent == shown) return;
+        shown = percent;
+        std::fprintf(stderr, "\rkesta: rendering %s: %3ld%%", inPath.c_str(), percent);
     };
     const bool written = renderStream(
         host, in.channels(), in.rate(), eightBit, o.block, [&](short* dst, long n) { return in.read(dst, n); },

@@ -172,6 +172,8 @@ TEST_F(SamplePath, theRecordIsWhatThePlayerExpects) {
     // Internals stay inside the shared object.
     EXPECT_EQ(dlsym(p.handle_, "kesta_cfg"), nullptr);
     EXPECT_EQ(dlsym(p.handle_, "_Z16GetFloatLibraryv"), nullptr);
+    EXPECT_EQ(dlsym(p.handle_, "m2sShortFIRTable"), nullptr);  // the engines' data, not their interface
+    EXPECT_EQ(dlsym(p.handle_, "m2sLongFIRTable"), nullptr);
 }
 
 TEST_F(SamplePath, monoBlocksBecomeTheMonoEnginesStereoWithDefaultSettings) {

@@ -174,7 +174,7 @@ TEST_F(Kesta, rendersMonoAndStereoFilesAsThePlugInDoes) {
 TEST_F(Kesta, optionsChangeThisRunOnlyUnlessSaved) {
     const auto in = tone(2000, 2, 7);
     writeWav(dir + "/in.wav", in, 2, 44100);
-    Result r = kesta("render in.wav out.wav --spread -6 --subtone off");
+    Result r = kesta("render in.wav out.wav --spread=-6 --subtone off");
     ASSERT_EQ(r.status, 0) << r.err;
     SF_INFO info;
     EXPECT_EQ(readWav(dir + "/out.wav", info), expected(in, 2, 44100, 8, true, true, -6.0f, false));
@@ -259,6 +259,9 @@ TEST_F(Kesta, unknownOptionsAndBadValuesAreRefusedWithUsage) {
         EXPECT_NE(r.err.find("usage: kesta"), std::string::npos) << args;
         EXPECT_FALSE(exists(dir + "/out.wav")) << args;
     }
+    // An unknown option is named as such, wherever it stands, and takes no value with it.
+    for (const char* args : {"render in.wav out.wav --loud", "render --loud in.wav out.wav"})
+        EXPECT_NE(kesta(args).err.find("unknown option --loud\n"), std::string::npos) << args;
 }
 
 TEST_F(Kesta, theDemoNeedsNoInputAndPrintsItsTable) {
