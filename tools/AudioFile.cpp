@@ -31,6 +31,10 @@ bool InputFile::eightBit() const {
 
 long InputFile::read(short* dst, long frames) { return static_cast<long>(sf_readf_short(file_, dst, frames)); }
 
+bool InputFile::failed() const { return file_ && sf_error(file_) != SF_ERR_NO_ERROR; }
+
+std::string InputFile::readError() const { return error_.empty() ? sf_strerror(file_) : error_; }
+
 namespace {
 
 // Container and sample encoding for a file name's extension; 0 when unknown.

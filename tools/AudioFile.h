@@ -16,8 +16,11 @@ public:
     long frames() const { return static_cast<long>(info_.frames); }
     // Whether the file stores 8-bit samples.
     bool eightBit() const;
-    // Reads up to frames interleaved frames; answers how many it read.
+    // Reads up to frames interleaved frames; answers how many it read (0 at
+    // the end of the file or on a read error: failed() tells them apart).
     long read(short* dst, long frames);
+    bool failed() const;
+    std::string readError() const;
 
 private:
     SNDFILE* file_ = nullptr;

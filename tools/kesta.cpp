@@ -136,12 +136,27 @@ std::string parse(int argc, char** argv, int first, Options& o) {
     return std::string();
 }
 
+// Removes a folder this program made, with everything in it.
+void removeTree(const std::string& path) {
+    if (GDir* dir = g_dir_open(path.c_str(), 0, nullptr)) {
+        while (const char* name = g_dir_read_name(dir)) {
+            const std::string child = path + "/" + name;
+            if (g_file_test(child.c_str(), G_FILE_TEST_IS_DIR) && !g_file_test(child.c_str(), G_FILE_TEST_IS_SYMLINK))
+                removeTree(child);
+            else
+                g_remove(child.c_str());
+        }
+        g_dir_close(dir);
+    }
+    g_rmdir(path.c_str());
+}
+
 // A settings home for this run: the user's own, or a private copy with the
 // overrides applied, removed again when the run ends.
 class RunSettings {
 public:
     ~RunSettings() {
-        if (!home_.empty()) (void)std::system(("rm -rf '" + home_ + "'").c_str());
+        if (!home_.empty()) removeTree(home_);
     }
     // Answers false with error set when the settings cannot be written.
     bool prepare(const Options& o, std::string& error) {
@@ -215,7 +230,14 @@ bool renderStream(PluginHost& host, int channels, int rate, bool eightBit, int b
         } else {
             std::memcpy(out.data(), result, static_cast<size_t>(outSamples) * 2);
         }
-        if (!write(out.data(), outSamples / outChannels)) return false;
+        // A block the plug-in passed through unconverted still has the input's
+        // channels: spread it over the output's.
+        if (result == data && outChannels != channels) {
+            std::vector<short> spread(static_cast<size_t>(outSamples / channels * outChannels));
+            for (size_t k = 0; k < spread.size(); ++k) spread[k] = out[k / outChannels * channels + k % channels];
+            out.swap(spread);
+        }
+        if (!write(out.data(), static_cast<long>(out.size()) / outChannels)) return false;
         done += frames;
         progress(done);
     }
@@ -256,6 +278,7 @@ int render(const Options& o) {
         host, in.channels(), in.rate(), eightBit, o.block, [&](short* dst, long n) { return in.read(dst, n); },
         [&](const short* src, long n) { return out.write(src, n); }, progress, outChannels);
     if (showProgress) std::fprintf(stderr, "\n");
+    if (in.failed()) return fail("cannot read " + inPath + ": " + in.readError());
     if (!written || !out.commit()) return fail("cannot write " + outPath + ": " + out.error());
     return 0;
 }
@@ -355,6 +378,9 @@ void quitWhenClosed(GtkWidget*, gpointer) { gtk_main_quit(); }
 int configure(const Options& o) {
     if (!o.args.empty() || o.overrides() || o.save) return usage("configure takes no files or settings");
     if (!gtk_init_check(nullptr, nullptr)) return fail("cannot open a display for the configuration window");
+    // As the player's own scrollbars do: a click in the trough moves by a page
+    // (2 dB of spread), not to the pointer.
+    g_object_set(gtk_settings_get_default(), "gtk-primary-button-warps-slider", FALSE, nullptr);
     std::string error;
     PluginHost host;
     if (!loadPlugin(host, o, error)) return fail(error);

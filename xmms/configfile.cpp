@@ -1,6 +1,8 @@
 // The configuration-file library of the player stand-in.
 #include "configfile.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -116,13 +118,22 @@ ConfigFile* xmms_cfg_open_file(const gchar* filename) {
 
 gboolean xmms_cfg_write_file(ConfigFile* cfg, const gchar* filename) {
     if (!cfg || !filename) return FALSE;
-    gchar* dir = g_path_get_dirname(filename);
+    // A configuration that is a link to a file elsewhere stays one: the file
+    // it points to is replaced, with the permissions it had.
+    char* resolved = realpath(filename, nullptr);
+    const std::string target = resolved ? resolved : filename;
+    std::free(resolved);
+    struct stat st;
+    const int mode = stat(target.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : 0666;
+
+    gchar* dir = g_path_get_dirname(target.c_str());
     g_mkdir_with_parents(dir, 0755);
     g_free(dir);
     const std::string text = cfg->text();
     // Written to a temporary file beside the target and renamed over it, so
     // a crash mid-write leaves the previous file intact.
-    return g_file_set_contents(filename, text.data(), static_cast<gssize>(text.size()), nullptr);
+    return g_file_set_contents_full(target.c_str(), text.data(), static_cast<gssize>(text.size()),
+                                    G_FILE_SET_CONTENTS_CONSISTENT, mode, nullptr);
 }
 
 void xmms_cfg_free(ConfigFile* cfg) { delete cfg; }

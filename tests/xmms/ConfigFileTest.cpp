@@ -2,6 +2,7 @@
 
 #include <glib/gstdio.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <clocale>
 #include <cmath>
@@ -139,6 +140,27 @@ TEST_F(ConfigFileTest, aFailedWriteLeavesThePreviousFileIntact) {
         EXPECT_EQ(readText(), "[Kesta]\nsubtone=TRUE\n");
     }
     EXPECT_EQ(xmms_cfg_open_file("/nonexistent/dir/config"), nullptr);
+}
+
+TEST_F(ConfigFileTest, aLinkedPrivateFileStaysLinkedAndPrivate) {
+    const std::string real = std::string(dir_) + "/dotfiles-config";
+    std::ofstream(real) << "[xmms]\nvolume=80\n";
+    ASSERT_EQ(chmod(real.c_str(), 0600), 0);
+    g_mkdir_with_parents((std::string(dir_) + "/.xmms").c_str(), 0755);
+    ASSERT_EQ(symlink(real.c_str(), path_.c_str()), 0);
+
+    ConfigFile* cfg = xmms_cfg_open_file(path_.c_str());
+    ASSERT_NE(cfg, nullptr);
+    xmms_cfg_write_int(cfg, "Kesta", "m2s_flags", 0);
+    ASSERT_TRUE(xmms_cfg_write_file(cfg, path_.c_str()));
+    xmms_cfg_free(cfg);
+
+    struct stat st;
+    ASSERT_EQ(lstat(path_.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(stat(real.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(readText(), "[xmms]\nvolume=80\n\n[Kesta]\nm2s_flags=0\n\n");
 }
 
 TEST_F(ConfigFileTest, numbersIgnoreTheUsersLocale) {
