@@ -56,12 +56,13 @@ std::vector<short> musicLike(int rate, double seconds) {
     for (size_t i = 0; i < n; ++i) {
         const double t = static_cast<double>(i) / rate;
         const int bar = static_cast<int>(t / 1.0) % 2;
-        const double bass = 0.25 * std::sin(2 * kPi * (bar ? 55.0 : 65.41) * t);
+        const double bass = 0.15 * std::sin(2 * kPi * (bar ? 110.0 : 130.81) * t);
         double left = bass, right = bass;
         for (int k = 0; k < 3; ++k) {
-            const double tone = 0.08 * std::sin(2 * kPi * chords[bar][k] * t);
-            left += tone * (k == 0 ? 0.9 : 0.4);
-            right += tone * (k == 2 ? 0.9 : 0.4);
+            const double w = 2 * kPi * chords[bar][k] * t;
+            const double tone = 0.1 * (std::sin(w) + 0.4 * std::sin(2 * w) + 0.2 * std::sin(3 * w));
+            left += tone * (k == 0 ? 0.9 : 0.3);
+            right += tone * (k == 2 ? 0.9 : 0.3);
         }
         noise = noise * 1664525u + 1013904223u;
         const double white = static_cast<double>(noise >> 8) / (1 << 23) - 1.0;
