@@ -8,18 +8,6 @@
 #include "Vastor.h"
 #include "VastorTables.h"
 
-namespace {
-
-constexpr Samples kHipassFrequency = 75;  // Hz
-
-// The size a delay line needs: the longest delay asked of it, and while a
-// panner still glides from an older, longer delay, that one too.
-Samples LineSize(int longest, const DelayPanner& a, const DelayPanner& b, const DelayPanner& c) {
-    return std::max({longest, a.delay_, b.delay_, c.delay_});
-}
-
-}  // namespace
-
 VastorFilter* CreateVastor(MathLibrary& library, MixBuffer (&output)[2], long rate, long blockSize,
                            unsigned flags) {
     if (flags & VASTOR_SINGLE_NETWORK) return new SingleVastorFilter(library, output, rate, blockSize, flags);
@@ -40,7 +28,7 @@ DualVastorFilter::DualVastorFilter(MathLibrary& library, MixBuffer (&output)[2],
         library.CreateBuffer(filterBuffers_[side], static_cast<Samples>(blockSize));
         library.CreateBuffer(crossBuffers_[side], static_cast<Samples>(blockSize));
         highpass_[side] = library.CreateHighpass(static_cast<Samples>(rate));
-        if (highpass_[side]) highpass_[side]->SetFrequency(kHipassFrequency);
+        if (highpass_[side]) highpass_[side]->SetFrequency(kWidenerHipassHz);
         // Both sides get the same design and write the same delay.
         if (flags & VASTOR_SINGLE_STAGE)
             widenerFilter_[side] = CreateSingleStageVastor(library, rate, 1.0f, &directDelay_);
@@ -200,9 +188,9 @@ void DualVastorFilterInput::setupDelays() {
     sameSidePanner_.right_.setDelay(right, ramp);
     // The cross panner of one side reads the other channel's line at its own
     // side's delay, which may exceed that line's direct delay.
-    delayLine_[0]->SetSize(LineSize(std::max(direct + left, right), directPanner_.left_,
+    delayLine_[0]->SetSize(DelayLineSize(std::max(direct + left, right), directPanner_.left_,
                                     sameSidePanner_.left_, crossPanner_.right_));
-    delayLine_[1]->SetSize(LineSize(std::max(direct + right, left), directPanner_.right_,
+    delayLine_[1]->SetSize(DelayLineSize(std::max(direct + right, left), directPanner_.right_,
                                     sameSidePanner_.right_, crossPanner_.left_));
 }
 

@@ -8,16 +8,7 @@
 #include "VastorTables.h"
 
 namespace {
-
-constexpr Samples kHipassFrequency = 75;  // Hz
 constexpr long kSingleRampLength = 1024;  // frames
-
-// The size a delay line needs: the longest delay asked of it, and while a
-// panner still glides from an older, longer delay, that one too.
-Samples LineSize(int longest, const DelayPanner& a, const DelayPanner& b) {
-    return std::max({longest, a.delay_, b.delay_});
-}
-
 }  // namespace
 
 SingleVastorFilter::SingleVastorFilter(MathLibrary& library, MixBuffer (&output)[2], long rate,
@@ -35,7 +26,7 @@ SingleVastorFilter::SingleVastorFilter(MathLibrary& library, MixBuffer (&output)
     library.CreateBuffer(directBuffers_[1], static_cast<Samples>(blockSize));
     library.CreateBuffer(differenceBuffer_, static_cast<Samples>(blockSize));
     highpass_ = library.CreateHighpass(static_cast<Samples>(rate));
-    if (highpass_) highpass_->SetFrequency(kHipassFrequency);
+    if (highpass_) highpass_->SetFrequency(kWidenerHipassHz);
     if (flags & VASTOR_SINGLE_STAGE)
         widenerFilter_ = CreateSingleStageVastor(library, rate, 1.0f, &directDelay_);
     else
@@ -157,10 +148,10 @@ void SingleVastorFilterInput::setupDelays() {
     const int direct = static_cast<int>(directDelay_);
     directPanner_.left_.setDelay(direct + inputDelay_[0], ramp);
     leftDifferencePanner_.setDelay(inputDelay_[0], ramp);
-    delayLine_[0]->SetSize(LineSize(direct + inputDelay_[0], directPanner_.left_, leftDifferencePanner_));
+    delayLine_[0]->SetSize(DelayLineSize(direct + inputDelay_[0], directPanner_.left_, leftDifferencePanner_));
     directPanner_.right_.setDelay(direct + inputDelay_[1], ramp);
     rightDifferencePanner_.setDelay(inputDelay_[1], ramp);
-    delayLine_[1]->SetSize(LineSize(direct + inputDelay_[1], directPanner_.right_, rightDifferencePanner_));
+    delayLine_[1]->SetSize(DelayLineSize(direct + inputDelay_[1], directPanner_.right_, rightDifferencePanner_));
 }
 
 void SingleVastorFilterInput::SetProperty(int id, const void* value, int) {

@@ -10,11 +10,13 @@
 // after which the caller reads and empties its output pair.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
 #include "Filter.h"
 #include "Mixbuf.h"
+#include "Panner.h"
 
 class MathLibrary;
 class VastorFilterInput;
@@ -39,6 +41,16 @@ T VastorPropertyValue(const void* value, int index = 0) {
     T result;
     std::memcpy(&result, static_cast<const char*>(value) + index * sizeof(T), sizeof(T));
     return result;
+}
+
+// The widener networks' high-pass corner until property 6 changes it, in Hz.
+constexpr Samples kWidenerHipassHz = 75;
+
+// The size a delay line needs: the longest delay asked of it, and while a
+// panner reading it still glides from an older, longer delay, that one too.
+template <class... Readers>
+Samples DelayLineSize(int longest, const Readers&... readers) {
+    return std::max({longest, readers.delay_...});
 }
 
 class VastorFilter : public Filter {
