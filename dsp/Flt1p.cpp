@@ -60,9 +60,8 @@ void FloatFirstOrderFilter::Process(MixBuffer& buffer) {
             s[i] = y1;
         }
     } else if (b == 0.0f) {
-        // The previous input is still kept, so that a later change of b
-        // continues from the true last sample.
-        x1 = s[n - 1];
+        // The pure one-pole form does not track the previous input: a later
+        // change of b continues from the input before the b = 0 blocks.
         for (Samples i = 0; i < n; ++i) {
             y1 = a0 * s[i] - c * y1;
             s[i] = y1;
