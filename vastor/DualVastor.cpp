@@ -195,42 +195,24 @@ void DualVastorFilterInput::setupDelays() {
 }
 
 void DualVastorFilterInput::SetProperty(int id, const void* value, int) {
-    switch (id) {
-        case kVastorDisabled: {
-            const bool disabled = VastorPropertyValue<unsigned char>(value) != 0;
-            if (disabled != disabled_) {
-                disabled_ = disabled;
-                setupPanners();
-            }
-            break;
-        }
-        case kVastorSpread:
-            spread_ = VastorPropertyValue<float>(value);
+    switch (ApplySharedInputSetting(id, value, disabled_, scale_, inputDelay_, directDelay_, rampLength_)) {
+        case WidenerSetup::kPanners:
             setupPanners();
-            break;
-        case kVastorCenter:
-            center_ = VastorPropertyValue<float>(value);
-            setupPanners();
-            break;
-        case kVastorInputScale:
-            scale_[0] = VastorPropertyValue<float>(value, 0);
-            scale_[1] = VastorPropertyValue<float>(value, 1);
-            setupPanners();
-            break;
-        case kVastorInputDelay:
-            inputDelay_[0] = std::max(VastorPropertyValue<int32_t>(value, 0), 0);
-            inputDelay_[1] = std::max(VastorPropertyValue<int32_t>(value, 1), 0);
+            return;
+        case WidenerSetup::kDelays:
             setupDelays();
+            return;
+        case WidenerSetup::kNone:
+            return;
+        case WidenerSetup::kNotShared:
             break;
-        case kVastorDirectDelay:
-            directDelay_ = std::max(VastorPropertyValue<int32_t>(value), 0);
-            setupDelays();
-            break;
-        case kVastorRampLength:
-            rampLength_ = std::max(VastorPropertyValue<int32_t>(value), 0);
-            break;
-        default:
-            break;
+    }
+    if (id == kVastorSpread) {
+        spread_ = VastorPropertyValue<float>(value);
+        setupPanners();
+    } else if (id == kVastorCenter) {
+        center_ = VastorPropertyValue<float>(value);
+        setupPanners();
     }
 }
 

@@ -155,48 +155,31 @@ void SingleVastorFilterInput::setupDelays() {
 }
 
 void SingleVastorFilterInput::SetProperty(int id, const void* value, int) {
-    switch (id) {
-        case kVastorDisabled: {
-            const bool disabled = VastorPropertyValue<unsigned char>(value) != 0;
-            if (disabled != disabled_) {
-                disabled_ = disabled;
-                setupPanners();
-            }
-            break;
-        }
-        case kVastorSpread: {
-            // The larger of the two gains is 1.0 for every positive spread.
-            const float spread = VastorPropertyValue<float>(value);
-            if (spread > 1.0f) {
-                differenceGain_ = 1.0f;
-                directGain_ = 1.0f / spread;
-            } else {
-                differenceGain_ = spread;
-                directGain_ = 1.0f;
-            }
+    switch (ApplySharedInputSetting(id, value, disabled_, scale_, inputDelay_, directDelay_, rampLength_)) {
+        case WidenerSetup::kPanners:
             setupPanners();
-            break;
-        }
-        case kVastorInputScale:
-            scale_[0] = VastorPropertyValue<float>(value, 0);
-            scale_[1] = VastorPropertyValue<float>(value, 1);
-            setupPanners();
-            break;
-        case kVastorInputDelay:
-            inputDelay_[0] = std::max(VastorPropertyValue<int32_t>(value, 0), 0);
-            inputDelay_[1] = std::max(VastorPropertyValue<int32_t>(value, 1), 0);
+            return;
+        case WidenerSetup::kDelays:
             setupDelays();
-            break;
-        case kVastorDirectDelay:
-            directDelay_ = std::max(VastorPropertyValue<int32_t>(value), 0);
-            setupDelays();
-            break;
-        case kVastorRampLength:
-            rampLength_ = std::max(VastorPropertyValue<int32_t>(value), 0);
-            break;
-        default:  // the center, and unknown ids
+            return;
+        case WidenerSetup::kNone:
+            return;
+        case WidenerSetup::kNotShared:
             break;
     }
+    if (id == kVastorSpread) {
+        // The larger of the two gains is 1.0 for every positive spread.
+        const float spread = VastorPropertyValue<float>(value);
+        if (spread > 1.0f) {
+            differenceGain_ = 1.0f;
+            directGain_ = 1.0f / spread;
+        } else {
+            differenceGain_ = spread;
+            directGain_ = 1.0f;
+        }
+        setupPanners();
+    }
+    // The center, and unknown ids, are ignored.
 }
 
 void SingleVastorFilterInput::Mix(const Buffer&, Samples, Samples) {}

@@ -53,6 +53,16 @@ Samples DelayLineSize(int longest, const Readers&... readers) {
     return std::max({longest, readers.delay_...});
 }
 
+// What a change of a setting both widener input stages share needs redone.
+enum class WidenerSetup { kNone, kPanners, kDelays, kNotShared };
+
+// The settings both widener input stages take alike: ids 0 (disabled, redone
+// only when it changes), 3 (input scale), 4 (input delays), 5 (direct delay)
+// and 7 (ramp length). Negative delays and ramp lengths count as 0. Any other
+// id changes nothing and answers kNotShared.
+WidenerSetup ApplySharedInputSetting(int id, const void* value, bool& disabled, float (&scale)[2],
+                                     int (&inputDelay)[2], long& directDelay, long& rampLength);
+
 class VastorFilter : public Filter {
   public:
     // A new input stage wired to this network's buses, owned by the caller.
