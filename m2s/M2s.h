@@ -29,6 +29,11 @@ typedef short Data16;
  * radian feed a single widener network); clear for Voice mode (the mono
  * signal feeds both sides of a dual widener network). */
 #define M2S_MUSIC 0x8u
+/* Open flag: at rates above 48000 Hz use filter tables designed for that rate
+ * (88200, 96000, 176400, 192000 Hz), so the effect measures as it does at
+ * 44100/48000 Hz. Without it every rate takes the nearest of the nine
+ * player rates' tables, as the player plug-in has always heard it. */
+#define M2S_ALL_RATES 0x100u
 
 #ifdef __cplusplus
 extern "C" {
@@ -58,6 +63,12 @@ M2S_EXPORT void m2sSetSpread(struct M2S* handle, float decibels);
 M2S_EXPORT void m2sProcess8(struct M2S* handle, const Data8* inbuf, unsigned char (*outbuf)[2],
                             unsigned int count);
 M2S_EXPORT void m2sProcess16(struct M2S* handle, const Data16* inbuf, short (*outbuf)[2], unsigned int count);
+/* Float samples (1.0 full scale), not clipped; for in-range input the same
+ * signal as m2sProcess16. */
+M2S_EXPORT void m2sProcessFloat(struct M2S* handle, const float* inbuf, float (*outbuf)[2], unsigned int count);
+
+/* The engine's delay from input to output, in frames. */
+M2S_EXPORT int m2sGetLatency(struct M2S* handle);
 
 #ifdef __cplusplus
 }

@@ -9,6 +9,11 @@ packages=(
     libsndfile1-dev libgtk-3-dev
     xvfb xauth
     locales
+    clang libclang-rt-14-dev
+    ladspa-sdk lv2-dev sordi serdi lilv-utils lv2file
+    sox libsox-fmt-all ffmpeg
+    audacious audacious-plugins audacious-dev dbus
+    alsa-utils
 )
 
 missing=()

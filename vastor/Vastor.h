@@ -38,6 +38,10 @@ typedef float MonoFloat;
 /* A high shelf on each output side; at a rate without a shelf row the sides
  * run unshelved. */
 #define VASTOR_HIGH_SHELF 0x10000000u
+/* At rates above 48000 Hz use widening (and shelf) rows designed for that
+ * rate (88200, 96000, 176400, 192000 Hz) instead of the nearest player
+ * rate's row, so the effect measures as it does at 44100/48000 Hz. */
+#define VASTOR_ALL_RATES 0x08000000u
 
 #ifdef __cplusplus
 extern "C" {
@@ -67,6 +71,9 @@ VASTOR_EXPORT void vastorSetInputDelay(struct Vastor* handle, int leftFrames, in
 /* Extra delay of the unfiltered path, in frames (negative counts as 0); the
  * widening filter's row sets it at open. */
 VASTOR_EXPORT void vastorSetDirectDelay(struct Vastor* handle, int frames);
+/* The delay of the unfiltered (direct) path from input to output, in frames:
+ * what a host reports as the engine's latency. */
+VASTOR_EXPORT int vastorGetLatency(struct Vastor* handle);
 
 /* Interleaved blocks of frames stereo frames. outbuf may be inbuf itself
  * (processing in place); other overlaps are not supported. */

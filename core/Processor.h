@@ -1,0 +1,90 @@
+// The float processor that every host of today shares: one object per audio
+// stream, over the mono-to-3D engine and the stereo widener.
+//
+// A host prepares it once for its stream (rate, 1 or 2 channels, largest
+// block), then hands it blocks of float samples (1.0 full scale) of any size
+// from 1 frame up. Output is always interleaved stereo: a mono stream becomes
+// stereo through the mono-to-3D engine, a stereo stream is widened, and a
+// stereo stream whose two channels are the same (with automatic mono on) goes
+// through the mono-to-3D engine too. Output is not clipped.
+//
+// Threads: prepare, reset, process and latency belong to the audio thread
+// (or to a host that does not run audio meanwhile). Every setter may be called
+// from any thread at any moment; it takes no lock and allocates nothing, and
+// the change is picked up at the start of the next block. process never
+// allocates, locks, throws or logs.
+//
+// The output lags the input by latency() frames, the same for every setting
+// of a prepared stream, so a host reports it once after prepare.
+#pragma once
+
+#include <memory>
+
+namespace kesta {
+
+// The settings of a stream. The defaults are the XMMS plug-in's, with
+// automatic mono on.
+struct Settings {
+    bool monoTo3D = true;   // mono-to-3D engine on (off: mono plays on both sides)
+    bool music = true;      // Music mode; false is Voice
+    bool widen = true;      // stereo widening on (off: stereo passes through, delayed)
+    float spreadDb = 0.0f;  // widening amount, -18 to 0 dB
+    bool subtone = true;    // keep the bass out of the widening paths
+    bool autoMono = true;   // stereo with equal channels is treated as mono
+};
+
+class Processor {
+  public:
+    // Spread limits in dB; setters clamp to them, and a value that is not a
+    // number counts as 0 dB.
+    static constexpr float kMinSpreadDb = -18.0f;
+    static constexpr float kMaxSpreadDb = 0.0f;
+
+    Processor();
+    ~Processor();
+    Processor(const Processor&) = delete;
+    Processor& operator=(const Processor&) = delete;
+
+    // Makes everything the stream needs: both engines in both modes, at rate
+    // Hz, for interleaved input of channels (1 or 2) channels, with scratch
+    // for blocks of maxBlock frames (larger blocks are run in pieces). May
+    // allocate; may be called again for another stream. Answers false, and
+    // leaves the processor unprepared, when rate is 0, channels is not 1 or 2,
+    // maxBlock is below 1, or memory cannot be had.
+    bool prepare(unsigned rate, int channels, int maxBlock);
+    bool prepared() const;
+    unsigned rate() const;
+    int channels() const;
+
+    // frames frames of interleaved input (channels() samples each) into
+    // frames interleaved stereo frames at out. For a stereo stream out may be
+    // in (in place); otherwise the two must not overlap. Does nothing before
+    // prepare or for frames <= 0.
+    void process(const float* in, float* out, int frames);
+    // The same on separate channel arrays: in[0..channels()-1] and out[0..1],
+    // each of frames samples. out[c] may be in[c]; no other overlap.
+    void processPlanar(const float* const* in, float* const* out, int frames);
+
+    // Silences every filter and delay line; settings are kept and apply at
+    // once (no glide or fade from before the reset).
+    void reset();
+
+    // The delay from input to output in frames for the prepared stream.
+    int latency() const;
+
+    // Settings, from any thread.
+    void setMonoTo3D(bool on);
+    void setMusic(bool music);
+    void setWidening(bool on);
+    void setSpread(float decibels);
+    void setSubtone(bool on);
+    void setAutoMono(bool on);
+    void setSettings(const Settings& settings);
+    Settings settings() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace kesta
