@@ -10,9 +10,9 @@
 // them before the first mix. All per-sample work is done by MixBuffer::Mix.
 #pragma once
 
+#include "Mixbuf.h"
 #include "Wavedata.h"
 
-class MixBuffer;
 class DelayMixBuffer;
 
 class Panner {

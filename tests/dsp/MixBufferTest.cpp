@@ -65,7 +65,8 @@ TEST(MixBufferStorage, viewsAndCopiesShareOneBlockThatIsFreedExactlyOnce) {
     EXPECT_EQ(clipped.used_, 5);
     EXPECT_EQ(view.floats(), owner->floats() + 30);
     copy = *owner;
-    copy = copy;
+    MixBuffer& same = copy;
+    copy = same;  // self-assignment
     beyond = *owner;  // same block: one reference down, one up
     EXPECT_EQ(*owner->refCount_, 5);
     copy.free();

@@ -197,7 +197,7 @@ TEST(M2SEngine, disablingAfterAudioFadesOverOneBlockOf1024Frames) {
     const long start = 3000;  // the frame at which the engine is disabled
     const std::vector<short> in = Music(9000);
     // Bus gain 1 -> 0 and bypass 0 -> 1, linearly over 1024 frames.
-    const auto fade = [start](long t) { return t < start ? 1.0 : std::max(0.0, 1.0 - (t - start) / 1024.0); };
+    const auto fade = [=](long t) { return t < start ? 1.0 : std::max(0.0, 1.0 - (t - start) / 1024.0); };
     const auto bypass = [&fade](long t) { return 1.0 - fade(t); };
     for (unsigned flags : {M2S_MUSIC, 0u}) {
         for (const std::vector<unsigned>& calls : {std::vector<unsigned>{1000}, std::vector<unsigned>{100}}) {

@@ -65,7 +65,12 @@ long AllocationsIn(F f) {
 }
 
 TEST(VastorAllocation, TheCounterSeesAnAllocation) {
-    EXPECT_EQ(AllocationsIn([] { delete new int(3); }), 1);
+    // Kept in a volatile so that no compiler may elide the pair.
+    EXPECT_EQ(AllocationsIn([] {
+                  int* volatile p = new int(3);
+                  delete p;
+              }),
+              1);
 }
 
 class VastorProcessing : public ::testing::TestWithParam<unsigned> {};
