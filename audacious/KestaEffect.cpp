@@ -1,0 +1,169 @@
+#include "KestaEffect.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <libaudcore/preferences.h>
+#include <libaudcore/runtime.h>
+
+#include "Settings.h"
+
+namespace kesta::audacious {
+namespace {
+
+void settingsChanged();
+
+// The preferences, with the labels of the XMMS plug-in's window: a column
+// for mono and one for stereo, the shared switches below.
+const PreferencesWidget kMonoWidgets[] = {
+    WidgetRadio("Music", WidgetInt(kSection, kModeKey, settingsChanged), {kModeMusic}),
+    WidgetRadio("Voice", WidgetInt(kSection, kModeKey, settingsChanged), {kModeVoice}),
+    WidgetCheck("Enable", WidgetBool(kSection, kMonoTo3DKey, settingsChanged)),
+};
+
+const PreferencesWidget kStereoWidgets[] = {
+    WidgetSpin("Spread:", WidgetFloat(kSection, kSpreadKey, settingsChanged),
+               {Processor::kMinSpreadDb, Processor::kMaxSpreadDb, 0.5, "dB"}),
+    WidgetCheck("Enable", WidgetBool(kSection, kWidenKey, settingsChanged)),
+};
+
+// A framed column under a title; Audacious draws the title on the frame.
+constexpr PreferencesWidget column(const char* title, ArrayRef<PreferencesWidget> widgets) {
+    return {PreferencesWidget::Box, title, false, {}, WidgetVBox{widgets, false, true}};
+}
+
+const PreferencesWidget kColumns[] = {
+    column("Mono to 3D:", {kMonoWidgets}),
+    column("Stereo to 3D:", {kStereoWidgets}),
+};
+
+const PreferencesWidget kWidgets[] = {
+    WidgetBox({{kColumns}, true, false}),
+    WidgetCheck("Enable Subtone", WidgetBool(kSection, kSubtoneKey, settingsChanged)),
+    WidgetCheck("Treat stereo with equal channels as mono",
+                WidgetBool(kSection, kAutoMonoKey, settingsChanged)),
+};
+
+const PluginPreferences kPreferences = {{kWidgets}, nullptr, nullptr, nullptr};
+
+}  // namespace
+
+const char KestaEffect::kName[] = "Orvane Kesta";
+
+const PluginInfo KestaEffect::kInfo = {
+    kName,
+    "kesta",
+    "Orvane Kesta: 3D sound.\n\n"
+    "Mono becomes a spatialised stereo image (Music or Voice); stereo is widened "
+    "by the spread. Enable Subtone keeps the bass out of the widening.",
+    &kPreferences,
+    0,
+};
+
+bool KestaEffect::init() {
+    registerDefaults();
+    return true;
+}
+
+void KestaEffect::cleanup() {
+    active_ = false;
+    out_.clear();
+}
+
+void KestaEffect::start(int& channels, int& rate) {
+    processor_.setSettings(readSettings());
+    inChannels_ = channels;
+    tailPending_ = false;
+    active_ = rate > 0 && (channels == 1 || channels == 2) &&
+              processor_.prepare(static_cast<unsigned>(rate), channels, kMaxBlock);
+    if (!active_) {
+        tailFrames_ = 0;
+        delayMs_ = 0;
+        return;
+    }
+    channels = 2;
+    const int latency = processor_.latency();
+    tailFrames_ = latency;
+    delayMs_ = static_cast<int>(std::lround(1000.0 * latency / rate));
+    // Room for the largest usual block and a play-out, so that the playback
+    // thread does not allocate.
+    out_.resize(2 * (kMaxBlock + tailFrames_));
+    out_.resize(0);
+}
+
+Index<float>& KestaEffect::run(Index<float>& data) {
+    const int frames = data.len() / inChannels_;
+    if (frames > 0)
+        tailPending_ = true;
+    if (inChannels_ == 2) {
+        processor_.process(data.begin(), data.begin(), frames);
+        return data;
+    }
+    out_.resize(2 * frames);
+    processor_.process(data.begin(), out_.begin(), frames);
+    return out_;
+}
+
+Index<float>& KestaEffect::process(Index<float>& data) {
+    if (!active_)
+        return data;
+    return run(data);
+}
+
+bool KestaEffect::flush(bool) {
+    if (active_)
+        processor_.reset();
+    tailPending_ = false;
+    return true;
+}
+
+void KestaEffect::playOutTail(Index<float>& out) {
+    static const float silence[2 * 256] = {};
+    const int chunk = static_cast<int>(sizeof silence / sizeof silence[0]) / inChannels_;
+    int pos = out.len();
+    out.resize(pos + 2 * tailFrames_);
+    for (int done = 0; done < tailFrames_;) {
+        const int n = std::min(chunk, tailFrames_ - done);
+        processor_.process(silence, out.begin() + pos, n);
+        pos += 2 * n;
+        done += n;
+    }
+}
+
+Index<float>& KestaEffect::finish(Index<float>& data, bool) {
+    if (!active_)
+        return data;
+    Index<float>& out = run(data);
+    // Audacious finishes once at the end of every track and once more at the
+    // end of the playlist; play the tail out only once for the audio given.
+    if (!tailPending_ || tailFrames_ == 0)
+        return out;
+    tailPending_ = false;
+    if (&out != &out_) {
+        out_.resize(0);
+        out_.insert(out.begin(), 0, out.len());
+    }
+    playOutTail(out_);
+    return out_;
+}
+
+int KestaEffect::adjust_delay(int delay) {
+    return delay + delayMs_.load(std::memory_order_relaxed);
+}
+
+void KestaEffect::applySettings() {
+    processor_.setSettings(readSettings());
+}
+
+}  // namespace kesta::audacious
+
+// The one instance that Audacious finds by this name.
+__attribute__((visibility("default"))) kesta::audacious::KestaEffect aud_plugin_instance;
+
+namespace kesta::audacious {
+namespace {
+void settingsChanged() {
+    aud_plugin_instance.applySettings();
+}
+}  // namespace
+}  // namespace kesta::audacious
