@@ -1,0 +1,135 @@
+// kesta_ladspa.so: the stereo 3D sound effect as a LADSPA plug-in.
+//
+// One plug-in, label "kesta_stereo", two audio inputs and two outputs, with
+// automatic mono on by default, so mono material that a host has made
+// stereo (sox `channels 2`) gets the mono-to-3D treatment.
+//
+// Unique IDs: this project uses 0x4B4550 to 0x4B455F (4932944 to 4932959,
+// "KEP" onwards); the stereo plug-in is 0x4B4553. IDs once given out are
+// never reused for another plug-in, since hosts store them in their
+// projects.
+#include <ladspa.h>
+
+#include <new>
+
+#include "PortAdapter.h"
+
+namespace {
+
+using namespace kesta::plugin_ports;
+
+constexpr unsigned long kStereoId = 0x4B4553;
+
+// Port descriptors, names and hints of a layout, built once from the
+// shared control table.
+struct Ports {
+    static constexpr int kMax = 16;
+    LADSPA_PortDescriptor descriptors[kMax];
+    const char* names[kMax];
+    LADSPA_PortRangeHint hints[kMax];
+
+    explicit Ports(const Layout& layout) {
+        static const char* const kStereoAudio[] = {"In L", "In R", "Out L", "Out R"};
+        static const char* const kMonoAudio[] = {"In", "Out L", "Out R"};
+        const char* const* audio = layout.inputs == 2 ? kStereoAudio : kMonoAudio;
+        unsigned long p = 0;
+        for (; p < layout.firstControl(); ++p) {
+            const bool input = p < static_cast<unsigned long>(layout.inputs);
+            descriptors[p] = LADSPA_PORT_AUDIO | (input ? LADSPA_PORT_INPUT : LADSPA_PORT_OUTPUT);
+            names[p] = audio[p];
+            hints[p] = {0, 0.0f, 0.0f};
+        }
+        for (int i = 0; i < layout.controlCount; ++i, ++p) {
+            const ControlInfo& c = kControls[layout.controls[i]];
+            descriptors[p] = LADSPA_PORT_CONTROL | LADSPA_PORT_INPUT;
+            names[p] = c.name;
+            hints[p] = {Hint(c), c.minimum, c.maximum};
+        }
+        descriptors[p] = LADSPA_PORT_CONTROL | LADSPA_PORT_OUTPUT;
+        names[p] = "latency";
+        hints[p] = {0, 0.0f, 0.0f};
+    }
+
+    static LADSPA_PortRangeHintDescriptor Hint(const ControlInfo& c) {
+        switch (c.kind) {
+            case ControlInfo::kToggle:
+                return LADSPA_HINT_TOGGLED | (c.fallback > 0.0f ? LADSPA_HINT_DEFAULT_1 : LADSPA_HINT_DEFAULT_0);
+            case ControlInfo::kModeChoice:
+                return LADSPA_HINT_BOUNDED_BELOW | LADSPA_HINT_BOUNDED_ABOVE | LADSPA_HINT_INTEGER |
+                       (c.fallback > 0.0f ? LADSPA_HINT_DEFAULT_1 : LADSPA_HINT_DEFAULT_0);
+            case ControlInfo::kDecibels:
+                break;
+        }
+        const LADSPA_PortRangeHintDescriptor def = c.fallback == 0.0f           ? LADSPA_HINT_DEFAULT_0
+                                                   : c.fallback == c.maximum ? LADSPA_HINT_DEFAULT_MAXIMUM
+                                                   : c.fallback == c.minimum ? LADSPA_HINT_DEFAULT_MINIMUM
+                                                                             : LADSPA_HINT_DEFAULT_MIDDLE;
+        return LADSPA_HINT_BOUNDED_BELOW | LADSPA_HINT_BOUNDED_ABOVE | def;
+    }
+};
+
+Instance* Of(LADSPA_Handle h) {
+    return static_cast<Instance*>(h);
+}
+
+LADSPA_Handle Instantiate(const LADSPA_Descriptor* descriptor, unsigned long rate) {
+    const auto& layout = *static_cast<const Layout*>(descriptor->ImplementationData);
+    auto* instance = new (std::nothrow) Instance(layout);
+    if (!instance) return nullptr;
+    bool opened = false;
+    try {
+        opened = instance->open(static_cast<double>(rate));
+    } catch (...) {
+    }
+    if (!opened) {
+        delete instance;
+        return nullptr;
+    }
+    return instance;
+}
+
+void ConnectPort(LADSPA_Handle h, unsigned long port, LADSPA_Data* data) {
+    Of(h)->connect(port, data);
+}
+
+void Activate(LADSPA_Handle h) {
+    Of(h)->activate();
+}
+
+void Run(LADSPA_Handle h, unsigned long frames) {
+    Of(h)->run(frames);
+}
+
+void Cleanup(LADSPA_Handle h) {
+    delete Of(h);
+}
+
+const Ports kStereoPorts(kStereoLayout);
+
+const LADSPA_Descriptor kStereo = {
+    kStereoId,
+    "kesta_stereo",
+    LADSPA_PROPERTY_HARD_RT_CAPABLE,
+    "Kesta 3D Sound (stereo)",
+    "Orvane",
+    "Copyright Orvane",
+    kStereoLayout.portCount(),
+    kStereoPorts.descriptors,
+    kStereoPorts.names,
+    kStereoPorts.hints,
+    const_cast<Layout*>(&kStereoLayout),
+    Instantiate,
+    ConnectPort,
+    Activate,
+    Run,
+    nullptr,  // run_adding
+    nullptr,  // set_run_adding_gain
+    nullptr,  // deactivate
+    Cleanup,
+};
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) const LADSPA_Descriptor* ladspa_descriptor(unsigned long index) {
+    return index == 0 ? &kStereo : nullptr;
+}

@@ -1,0 +1,107 @@
+// What the LADSPA and the LV2 plug-ins share: one plug-in instance as both
+// interfaces see it (numbered ports, each connected to a pointer that is read
+// or written on every run) over one kesta::Processor.
+//
+// Port numbers of a layout: the audio inputs first (1 or 2), then the left
+// and right audio outputs, then the layout's control inputs in the order it
+// lists them, and last the `latency` control output (frames).
+//
+// Threads: the host calls connect, activate and run on its audio thread (or
+// while no audio runs); none of them allocates, locks or throws. open may
+// allocate.
+#pragma once
+
+#include <cstddef>
+
+#include "Processor.h"
+
+namespace kesta {
+namespace plugin_ports {
+
+enum Control { kSpread, kMode, kMonoTo3D, kWidening, kSubtone, kAutoMono, kControlCount };
+
+struct ControlInfo {
+    enum Kind { kDecibels, kModeChoice, kToggle };
+    const char* symbol;  // the LV2 port symbol
+    const char* name;    // the name a host shows (the LADSPA port name)
+    Kind kind;
+    float minimum;
+    float maximum;
+    float fallback;      // the default value
+};
+
+// Indexed by Control.
+extern const ControlInfo kControls[kControlCount];
+
+// The mode control's values.
+constexpr float kVoice = 0.0f;
+constexpr float kMusic = 1.0f;
+
+struct Layout {
+    int inputs;                 // audio inputs, 1 or 2; there are always 2 outputs
+    const Control* controls;    // control inputs in port order
+    int controlCount;
+
+    unsigned long portCount() const { return static_cast<unsigned long>(inputs + 2 + controlCount + 1); }
+    unsigned long firstControl() const { return static_cast<unsigned long>(inputs + 2); }
+    unsigned long latencyPort() const { return firstControl() + static_cast<unsigned long>(controlCount); }
+};
+
+// The stereo plug-in: In L, In R, Out L, Out R, every control, latency.
+extern const Layout kStereoLayout;
+// The mono-in, stereo-out plug-in: In, Out L, Out R, mode, mono-to-3D,
+// Subtone, latency.
+extern const Layout kMonoLayout;
+
+// The settings the control values stand for. A value that is not a finite
+// number counts as the control's default; a toggle is on above 0; the mode
+// is Music from 0.5 up; the spread is left to the processor to clamp.
+// controlValues is indexed by Control; a null entry keeps the default.
+Settings SettingsFrom(const float* const* controlValues);
+
+class Instance {
+  public:
+    // Largest piece handed to the processor at once; longer runs are cut.
+    static constexpr int kPiece = 4096;
+
+    explicit Instance(const Layout& layout);
+
+    // Prepares the processor for rate Hz; false when it cannot be had (rate 0
+    // or not a whole number of Hz, or no memory).
+    bool open(double rate);
+
+    // Connects port to data (an array of samples for an audio port, one value
+    // for a control port). Ports out of range are ignored.
+    void connect(unsigned long port, void* data);
+
+    // Silences the processor's state; the connected control values apply at
+    // once, without a glide from what was playing before.
+    void activate();
+
+    // frames frames from the input ports into the output ports, after taking
+    // over the control values. Every audio output may share its buffer with
+    // any input (in-place hosts). With an audio port unconnected the outputs
+    // that are connected are silenced.
+    void run(unsigned long frames);
+
+    const Processor& processor() const { return processor_; }
+
+  private:
+    void applyControls();
+    void reportLatency();
+
+    const Layout& layout_;
+    Processor processor_;
+    const float* inputs_[2] = {nullptr, nullptr};
+    float* outputs_[2] = {nullptr, nullptr};
+    const float* controls_[kControlCount] = {};
+    float* latency_ = nullptr;
+    Settings applied_;
+    bool haveApplied_ = false;
+    // Copies of the inputs for hosts that hand an input's buffer to the other
+    // side's output, which processing would overwrite before reading.
+    float scratch_[2][kPiece];
+};
+
+}  // namespace plugin_ports
+}  // namespace kesta
