@@ -35,6 +35,19 @@ void m2sProcess8(M2S* lpM2S, const Data8* inbuf, unsigned char (*outbuf)[2], uns
     Engine(lpM2S)->process(inbuf, outbuf, count);
 }
 
+void m2sProcessFloat(M2S* lpM2S, const float* inbuf, float (*outbuf)[2], unsigned int count) {
+    static const char kText[] = "void m2sProcessFloat(struct M2S *, const float *, float (*)[2], unsigned int)";
+    KESTA_ASSERT(lpM2S, "lpM2S", kText);
+    KESTA_ASSERT(inbuf, "inbuf", kText);
+    KESTA_ASSERT(outbuf, "outbuf", kText);
+    Engine(lpM2S)->process(inbuf, outbuf, count);
+}
+
+int m2sGetLatency(M2S* lpM2S) {
+    KESTA_ASSERT(lpM2S, "lpM2S", "int m2sGetLatency(struct M2S *)");
+    return Engine(lpM2S)->latency();
+}
+
 void m2sSetSpread(M2S* lpM2S, float decibels) {
     KESTA_ASSERT(lpM2S, "lpM2S", "void m2sSetSpread(struct M2S *, float)");
     Engine(lpM2S)->setSpread(decibels);

@@ -7,6 +7,8 @@
 #include "MathLib.h"
 #include "Mathutil.h"
 #include "MonoTo3D.h"
+#include "Vastor.h"
+#include "VastorObj.h"
 
 namespace {
 
@@ -55,6 +57,10 @@ void M2SImplementation::process(const unsigned char* in, unsigned char (*out)[2]
     run(Buffer(in, kMono8), Buffer(out, kStereo8), count);
 }
 
+void M2SImplementation::process(const float* in, float (*out)[2], unsigned count) {
+    run(Buffer(in, kMonoFloat), Buffer(out, kStereoFloat), count);
+}
+
 void M2SImplementation::run(const Buffer& in, const Buffer& out, unsigned count) {
     DenormalGuard guard;
     for (unsigned pos = 0; pos < count;) {
@@ -92,4 +98,17 @@ void M2SImplementation::reset() {
     // The bus delay line is history too: without this, audio from before the
     // reset would come out of the left bus afterwards.
     input_->Reset();
+}
+
+int M2SImplementation::latency() const {
+    // The bus delay (Music's FIR delay), then the inner widener's direct
+    // path: a single network in Music, a dual one in Voice.
+    const unsigned widener = (network_->flags_ & kM2SMusic) ? VASTOR_SINGLE_NETWORK : 0u;
+    return static_cast<int>(network_->firDelay_) + WidenerDirectLatency(*network_->widenerInput_, widener);
+}
+
+void M2SImplementation::setRampLength(int frames) {
+    // Reaches the inner widener's input stage, which glides spread and center.
+    const int32_t value = frames;
+    network_->SetProperty(kVastorRampLength, &value, sizeof value);
 }

@@ -36,6 +36,12 @@ class M2SInterface {
     virtual void enableHipass(unsigned char on) = 0;
     // Silences filter and delay state; settings are kept.
     virtual void reset() = 0;
+    // count float mono samples into count float stereo frames, not clipped.
+    virtual void process(const float* in, float (*out)[2], unsigned count) = 0;
+    // The delay of the 3D path from input to output, in frames.
+    virtual int latency() const = 0;
+    // Frames over which later spread and center changes glide (0: at once).
+    virtual void setRampLength(int frames) = 0;
 };
 
 class M2SImplementation : public M2SInterface {
@@ -59,9 +65,12 @@ class M2SImplementation : public M2SInterface {
     void enable(unsigned char on) override;
     void enableHipass(unsigned char on) override;
     void reset() override;
+    void process(const float* in, float (*out)[2], unsigned count) override;
+    int latency() const override;
+    void setRampLength(int frames) override;
 
-    // count frames from in (mono 8-bit or 16-bit) into out (stereo of the
-    // same sample type), chunk by chunk: the loop behind both process forms.
+    // count frames from in (mono 8-bit, 16-bit or float) into out (stereo of
+    // the same sample type), chunk by chunk: the loop behind every process form.
     void run(const Buffer& in, const Buffer& out, unsigned count);
 
     MixBuffer outputBuffers_[2];  // left and right results of one chunk

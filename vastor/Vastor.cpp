@@ -73,6 +73,11 @@ void vastorSetDirectDelay(struct Vastor* lpVastor, int frames) {
     Engine(lpVastor)->setDirectDelay(frames);
 }
 
+int vastorGetLatency(struct Vastor* lpVastor) {
+    KESTA_ASSERT(lpVastor, "lpVastor", "int vastorGetLatency(struct Vastor *)");
+    return Engine(lpVastor)->latency();
+}
+
 void vastorProcess16(struct Vastor* lpVastor, const short (*inbuf)[2], short (*outbuf)[2],
                      unsigned int frames) {
     static const char kFunction[] =

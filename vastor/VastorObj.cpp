@@ -1,8 +1,13 @@
 #include "VastorObj.h"
 
+#include <algorithm>
+
 #include "DenormalGuard.h"
+#include "DualVastor.h"
 #include "MathLib.h"
 #include "Mathutil.h"
+#include "SingleVastor.h"
+#include "Vastor.h"
 #include "VastorFilter.h"
 
 namespace {
@@ -26,7 +31,7 @@ int IVastor::Create(IVastor** out, unsigned int rate, unsigned int flags) {
 }
 
 VastorImplementation::VastorImplementation()
-    : library_(nullptr), network_(nullptr), input_(nullptr), scratch_(nullptr) {}
+    : library_(nullptr), network_(nullptr), input_(nullptr), scratch_(nullptr), flags_(0) {}
 
 VastorImplementation::~VastorImplementation() {
     delete network_;
@@ -38,6 +43,7 @@ VastorImplementation::~VastorImplementation() {
 
 int VastorImplementation::open(MathLibrary* library, unsigned int rate, unsigned int flags) {
     library_ = library;
+    flags_ = flags;
     library->CreateBuffer(outputBuffers_[0], kChunk);
     library->CreateBuffer(outputBuffers_[1], kChunk);
     scratch_ = new char[kScratchBytes];
@@ -146,4 +152,28 @@ void VastorImplementation::enableHipass(unsigned char on) {
 void VastorImplementation::reset() {
     network_->Reset();
     input_->Reset();
+}
+
+int VastorImplementation::latency() const {
+    return WidenerDirectLatency(*input_, flags_);
+}
+
+void VastorImplementation::setRampLength(int frames) {
+    const int32_t value = frames;
+    input_->SetProperty(kVastorRampLength, &value, 4);
+}
+
+int WidenerDirectLatency(const VastorFilterInput& input, unsigned int flags) {
+    long direct;
+    const int* delays;
+    if (flags & VASTOR_SINGLE_NETWORK) {
+        const SingleVastorFilterInput& single = static_cast<const SingleVastorFilterInput&>(input);
+        direct = single.directDelay_;
+        delays = single.inputDelay_;
+    } else {
+        const DualVastorFilterInput& dual = static_cast<const DualVastorFilterInput&>(input);
+        direct = dual.directDelay_;
+        delays = dual.inputDelay_;
+    }
+    return static_cast<int>(direct) + std::min(delays[0], delays[1]);
 }

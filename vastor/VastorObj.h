@@ -47,6 +47,10 @@ class IVastor {
     virtual void enableHipass(unsigned char on) = 0;
     // Silences filter and delay state; parameters are kept.
     virtual void reset() = 0;
+    // The delay of the unfiltered (direct) path from input to output, in frames.
+    virtual int latency() const = 0;
+    // Frames over which later gain and delay changes glide (0: at once).
+    virtual void setRampLength(int frames) = 0;
 };
 
 class VastorImplementation : public IVastor {
@@ -78,6 +82,8 @@ class VastorImplementation : public IVastor {
     void enable(unsigned char on) override;
     void enableHipass(unsigned char on) override;
     void reset() override;
+    int latency() const override;
+    void setRampLength(int frames) override;
 
     // n interleaved stereo frames of in (type 4, 5 or 6) into out of the same type.
     void doStereo(const Buffer& in, const Buffer& out, Samples n);
@@ -90,4 +96,10 @@ class VastorImplementation : public IVastor {
     VastorFilterInput* input_;    // owned
     MixBuffer outputBuffers_[2];  // left and right results of one chunk
     char* scratch_;               // owned; the left and right mono halves of one interleaved chunk
+    unsigned int flags_;          // the open flags
 };
+
+// The delay in frames of the unfiltered path through a widener input stage
+// made by a network opened with flags (VASTOR_SINGLE_NETWORK tells which
+// kind): its direct delay plus the smaller of its two input delays.
+int WidenerDirectLatency(const VastorFilterInput& input, unsigned int flags);

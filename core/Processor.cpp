@@ -1,0 +1,434 @@
+// How the processor works.
+//
+// Every block is run in pieces that never cross a multiple of kHop frames of
+// the stream, so everything that happens at a frame (a fade step, a decision
+// of the mono detector) happens at the same frame however the host cuts the
+// stream: the output does not depend on the block sizes.
+//
+// The output is one of four paths, or a crossfade between some of them:
+//   widener  the stereo widener on the input (stereo streams only);
+//   music    the mono-to-3D engine in Music mode on the mono signal;
+//   voice    the same in Voice mode;
+//   dry      the input itself (a mono stream on both sides).
+// (The mono signal of a stereo stream is the mean of its channels.) Each
+// path is delayed so that its unfiltered part comes out latency() frames
+// after the input, the same for all: crossfading between paths then blends
+// one signal, never two copies at different delays. A path that is silent
+// and not wanted is not run; when it is wanted again its engine is cleared
+// and fades in from silence.
+//
+// Settings are atomics written by any thread and read once per block. A
+// change of path fades the old path out and the new one in over fadeFrames_
+// frames; spread glides inside the widener over the same length; Subtone
+// switches the engines' high-pass stage.
+#include "Processor.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "DenormalGuard.h"
+#include "FrameDelay.h"
+#include "M2s.h"
+#include "M2sobj.h"
+#include "MonoDetector.h"
+#include "Vastor.h"
+#include "VastorObj.h"
+
+namespace kesta {
+
+namespace {
+
+// Frames between the points where fades and detection may change course;
+// also the largest piece the engines are given.
+constexpr int kHop = 256;
+
+// Input beyond this magnitude (+60 dBFS) is clipped to it, so that no finite
+// input can overflow the filters.
+constexpr float kInputLimit = 1000.0f;
+
+enum Path { kWidener, kMusic, kVoice, kDry, kPathCount };
+
+float ClampSpread(float decibels) {
+    if (std::isnan(decibels)) return 0.0f;
+    return std::min(std::max(decibels, Processor::kMinSpreadDb), Processor::kMaxSpreadDb);
+}
+
+// x with subnormals as zero.
+inline float Flushed(float x) {
+    return std::fabs(x) < FLT_MIN ? 0.0f : x;
+}
+
+}  // namespace
+
+struct Processor::Impl {
+    // Settings, written from any thread.
+    std::atomic<bool> monoTo3D{true};
+    std::atomic<bool> music{true};
+    std::atomic<bool> widen{true};
+    std::atomic<float> spreadDb{0.0f};
+    std::atomic<bool> subtone{true};
+    std::atomic<bool> autoMono{true};
+
+    // The stream.
+    bool prepared = false;
+    unsigned rate = 0;
+    int channels = 0;
+    int latency = 0;
+    int fadeFrames = 1024;  // a power of two, so level / fadeFrames is exact
+    long long position = 0;  // frames processed since prepare or reset
+
+    Vastor* widener = nullptr;
+    M2S* m2s[2] = {nullptr, nullptr};  // Music, Voice
+
+    // Engine settings as last sent to the engines.
+    float appliedSpread = 0.0f;
+    bool appliedSubtone = true;
+
+    // Fades: level[p] in 0..fadeFrames is path p's gain times fadeFrames.
+    Path target = kDry;
+    int level[kPathCount] = {0, 0, 0, 0};
+    bool running[kPathCount] = {false, false, false, false};
+    FrameDelay align[kPathCount][2];
+    MonoDetector detector;
+
+    // Scratch of kHop frames each.
+    std::vector<float> input[3];        // left (or mono), right, mean
+    std::vector<float> paths[kPathCount][2];
+    std::vector<float> interleaved;     // the mono engines' output
+    std::vector<float> mixed[2];
+
+    ~Impl() { close(); }
+
+    void close() {
+        if (widener) vastorClose(widener);
+        for (M2S*& engine : m2s)
+            if (engine) m2sClose(engine);
+        widener = nullptr;
+        m2s[0] = m2s[1] = nullptr;
+        prepared = false;
+    }
+
+    Settings snapshot() const {
+        Settings s;
+        s.monoTo3D = monoTo3D.load(std::memory_order_relaxed);
+        s.music = music.load(std::memory_order_relaxed);
+        s.widen = widen.load(std::memory_order_relaxed);
+        s.spreadDb = spreadDb.load(std::memory_order_relaxed);
+        s.subtone = subtone.load(std::memory_order_relaxed);
+        s.autoMono = autoMono.load(std::memory_order_relaxed);
+        return s;
+    }
+
+    Path choose(const Settings& s) const {
+        const bool mono = channels == 1 || (s.autoMono && detector.mono());
+        if (mono && s.monoTo3D) return s.music ? kMusic : kVoice;
+        if (channels == 2 && s.widen) return kWidener;
+        return kDry;
+    }
+
+    // Sends spread and Subtone to the engines when they changed (or always).
+    void applyEngineSettings(const Settings& s, bool always) {
+        if (always || s.spreadDb != appliedSpread) {
+            appliedSpread = s.spreadDb;
+            if (widener) vastorSetSpread(widener, s.spreadDb);
+        }
+        if (always || s.subtone != appliedSubtone) {
+            appliedSubtone = s.subtone;
+            const BOOL on = s.subtone ? 1 : 0;
+            if (widener) vastorEnableHipass(widener, on);
+            for (M2S* engine : m2s) m2sEnableHipass(engine, on);
+        }
+    }
+
+    void clearPath(int p) {
+        if (p == kWidener && widener) vastorReset(widener);
+        if (p == kMusic) m2sReset(m2s[0]);
+        if (p == kVoice) m2sReset(m2s[1]);
+        align[p][0].reset();
+        align[p][1].reset();
+    }
+
+    // Silence everywhere; the path the settings choose plays at full level.
+    void resetState() {
+        for (int p = 0; p < kPathCount; ++p) {
+            clearPath(p);
+            level[p] = 0;
+            running[p] = false;
+        }
+        detector.reset();
+        const Settings s = snapshot();
+        target = choose(s);
+        level[target] = fadeFrames;
+        running[target] = true;
+        // After a reset the engines take settings at once.
+        applyEngineSettings(s, true);
+    }
+
+    bool prepare(unsigned newRate, int newChannels, int maxBlock) {
+        close();
+        if (newRate == 0 || (newChannels != 1 && newChannels != 2) || maxBlock < 1) return false;
+        rate = newRate;
+        channels = newChannels;
+        fadeFrames = 1024;
+        while (fadeFrames < 4096 && static_cast<double>(fadeFrames) * 44100.0 < 1024.0 * rate) fadeFrames *= 2;
+        if (channels == 2 && vastorOpen(&widener, rate, VASTOR_HIPASS_ON | VASTOR_ALL_RATES) != 0) {
+            widener = nullptr;
+            return false;
+        }
+        if (m2sOpen(&m2s[0], rate, M2S_MUSIC | M2S_ALL_RATES) != 0 || m2sOpen(&m2s[1], rate, M2S_ALL_RATES) != 0) {
+            close();
+            return false;
+        }
+        int pathLatency[kPathCount] = {0, m2sGetLatency(m2s[0]), m2sGetLatency(m2s[1]), 0};
+        // Later spread changes glide over a fade (a handle is the address of
+        // its engine object).
+        if (widener) {
+            pathLatency[kWidener] = vastorGetLatency(widener);
+            reinterpret_cast<IVastor*>(widener)->setRampLength(fadeFrames);
+        }
+        for (M2S* engine : m2s) reinterpret_cast<M2SInterface*>(engine)->setRampLength(fadeFrames);
+        latency = *std::max_element(pathLatency, pathLatency + kPathCount);
+        for (int p = 0; p < kPathCount; ++p)
+            for (FrameDelay& d : align[p]) d.prepare(latency - pathLatency[p], kHop);
+        for (std::vector<float>& v : input) v.assign(kHop, 0.0f);
+        for (auto& pair : paths)
+            for (std::vector<float>& v : pair) v.assign(kHop, 0.0f);
+        interleaved.assign(2 * kHop, 0.0f);
+        for (std::vector<float>& v : mixed) v.assign(kHop, 0.0f);
+        detector.prepare(rate, kHop);
+        position = 0;
+        prepared = true;
+        resetState();
+        return true;
+    }
+
+    // Reads n frames from in (stride floats apart) into input[], clipped and
+    // without subnormals. Answers false when a sample is not finite.
+    bool readInput(const float* const* in, int stride, int n) {
+        bool finite = true;
+        for (int c = 0; c < channels; ++c) {
+            const float* src = in[c];
+            float* dst = input[c].data();
+            for (int i = 0; i < n; ++i) {
+                const float x = src[static_cast<size_t>(i) * stride];
+                finite &= std::fabs(x) <= FLT_MAX;
+                dst[i] = Flushed(std::min(std::max(x, -kInputLimit), kInputLimit));
+            }
+        }
+        return finite;
+    }
+
+    // Runs path p over the piece into paths[p], lined up with the others.
+    void runPath(int p, int n) {
+        float* left = paths[p][0].data();
+        float* right = paths[p][1].data();
+        const float* mono = channels == 1 ? input[0].data() : input[2].data();
+        switch (p) {
+            case kWidener:
+                vastorMonoFloat(widener, input[0].data(), input[1].data(), left, right, static_cast<unsigned>(n));
+                break;
+            case kMusic:
+            case kVoice: {
+                float(*frames)[2] = reinterpret_cast<float(*)[2]>(interleaved.data());
+                m2sProcessFloat(m2s[p == kMusic ? 0 : 1], mono, frames, static_cast<unsigned>(n));
+                for (int i = 0; i < n; ++i) {
+                    left[i] = frames[i][0];
+                    right[i] = frames[i][1];
+                }
+                break;
+            }
+            default:
+                std::memcpy(left, input[0].data(), static_cast<size_t>(n) * sizeof(float));
+                std::memcpy(right, input[channels - 1].data(), static_cast<size_t>(n) * sizeof(float));
+                break;
+        }
+        align[p][0].process(left, n);
+        align[p][1].process(right, n);
+    }
+
+    // Mixes the running paths into mixed[] and moves the fades on.
+    const float* const* mix(int n, const float** pair) {
+        if (level[target] == fadeFrames) {
+            bool alone = true;
+            for (int p = 0; p < kPathCount; ++p) alone &= p == target || level[p] == 0;
+            if (alone) {
+                pair[0] = paths[target][0].data();
+                pair[1] = paths[target][1].data();
+                return pair;
+            }
+        }
+        float* outL = mixed[0].data();
+        float* outR = mixed[1].data();
+        std::fill(outL, outL + n, 0.0f);
+        std::fill(outR, outR + n, 0.0f);
+        const float scale = 1.0f / static_cast<float>(fadeFrames);
+        for (int p = 0; p < kPathCount; ++p) {
+            if (!running[p]) continue;
+            const int step = p == target ? 1 : -1;
+            int l = level[p];
+            const float* inL = paths[p][0].data();
+            const float* inR = paths[p][1].data();
+            for (int i = 0; i < n; ++i) {
+                l = std::min(std::max(l + step, 0), fadeFrames);
+                const float g = static_cast<float>(l) * scale;
+                outL[i] += g * inL[i];
+                outR[i] += g * inR[i];
+            }
+            level[p] = l;
+        }
+        pair[0] = outL;
+        pair[1] = outR;
+        return pair;
+    }
+
+    // One piece of n frames, at most up to the next multiple of kHop.
+    // Answers false on input that is not finite.
+    bool runPiece(const float* const* in, int inStride, float* const* out, int outStride, int n,
+                  const Settings& s) {
+        if (!readInput(in, inStride, n)) return false;
+        if (channels == 2) {
+            if (s.autoMono) {
+                if (position % kHop == 0 && position > 0) detector.endHop();
+                detector.measure(input[0].data(), input[1].data(), n);
+            }
+        }
+        target = choose(s);
+        for (int p = 0; p < kPathCount; ++p) {
+            const bool wanted = level[p] > 0 || p == target;
+            if (wanted && !running[p]) clearPath(p);
+            running[p] = wanted;
+        }
+        if (channels == 2 && (running[kMusic] || running[kVoice])) {
+            const float* l = input[0].data();
+            const float* r = input[1].data();
+            float* m = input[2].data();
+            for (int i = 0; i < n; ++i) m[i] = 0.5f * (l[i] + r[i]);
+        }
+        for (int p = 0; p < kPathCount; ++p)
+            if (running[p]) runPath(p, n);
+        const float* pair[2];
+        mix(n, pair);
+        bool finite = true;
+        for (int c = 0; c < 2; ++c) {
+            float* dst = out[c];
+            const float* src = pair[c];
+            for (int i = 0; i < n; ++i) {
+                const float y = Flushed(src[i]);
+                finite &= std::fabs(y) <= FLT_MAX;
+                dst[static_cast<size_t>(i) * outStride] = y;
+            }
+        }
+        for (int p = 0; p < kPathCount; ++p) running[p] = level[p] > 0 || p == target;
+        position += n;
+        return finite;
+    }
+
+    void run(const float* const* in, int inStride, float* const* out, int outStride, int frames) {
+        if (!prepared || frames <= 0) return;
+        DenormalGuard guard;
+        const Settings s = snapshot();
+        if (!s.autoMono) detector.reset();
+        applyEngineSettings(s, false);
+        const float* inAt[2];
+        float* outAt[2];
+        for (int done = 0; done < frames;) {
+            const int toHop = kHop - static_cast<int>(position % kHop);
+            const int n = std::min(frames - done, toHop);
+            for (int c = 0; c < channels; ++c) inAt[c] = in[c] + static_cast<size_t>(done) * inStride;
+            for (int c = 0; c < 2; ++c) outAt[c] = out[c] + static_cast<size_t>(done) * outStride;
+            if (!runPiece(inAt, inStride, outAt, outStride, n, s)) {
+                // Something not finite: the whole block is silence, and
+                // the stream starts afresh with the next one.
+                for (int c = 0; c < 2; ++c)
+                    for (int i = 0; i < frames; ++i) out[c][static_cast<size_t>(i) * outStride] = 0.0f;
+                resetState();
+                return;
+            }
+            done += n;
+        }
+    }
+};
+
+Processor::Processor() : impl_(new Impl) {}
+Processor::~Processor() = default;
+
+bool Processor::prepare(unsigned rate, int channels, int maxBlock) {
+    return impl_->prepare(rate, channels, maxBlock);
+}
+
+bool Processor::prepared() const {
+    return impl_->prepared;
+}
+
+unsigned Processor::rate() const {
+    return impl_->prepared ? impl_->rate : 0;
+}
+
+int Processor::channels() const {
+    return impl_->prepared ? impl_->channels : 0;
+}
+
+void Processor::process(const float* in, float* out, int frames) {
+    if (!impl_->prepared) return;
+    const float* inCh[2] = {in, in + (impl_->channels - 1)};
+    float* outCh[2] = {out, out + 1};
+    impl_->run(inCh, impl_->channels, outCh, 2, frames);
+}
+
+void Processor::processPlanar(const float* const* in, float* const* out, int frames) {
+    if (!impl_->prepared) return;
+    impl_->run(in, 1, out, 1, frames);
+}
+
+void Processor::reset() {
+    if (!impl_->prepared) return;
+    impl_->position = 0;
+    impl_->resetState();
+}
+
+int Processor::latency() const {
+    return impl_->prepared ? impl_->latency : 0;
+}
+
+void Processor::setMonoTo3D(bool on) {
+    impl_->monoTo3D.store(on, std::memory_order_relaxed);
+}
+
+void Processor::setMusic(bool music) {
+    impl_->music.store(music, std::memory_order_relaxed);
+}
+
+void Processor::setWidening(bool on) {
+    impl_->widen.store(on, std::memory_order_relaxed);
+}
+
+void Processor::setSpread(float decibels) {
+    impl_->spreadDb.store(ClampSpread(decibels), std::memory_order_relaxed);
+}
+
+void Processor::setSubtone(bool on) {
+    impl_->subtone.store(on, std::memory_order_relaxed);
+}
+
+void Processor::setAutoMono(bool on) {
+    impl_->autoMono.store(on, std::memory_order_relaxed);
+}
+
+void Processor::setSettings(const Settings& settings) {
+    setMonoTo3D(settings.monoTo3D);
+    setMusic(settings.music);
+    setWidening(settings.widen);
+    setSpread(settings.spreadDb);
+    setSubtone(settings.subtone);
+    setAutoMono(settings.autoMono);
+}
+
+Settings Processor::settings() const {
+    return impl_->snapshot();
+}
+
+}  // namespace kesta
