@@ -1,169 +1,356 @@
 // The configuration-file library of the player stand-in.
+//
+// A configuration is the file's lines as they were read, each with its own
+// line end, and an index from section and key to the line that holds the
+// key's value. Reading and writing a key cost a hash look-up, so a file of
+// any size is parsed in one linear pass.
 #include "configfile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <list>
 #include <string>
-#include <utility>
-#include <vector>
+#include <unordered_map>
 
 namespace {
 
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+struct Line {
+    std::string text;                     // the line's bytes with its line end ("\n", "\r\n" or none at the end)
+    size_t valueBegin = 0, valueEnd = 0;  // a key line's value, without the blanks around it
+};
+using Lines = std::list<Line>;
+
 struct Section {
-    std::string name;
-    std::vector<std::pair<std::string, std::string>> entries;  // in file order
+    Lines::iterator anchor;  // the section's last key line, or its header: new keys go after it
+    std::unordered_map<std::string, Lines::iterator> keys;  // each key's last line
 };
 
-std::string trim(const std::string& s) {
-    const char* spaces = " \t\r\n";
-    const size_t first = s.find_first_not_of(spaces);
-    if (first == std::string::npos) return std::string();
-    const size_t last = s.find_last_not_of(spaces);
-    return s.substr(first, last - first + 1);
+bool hasLineEnd(const Line& line) { return !line.text.empty() && line.text.back() == '\n'; }
+
+bool isBlankLine(const Line& line) {
+    for (char c : line.text)
+        if (!isBlank(c)) return false;
+    return true;
 }
+
+// What a writer may store so that reading the file gives it back unchanged
+// and no other line is made.
+bool validSection(const char* s) { return !std::strpbrk(s, "]\r\n"); }
+bool validKey(const char* k) {
+    const size_t n = std::strlen(k);
+    return n > 0 && k[0] != '[' && !std::strpbrk(k, "=\r\n") && !isBlank(k[0]) && !isBlank(k[n - 1]);
+}
+bool validValue(const char* v) { return !std::strpbrk(v, "\r\n"); }
 
 }  // namespace
 
 struct _ConfigFile {
-    std::vector<Section> sections;
+    Lines lines;
+    std::unordered_map<std::string, Section> sections;
+    std::string lineEnd = "\n";  // the file's own, for the lines we add
 
-    Section* find(const gchar* name) {
-        for (Section& s : sections)
-            if (s.name == name) return &s;
-        return nullptr;
+    void parse(const char* text, size_t length) {
+        Section* current = nullptr;
+        bool lineEndSeen = false;
+        size_t start = 0;
+        while (start < length) {
+            const void* found = std::memchr(text + start, '\n', length - start);
+            const size_t end = found ? static_cast<size_t>(static_cast<const char*>(found) - text) + 1 : length;
+            if (found && !lineEndSeen) {
+                lineEndSeen = true;
+                if (end >= start + 2 && text[end - 2] == '\r') lineEnd = "\r\n";
+            }
+            lines.push_back(Line{std::string(text + start, end - start)});
+            classify(std::prev(lines.end()), current);
+            start = end;
+        }
     }
 
-    const std::string* lookup(const gchar* section, const gchar* key) {
-        if (!section || !key) return nullptr;
-        Section* s = find(section);
-        if (!s) return nullptr;
-        for (auto& entry : s->entries)
-            if (entry.first == key) return &entry.second;
-        return nullptr;
-    }
-
-    static void assign(Section& s, const std::string& key, std::string value) {
-        for (auto& entry : s.entries) {
-            if (entry.first == key) {
-                entry.second = std::move(value);
+    // Indexes one line: a header opens its section (a broken one opens none,
+    // and the keys after it belong nowhere); "key=value" in a section is a key.
+    void classify(Lines::iterator it, Section*& current) {
+        const std::string& t = it->text;
+        size_t b = 0, e = t.size();
+        while (b < e && isBlank(t[b])) ++b;
+        while (e > b && isBlank(t[e - 1])) --e;
+        if (b == e) return;
+        if (t[b] == '[') {
+            const size_t close = t.find(']', b);
+            if (close == std::string::npos) {
+                current = nullptr;
                 return;
             }
+            current = &sections[t.substr(b + 1, close - b - 1)];
+            current->anchor = it;
+            return;
         }
-        s.entries.emplace_back(key, std::move(value));
+        if (!current) return;
+        const size_t equals = t.find('=', b);
+        if (equals == std::string::npos || equals >= e) return;
+        size_t keyEnd = equals;
+        while (keyEnd > b && isBlank(t[keyEnd - 1])) --keyEnd;
+        if (keyEnd == b) return;
+        size_t valueBegin = equals + 1;
+        while (valueBegin < e && isBlank(t[valueBegin])) ++valueBegin;
+        it->valueBegin = valueBegin;
+        it->valueEnd = e;
+        current->keys[t.substr(b, keyEnd - b)] = it;
+        current->anchor = it;
     }
 
-    Section& section(const std::string& name) {
-        for (Section& s : sections)
-            if (s.name == name) return s;
-        sections.push_back(Section{name, {}});
-        return sections.back();
+    bool lookup(const gchar* section, const gchar* key, std::string& value) const {
+        if (!section || !key) return false;
+        const auto s = sections.find(section);
+        if (s == sections.end()) return false;
+        const auto k = s->second.keys.find(key);
+        if (k == s->second.keys.end()) return false;
+        const Line& line = *k->second;
+        size_t b = line.valueBegin, e = line.valueEnd;
+        while (b < e && isBlank(line.text[b])) ++b;
+        while (e > b && isBlank(line.text[e - 1])) --e;
+        value.assign(line.text, b, e - b);
+        return true;
     }
 
-    void parse(const gchar* text, gsize length) {
-        Section* current = nullptr;
-        const std::string all(text, length);
-        size_t start = 0;
-        while (start <= all.size()) {
-            size_t end = all.find('\n', start);
-            if (end == std::string::npos) end = all.size();
-            const std::string line = trim(all.substr(start, end - start));
-            start = end + 1;
-            if (line.empty()) continue;
-            if (line.front() == '[') {
-                const size_t close = line.find(']');
-                if (close == std::string::npos) {
-                    current = nullptr;  // a broken header: its lines belong nowhere
-                    continue;
-                }
-                current = &section(line.substr(1, close - 1));
-                continue;
+    Lines::iterator insertKey(Section& s, const std::string& key, const std::string& value) {
+        if (!hasLineEnd(*s.anchor)) s.anchor->text += lineEnd;
+        Line line{key + "=" + value + lineEnd, key.size() + 1, key.size() + 1 + value.size()};
+        s.anchor = lines.insert(std::next(s.anchor), std::move(line));
+        return s.anchor;
+    }
+
+    void assign(const std::string& section, const std::string& key, const std::string& value) {
+        auto s = sections.find(section);
+        if (s == sections.end()) {
+            // A new section goes at the end, after a blank line when the file has text.
+            if (!lines.empty()) {
+                if (!hasLineEnd(lines.back())) lines.back().text += lineEnd;
+                if (!isBlankLine(lines.back())) lines.push_back(Line{lineEnd});
             }
-            const size_t equals = line.find('=');
-            if (!current || equals == std::string::npos) continue;
-            const std::string key = trim(line.substr(0, equals));
-            if (key.empty()) continue;
-            assign(*current, key, trim(line.substr(equals + 1)));
+            lines.push_back(Line{"[" + section + "]" + lineEnd});
+            s = sections.emplace(section, Section{}).first;
+            s->second.anchor = std::prev(lines.end());
         }
+        Section& sec = s->second;
+        const auto k = sec.keys.find(key);
+        if (k == sec.keys.end()) {
+            sec.keys.emplace(key, insertKey(sec, key, value));
+            return;
+        }
+        Line& line = *k->second;
+        line.text.replace(line.valueBegin, line.valueEnd - line.valueBegin, value);
+        line.valueEnd = line.valueBegin + value.size();
     }
 
     std::string text() const {
+        size_t size = 0;
+        for (const Line& line : lines) size += line.text.size();
         std::string out;
-        for (const Section& s : sections) {
-            out += "[" + s.name + "]\n";
-            for (const auto& entry : s.entries) out += entry.first + "=" + entry.second + "\n";
-            out += "\n";
-        }
+        out.reserve(size);
+        for (const Line& line : lines) out += line.text;
         return out;
     }
 };
+
+namespace {
+
+// Reads a regular file whole. Anything else in the way is refused before it
+// is opened (a FIFO would block, a device might answer forever), and the
+// open itself never blocks.
+bool readRegularFile(const char* path, std::string& out, int& error) {
+    struct stat st;
+    if (stat(path, &st) != 0) return error = errno, false;
+    if (S_ISDIR(st.st_mode)) return error = EISDIR, false;
+    if (!S_ISREG(st.st_mode)) return error = EINVAL, false;
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return error = errno, false;
+    bool ok = fstat(fd, &st) == 0;
+    if (!ok) error = errno;
+    else if (!S_ISREG(st.st_mode)) ok = false, error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    char chunk[65536];
+    while (ok) {
+        const ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n > 0) out.append(chunk, static_cast<size_t>(n));
+        else if (n == 0) break;
+        else if (errno != EINTR) ok = false, error = errno;
+    }
+    close(fd);
+    return ok;
+}
+
+std::string dirName(const std::string& path) {
+    gchar* dir = g_path_get_dirname(path.c_str());
+    std::string result = dir;
+    g_free(dir);
+    return result;
+}
+
+// The file a write lands in: links are followed, also to a target that does
+// not exist yet. Fails with ELOOP on a loop, and with errno when a link or a
+// folder on the way cannot be read.
+bool resolveTarget(const std::string& name, std::string& target, int& error) {
+    std::string path = name;
+    for (int hops = 0;; ++hops) {
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0) {
+            if (errno != ENOENT) return error = errno, false;
+            target = path;
+            return true;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            target = path;
+            return true;
+        }
+        if (hops == 40) return error = ELOOP, false;
+        std::string link(PATH_MAX, '\0');
+        const ssize_t n = readlink(path.c_str(), &link[0], link.size());
+        if (n < 0) return error = errno, false;
+        if (n == static_cast<ssize_t>(link.size())) return error = ENAMETOOLONG, false;
+        link.resize(static_cast<size_t>(n));
+        path = g_path_is_absolute(link.c_str()) ? link : dirName(path) + "/" + link;
+    }
+}
+
+bool writeAll(int fd, const std::string& text, int& error) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return error = errno, false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Rewrites a file in place, for a file that other hard links share.
+bool rewriteInPlace(const std::string& target, const std::string& text, int& error) {
+    const int fd = open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return error = errno, false;
+    bool ok = writeAll(fd, text, error);
+    if (ok && ftruncate(fd, static_cast<off_t>(text.size())) != 0) ok = false, error = errno;
+    if (ok && fsync(fd) != 0) ok = false, error = errno;
+    if (close(fd) != 0 && ok) ok = false, error = errno;
+    return ok;
+}
+
+// Writes a temporary file beside target and renames it over target. An
+// existing file's mode and owner are given to the new one; a new file gets
+// the usual mode under the umask.
+bool replaceAtomically(const std::string& target, const struct stat* old, const std::string& text, int& error) {
+    gchar* temp = g_strdup_printf("%s.XXXXXX", target.c_str());
+    const int fd = g_mkstemp_full(temp, O_WRONLY | O_CLOEXEC, old ? 0600 : 0666);
+    if (fd < 0) {
+        error = errno;
+        g_free(temp);
+        return false;
+    }
+    bool ok = writeAll(fd, text, error);
+    if (ok && old) {
+        if (fchown(fd, old->st_uid, old->st_gid) != 0) {
+            // Only root may give a file away; anyone else keeps the file as theirs.
+        }
+        if (fchmod(fd, old->st_mode & 07777) != 0) ok = false, error = errno;
+    }
+    if (ok && fsync(fd) != 0) ok = false, error = errno;
+    if (close(fd) != 0 && ok) ok = false, error = errno;
+    if (ok && rename(temp, target.c_str()) != 0) ok = false, error = errno;
+    if (!ok) unlink(temp);
+    g_free(temp);
+    return ok;
+}
+
+}  // namespace
 
 extern "C" {
 
 ConfigFile* xmms_cfg_new(void) { return new ConfigFile(); }
 
-ConfigFile* xmms_cfg_open_file(const gchar* filename) {
-    if (!filename) return nullptr;
-    gchar* contents = nullptr;
-    gsize length = 0;
-    if (!g_file_get_contents(filename, &contents, &length, nullptr)) return nullptr;
-    ConfigFile* cfg = new ConfigFile();
-    cfg->parse(contents, length);
-    g_free(contents);
+ConfigFile* xmms_cfg_open_file_full(const gchar* filename, gint* error) {
+    int failure = EINVAL;
+    std::string contents;
+    ConfigFile* cfg = nullptr;
+    if (filename && readRegularFile(filename, contents, failure)) {
+        failure = 0;
+        cfg = new ConfigFile();
+        cfg->parse(contents.data(), contents.size());
+    }
+    if (error) *error = failure;
     return cfg;
 }
 
-gboolean xmms_cfg_write_file(ConfigFile* cfg, const gchar* filename) {
-    if (!cfg || !filename) return FALSE;
-    // A configuration that is a link to a file elsewhere stays one: the file
-    // it points to is replaced, with the permissions it had.
-    char* resolved = realpath(filename, nullptr);
-    const std::string target = resolved ? resolved : filename;
-    std::free(resolved);
-    struct stat st;
-    const int mode = stat(target.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : 0666;
+ConfigFile* xmms_cfg_open_file(const gchar* filename) { return xmms_cfg_open_file_full(filename, nullptr); }
 
-    gchar* dir = g_path_get_dirname(target.c_str());
-    g_mkdir_with_parents(dir, 0755);
-    g_free(dir);
-    const std::string text = cfg->text();
-    // Written to a temporary file beside the target and renamed over it, so
-    // a crash mid-write leaves the previous file intact.
-    return g_file_set_contents_full(target.c_str(), text.data(), static_cast<gssize>(text.size()),
-                                    G_FILE_SET_CONTENTS_CONSISTENT, mode, nullptr);
+gboolean xmms_cfg_write_file_full(ConfigFile* cfg, const gchar* filename, gint* error) {
+    int failure = 0;
+    gboolean ok = FALSE;
+    std::string target;
+    struct stat st;
+    if (!cfg || !filename) {
+        failure = EINVAL;
+    } else if (resolveTarget(filename, target, failure)) {
+        const bool exists = lstat(target.c_str(), &st) == 0;
+        if (exists && S_ISDIR(st.st_mode)) {
+            failure = EISDIR;
+        } else if (exists && !S_ISREG(st.st_mode)) {
+            failure = EINVAL;
+        } else if (exists && ((st.st_mode & 0222) == 0 || access(target.c_str(), W_OK) != 0)) {
+            // Read-only, also for root, who could write it anyway.
+            failure = EACCES;
+        } else {
+            if (!exists) g_mkdir_with_parents(dirName(target).c_str(), 0755);
+            const std::string text = cfg->text();
+            ok = exists && st.st_nlink > 1 ? rewriteInPlace(target, text, failure)
+                                           : replaceAtomically(target, exists ? &st : nullptr, text, failure);
+        }
+    }
+    if (error) *error = ok ? 0 : failure;
+    return ok;
+}
+
+gboolean xmms_cfg_write_file(ConfigFile* cfg, const gchar* filename) {
+    return xmms_cfg_write_file_full(cfg, filename, nullptr);
 }
 
 void xmms_cfg_free(ConfigFile* cfg) { delete cfg; }
 
 gboolean xmms_cfg_read_string(ConfigFile* cfg, const gchar* section, const gchar* key, gchar** value) {
-    const std::string* found = cfg ? cfg->lookup(section, key) : nullptr;
-    if (!found || !value) return FALSE;
-    *value = g_strdup(found->c_str());
+    std::string found;
+    if (!cfg || !value || !cfg->lookup(section, key, found)) return FALSE;
+    *value = g_strdup(found.c_str());
     return TRUE;
 }
 
 gboolean xmms_cfg_read_int(ConfigFile* cfg, const gchar* section, const gchar* key, gint* value) {
-    const std::string* found = cfg ? cfg->lookup(section, key) : nullptr;
-    if (!found || !value || found->empty()) return FALSE;
+    std::string found;
+    if (!cfg || !value || !cfg->lookup(section, key, found) || found.empty()) return FALSE;
     gchar* end = nullptr;
     errno = 0;
-    const gint64 v = g_ascii_strtoll(found->c_str(), &end, 10);
+    const gint64 v = g_ascii_strtoll(found.c_str(), &end, 10);
     if (errno != 0 || *end != '\0' || v < INT_MIN || v > INT_MAX) return FALSE;
     *value = static_cast<gint>(v);
     return TRUE;
 }
 
 gboolean xmms_cfg_read_boolean(ConfigFile* cfg, const gchar* section, const gchar* key, gboolean* value) {
-    const std::string* found = cfg ? cfg->lookup(section, key) : nullptr;
-    if (!found || !value) return FALSE;
-    if (g_ascii_strcasecmp(found->c_str(), "TRUE") == 0) {
+    std::string found;
+    if (!cfg || !value || !cfg->lookup(section, key, found)) return FALSE;
+    if (g_ascii_strcasecmp(found.c_str(), "TRUE") == 0) {
         *value = TRUE;
         return TRUE;
     }
-    if (g_ascii_strcasecmp(found->c_str(), "FALSE") == 0) {
+    if (g_ascii_strcasecmp(found.c_str(), "FALSE") == 0) {
         *value = FALSE;
         return TRUE;
     }
@@ -171,11 +358,11 @@ gboolean xmms_cfg_read_boolean(ConfigFile* cfg, const gchar* section, const gcha
 }
 
 gboolean xmms_cfg_read_float(ConfigFile* cfg, const gchar* section, const gchar* key, gfloat* value) {
-    const std::string* found = cfg ? cfg->lookup(section, key) : nullptr;
-    if (!found || !value || found->empty()) return FALSE;
+    std::string found;
+    if (!cfg || !value || !cfg->lookup(section, key, found) || found.empty()) return FALSE;
     gchar* end = nullptr;
     errno = 0;
-    const double v = g_ascii_strtod(found->c_str(), &end);
+    const double v = g_ascii_strtod(found.c_str(), &end);
     if (errno != 0 || *end != '\0' || !std::isfinite(v) || std::fabs(v) > 3.4028234663852886e38) return FALSE;
     *value = static_cast<gfloat>(v);
     return TRUE;
@@ -183,7 +370,8 @@ gboolean xmms_cfg_read_float(ConfigFile* cfg, const gchar* section, const gchar*
 
 void xmms_cfg_write_string(ConfigFile* cfg, const gchar* section, const gchar* key, const gchar* value) {
     if (!cfg || !section || !key || !value) return;
-    ConfigFile::assign(cfg->section(section), key, value);
+    if (!validSection(section) || !validKey(key) || !validValue(value)) return;
+    cfg->assign(section, key, value);
 }
 
 void xmms_cfg_write_int(ConfigFile* cfg, const gchar* section, const gchar* key, gint value) {
