@@ -7,6 +7,9 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <utility>
 
 #include "M2s.h"
 #include "Vastor.h"
@@ -18,9 +21,15 @@ const char kSection[] = "Kesta";
 // Dual network, multi-stage widening filter, no shelf, high-pass initially on.
 const unsigned kVastorFlags = 0x40000000u;
 
-// Output buffer shared by both engines: grows, never shrinks, never freed.
+// Output storage shared by both engines: grows, never shrinks, never freed.
+// Each block is written to buffer; spare holds the block written before. A
+// block the plug-in returned may come back to it as input (a player that
+// chains effects, or runs one twice on its result): the two are then
+// swapped, so that the input is neither overwritten nor moved by growing.
 unsigned char* buffer = nullptr;
 int buffer_len = 0;
+unsigned char* spare = nullptr;
+int spare_len = 0;
 int m2s_rate = 0;   // rate m2s was opened with
 int m2s_flags = 0;  // mode m2s was opened with
 int vastor_rate = 0;
@@ -28,6 +37,20 @@ int vastor_rate = 0;
 const KestaConfig kDefaults = {1, kMusicMode, 1, 0.0f, 1};
 
 BOOL lowByte(int on) { return static_cast<BOOL>(on != 0); }
+
+bool insideBuffer(const void* p) {
+    const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(p);
+    const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(buffer);
+    return buffer && at >= begin && at - begin < static_cast<std::uintptr_t>(buffer_len);
+}
+
+// Makes buffer a place for the output of a block read from input: input may
+// point anywhere, into buffer too, and stays valid and unchanged.
+void keepInputApart(const void* input) {
+    if (!insideBuffer(input)) return;
+    std::swap(buffer, spare);
+    std::swap(buffer_len, spare_len);
+}
 
 // Makes room for bytes in buffer; false (buffer unchanged) when it cannot grow.
 bool growBuffer(long bytes) {
@@ -40,9 +63,19 @@ bool growBuffer(long bytes) {
     return true;
 }
 
-// Bytes per sample of the formats the engines take; 0 for the others. Both
-// 16-bit codes reach the engines as native samples, which little-endian is.
-int sampleBytes(AFormat format) {
+// The format code a caller passed. A player written in C may pass any int
+// where the interface says AFormat: the value is read as an integer and never
+// loaded as an AFormat, which holds only the codes it names.
+static_assert(sizeof(AFormat) == sizeof(int), "the player passes format codes as ints");
+int formatCode(const AFormat& format) {
+    int code;
+    std::memcpy(&code, &format, sizeof code);
+    return code;
+}
+
+// Bytes per sample of the format codes the engines take; 0 for the others.
+// Both 16-bit codes reach the engines as native samples, which little-endian is.
+int sampleBytes(int format) {
     switch (format) {
         case FMT_U8: return 1;
         case FMT_S16_NE: return 2;
@@ -51,7 +84,7 @@ int sampleBytes(AFormat format) {
     }
 }
 
-gint monoBlock(gpointer* data, gint length, AFormat format, gint rate) {
+gint monoBlock(gpointer* data, gint length, int format, gint rate) {
     // A block whose stereo result could not be described by an int passes through.
     if (length > INT_MAX / 2) return length;
     if (rate != m2s_rate || kesta_cfg.m2s_mode != m2s_flags) {
@@ -67,6 +100,7 @@ gint monoBlock(gpointer* data, gint length, AFormat format, gint rate) {
         m2s_rate = rate;
         m2s_flags = kesta_cfg.m2s_mode;
     }
+    keepInputApart(*data);
     if (!growBuffer(2L * length)) return length;
 
     const int bytes = sampleBytes(format);
@@ -83,7 +117,7 @@ gint monoBlock(gpointer* data, gint length, AFormat format, gint rate) {
     return static_cast<gint>(samples * 2 * bytes);
 }
 
-gint stereoBlock(gpointer* data, gint length, AFormat format, gint rate) {
+gint stereoBlock(gpointer* data, gint length, int format, gint rate) {
     if (rate != vastor_rate) {
         if (vastor) vastorClose(vastor);
         vastor = nullptr;
@@ -97,6 +131,7 @@ gint stereoBlock(gpointer* data, gint length, AFormat format, gint rate) {
         vastorEnableHipass(vastor, lowByte(kesta_cfg.subtone_enabled));
         vastor_rate = rate;
     }
+    keepInputApart(*data);
     if (!growBuffer(length)) return length;
 
     const int bytes = sampleBytes(format);
@@ -167,7 +202,16 @@ void kesta_init(void) {
     g_free(path);
     sanitise(cfg);
     std::lock_guard<std::mutex> lock(engine_mutex);
+    const KestaConfig was = kesta_cfg;
     kesta_cfg = cfg;
+    // Open engines hear what changed, as they would from the window; a new
+    // mode re-creates the mono engine at its next block.
+    if (m2s && cfg.m2s_enabled != was.m2s_enabled) m2sEnable(m2s, lowByte(cfg.m2s_enabled));
+    if (m2s && cfg.subtone_enabled != was.subtone_enabled) m2sEnableHipass(m2s, lowByte(cfg.subtone_enabled));
+    if (vastor && cfg.vastor_enabled != was.vastor_enabled) vastorEnable(vastor, lowByte(cfg.vastor_enabled));
+    if (vastor && cfg.spread_db != was.spread_db) vastorSetSpread(vastor, cfg.spread_db);
+    if (vastor && cfg.subtone_enabled != was.subtone_enabled)
+        vastorEnableHipass(vastor, lowByte(cfg.subtone_enabled));
 }
 
 gint kesta_mod_samples(gpointer* data, gint length, AFormat format, gint rate, gint channels) {
@@ -175,15 +219,15 @@ gint kesta_mod_samples(gpointer* data, gint length, AFormat format, gint rate, g
     if (!data || !*data || length <= 0 || rate <= 0) return length;
     std::lock_guard<std::mutex> lock(engine_mutex);
     switch (channels) {
-        case 1: return monoBlock(data, length, format, rate);
-        case 2: return stereoBlock(data, length, format, rate);
+        case 1: return monoBlock(data, length, formatCode(format), rate);
+        case 2: return stereoBlock(data, length, formatCode(format), rate);
         default: return length;
     }
 }
 
 void kesta_query_format(AFormat* format, gint*, gint* channels) {
     if (!format || !channels) return;
-    if (*channels == 1 && sampleBytes(*format) != 0) *channels = 2;
+    if (*channels == 1 && sampleBytes(formatCode(*format)) != 0) *channels = 2;
 }
 
 void kesta_set_m2s_enabled(bool on) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "PlayerCalls.h"
 #include "plugin.h"
 
 namespace {
@@ -311,6 +312,116 @@ TEST_F(SamplePath, partialFramesAreDroppedAndTheRestProcessed) {
     restartMono(44100);
     data = in.data();
     ASSERT_EQ(p.ep->mod_samples(&data, 11, FMT_S16_NE, 44100, 1), 20);  // five samples in, five frames out
+}
+
+TEST_F(SamplePath, aBlockThePluginReturnedMayComeBackAsItsInput) {
+    // The first block fills the plug-in's buffer; the second is read from
+    // it, whole or in part, and its result (for mono twice as long) needs
+    // more room than the buffer has.
+    const auto in = music16(1500, 9);
+    struct Case {
+        const char* name;
+        gint channels;
+        size_t offset, samples;  // of the returned block, in 16-bit samples
+    } cases[] = {
+        {"the whole block, as mono", 1, 0, 3000},
+        {"its second half, as mono", 1, 1500, 1500},
+        {"the whole block, as stereo", 2, 0, 3000},
+        {"a block inside it, as stereo", 2, 500, 2000},
+    };
+    for (const Case& c : cases) {
+        restartMono(44100);
+        restartStereo(44100);
+        std::vector<short> first(in);
+        gpointer data = first.data();
+        ASSERT_EQ(p.ep->mod_samples(&data, 3000, FMT_S16_NE, 44100, 1), 6000);
+        const short* out = static_cast<const short*>(data);
+        const std::vector<short> returned(out + c.offset, out + c.offset + c.samples);
+
+        // What the engines make of the same blocks, the mono engine going on from the first.
+        std::vector<short> expected;
+        if (c.channels == 1) {
+            M2S* m = nullptr;
+            p.m2sOpen(&m, 44100, 8);
+            p.m2sEnable(m, 1);
+            p.m2sEnableHipass(m, 1);
+            std::vector<short> scratch(in.size() * 2);
+            p.m2sProcess16(m, in.data(), reinterpret_cast<short(*)[2]>(scratch.data()), in.size());
+            expected.resize(returned.size() * 2);
+            p.m2sProcess16(m, returned.data(), reinterpret_cast<short(*)[2]>(expected.data()), returned.size());
+            p.m2sClose(m);
+        } else {
+            expected = directStereo16(returned, 44100, true, 0.0f, true);
+        }
+
+        data = const_cast<short*>(out + c.offset);
+        const gint bytes = static_cast<gint>(c.samples * 2);
+        ASSERT_EQ(p.ep->mod_samples(&data, bytes, FMT_S16_LE, 44100, c.channels), bytes * (3 - c.channels))
+            << c.name;
+        const short* again = static_cast<const short*>(data);
+        EXPECT_EQ(std::vector<short>(again, again + expected.size()), expected) << c.name;
+    }
+}
+
+TEST_F(SamplePath, formatCodesBeyondThePlayersOwnPassThrough) {
+    // A player written in C may pass any int as the format.
+    std::vector<short> in = music16(64, 10);
+    const std::vector<short> copy = in;
+    for (int code : {8, 9, 255, -1, INT_MAX, INT_MIN}) {
+        for (gint channels : {1, 2}) {
+            gpointer data = in.data();
+            EXPECT_EQ(player_mod_samples(p.ep, &data, 128, code, 44100, channels), 128) << code;
+            EXPECT_EQ(data, static_cast<gpointer>(in.data())) << code;
+        }
+        EXPECT_EQ(player_query_channels(p.ep, code, 44100, 1), 1) << code;
+    }
+    EXPECT_EQ(in, copy);
+    // The codes the plug-in takes work the same way through that door.
+    gpointer data = in.data();
+    EXPECT_EQ(player_mod_samples(p.ep, &data, 128, FMT_S16_NE, 44100, 1), 256);
+    EXPECT_EQ(player_query_channels(p.ep, FMT_U8, 44100, 1), 2);
+}
+
+TEST_F(SamplePath, settingsReadAgainReachTheEnginesAlreadyOpen) {
+    const auto in = music16(4000, 11);
+    const std::vector<short> head(in.begin(), in.begin() + 2000), tail(in.begin() + 2000, in.end());
+    restartMono(44100);
+    restartStereo(44100);
+    std::vector<short> mono = mono16(head, 44100), stereo = stereo16(head, 44100);
+    writeSettings("[Kesta]\nm2s_enable=FALSE\nvastor_enable=TRUE\nvastor_spread=-12\nsubtone=FALSE\n");
+    p.ep->init();
+    const auto monoTail = mono16(tail, 44100), stereoTail = stereo16(tail, 44100);
+    mono.insert(mono.end(), monoTail.begin(), monoTail.end());
+    stereo.insert(stereo.end(), stereoTail.begin(), stereoTail.end());
+
+    // The same engines told of the changes between the two blocks, as the window tells them.
+    M2S* m = nullptr;
+    p.m2sOpen(&m, 44100, 8);
+    p.m2sEnable(m, 1);
+    p.m2sEnableHipass(m, 1);
+    std::vector<short> expectedMono(in.size() * 2);
+    auto* monoOut = reinterpret_cast<short(*)[2]>(expectedMono.data());
+    p.m2sProcess16(m, head.data(), monoOut, head.size());
+    p.m2sEnable(m, 0);
+    p.m2sEnableHipass(m, 0);
+    p.m2sProcess16(m, tail.data(), monoOut + head.size(), tail.size());
+    p.m2sClose(m);
+    EXPECT_EQ(mono, expectedMono);
+
+    Vastor* v = nullptr;
+    p.vastorOpen(&v, 44100, 0x40000000u);
+    p.vastorEnable(v, 1);
+    p.vastorSetSpread(v, 0.0f);
+    p.vastorEnableHipass(v, 1);
+    std::vector<short> expectedStereo(in.size());
+    auto* stereoOut = reinterpret_cast<short(*)[2]>(expectedStereo.data());
+    p.vastorProcess16(v, reinterpret_cast<const short(*)[2]>(head.data()), stereoOut, head.size() / 2);
+    p.vastorSetSpread(v, -12.0f);
+    p.vastorEnableHipass(v, 0);
+    p.vastorProcess16(v, reinterpret_cast<const short(*)[2]>(tail.data()), stereoOut + head.size() / 2,
+                      tail.size() / 2);
+    p.vastorClose(v);
+    EXPECT_EQ(stereo, expectedStereo);
 }
 
 TEST_F(SamplePath, queryFormatReportsStereoForEveryMonoFormatItConverts) {
