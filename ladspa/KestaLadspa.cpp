@@ -45,9 +45,11 @@ struct Ports {
             names[p] = c.name;
             hints[p] = {Hint(c), c.minimum, c.maximum};
         }
+        // sox asks for a value for every control port, outputs included, and
+        // fills in only those that have a default.
         descriptors[p] = LADSPA_PORT_CONTROL | LADSPA_PORT_OUTPUT;
         names[p] = "latency";
-        hints[p] = {0, 0.0f, 0.0f};
+        hints[p] = {LADSPA_HINT_DEFAULT_0, 0.0f, 0.0f};
     }
 
     static LADSPA_PortRangeHintDescriptor Hint(const ControlInfo& c) {

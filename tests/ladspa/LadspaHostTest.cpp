@@ -1,0 +1,101 @@
+// kesta_ladspa.so in the programs users run it in, headless: the audio they
+// write must be the float processor's output for the same settings.
+#include "PluginHarness.h"
+
+namespace {
+
+using namespace plugin_test;
+
+struct HostCase {
+    const char* name;
+    unsigned rate;
+    int fileChannels;  // 1: the host makes the file stereo first
+    bool compensated;  // the host removes the latency the plug-in reports
+    kesta::Settings settings;
+    std::string (*command)(const std::string& in, const std::string& out, const std::vector<float>& controls);
+};
+
+void PrintTo(const HostCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+std::string Sox(const std::string& in, const std::string& out, const std::vector<float>& controls) {
+    std::string c = "sox " + in + " -e floating-point -b 32 " + out + " channels 2 ladspa " KESTA_LADSPA_PATH
+                    " kesta_stereo";
+    for (float v : controls) c += " " + std::to_string(v);
+    return c;
+}
+
+// Latency compensation: sox drops as many frames at the start as the
+// latency port reports, and runs silence through at the end.
+std::string SoxCompensated(const std::string& in, const std::string& out, const std::vector<float>& controls) {
+    std::string c = Sox(in, out, controls);
+    return c.replace(c.find(" ladspa ") + 8, 0, "-l ");
+}
+
+std::string Ffmpeg(const std::string& in, const std::string& out, const std::vector<float>& controls) {
+    std::string c = "ffmpeg -nostdin -hide_banner -loglevel error -y -i " + in +
+                    " -af 'ladspa=f=" KESTA_LADSPA_PATH ":p=kesta_stereo:c=";
+    for (size_t i = 0; i < controls.size(); ++i) c += (i ? "|c" : "c") + std::to_string(i) + "=" + std::to_string(controls[i]);
+    return c + "' -c:a pcm_f32le " + out;
+}
+
+kesta::Settings With(float spread, bool music = true, bool subtone = true) {
+    kesta::Settings s;
+    s.spreadDb = spread;
+    s.music = music;
+    s.subtone = subtone;
+    return s;
+}
+
+class LadspaHost : public ::testing::TestWithParam<HostCase> {};
+
+TEST_P(LadspaHost, WritesTheProcessorsOutput) {
+#ifdef KESTA_SANITIZED
+    GTEST_SKIP() << "an instrumented plug-in cannot be loaded into an uninstrumented host";
+#endif
+    const HostCase& c = GetParam();
+    TempDir dir;
+    const std::string speech = MakeSpeech(dir, c.rate, c.fileChannels);
+    const Audio file = ReadAudio(speech);
+    std::string said;
+    ASSERT_EQ(RunCommand(c.command(speech, dir / "out.wav", Controls(c.settings, 2)), &said), 0) << said;
+    const Audio got = ReadAudio(dir / "out.wav");
+    ASSERT_EQ(got.rate, c.rate);
+
+    // What the plug-in was given: the file, made stereo by the host if mono.
+    Audio in = file;
+    if (file.channels == 1) {
+        in.channels = 2;
+        in.samples.clear();
+        for (float x : file.samples) in.samples.insert(in.samples.end(), {x, x});
+    }
+    auto want = Reference(in, c.settings, 1024);
+    if (c.compensated) {
+        kesta::Processor p;
+        ASSERT_TRUE(p.prepare(in.rate, 2, 1024));
+        Audio longer = in;
+        longer.samples.resize(longer.samples.size() + 2 * static_cast<size_t>(p.latency()));
+        want = Reference(longer, c.settings, 1024);
+        want.erase(want.begin(), want.begin() + 2 * p.latency());
+    }
+    ExpectSameAudio(got, want, in);
+    if (file.channels == 1) {
+        // Automatic mono needs half a second of equal channels and a fade
+        // before the mono-to-3D engine alone is heard.
+        SCOPED_TRACE("the mono-to-3D engine's own output, in the last second");
+        ExpectSameAudio(got, Reference(file, c.settings, 1024), file, 2e-6f, file.frames() - c.rate);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hosts, LadspaHost,
+    ::testing::Values(HostCase{"sox_44100_spread", 44100, 2, false, With(-6.0f), Sox},
+                      HostCase{"sox_96000_no_subtone", 96000, 2, false, With(0.0f, true, false), Sox},
+                      HostCase{"sox_mono_made_stereo_voice", 44100, 1, false, With(0.0f, false), Sox},
+                      HostCase{"sox_latency_compensated", 48000, 2, true, With(-9.0f), SoxCompensated},
+                      HostCase{"ffmpeg_44100_no_subtone", 44100, 2, false, With(-3.0f, true, false), Ffmpeg},
+                      HostCase{"ffmpeg_96000_spread", 96000, 2, false, With(-12.0f), Ffmpeg}),
+    [](const ::testing::TestParamInfo<HostCase>& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -1,0 +1,241 @@
+// kesta_ladspa.so loaded into this program as a host loads it, checked
+// against the float processor it adapts.
+#include <dlfcn.h>
+#include <ladspa.h>
+
+#include <cstdlib>
+#include <limits>
+#include <new>
+
+#include "PluginHarness.h"
+
+namespace {
+
+bool counting = false;
+long allocations = 0;
+
+void* Allocate(std::size_t size) {
+    if (counting) ++allocations;
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+    return Allocate(size);
+}
+void* operator new[](std::size_t size) {
+    return Allocate(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    if (counting) ++allocations;
+    return std::malloc(size ? size : 1);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    if (counting) ++allocations;
+    return std::malloc(size ? size : 1);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace {
+
+using namespace plugin_test;
+
+const LADSPA_Descriptor* Descriptor() {
+    static void* library = dlopen(KESTA_LADSPA_PATH, RTLD_NOW | RTLD_LOCAL);
+    if (!library) return nullptr;
+    auto entry = reinterpret_cast<LADSPA_Descriptor_Function>(dlsym(library, "ladspa_descriptor"));
+    return entry ? entry(0) : nullptr;
+}
+
+class Ladspa : public PortHost {
+  public:
+    explicit Ladspa(unsigned long rate) : d_(Descriptor()), h_(d_ ? d_->instantiate(d_, rate) : nullptr) {}
+    ~Ladspa() override {
+        if (h_) d_->cleanup(h_);
+    }
+    bool ok() const { return h_ != nullptr; }
+    void connect(unsigned long port, float* data) override { d_->connect_port(h_, port, data); }
+    void activate() override { d_->activate(h_); }
+    void run(unsigned long frames) override { d_->run(h_, frames); }
+
+  private:
+    const LADSPA_Descriptor* d_;
+    LADSPA_Handle h_;
+};
+
+kesta::Settings Unusual() {
+    kesta::Settings s;
+    s.spreadDb = -7.5f;
+    s.subtone = false;
+    return s;
+}
+
+class LadspaPlugin : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir = new TempDir;
+        stereo = new Audio(ReadAudio(MakeSpeech(*dir, 44100, 2)));
+    }
+    static void TearDownTestSuite() {
+        delete stereo;
+        delete dir;
+    }
+    static TempDir* dir;
+    static Audio* stereo;
+};
+TempDir* LadspaPlugin::dir;
+Audio* LadspaPlugin::stereo;
+
+TEST(LadspaDescriptor, OneStereoPluginWithReadablePortsAndDefaultsOfTheProcessor) {
+    const LADSPA_Descriptor* d = Descriptor();
+    ASSERT_NE(d, nullptr) << dlerror();
+    EXPECT_EQ(d->UniqueID, 0x4B4553u);
+    EXPECT_STREQ(d->Label, "kesta_stereo");
+    EXPECT_TRUE(LADSPA_IS_HARD_RT_CAPABLE(d->Properties));
+    EXPECT_FALSE(LADSPA_IS_INPLACE_BROKEN(d->Properties));
+
+    struct Port {
+        const char* name;
+        LADSPA_PortDescriptor kind;
+        float fallback;  // NaN: no default
+    };
+    const float none = std::numeric_limits<float>::quiet_NaN();
+    const Port ports[] = {
+        {"In L", LADSPA_PORT_AUDIO | LADSPA_PORT_INPUT, none},
+        {"In R", LADSPA_PORT_AUDIO | LADSPA_PORT_INPUT, none},
+        {"Out L", LADSPA_PORT_AUDIO | LADSPA_PORT_OUTPUT, none},
+        {"Out R", LADSPA_PORT_AUDIO | LADSPA_PORT_OUTPUT, none},
+        {"Spread (dB)", LADSPA_PORT_CONTROL | LADSPA_PORT_INPUT, 0},
+        {"Mode (0 = Voice, 1 = Music)", LADSPA_PORT_CONTROL | LADSPA_PORT_INPUT, 1},
+        {"Mono-to-3D", LADSPA_PORT_CONTROL | LADSPA_PORT_INPUT, 1},
+        {"Widening", LADSPA_PORT_CONTROL | LADSPA_PORT_INPUT, 1},
+        {"Subtone", LADSPA_PORT_CONTROL | LADSPA_PORT_INPUT, 1},
+        {"Automatic mono", LADSPA_PORT_CONTROL | LADSPA_PORT_INPUT, 1},
+        {"latency", LADSPA_PORT_CONTROL | LADSPA_PORT_OUTPUT, none},
+    };
+    ASSERT_EQ(d->PortCount, std::size(ports));
+    for (unsigned long p = 0; p < d->PortCount; ++p) {
+        SCOPED_TRACE(ports[p].name);
+        EXPECT_STREQ(d->PortNames[p], ports[p].name);
+        EXPECT_EQ(d->PortDescriptors[p], ports[p].kind);
+        const int hint = d->PortRangeHints[p].HintDescriptor;
+        if (std::isnan(ports[p].fallback)) {
+            EXPECT_EQ(hint & LADSPA_HINT_DEFAULT_MASK, 0);
+        } else {
+            EXPECT_EQ(hint & LADSPA_HINT_DEFAULT_MASK,
+                      ports[p].fallback == 0 ? LADSPA_HINT_DEFAULT_0 : LADSPA_HINT_DEFAULT_1);
+        }
+    }
+    EXPECT_EQ(d->PortRangeHints[4].LowerBound, -18.0f);
+    EXPECT_EQ(d->PortRangeHints[4].UpperBound, 0.0f);
+    EXPECT_TRUE(LADSPA_IS_HINT_INTEGER(d->PortRangeHints[5].HintDescriptor));
+    for (int p = 6; p < 10; ++p) EXPECT_TRUE(LADSPA_IS_HINT_TOGGLED(d->PortRangeHints[p].HintDescriptor));
+}
+
+TEST(LadspaDescriptor, InstantiationFailsWithoutARate) {
+    EXPECT_FALSE(Ladspa(0).ok());
+    EXPECT_TRUE(Ladspa(8000).ok());
+    EXPECT_TRUE(Ladspa(192000).ok());
+}
+
+TEST_F(LadspaPlugin, RendersWhatTheProcessorRendersInAnyBlockSize) {
+    const auto want = Reference(*stereo, Unusual(), 4096);
+    for (int block : {1, 97, 4096, 10000}) {
+        SCOPED_TRACE(block);
+        Ladspa plugin(stereo->rate);
+        Audio got{stereo->rate, 2, plugin.render(*stereo, Controls(Unusual(), 2), block)};
+        ExpectSameAudio(got, want, *stereo, 0.0f);
+    }
+}
+
+TEST_F(LadspaPlugin, ReportsTheProcessorsLatency) {
+    kesta::Processor p;
+    ASSERT_TRUE(p.prepare(stereo->rate, 2, 4096));
+    Ladspa plugin(stereo->rate);
+    plugin.render(*stereo, Controls(Unusual(), 2), 512);
+    EXPECT_EQ(plugin.latency, static_cast<float>(p.latency()));
+}
+
+TEST_F(LadspaPlugin, ActivatingAgainStartsFromSilence) {
+    Ladspa fresh(stereo->rate), used(stereo->rate);
+    const kesta::Settings defaults;
+    used.render(*stereo, Controls(Unusual(), 2), 1000);
+    Audio got{stereo->rate, 2, used.render(*stereo, Controls(defaults, 2), 1000)};
+    ExpectSameAudio(got, fresh.render(*stereo, Controls(defaults, 2), 1000), *stereo, 0.0f);
+}
+
+TEST_F(LadspaPlugin, ControlsThatAreNotNumbersCountAsDefaultsAndSpreadIsClamped) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    kesta::Settings narrow;
+    narrow.spreadDb = -18.0f;
+    Audio in{stereo->rate, 2, std::vector<float>(stereo->samples.begin(), stereo->samples.begin() + 40000)};
+    Ladspa a(in.rate), b(in.rate);
+    Audio odd{in.rate, 2, a.render(in, {nan, inf, nan, -inf, nan, nan}, 700)};
+    ExpectSameAudio(odd, Reference(in, kesta::Settings(), 700), in, 0.0f);
+    Audio clamped{in.rate, 2, b.render(in, {-60.0f, 7.0f, 0.5f, 1.0f, 1.0f, 1.0f}, 700)};
+    ExpectSameAudio(clamped, Reference(in, narrow, 700), in, 0.0f);
+}
+
+// In-place hosts hand the same buffer to an input and an output, some of
+// them crosswise; the result must not change.
+TEST_F(LadspaPlugin, SharedInputAndOutputBuffersGiveTheSameResult) {
+    const long frames = 6000;
+    const auto want = Reference(*stereo, Unusual(), 4096);
+    for (bool crossed : {false, true}) {
+        SCOPED_TRACE(crossed ? "crossed" : "in place");
+        Ladspa plugin(stereo->rate);
+        std::vector<float> left(frames), right(frames), controls = Controls(Unusual(), 2);
+        for (long i = 0; i < frames; ++i) left[i] = stereo->samples[2 * i], right[i] = stereo->samples[2 * i + 1];
+        plugin.connect(0, left.data());
+        plugin.connect(1, right.data());
+        plugin.connect(crossed ? 3 : 2, left.data());
+        plugin.connect(crossed ? 2 : 3, right.data());
+        for (unsigned long p = 0; p < controls.size(); ++p) plugin.connect(4 + p, &controls[p]);
+        plugin.connect(10, &plugin.latency);
+        plugin.activate();
+        plugin.run(frames);
+        const auto& outL = crossed ? right : left;
+        const auto& outR = crossed ? left : right;
+        for (long i = 0; i < frames; ++i) {
+            ASSERT_EQ(outL[i], want[2 * i]) << i;
+            ASSERT_EQ(outR[i], want[2 * i + 1]) << i;
+        }
+    }
+}
+
+TEST_F(LadspaPlugin, AllocatesNothingWhenActivatedOrRun) {
+    EXPECT_EQ((counting = true, delete new int(3), counting = false, allocations), 1) << "the counter counts";
+    Ladspa plugin(stereo->rate);
+    std::vector<float> bufs[4], controls = Controls(Unusual(), 2);
+    for (unsigned long p = 0; p < 4; ++p) bufs[p].assign(10000, 0.25f), plugin.connect(p, bufs[p].data());
+    for (unsigned long p = 0; p < controls.size(); ++p) plugin.connect(4 + p, &controls[p]);
+    plugin.connect(10, &plugin.latency);
+    allocations = 0;
+    counting = true;
+    plugin.activate();
+    for (unsigned long frames : {1ul, 7ul, 4096ul, 10000ul}) {
+        plugin.run(frames);
+        controls[0] -= 3.0f;  // settings change between runs
+        controls[1] = 1.0f - controls[1];
+    }
+    plugin.activate();
+    plugin.run(512);
+    counting = false;
+    EXPECT_EQ(allocations, 0);
+}
+
+}  // namespace

@@ -1,0 +1,163 @@
+// What the LADSPA and LV2 tests share: audio files, speech from the system's
+// sample recordings, external commands, the float processor's output as the
+// reference, and a plug-in instance driven through its numbered ports.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "Processor.h"
+
+namespace plugin_test {
+
+struct Audio {
+    unsigned rate = 0;
+    int channels = 0;
+    std::vector<float> samples;  // interleaved
+    long frames() const { return channels ? static_cast<long>(samples.size()) / channels : 0; }
+};
+
+inline Audio ReadAudio(const std::string& path) {
+    Audio a;
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    if (!f) return a;
+    a.rate = static_cast<unsigned>(info.samplerate);
+    a.channels = info.channels;
+    a.samples.resize(static_cast<size_t>(info.frames * info.channels));
+    sf_readf_float(f, a.samples.data(), info.frames);
+    sf_close(f);
+    return a;
+}
+
+// Runs a shell command; answers its exit status, with what it printed in
+// *output.
+inline int RunCommand(const std::string& command, std::string* output = nullptr) {
+    FILE* p = popen((command + " 2>&1 </dev/null").c_str(), "r");
+    if (!p) return -1;
+    std::string text;
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
+    const int status = pclose(p);
+    if (output) *output = text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A fresh folder, removed with everything in it at the end.
+class TempDir {
+  public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "kesta-plugin-XXXXXX").string();
+        if (mkdtemp(pattern.data())) path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+// Real speech at rate Hz as 16-bit PCM (which every host reads exactly), at
+// half level so that widening never needs more than full scale: mono (one
+// phrase said twice, about 2.8 s), or stereo with a different voice on each
+// side. Answers the file's path.
+inline std::string MakeSpeech(const TempDir& dir, unsigned rate, int channels) {
+    const std::string sounds = "/usr/share/sounds/alsa/";
+    const std::string out = dir / ("speech" + std::to_string(channels) + "-" + std::to_string(rate) + ".wav");
+    const std::string in = channels == 1 ? sounds + "Front_Center.wav " + sounds + "Front_Center.wav"
+                                         : "-M " + sounds + "Front_Left.wav " + sounds + "Front_Right.wav";
+    std::string said;
+    const int status = RunCommand("sox " + in + " -b 16 " + out + " rate " + std::to_string(rate) + " vol 0.5", &said);
+    EXPECT_EQ(status, 0) << said;
+    return out;
+}
+
+// The float processor's output for in, prepared for in's channels, with the
+// settings s, in blocks of block frames: the reference for every host.
+inline std::vector<float> Reference(const Audio& in, const kesta::Settings& s, int block) {
+    kesta::Processor p;
+    EXPECT_TRUE(p.prepare(in.rate, in.channels, block));
+    p.setSettings(s);
+    p.reset();
+    std::vector<float> out(2 * static_cast<size_t>(in.frames()));
+    for (long f = 0; f < in.frames(); f += block) {
+        const int n = static_cast<int>(std::min<long>(block, in.frames() - f));
+        p.process(in.samples.data() + f * in.channels, out.data() + 2 * f, n);
+    }
+    return out;
+}
+
+// The control input values, in port order, that stand for s: all six for
+// the stereo plug-in, mode, mono-to-3D and Subtone for the mono one.
+inline std::vector<float> Controls(const kesta::Settings& s, int inputs) {
+    const float mode = s.music ? 1.0f : 0.0f;
+    if (inputs == 1) return {mode, float(s.monoTo3D), float(s.subtone)};
+    return {s.spreadDb, mode, float(s.monoTo3D), float(s.widen), float(s.subtone), float(s.autoMono)};
+}
+
+// Compares a host's stereo output with the reference: the same length, equal
+// within float rounding from frame from on, and not the input passed through
+// (the reference differs from it).
+inline void ExpectSameAudio(const Audio& got, const std::vector<float>& want, const Audio& in, float tolerance = 2e-6f,
+                            long from = 0) {
+    ASSERT_EQ(got.channels, 2);
+    ASSERT_EQ(got.samples.size(), want.size());
+    float worst = 0, change = 0;
+    size_t at = 0;
+    for (size_t i = 2 * static_cast<size_t>(from); i < want.size(); ++i) {
+        const float d = std::fabs(got.samples[i] - want[i]);
+        if (!(d <= worst)) worst = d, at = i;  // NaN counts as worst
+        const float x = in.samples[in.channels == 2 ? i : i / 2];
+        change = std::max(change, std::fabs(want[i] - x));
+    }
+    EXPECT_LE(worst, tolerance) << "frame " << at / 2 << ", channel " << at % 2;
+    EXPECT_GT(change, 0.01f) << "the reference is the input itself";
+}
+
+// One plug-in instance driven as a host drives it.
+class PortHost {
+  public:
+    virtual ~PortHost() = default;
+    virtual void connect(unsigned long port, float* data) = 0;
+    virtual void activate() = 0;
+    virtual void run(unsigned long frames) = 0;
+
+    // Renders in (as many channels as the plug-in has inputs) in blocks of
+    // block frames after one activate; controls by port order, separate
+    // buffers for every port. Answers interleaved stereo.
+    std::vector<float> render(const Audio& in, const std::vector<float>& controls, int block) {
+        const int inputs = in.channels;
+        std::vector<float> bufs[4], values = controls, out(2 * static_cast<size_t>(in.frames()));
+        for (auto& b : bufs) b.resize(static_cast<size_t>(block));
+        unsigned long port = 0;
+        for (int c = 0; c < inputs + 2; ++c) connect(port++, bufs[c].data());
+        for (float& v : values) connect(port++, &v);
+        connect(port, &latency);
+        activate();
+        for (long f = 0; f < in.frames(); f += block) {
+            const int n = static_cast<int>(std::min<long>(block, in.frames() - f));
+            for (int i = 0; i < n; ++i)
+                for (int c = 0; c < inputs; ++c) bufs[c][i] = in.samples[(f + i) * inputs + c];
+            run(static_cast<unsigned long>(n));
+            for (int i = 0; i < n; ++i)
+                for (int c = 0; c < 2; ++c) out[2 * (f + i) + c] = bufs[inputs + c][i];
+        }
+        return out;
+    }
+
+    float latency = -1;
+};
+
+}  // namespace plugin_test
