@@ -73,28 +73,28 @@ void KestaEffect::cleanup() {
 void KestaEffect::start(int& channels, int& rate) {
     processor_.setSettings(readSettings());
     inChannels_ = channels;
-    tailPending_ = false;
+    latencyPending_ = ringPending_ = false;
     active_ = rate > 0 && (channels == 1 || channels == 2) &&
               processor_.prepare(static_cast<unsigned>(rate), channels, kMaxBlock);
     if (!active_) {
-        tailFrames_ = 0;
+        latency_ = ringFrames_ = 0;
         delayMs_ = 0;
         return;
     }
     channels = 2;
-    const int latency = processor_.latency();
-    tailFrames_ = latency;
-    delayMs_ = static_cast<int>(std::lround(1000.0 * latency / rate));
+    latency_ = processor_.latency();
+    ringFrames_ = static_cast<int>(std::lround(kRingSeconds * rate));
+    delayMs_ = static_cast<int>(std::lround(1000.0 * latency_ / rate));
     // Room for the largest usual block and a play-out, so that the playback
     // thread does not allocate.
-    out_.resize(2 * (kMaxBlock + tailFrames_));
+    out_.resize(2 * (kMaxBlock + latency_ + ringFrames_));
     out_.resize(0);
 }
 
 Index<float>& KestaEffect::run(Index<float>& data) {
     const int frames = data.len() / inChannels_;
     if (frames > 0)
-        tailPending_ = true;
+        latencyPending_ = ringPending_ = true;
     if (inChannels_ == 2) {
         processor_.process(data.begin(), data.begin(), frames);
         return data;
@@ -113,37 +113,46 @@ Index<float>& KestaEffect::process(Index<float>& data) {
 bool KestaEffect::flush(bool) {
     if (active_)
         processor_.reset();
-    tailPending_ = false;
+    latencyPending_ = ringPending_ = false;
     return true;
 }
 
-void KestaEffect::playOutTail(Index<float>& out) {
+void KestaEffect::playOut(Index<float>& out, int frames) {
     static const float silence[2 * 256] = {};
     const int chunk = static_cast<int>(sizeof silence / sizeof silence[0]) / inChannels_;
     int pos = out.len();
-    out.resize(pos + 2 * tailFrames_);
-    for (int done = 0; done < tailFrames_;) {
-        const int n = std::min(chunk, tailFrames_ - done);
+    out.resize(pos + 2 * frames);
+    for (int done = 0; done < frames;) {
+        const int n = std::min(chunk, frames - done);
         processor_.process(silence, out.begin() + pos, n);
         pos += 2 * n;
         done += n;
     }
 }
 
-Index<float>& KestaEffect::finish(Index<float>& data, bool) {
+// Audacious finishes at the end of every track, and once more at the end of
+// the playlist. At the end of a track the last input frames still in the
+// processor come out (latency() frames); the ringing after them is played
+// out only at the end of the playlist, so that a following track starts
+// without a gap.
+Index<float>& KestaEffect::finish(Index<float>& data, bool endOfPlaylist) {
     if (!active_)
         return data;
     Index<float>& out = run(data);
-    // Audacious finishes once at the end of every track and once more at the
-    // end of the playlist; play the tail out only once for the audio given.
-    if (!tailPending_ || tailFrames_ == 0)
+    int frames = 0;
+    if (latencyPending_)
+        frames += latency_;
+    if (endOfPlaylist && ringPending_)
+        frames += ringFrames_;
+    latencyPending_ = false;
+    ringPending_ = ringPending_ && !endOfPlaylist;
+    if (frames == 0)
         return out;
-    tailPending_ = false;
     if (&out != &out_) {
         out_.resize(0);
         out_.insert(out.begin(), 0, out.len());
     }
-    playOutTail(out_);
+    playOut(out_, frames);
     return out_;
 }
 

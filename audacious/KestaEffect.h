@@ -39,18 +39,23 @@ class KestaEffect : public EffectPlugin {
 
   private:
     static constexpr int kOrder = 5;
+    // Played out after the last track: by then the ringing of every path is
+    // below -100 dB at every rate.
+    static constexpr double kRingSeconds = 0.03;
 
     // Runs the processor over data into the stereo output: in place for a
     // stereo stream, into out_ for a mono one. Returns the output.
     Index<float>& run(Index<float>& data);
-    // Appends the processor's answer to tail frames of silence to out.
-    void playOutTail(Index<float>& out);
+    // Appends the processor's answer to frames frames of silence to out.
+    void playOut(Index<float>& out, int frames);
 
     Processor processor_;
     bool active_ = false;      // the stream goes through the processor
     int inChannels_ = 0;       // channels of the incoming stream
-    int tailFrames_ = 0;       // frames played out at the end of a track
-    bool tailPending_ = false; // audio has gone in since the last play-out
+    int latency_ = 0;          // frames from input to output
+    int ringFrames_ = 0;       // how long the filters and delays ring after that
+    bool latencyPending_ = false;  // audio has gone in since the last play-out
+    bool ringPending_ = false;     // ... and the ringing has not been played out
     std::atomic<int> delayMs_{0};  // the processor's delay, read by other threads
     Index<float> out_;
 };

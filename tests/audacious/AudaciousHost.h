@@ -89,18 +89,23 @@ inline Audio makeMusic(int rate, double seconds) {
     return a;
 }
 
-// The float core's output for a whole file, followed by latency() frames of
-// the core's answer to silence: what the plug-in writes for one track.
-inline Audio processWithCore(const Audio& in, const Settings& settings) {
+// After the last track the plug-in plays out the processor's latency and
+// then this much of its ringing.
+constexpr double kRingSeconds = 0.03;
+
+// The float core's output for a whole file followed by extra frames of
+// silence (by default what the plug-in plays out after the last track).
+inline Audio processWithCore(const Audio& in, const Settings& settings, int extra = -1) {
     Processor p;
     p.setSettings(settings);
     Audio out;
     if (!p.prepare(static_cast<unsigned>(in.rate), in.channels, 4096))
         return out;
-    const int tail = p.latency();
+    if (extra < 0)
+        extra = p.latency() + static_cast<int>(std::lround(kRingSeconds * in.rate));
     std::vector<float> padded(in.samples);
-    padded.resize(padded.size() + static_cast<size_t>(tail) * static_cast<size_t>(in.channels), 0.0f);
-    const int frames = in.frames() + tail;
+    padded.resize(padded.size() + static_cast<size_t>(extra) * static_cast<size_t>(in.channels), 0.0f);
+    const int frames = in.frames() + extra;
     out.rate = in.rate;
     out.channels = 2;
     out.samples.resize(2 * static_cast<size_t>(frames));

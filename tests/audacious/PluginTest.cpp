@@ -150,7 +150,8 @@ TEST(AudaciousPlugin, monoAndStereoComeOutStereoOtherLayoutsPassThroughUntouched
 }
 
 // Whatever blocks Audacious hands over, empty ones among them, the stream is
-// the core's over the whole input; the end of the track brings the tail, once.
+// the core's over the whole input. The end of a track brings out what the
+// processor still holds; the end of the playlist its ringing too, once.
 TEST(AudaciousPlugin, everyBlockingGivesTheCoresStreamAndTheTailOnce) {
     EffectPlugin& p = loadPlugin();
     const std::vector<int> blocks = {441, 4096, 0, 1, 5000, 1024, 0};
@@ -162,19 +163,24 @@ TEST(AudaciousPlugin, everyBlockingGivesTheCoresStreamAndTheTailOnce) {
         const std::vector<float> input = testSignal(channels, total);
         int announced = channels, rate = 48000;
         p.start(announced, rate);
-        const std::vector<float> out = play(p, input, channels, blocks, true);
+        std::vector<float> out = play(p, input, channels, blocks, true);
 
         Processor core;
         ASSERT_TRUE(core.prepare(48000, channels, 4096));
+        const int latency = core.latency(), ring = 1440;  // 30 ms
         std::vector<float> padded(input);
-        padded.resize(input.size() + static_cast<size_t>(core.latency() * channels), 0.0f);
-        const std::vector<float> expected = runCore(core, padded, channels, 0, total + core.latency());
-        EXPECT_EQ(out, expected);
+        padded.resize(input.size() + static_cast<size_t>((latency + ring) * channels), 0.0f);
+        const std::vector<float> expected = runCore(core, padded, channels, 0, total + latency + ring);
+        EXPECT_EQ(out, std::vector<float>(expected.begin(), expected.begin() + 2 * (total + latency)));
 
-        // Finishing again at the end of the playlist adds nothing.
         Index<float> empty;
+        Index<float>& ringing = p.finish(empty, true);
+        out.insert(out.end(), ringing.begin(), ringing.end());
+        EXPECT_EQ(out, expected);
+        // Nothing more without new audio.
+        EXPECT_EQ(p.finish(empty, false).len(), 0);
         EXPECT_EQ(p.finish(empty, true).len(), 0);
-        EXPECT_EQ(p.adjust_delay(100), 100 + static_cast<int>(std::lround(1000.0 * core.latency() / 48000)));
+        EXPECT_EQ(p.adjust_delay(100), 100 + static_cast<int>(std::lround(1000.0 * latency / 48000)));
     }
 }
 
@@ -237,23 +243,25 @@ TEST(AudaciousPlugin, preferenceChangesReachTheRunningStream) {
         int channels = c.channels, rate = 44100;
         p.start(channels, rate);
         // Equal channels, so that automatic mono has something to change.
-        std::vector<float> input = testSignal(c.channels, 8192);
+        // Long enough before the change for automatic mono to have taken over.
+        const int before = 6 * 4096;
+        std::vector<float> input = testSignal(c.channels, before + 4096);
         if (c.type == PreferencesWidget::CheckButton && std::strstr(c.label, "equal"))
             for (size_t i = 0; i + 1 < input.size(); i += 2)
                 input[i + 1] = input[i];
-        play(p, input, c.channels, {4096});
+        play(p, input, c.channels, std::vector<int>(6, 4096));
         setThroughWidget(w, c.value);
-        const std::vector<float> after = play(p, std::vector<float>(input.begin() + 4096 * c.channels, input.end()),
-                                              c.channels, {4096});
+        const std::vector<float> after =
+            play(p, std::vector<float>(input.begin() + before * c.channels, input.end()), c.channels, {4096});
 
         Processor core, unchanged;
         ASSERT_TRUE(core.prepare(44100, c.channels, 4096));
         ASSERT_TRUE(unchanged.prepare(44100, c.channels, 4096));
-        runCore(core, input, c.channels, 0, 4096);
-        runCore(unchanged, input, c.channels, 0, 4096);
+        runCore(core, input, c.channels, 0, before);
+        runCore(unchanged, input, c.channels, 0, before);
         c.onCore(core);
-        EXPECT_EQ(after, runCore(core, input, c.channels, 4096, 4096));
-        EXPECT_NE(after, runCore(unchanged, input, c.channels, 4096, 4096)) << "the change made no difference";
+        EXPECT_EQ(after, runCore(core, input, c.channels, before, 4096));
+        EXPECT_NE(after, runCore(unchanged, input, c.channels, before, 4096)) << "the change made no difference";
         setThroughWidget(w, c.before);
     }
 }
