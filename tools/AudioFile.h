@@ -29,7 +29,10 @@ private:
 };
 
 // Written to a temporary file beside the target and renamed over it by
-// commit(), so that the target is only ever replaced by a complete result.
+// commit(), so that the target is only ever replaced by a complete result
+// that reads back as what was written. A path that is a link is written
+// through (the file it points to is replaced, or made when it points to
+// nothing yet), and a file that is replaced keeps its permissions.
 // Without commit() the temporary file is removed.
 class OutputFile {
 public:
@@ -42,6 +45,10 @@ public:
     bool commit();
 
 private:
+    bool readsBack();
+
     SNDFILE* file_ = nullptr;
-    std::string path_, temp_, error_;
+    SF_INFO info_{};
+    long frames_ = 0;  // written so far
+    std::string target_, temp_, error_;
 };

@@ -2,13 +2,26 @@
 
 #include <glib.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 
 #include "configfile.h"
 
 namespace {
+
 const char kSection[] = "Kesta";
+
+// Why a file could not be used, in words.
+std::string fileProblem(int error) {
+    switch (error) {
+        case EISDIR: return "it is a folder";
+        case EINVAL: return "it is not a regular file";
+        default: return std::strerror(error);
+    }
 }
+
+}  // namespace
 
 std::string settingsPath(const std::string& home) {
     std::string base = home;
@@ -19,9 +32,11 @@ std::string settingsPath(const std::string& home) {
     return base + "/.xmms/config";
 }
 
-bool readSettings(const std::string& path, Settings& s) {
+bool readSettings(const std::string& path, Settings& s, int* error) {
     s = Settings();
-    ConfigFile* file = xmms_cfg_open_file(path.c_str());
+    gint failure = 0;
+    ConfigFile* file = xmms_cfg_open_file_full(path.c_str(), &failure);
+    if (error) *error = failure;
     if (!file) return false;
     gboolean on;
     gint mode;
@@ -36,15 +51,26 @@ bool readSettings(const std::string& path, Settings& s) {
     return true;
 }
 
-bool writeSettings(const std::string& path, const Settings& s) {
-    ConfigFile* file = xmms_cfg_open_file(path.c_str());
+bool writeSettings(const std::string& path, const Settings& s, std::string* why) {
+    gint failure = 0;
+    ConfigFile* file = xmms_cfg_open_file_full(path.c_str(), &failure);
+    if (!file && failure != ENOENT) {
+        // Starting afresh would replace whatever else the file holds.
+        if (why) *why = path + " cannot be read (" + fileProblem(failure) + "), so it was left as it is";
+        return false;
+    }
     if (!file) file = xmms_cfg_new();
     xmms_cfg_write_boolean(file, kSection, "m2s_enable", s.mono3d);
     xmms_cfg_write_int(file, kSection, "m2s_flags", s.mode);
     xmms_cfg_write_boolean(file, kSection, "vastor_enable", s.widen);
     xmms_cfg_write_float(file, kSection, "vastor_spread", s.spreadDb);
     xmms_cfg_write_boolean(file, kSection, "subtone", s.subtone);
-    const bool ok = xmms_cfg_write_file(file, path.c_str());
+    const bool ok = xmms_cfg_write_file_full(file, path.c_str(), &failure);
     xmms_cfg_free(file);
+    if (!ok && why) {
+        *why = path + " cannot be written (" +
+               (failure == EACCES ? std::string("it is read-only or not ours") : fileProblem(failure)) +
+               "), so it was left as it is";
+    }
     return ok;
 }

@@ -14,7 +14,11 @@ struct Settings {
 
 // "<home>/.xmms/config"; the user's own home when home is empty.
 std::string settingsPath(const std::string& home = std::string());
-// The settings in the file, defaults for what is missing; false when there is no file.
-bool readSettings(const std::string& path, Settings& settings);
-// Writes the five keys, keeping everything else in the file.
-bool writeSettings(const std::string& path, const Settings& settings);
+// The settings in the file, defaults for what is missing; false when the file
+// was not read. error (when given) then tells ENOENT, no file yet, from any
+// other errno value: a file that is there but cannot be read.
+bool readSettings(const std::string& path, Settings& settings, int* error = nullptr);
+// Writes the five keys, keeping everything else in the file. Only a missing
+// file is started afresh: one that is there but cannot be read is left alone.
+// False with why (when given) set to the reason when nothing was written.
+bool writeSettings(const std::string& path, const Settings& settings, std::string* why = nullptr);

@@ -3,11 +3,13 @@
 #include <glib.h>
 #include <glib/gstdio.h>
 #include <gtk/gtk.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +19,7 @@
 
 #include "Analysis.h"
 #include "AudioFile.h"
+#include "Options.h"
 #include "PluginHost.h"
 #include "Settings.h"
 #include "Synth.h"
@@ -51,89 +54,18 @@ int fail(const std::string& message) {
     return 1;
 }
 
-struct Options {
-    std::vector<std::string> args;  // positional arguments after the command
-    bool save = false;
-    int bits = 0;  // 0: from the input
-    int block = 512;
-    std::string plugin;
-    // Overrides of the saved settings.
-    const char* mode = nullptr;
-    bool hasSpread = false;
-    float spread = 0;
-    int subtone = -1, mono3d = -1, widen = -1;
+// The signal that asked this run to stop, or 0. The work loops look at it
+// between blocks and return, so that what the run made in temporary files is
+// removed on the way out; main then ends the process by the same signal.
+volatile std::sig_atomic_t interrupted = 0;
 
-    bool overrides() const { return mode || hasSpread || subtone >= 0 || mono3d >= 0 || widen >= 0; }
-    void apply(Settings& s) const {
-        if (mode) s.mode = std::strcmp(mode, "voice") == 0 ? 0 : 8;
-        if (hasSpread) s.spreadDb = spread;
-        if (subtone >= 0) s.subtone = subtone;
-        if (mono3d >= 0) s.mono3d = mono3d;
-        if (widen >= 0) s.widen = widen;
-    }
-};
+void onInterrupt(int signal) { interrupted = signal; }
 
-bool parseSwitch(const std::string& value, int& out) {
-    if (value == "on") return out = 1, true;
-    if (value == "off") return out = 0, true;
-    return false;
-}
-
-bool parseInt(const std::string& value, long lo, long hi, int& out) {
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(value.c_str(), &end, 10);
-    if (value.empty() || *end || errno || v < lo || v > hi) return false;
-    out = static_cast<int>(v);
-    return true;
-}
-
-// Parses argv[first..]; answers an empty string or what is wrong.
-std::string parse(int argc, char** argv, int first, Options& o) {
-    for (int i = first; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-            o.args.push_back(arg);
-            continue;
-        }
-        if (arg == "--save") {
-            o.save = true;
-            continue;
-        }
-        // "--name value" or "--name=value"; an unknown name is refused before
-        // anything after it is taken as its value.
-        const size_t equals = arg.find('=');
-        const std::string name = arg.substr(0, equals);
-        static const char* const kValued[] = {"--mode", "--spread", "--subtone", "--mono-3d",
-                                              "--widen", "--bits", "--block", "--plugin"};
-        if (name == "--save") return "--save takes no value";
-        if (std::find(std::begin(kValued), std::end(kValued), name) == std::end(kValued))
-            return "unknown option " + name;
-        if (equals == std::string::npos && i + 1 >= argc) return "option " + arg + " needs a value";
-        const std::string value = equals == std::string::npos ? argv[++i] : arg.substr(equals + 1);
-        if (name == "--mode") {
-            if (value != "music" && value != "voice") return "--mode takes music or voice, not '" + value + "'";
-            o.mode = value == "voice" ? "voice" : "music";
-        } else if (name == "--spread") {
-            char* end = nullptr;
-            const double v = g_ascii_strtod(value.c_str(), &end);
-            if (value.empty() || *end || !std::isfinite(v) || v < -18.0 || v > 0.0)
-                return "--spread takes a number of decibels from -18 to 0, not '" + value + "'";
-            o.hasSpread = true;
-            o.spread = static_cast<float>(v);
-        } else if (name == "--subtone" || name == "--mono-3d" || name == "--widen") {
-            int& target = name == "--subtone" ? o.subtone : name == "--mono-3d" ? o.mono3d : o.widen;
-            if (!parseSwitch(value, target)) return name + " takes on or off, not '" + value + "'";
-        } else if (name == "--bits") {
-            if (value != "8" && value != "16") return "--bits takes 8 or 16, not '" + value + "'";
-            o.bits = value == "8" ? 8 : 16;
-        } else if (name == "--block") {
-            if (!parseInt(value, 1, 65536, o.block)) return "--block takes a frame count from 1 to 65536, not '" + value + "'";
-        } else if (name == "--plugin") {
-            o.plugin = value;
-        }
-    }
-    return std::string();
+void catchInterrupts() {
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
 // Removes a folder this program made, with everything in it.
@@ -152,11 +84,16 @@ void removeTree(const std::string& path) {
 }
 
 // A settings home for this run: the user's own, or a private copy with the
-// overrides applied, removed again when the run ends.
+// overrides applied. The plug-in reads its settings once, at init, so the
+// copy is removed as soon as it has been read, and in any case when the run
+// ends.
 class RunSettings {
 public:
-    ~RunSettings() {
+    ~RunSettings() { discard(); }
+    // Removes the private copy; the run goes on with what the plug-in read.
+    void discard() {
         if (!home_.empty()) removeTree(home_);
+        home_.clear();
     }
     // Answers false with error set when the settings cannot be written.
     bool prepare(const Options& o, std::string& error) {
@@ -165,7 +102,8 @@ public:
         o.apply(s);
         settings_ = s;
         if (o.save) {
-            if (!writeSettings(settingsPath(), s)) return error = "cannot write " + settingsPath(), false;
+            std::string why;
+            if (!writeSettings(settingsPath(), s, &why)) return error = "cannot save the settings: " + why, false;
             return true;
         }
         if (!o.overrides()) return true;
@@ -210,6 +148,7 @@ bool renderStream(PluginHost& host, int channels, int rate, bool eightBit, int b
     std::vector<short> out;
     long done = 0;
     for (;;) {
+        if (interrupted) return false;
         const long frames = read(in.data(), block);
         if (frames <= 0) break;
         const long samples = frames * channels;
@@ -260,6 +199,7 @@ int render(const Options& o) {
     RunSettings run;
     if (!run.prepare(o, error)) return fail(error);
     host.init(run.home());
+    run.discard();
 
     const bool eightBit = o.bits ? o.bits == 8 : in.eightBit();
     const int outChannels = host.outputChannels(eightBit ? FMT_U8 : FMT_S16_NE, in.rate(), in.channels());
@@ -278,6 +218,7 @@ int render(const Options& o) {
         host, in.channels(), in.rate(), eightBit, o.block, [&](short* dst, long n) { return in.read(dst, n); },
         [&](const short* src, long n) { return out.write(src, n); }, progress, outChannels);
     if (showProgress) std::fprintf(stderr, "\n");
+    if (interrupted) return fail("interrupted: " + outPath + " was left as it was");
     if (in.failed()) return fail("cannot read " + inPath + ": " + in.readError());
     if (!written || !out.commit()) return fail("cannot write " + outPath + ": " + out.error());
     return 0;
@@ -326,6 +267,7 @@ int demo(const Options& o) {
     RunSettings run;
     if (!run.prepare(o, error)) return fail(error);
     host.init(run.home());
+    run.discard();
 
     const int rate = 44100;
     const std::string dir = "kesta-demo";
@@ -336,6 +278,7 @@ int demo(const Options& o) {
     int voiceChannels = 0, musicChannels = 0;
     const std::vector<short> voiceOut = renderMemory(host, voice, 1, rate, o.block, voiceChannels);
     const std::vector<short> musicOut = renderMemory(host, music, 2, rate, o.block, musicChannels);
+    if (interrupted) return fail("interrupted");
     if (!saveWav(dir + "/voice-in.wav", voice, 1, rate, error) ||
         !saveWav(dir + "/voice-out.wav", voiceOut, voiceChannels, rate, error) ||
         !saveWav(dir + "/music-in.wav", music, 2, rate, error) ||
@@ -362,9 +305,14 @@ int info(const Options& o) {
     if (!loadPlugin(host, o, error)) return fail(error);
     Settings s;
     const std::string path = settingsPath();
-    const bool fromFile = readSettings(path, s);
+    int readError = 0;
+    const bool fromFile = readSettings(path, s, &readError);
+    std::string where = path;
+    if (!fromFile)
+        where += readError == ENOENT ? " (not there yet: defaults)"
+                                     : " (cannot be read: " + std::string(std::strerror(readError)) + "; defaults)";
     std::printf("Plug-in:   %s\n", host.plugin().description ? host.plugin().description : "(no description)");
-    std::printf("Settings:  %s\n", fromFile ? path.c_str() : (path + " (not there yet: defaults)").c_str());
+    std::printf("Settings:  %s\n", where.c_str());
     std::printf("  m2s_enable    = %s   (mono-to-3D)\n", s.mono3d ? "TRUE" : "FALSE");
     std::printf("  m2s_flags     = %d   (%s)\n", s.mode, s.mode == 8 ? "Music" : "Voice");
     std::printf("  vastor_enable = %s   (stereo widening)\n", s.widen ? "TRUE" : "FALSE");
@@ -413,10 +361,17 @@ int main(int argc, char** argv) {
         return 0;
     }
     Options o;
-    const std::string problem = parse(argc, argv, 2, o);
+    const std::string problem = parseOptions(argc, argv, 2, o);
     if (!problem.empty()) return usage(problem);
-    if (command == "render") return render(o);
-    if (command == "demo") return demo(o);
+    if (command == "render" || command == "demo") {
+        catchInterrupts();
+        const int status = command == "render" ? render(o) : demo(o);
+        if (interrupted) {
+            std::signal(interrupted, SIG_DFL);
+            std::raise(interrupted);
+        }
+        return status;
+    }
     if (command == "info") return info(o);
     if (command == "configure") return configure(o);
     return usage("unknown command " + command);

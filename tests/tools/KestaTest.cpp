@@ -1,18 +1,24 @@
 // The kesta binary end to end: files in, files out, errors that lose nothing.
 // The plug-in's results are checked against its engines' flat functions,
 // looked up in the same shared object.
+#include <dirent.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -27,9 +33,15 @@ struct Result {
     std::string out, err;
 };
 
-Result kesta(const std::string& args) {
-    const std::string cmd = "cd '" + dir + "' && HOME='" + dir + "' '" KESTA_BIN "' " + args + " >'" + dir +
-                            "/stdout' 2>'" + dir + "/stderr' </dev/null";
+// The shell command that runs kesta in dir, with dir as its home and dir/tmp
+// as its temporary folder; prefix runs it as another user, for instance.
+std::string kestaCommand(const std::string& args, const std::string& prefix = std::string()) {
+    return "cd '" + dir + "' && HOME='" + dir + "' TMPDIR='" + dir + "/tmp' exec " + prefix + "'" KESTA_BIN "' " +
+           args + " >'" + dir + "/stdout' 2>'" + dir + "/stderr' </dev/null";
+}
+
+Result kesta(const std::string& args, const std::string& prefix = std::string()) {
+    const std::string cmd = kestaCommand(args, prefix);
     const int raw = std::system(cmd.c_str());
     Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, "", ""};
     std::ifstream o(dir + "/stdout"), e(dir + "/stderr");
@@ -149,6 +161,7 @@ protected:
     void SetUp() override {
         char tmpl[] = "/tmp/kesta-cli-XXXXXX";
         dir = mkdtemp(tmpl);
+        ASSERT_EQ(mkdir((dir + "/tmp").c_str(), 0700), 0);
         ASSERT_NE(engines().m2sOpen, nullptr);
     }
     void TearDown() override { (void)std::system(("rm -rf '" + dir + "'").c_str()); }
@@ -275,6 +288,163 @@ TEST_F(Kesta, theDemoNeedsNoInputAndPrintsItsTable) {
     SF_INFO info;
     readWav(dir + "/kesta-demo/voice-out.wav", info);
     EXPECT_EQ(info.channels, 2);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Entries of folder whose names start with prefix.
+int countEntries(const std::string& folder, const std::string& prefix) {
+    int count = 0;
+    if (DIR* d = opendir(folder.c_str())) {
+        while (const dirent* e = readdir(d))
+            if (std::string(e->d_name).compare(0, prefix.size(), prefix) == 0) ++count;
+        closedir(d);
+    }
+    return count;
+}
+
+// Settings that cannot be read are never replaced: --save says why and fails.
+// Root reads every file, so the private file left by "sudo xmms" is tried by
+// kesta running as nobody; a folder or a FIFO in the file's place needs no
+// other user.
+TEST_F(Kesta, saveNeverReplacesSettingsItCannotRead) {
+    writeWav(dir + "/in.wav", tone(100, 2, 1), 2, 44100);
+    const std::string xmms = dir + "/.xmms", config = xmms + "/config";
+    const std::string precious = "[xmms]\nvolume=80\nskin=/usr/share/xmms/Skins/mine\n";
+    struct Case {
+        const char* name;
+        std::function<void()> make;
+        std::string prefix;
+    };
+    const bool root = geteuid() == 0;
+    const Case cases[] = {
+        {"a private file of another user",
+         [&] {
+             std::ofstream(config) << precious;
+             chmod(config.c_str(), root ? 0600 : 0);
+             if (root) {
+                 ASSERT_EQ(chown(xmms.c_str(), 65534, 65534), 0);  // the user's own folder
+             }
+         },
+         root ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : ""},
+        {"a folder", [&] { ASSERT_EQ(mkdir(config.c_str(), 0755), 0); }, ""},
+        {"a FIFO", [&] { ASSERT_EQ(mkfifo(config.c_str(), 0644), 0); }, ""},
+    };
+    chmod(dir.c_str(), 0755);
+    for (const Case& c : cases) {
+        (void)std::system(("rm -rf '" + xmms + "'").c_str());
+        ASSERT_EQ(mkdir(xmms.c_str(), 0755), 0);
+        c.make();
+        const Result r = kesta("render in.wav out.wav --mode voice --save", c.prefix);
+        EXPECT_EQ(r.status, 1) << c.name << ": " << r.err;
+        EXPECT_NE(r.err.find("cannot save the settings: " + config + " cannot be read"), std::string::npos)
+            << c.name << ": " << r.err;
+        struct stat st;
+        ASSERT_EQ(lstat(config.c_str(), &st), 0) << c.name;
+        if (S_ISREG(st.st_mode)) {
+            EXPECT_EQ(readFile(config), precious) << c.name;
+        } else {
+            EXPECT_TRUE(S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode)) << c.name;
+        }
+        EXPECT_FALSE(exists(dir + "/out.wav")) << c.name;
+    }
+}
+
+TEST_F(Kesta, saveChangesOnlyTheFiveKeysOfTheUsersFile) {
+    writeWav(dir + "/in.wav", tone(100, 1, 1), 1, 44100);
+    ASSERT_EQ(mkdir((dir + "/.xmms").c_str(), 0755), 0);
+    const std::string before = "# my player\r\n[xmms]\r\nvolume = 80\r\n[Kesta]\r\nm2s_flags = 8\r\nsubtone=TRUE\r\n";
+    std::ofstream(dir + "/.xmms/config", std::ios::binary) << before;
+    const Result r = kesta("render in.wav out.wav --mode voice --save");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFile(dir + "/.xmms/config"),
+              "# my player\r\n[xmms]\r\nvolume = 80\r\n[Kesta]\r\nm2s_flags = 0\r\nsubtone=TRUE\r\n"
+              "m2s_enable=TRUE\r\nvastor_enable=TRUE\r\nvastor_spread=0\r\n");
+}
+
+// The output: a link is written through, an existing file keeps its mode.
+TEST_F(Kesta, renderWritesThroughLinksAndKeepsTheOutputsMode) {
+    writeWav(dir + "/in.wav", tone(500, 2, 3), 2, 44100);
+    ASSERT_EQ(mkdir((dir + "/music").c_str(), 0755), 0);
+    ASSERT_EQ(symlink("music/wide.wav", (dir + "/out.wav").c_str()), 0);  // to nothing yet
+    Result r = kesta("render in.wav out.wav");
+    ASSERT_EQ(r.status, 0) << r.err;
+    struct stat st;
+    ASSERT_EQ(lstat((dir + "/out.wav").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    SF_INFO info;
+    EXPECT_EQ(readWav(dir + "/music/wide.wav", info).size(), 1000u);
+
+    for (mode_t mode : {0600, 0664}) {
+        ASSERT_EQ(chmod((dir + "/music/wide.wav").c_str(), mode), 0);
+        r = kesta("render in.wav out.wav");
+        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_EQ(lstat((dir + "/out.wav").c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode));
+        ASSERT_EQ(stat((dir + "/music/wide.wav").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode);
+    }
+}
+
+// An input without frames gives a valid empty file in every format, and a
+// good output already there is only replaced by one that reads back.
+TEST_F(Kesta, anEmptyInputGivesAValidEmptyFileInEveryFormat) {
+    writeWav(dir + "/full.wav", tone(300, 2, 4), 2, 22050);
+    writeWav(dir + "/empty.wav", {}, 2, 22050);
+    for (const char* ext : {"flac", "wav", "aiff", "au", "caf", "ogg"}) {
+        const std::string out = std::string("out.") + ext;
+        Result r = kesta("render full.wav " + out);
+        ASSERT_EQ(r.status, 0) << ext << ": " << r.err;
+        r = kesta("render empty.wav " + out);
+        ASSERT_EQ(r.status, 0) << ext << ": " << r.err;
+        SF_INFO info{};
+        SNDFILE* f = sf_open((dir + "/" + out).c_str(), SFM_READ, &info);
+        ASSERT_NE(f, nullptr) << ext << ": " << sf_strerror(nullptr);
+        EXPECT_EQ(info.channels, 2) << ext;
+        EXPECT_EQ(info.samplerate, 22050) << ext;
+        short frame[2];
+        EXPECT_EQ(sf_readf_short(f, frame, 1), 0) << ext;
+        sf_close(f);
+    }
+}
+
+// However the run ends, the private settings copy made for its options and
+// its half-written output do not stay behind; an interrupted run leaves the
+// output that was there.
+TEST_F(Kesta, anInterruptedRenderLeavesNothingBehind) {
+    writeWav(dir + "/long.wav", tone(44100 * 40, 2, 5), 2, 44100);
+    std::ofstream(dir + "/out.wav") << "previous result";
+    for (int signal : {SIGTERM, SIGINT, SIGKILL}) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const std::string cmd = kestaCommand("render long.wav out.wav --spread -6 --block 16");
+            execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // Wait until the render is under way: its temporary output is there.
+        bool started = false;
+        for (int k = 0; k < 20000 && !started; ++k) {
+            started = countEntries(dir, ".out.wav.") > 0;
+            if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_TRUE(started) << "signal " << signal;
+        ASSERT_EQ(kill(child, signal), 0);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "signal " << signal << ": " << status;
+        EXPECT_EQ(countEntries(dir + "/tmp", "kesta-settings-"), 0) << "signal " << signal;
+        EXPECT_EQ(readFile(dir + "/out.wav"), "previous result") << "signal " << signal;
+        if (signal != SIGKILL) {
+            EXPECT_EQ(countEntries(dir, ".out.wav."), 0) << "signal " << signal;
+        }
+        (void)std::system(("rm -f '" + dir + "'/.out.wav.*").c_str());
+    }
 }
 
 }  // namespace
