@@ -5,6 +5,7 @@
 
 #include <glib.h>
 
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -267,14 +268,24 @@ void save_config() {
         cfg = kesta_cfg;
     }
     char* path = kesta_config_path();
-    ConfigFile* file = xmms_cfg_open_file(path);
-    if (!file) file = xmms_cfg_new();
+    gint error = 0;
+    ConfigFile* file = xmms_cfg_open_file_full(path, &error);
+    // Only a file that is not there yet may be started afresh: a file that is
+    // there but cannot be read holds the player's other settings, so it is
+    // left alone and ours stay in memory.
+    if (!file && error == ENOENT) file = xmms_cfg_new();
+    if (!file) {
+        g_printerr("Kesta: %s cannot be read (%s); the settings were not saved\n", path, g_strerror(error));
+        g_free(path);
+        return;
+    }
     xmms_cfg_write_boolean(file, kSection, "m2s_enable", cfg.m2s_enabled);
     xmms_cfg_write_int(file, kSection, "m2s_flags", cfg.m2s_mode);
     xmms_cfg_write_boolean(file, kSection, "vastor_enable", cfg.vastor_enabled);
     xmms_cfg_write_float(file, kSection, "vastor_spread", cfg.spread_db);
     xmms_cfg_write_boolean(file, kSection, "subtone", cfg.subtone_enabled);
-    xmms_cfg_write_file(file, path);
+    if (!xmms_cfg_write_file_full(file, path, &error))
+        g_printerr("Kesta: %s cannot be written (%s); the settings were not saved\n", path, g_strerror(error));
     xmms_cfg_free(file);
     g_free(path);
 }
