@@ -90,13 +90,19 @@ void Instance::reportLatency() {
 }
 
 void Instance::activate() {
-    applyControls();
-    processor_.reset();
+    fresh_ = true;
     reportLatency();
 }
 
 void Instance::run(unsigned long frames) {
     applyControls();
+    if (fresh_) {
+        // Some hosts (lv2file) write the control values only after activate:
+        // the state is cleared here, so that the first block plays with them
+        // at once instead of fading over from the defaults.
+        processor_.reset();
+        fresh_ = false;
+    }
     reportLatency();
     if (frames == 0) return;
 

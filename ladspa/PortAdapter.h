@@ -74,8 +74,9 @@ class Instance {
     // for a control port). Ports out of range are ignored.
     void connect(unsigned long port, void* data);
 
-    // Silences the processor's state; the connected control values apply at
-    // once, without a glide from what was playing before.
+    // Starts the stream anew: the next run begins from silence, with the
+    // control values it finds applied at once (no glide or fade from what
+    // played before, nor from the defaults). Instances start so.
     void activate();
 
     // frames frames from the input ports into the output ports, after taking
@@ -98,6 +99,7 @@ class Instance {
     float* latency_ = nullptr;
     Settings applied_;
     bool haveApplied_ = false;
+    bool fresh_ = true;  // the next run starts the stream
     // Copies of the inputs for hosts that hand an input's buffer to the other
     // side's output, which processing would overwrite before reading.
     float scratch_[2][kPiece];

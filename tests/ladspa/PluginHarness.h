@@ -72,14 +72,16 @@ class TempDir {
 // Real speech at rate Hz as 16-bit PCM (which every host reads exactly), at
 // half level so that widening never needs more than full scale: mono (one
 // phrase said twice, about 2.8 s), or stereo with a different voice on each
-// side. Answers the file's path.
-inline std::string MakeSpeech(const TempDir& dir, unsigned rate, int channels) {
+// side; as 32-bit float if floating (for hosts that write what they read).
+// Answers the file's path.
+inline std::string MakeSpeech(const TempDir& dir, unsigned rate, int channels, bool floating = false) {
     const std::string sounds = "/usr/share/sounds/alsa/";
     const std::string out = dir / ("speech" + std::to_string(channels) + "-" + std::to_string(rate) + ".wav");
     const std::string in = channels == 1 ? sounds + "Front_Center.wav " + sounds + "Front_Center.wav"
                                          : "-M " + sounds + "Front_Left.wav " + sounds + "Front_Right.wav";
     std::string said;
-    const int status = RunCommand("sox " + in + " -b 16 " + out + " rate " + std::to_string(rate) + " vol 0.5", &said);
+    const std::string format = floating ? " -e floating-point -b 32 " : " -b 16 ";
+    const int status = RunCommand("sox " + in + format + out + " rate " + std::to_string(rate) + " vol 0.5", &said);
     EXPECT_EQ(status, 0) << said;
     return out;
 }
@@ -100,11 +102,16 @@ inline std::vector<float> Reference(const Audio& in, const kesta::Settings& s, i
 }
 
 // The control input values, in port order, that stand for s: all six for
-// the stereo plug-in, mode, mono-to-3D and Subtone for the mono one.
+// the stereo plug-in, mode, mono-to-3D and Subtone for the mono one; and
+// the ports' LV2 symbols in the same order.
 inline std::vector<float> Controls(const kesta::Settings& s, int inputs) {
     const float mode = s.music ? 1.0f : 0.0f;
     if (inputs == 1) return {mode, float(s.monoTo3D), float(s.subtone)};
     return {s.spreadDb, mode, float(s.monoTo3D), float(s.widen), float(s.subtone), float(s.autoMono)};
+}
+inline std::vector<std::string> ControlSymbols(int inputs) {
+    if (inputs == 1) return {"mode", "mono_to_3d", "subtone"};
+    return {"spread", "mode", "mono_to_3d", "widening", "subtone", "auto_mono"};
 }
 
 // Compares a host's stereo output with the reference: the same length, equal
@@ -138,26 +145,41 @@ class PortHost {
     // block frames after one activate; controls by port order, separate
     // buffers for every port. Answers interleaved stereo.
     std::vector<float> render(const Audio& in, const std::vector<float>& controls, int block) {
-        const int inputs = in.channels;
-        std::vector<float> bufs[4], values = controls, out(2 * static_cast<size_t>(in.frames()));
-        for (auto& b : bufs) b.resize(static_cast<size_t>(block));
-        unsigned long port = 0;
-        for (int c = 0; c < inputs + 2; ++c) connect(port++, bufs[c].data());
-        for (float& v : values) connect(port++, &v);
-        connect(port, &latency);
-        activate();
-        for (long f = 0; f < in.frames(); f += block) {
-            const int n = static_cast<int>(std::min<long>(block, in.frames() - f));
-            for (int i = 0; i < n; ++i)
-                for (int c = 0; c < inputs; ++c) bufs[c][i] = in.samples[(f + i) * inputs + c];
-            run(static_cast<unsigned long>(n));
-            for (int i = 0; i < n; ++i)
-                for (int c = 0; c < 2; ++c) out[2 * (f + i) + c] = bufs[inputs + c][i];
-        }
+        std::vector<float> out(2 * static_cast<size_t>(in.frames()));
+        connectAll(in.channels, controls, block);
+        stream(in, out);
         return out;
     }
 
+    // The two halves of render: connecting every port to buffers of its own
+    // (allocates), and activating and running (allocates nothing).
+    void connectAll(int inputs, const std::vector<float>& controls, int block) {
+        inputs_ = inputs;
+        block_ = block;
+        values_ = controls;
+        unsigned long port = 0;
+        for (int c = 0; c < inputs + 2; ++c) bufs_[c].assign(static_cast<size_t>(block), 0.0f);
+        for (int c = 0; c < inputs + 2; ++c) connect(port++, bufs_[c].data());
+        for (float& v : values_) connect(port++, &v);
+        connect(port, &latency);
+    }
+    void stream(const Audio& in, std::vector<float>& out) {
+        activate();
+        for (long f = 0; f < in.frames(); f += block_) {
+            const int n = static_cast<int>(std::min<long>(block_, in.frames() - f));
+            for (int i = 0; i < n; ++i)
+                for (int c = 0; c < inputs_; ++c) bufs_[c][i] = in.samples[(f + i) * inputs_ + c];
+            run(static_cast<unsigned long>(n));
+            for (int i = 0; i < n; ++i)
+                for (int c = 0; c < 2; ++c) out[2 * (f + i) + c] = bufs_[inputs_ + c][i];
+        }
+    }
+
     float latency = -1;
+
+  private:
+    int inputs_ = 0, block_ = 0;
+    std::vector<float> bufs_[4], values_;
 };
 
 }  // namespace plugin_test

@@ -1,0 +1,98 @@
+// The binary of kesta.lv2 loaded into this program as a host loads it,
+// checked against the float processor it adapts. The port handling it shares
+// with the LADSPA plug-in is tested there; here: the two descriptors, and the
+// mono-in plug-in.
+#include <dlfcn.h>
+#include <lv2/core/lv2.h>
+
+#include <limits>
+
+#include "AllocationCounter.h"
+#include "PluginHarness.h"
+
+namespace {
+
+using namespace plugin_test;
+
+const LV2_Descriptor* Descriptor(uint32_t index) {
+    static void* library = dlopen(KESTA_LV2_BINARY, RTLD_NOW | RTLD_LOCAL);
+    if (!library) return nullptr;
+    auto entry = reinterpret_cast<LV2_Descriptor_Function>(dlsym(library, "lv2_descriptor"));
+    return entry ? entry(index) : nullptr;
+}
+
+class Lv2 : public PortHost {
+  public:
+    Lv2(uint32_t index, double rate)
+        : d_(Descriptor(index)), h_(d_ ? d_->instantiate(d_, rate, KESTA_LV2_BUNDLE "/", kNoFeatures) : nullptr) {}
+    ~Lv2() override {
+        if (h_) d_->cleanup(h_);
+    }
+    bool ok() const { return h_ != nullptr; }
+    void connect(unsigned long port, float* data) override { d_->connect_port(h_, static_cast<uint32_t>(port), data); }
+    void activate() override { d_->activate(h_); }
+    void run(unsigned long frames) override { d_->run(h_, static_cast<uint32_t>(frames)); }
+
+  private:
+    static constexpr const LV2_Feature* kNoFeatures[] = {nullptr};
+    const LV2_Descriptor* d_;
+    LV2_Handle h_;
+};
+
+enum : uint32_t { kStereo = 0, kMono = 1 };
+
+TEST(Lv2Descriptor, TwoPluginsUnderTheBundlesUris) {
+    ASSERT_NE(Descriptor(kStereo), nullptr) << dlerror();
+    EXPECT_STREQ(Descriptor(kStereo)->URI, KESTA_LV2_URI_BASE "stereo");
+    EXPECT_STREQ(Descriptor(kMono)->URI, KESTA_LV2_URI_BASE "mono");
+    EXPECT_EQ(Descriptor(2), nullptr);
+}
+
+TEST(Lv2Descriptor, InstantiationNeedsARate) {
+    for (double rate : {0.0, -44100.0, std::numeric_limits<double>::quiet_NaN()}) {
+        SCOPED_TRACE(rate);
+        EXPECT_FALSE(Lv2(kMono, rate).ok());
+    }
+    EXPECT_TRUE(Lv2(kMono, 44100.0).ok());
+}
+
+class Lv2MonoPlugin : public ::testing::TestWithParam<kesta::Settings> {
+  protected:
+    static void SetUpTestSuite() {
+        TempDir dir;
+        mono = new Audio(ReadAudio(MakeSpeech(dir, 48000, 1)));
+    }
+    static void TearDownTestSuite() { delete mono; }
+    static Audio* mono;
+};
+Audio* Lv2MonoPlugin::mono;
+
+TEST_P(Lv2MonoPlugin, IsTheProcessorOnAMonoStreamInAnyBlockSize) {
+    const auto want = Reference(*mono, GetParam(), 4096);
+    for (int block : {1, 4096}) {
+        SCOPED_TRACE(block);
+        Lv2 plugin(kMono, mono->rate);
+        Audio got{mono->rate, 2, plugin.render(*mono, Controls(GetParam(), 1), block)};
+        ExpectSameAudio(got, want, *mono, 0.0f);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, Lv2MonoPlugin, ::testing::Values(kesta::Settings{}, [] {
+                             kesta::Settings voice;
+                             voice.music = false;
+                             voice.subtone = false;
+                             return voice;
+                         }()));
+
+TEST_F(Lv2MonoPlugin, ActivatingAgainStartsFromSilenceWithoutAllocating) {
+    kesta::Settings voice;
+    voice.music = false;
+    Lv2 fresh(kMono, mono->rate), used(kMono, mono->rate);
+    used.render(*mono, Controls(kesta::Settings{}, 1), 333);
+    std::vector<float> second(2 * static_cast<size_t>(mono->frames()));
+    used.connectAll(1, Controls(voice, 1), 333);
+    EXPECT_EQ(AllocationsIn([&] { used.stream(*mono, second); }), 0);
+    ExpectSameAudio(Audio{mono->rate, 2, second}, fresh.render(*mono, Controls(voice, 1), 333), *mono, 0.0f);
+}
+
+}  // namespace
