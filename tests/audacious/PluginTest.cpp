@@ -118,16 +118,6 @@ TEST(AudaciousPlugin, announcesItselfWithTheLabelsOfTheXmmsWindow) {
     EXPECT_STREQ(spread.data.spin_btn.right_label, "dB");
 }
 
-TEST(AudaciousPlugin, aFreshConfigurationHoldsTheXmmsDefaultsWithAutomaticMono) {
-    loadPlugin();
-    EXPECT_TRUE(widget(PreferencesWidget::CheckButton, "Enable", "Mono to 3D:").cfg.get_bool());
-    EXPECT_EQ(widget(PreferencesWidget::RadioButton, "Music").cfg.get_int(), 8);
-    EXPECT_TRUE(widget(PreferencesWidget::CheckButton, "Enable", "Stereo to 3D:").cfg.get_bool());
-    EXPECT_EQ(widget(PreferencesWidget::SpinButton, "Spread:").cfg.get_float(), 0.0);
-    EXPECT_TRUE(widget(PreferencesWidget::CheckButton, "Enable Subtone").cfg.get_bool());
-    EXPECT_TRUE(widget(PreferencesWidget::CheckButton, "Treat stereo with equal channels as mono").cfg.get_bool());
-}
-
 TEST(AudaciousPlugin, monoAndStereoComeOutStereoOtherLayoutsPassThroughUntouched) {
     EffectPlugin& p = loadPlugin();
     const struct {
