@@ -176,7 +176,10 @@ class AudaciousHost {
         setenv("XDG_CONFIG_HOME", (run_ / "config").c_str(), 1);
         setenv("XDG_DATA_HOME", (run_ / "data").c_str(), 1);
         setenv("XDG_CACHE_HOME", (run_ / "cache").c_str(), 1);
-        unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        // No session bus and no display: otherwise a player the user has
+        // open would be handed the file instead.
+        setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + (root_ / "no-bus").string()).c_str(), 1);
+        unsetenv("DISPLAY");
         if (runCommand("timeout 60 " + (root_ / "bin" / "audacious").string() +
                        " -H -q >/dev/null 2>&1") != 0)
             return false;
