@@ -1,9 +1,12 @@
 // How the processor works.
 //
-// Every block is run in pieces that never cross a multiple of kHop frames of
-// the stream, so everything that happens at a frame (a fade step, a decision
-// of the mono detector) happens at the same frame however the host cuts the
-// stream: the output does not depend on the block sizes.
+// The host's blocks go through a FIFO: the engines always run on whole
+// blocks of kBlock frames at fixed places in the stream, and the host gets
+// back output kBlock frames late. So everything that happens at a frame (a
+// glide step inside an engine, a fade step, a decision of the mono detector)
+// happens at the same frame however the host cuts the stream, and the output
+// does not depend on the block sizes. The settings a host block starts with
+// are used for every internal block completed during it.
 //
 // The output is one of four paths, or a crossfade between some of them:
 //   widener  the stereo widener on the input (stereo streams only);
@@ -42,9 +45,8 @@ namespace kesta {
 
 namespace {
 
-// Frames between the points where fades and detection may change course;
-// also the largest piece the engines are given.
-constexpr int kHop = 256;
+// Frames the engines are run on at a time; the FIFO's length.
+constexpr int kBlock = 128;
 
 // Input beyond this magnitude (+60 dBFS) is clipped to it, so that no finite
 // input can overflow the filters.
@@ -79,7 +81,7 @@ struct Processor::Impl {
     int channels = 0;
     int latency = 0;
     int fadeFrames = 1024;  // a power of two, so level / fadeFrames is exact
-    long long position = 0;  // frames processed since prepare or reset
+    int fill = 0;           // frames in the input FIFO, and read from the output FIFO
 
     Vastor* widener = nullptr;
     M2S* m2s[2] = {nullptr, nullptr};  // Music, Voice
@@ -95,11 +97,11 @@ struct Processor::Impl {
     FrameDelay align[kPathCount][2];
     MonoDetector detector;
 
-    // Scratch of kHop frames each.
-    std::vector<float> input[3];        // left (or mono), right, mean
+    // Blocks of kBlock frames.
+    std::vector<float> input[3];  // the input FIFO: left (or mono), right; and their mean
+    std::vector<float> output[2];  // the output FIFO: the last block processed
     std::vector<float> paths[kPathCount][2];
-    std::vector<float> interleaved;     // the mono engines' output
-    std::vector<float> mixed[2];
+    std::vector<float> interleaved;  // the mono engines' output
 
     ~Impl() { close(); }
 
@@ -152,8 +154,12 @@ struct Processor::Impl {
         align[p][1].reset();
     }
 
-    // Silence everywhere; the path the settings choose plays at full level.
+    // Silence everywhere, the FIFOs too; the path the settings choose plays
+    // at full level.
     void resetState() {
+        for (std::vector<float>& v : input) std::fill(v.begin(), v.end(), 0.0f);
+        for (std::vector<float>& v : output) std::fill(v.begin(), v.end(), 0.0f);
+        fill = 0;
         for (int p = 0; p < kPathCount; ++p) {
             clearPath(p);
             level[p] = 0;
@@ -193,26 +199,27 @@ struct Processor::Impl {
         for (M2S* engine : m2s) reinterpret_cast<M2SInterface*>(engine)->setRampLength(fadeFrames);
         latency = *std::max_element(pathLatency, pathLatency + kPathCount);
         for (int p = 0; p < kPathCount; ++p)
-            for (FrameDelay& d : align[p]) d.prepare(latency - pathLatency[p], kHop);
-        for (std::vector<float>& v : input) v.assign(kHop, 0.0f);
+            for (FrameDelay& d : align[p]) d.prepare(latency - pathLatency[p], kBlock);
+        latency += kBlock;
+        for (std::vector<float>& v : input) v.assign(kBlock, 0.0f);
+        for (std::vector<float>& v : output) v.assign(kBlock, 0.0f);
         for (auto& pair : paths)
-            for (std::vector<float>& v : pair) v.assign(kHop, 0.0f);
-        interleaved.assign(2 * kHop, 0.0f);
-        for (std::vector<float>& v : mixed) v.assign(kHop, 0.0f);
-        detector.prepare(rate, kHop);
-        position = 0;
+            for (std::vector<float>& v : pair) v.assign(kBlock, 0.0f);
+        interleaved.assign(2 * kBlock, 0.0f);
+        detector.prepare(rate, kBlock);
         prepared = true;
         resetState();
         return true;
     }
 
-    // Reads n frames from in (stride floats apart) into input[], clipped and
-    // without subnormals. Answers false when a sample is not finite.
+    // Reads n frames from in (stride floats apart) into the input FIFO at
+    // fill, clipped and without subnormals. Answers false when a sample is
+    // not finite.
     bool readInput(const float* const* in, int stride, int n) {
         bool finite = true;
         for (int c = 0; c < channels; ++c) {
             const float* src = in[c];
-            float* dst = input[c].data();
+            float* dst = input[c].data() + fill;
             for (int i = 0; i < n; ++i) {
                 const float x = src[static_cast<size_t>(i) * stride];
                 finite &= std::fabs(x) <= FLT_MAX;
@@ -222,78 +229,93 @@ struct Processor::Impl {
         return finite;
     }
 
-    // Runs path p over the piece into paths[p], lined up with the others.
-    void runPath(int p, int n) {
+    // Writes n frames of the output FIFO from fill on to out.
+    void writeOutput(float* const* out, int stride, int n) const {
+        for (int c = 0; c < 2; ++c) {
+            const float* src = output[c].data() + fill;
+            float* dst = out[c];
+            for (int i = 0; i < n; ++i) dst[static_cast<size_t>(i) * stride] = src[i];
+        }
+    }
+
+    // Runs path p over the block into paths[p], lined up with the others.
+    void runPath(int p) {
         float* left = paths[p][0].data();
         float* right = paths[p][1].data();
         const float* mono = channels == 1 ? input[0].data() : input[2].data();
         switch (p) {
             case kWidener:
-                vastorMonoFloat(widener, input[0].data(), input[1].data(), left, right, static_cast<unsigned>(n));
+                vastorMonoFloat(widener, input[0].data(), input[1].data(), left, right, kBlock);
                 break;
             case kMusic:
             case kVoice: {
                 float(*frames)[2] = reinterpret_cast<float(*)[2]>(interleaved.data());
-                m2sProcessFloat(m2s[p == kMusic ? 0 : 1], mono, frames, static_cast<unsigned>(n));
-                for (int i = 0; i < n; ++i) {
+                m2sProcessFloat(m2s[p == kMusic ? 0 : 1], mono, frames, kBlock);
+                for (int i = 0; i < kBlock; ++i) {
                     left[i] = frames[i][0];
                     right[i] = frames[i][1];
                 }
                 break;
             }
             default:
-                std::memcpy(left, input[0].data(), static_cast<size_t>(n) * sizeof(float));
-                std::memcpy(right, input[channels - 1].data(), static_cast<size_t>(n) * sizeof(float));
+                std::memcpy(left, input[0].data(), kBlock * sizeof(float));
+                std::memcpy(right, input[channels - 1].data(), kBlock * sizeof(float));
                 break;
         }
-        align[p][0].process(left, n);
-        align[p][1].process(right, n);
+        align[p][0].process(left, kBlock);
+        align[p][1].process(right, kBlock);
     }
 
-    // Mixes the running paths into mixed[] and moves the fades on.
-    const float* const* mix(int n, const float** pair) {
-        if (level[target] == fadeFrames) {
-            bool alone = true;
-            for (int p = 0; p < kPathCount; ++p) alone &= p == target || level[p] == 0;
-            if (alone) {
-                pair[0] = paths[target][0].data();
-                pair[1] = paths[target][1].data();
-                return pair;
+    // Mixes the running paths into the output FIFO and moves the fades on.
+    // Answers false when the result is not finite.
+    bool mix() {
+        float* outL = output[0].data();
+        float* outR = output[1].data();
+        bool alone = level[target] == fadeFrames;
+        for (int p = 0; p < kPathCount; ++p) alone &= p == target || level[p] == 0;
+        if (alone) {
+            std::memcpy(outL, paths[target][0].data(), kBlock * sizeof(float));
+            std::memcpy(outR, paths[target][1].data(), kBlock * sizeof(float));
+        } else {
+            std::fill(outL, outL + kBlock, 0.0f);
+            std::fill(outR, outR + kBlock, 0.0f);
+            const float scale = 1.0f / static_cast<float>(fadeFrames);
+            for (int p = 0; p < kPathCount; ++p) {
+                if (!running[p]) continue;
+                const int step = p == target ? 1 : -1;
+                int l = level[p];
+                const float* inL = paths[p][0].data();
+                const float* inR = paths[p][1].data();
+                for (int i = 0; i < kBlock; ++i) {
+                    l = std::min(std::max(l + step, 0), fadeFrames);
+                    const float g = static_cast<float>(l) * scale;
+                    outL[i] += g * inL[i];
+                    outR[i] += g * inR[i];
+                }
+                level[p] = l;
             }
         }
-        float* outL = mixed[0].data();
-        float* outR = mixed[1].data();
-        std::fill(outL, outL + n, 0.0f);
-        std::fill(outR, outR + n, 0.0f);
-        const float scale = 1.0f / static_cast<float>(fadeFrames);
-        for (int p = 0; p < kPathCount; ++p) {
-            if (!running[p]) continue;
-            const int step = p == target ? 1 : -1;
-            int l = level[p];
-            const float* inL = paths[p][0].data();
-            const float* inR = paths[p][1].data();
-            for (int i = 0; i < n; ++i) {
-                l = std::min(std::max(l + step, 0), fadeFrames);
-                const float g = static_cast<float>(l) * scale;
-                outL[i] += g * inL[i];
-                outR[i] += g * inR[i];
+        bool finite = true;
+        for (float* side : {outL, outR}) {
+            for (int i = 0; i < kBlock; ++i) {
+                const float y = Flushed(side[i]);
+                finite &= std::fabs(y) <= FLT_MAX;
+                side[i] = y;
             }
-            level[p] = l;
         }
-        pair[0] = outL;
-        pair[1] = outR;
-        return pair;
+        return finite;
     }
 
-    // One piece of n frames, at most up to the next multiple of kHop.
-    // Answers false on input that is not finite.
-    bool runPiece(const float* const* in, int inStride, float* const* out, int outStride, int n,
-                  const Settings& s) {
-        if (!readInput(in, inStride, n)) return false;
+    // One block of kBlock frames from the input FIFO into the output FIFO,
+    // with the settings s.
+    void processBlock(const Settings& s) {
+        applyEngineSettings(s, false);
         if (channels == 2) {
             if (s.autoMono) {
-                if (position % kHop == 0 && position > 0) detector.endHop();
-                detector.measure(input[0].data(), input[1].data(), n);
+                detector.measure(input[0].data(), input[1].data(), kBlock);
+                detector.endHop();
+            } else {
+                detector.reset();
             }
         }
         target = choose(s);
@@ -306,49 +328,42 @@ struct Processor::Impl {
             const float* l = input[0].data();
             const float* r = input[1].data();
             float* m = input[2].data();
-            for (int i = 0; i < n; ++i) m[i] = 0.5f * (l[i] + r[i]);
+            for (int i = 0; i < kBlock; ++i) m[i] = 0.5f * (l[i] + r[i]);
         }
         for (int p = 0; p < kPathCount; ++p)
-            if (running[p]) runPath(p, n);
-        const float* pair[2];
-        mix(n, pair);
-        bool finite = true;
-        for (int c = 0; c < 2; ++c) {
-            float* dst = out[c];
-            const float* src = pair[c];
-            for (int i = 0; i < n; ++i) {
-                const float y = Flushed(src[i]);
-                finite &= std::fabs(y) <= FLT_MAX;
-                dst[static_cast<size_t>(i) * outStride] = y;
-            }
+            if (running[p]) runPath(p);
+        if (!mix()) {
+            resetState();
+            return;
         }
         for (int p = 0; p < kPathCount; ++p) running[p] = level[p] > 0 || p == target;
-        position += n;
-        return finite;
     }
 
     void run(const float* const* in, int inStride, float* const* out, int outStride, int frames) {
         if (!prepared || frames <= 0) return;
         DenormalGuard guard;
         const Settings s = snapshot();
-        if (!s.autoMono) detector.reset();
-        applyEngineSettings(s, false);
         const float* inAt[2];
         float* outAt[2];
         for (int done = 0; done < frames;) {
-            const int toHop = kHop - static_cast<int>(position % kHop);
-            const int n = std::min(frames - done, toHop);
+            const int n = std::min(frames - done, kBlock - fill);
             for (int c = 0; c < channels; ++c) inAt[c] = in[c] + static_cast<size_t>(done) * inStride;
             for (int c = 0; c < 2; ++c) outAt[c] = out[c] + static_cast<size_t>(done) * outStride;
-            if (!runPiece(inAt, inStride, outAt, outStride, n, s)) {
-                // Something not finite: the whole block is silence, and
-                // the stream starts afresh with the next one.
+            if (!readInput(inAt, inStride, n)) {
+                // Something not finite: the whole block is silence, and the
+                // stream starts afresh with the next one.
                 for (int c = 0; c < 2; ++c)
                     for (int i = 0; i < frames; ++i) out[c][static_cast<size_t>(i) * outStride] = 0.0f;
                 resetState();
                 return;
             }
+            writeOutput(outAt, outStride, n);
+            fill += n;
             done += n;
+            if (fill == kBlock) {
+                processBlock(s);
+                fill = 0;
+            }
         }
     }
 };
@@ -386,7 +401,6 @@ void Processor::processPlanar(const float* const* in, float* const* out, int fra
 
 void Processor::reset() {
     if (!impl_->prepared) return;
-    impl_->position = 0;
     impl_->resetState();
 }
 
