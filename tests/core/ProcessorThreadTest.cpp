@@ -1,0 +1,50 @@
+// One thread streams while another changes every setting; run under
+// ThreadSanitizer by CI, this shows the settings need no lock.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <thread>
+#include <vector>
+
+#include "CoreSignal.h"
+#include "Processor.h"
+
+namespace {
+
+using namespace core_test;
+
+TEST(ProcessorThreads, SettingsChangeFromAnotherThreadWhileAudioStreams) {
+    for (int channels : {1, 2}) {
+        kesta::Processor p;
+        ASSERT_TRUE(p.prepare(48000, channels, 512));
+        std::atomic<bool> done{false};
+        std::thread audio([&] {
+            const int n = 512;
+            const std::vector<float> in = channels == 1 ? Music(n, 4) : Interleave({Music(n, 4), Music(n, 4)});
+            std::vector<float> out(2 * n);
+            for (int block = 0; block < 600; ++block) {
+                p.process(in.data(), out.data(), 1 + block % n);
+                for (float y : out) ASSERT_TRUE(std::isfinite(y));
+            }
+            done = true;
+        });
+        std::thread ui([&] {
+            for (int step = 0; !done; ++step) {
+                p.setMonoTo3D(step % 5 != 0);
+                p.setMusic(step % 3 != 0);
+                p.setWidening(step % 7 != 0);
+                p.setSpread(-0.5f * static_cast<float>(step % 37));
+                p.setSubtone(step % 4 < 2);
+                p.setAutoMono(step % 11 != 0);
+                if (step % 13 == 0) p.setSettings(kesta::Settings());
+                (void)p.settings();
+                std::this_thread::yield();
+            }
+        });
+        audio.join();
+        ui.join();
+    }
+}
+
+}  // namespace
