@@ -1,0 +1,95 @@
+// kesta's option parser under any command line. What it accepts is inside
+// the documented ranges, and the accepted options written out again as a
+// command line parse to the very same options.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "Options.h"
+
+#define CHECK(condition)                                                       \
+    do {                                                                       \
+        if (!(condition)) {                                                    \
+            std::fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__); \
+            std::abort();                                                      \
+        }                                                                      \
+    } while (0)
+
+namespace {
+
+std::string parse(std::vector<std::string> words, Options& o) {
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    return parseOptions(static_cast<int>(words.size()), argv.data(), 0, o);
+}
+
+bool same(const Options& a, const Options& b) {
+    const bool sameMode = (!a.mode && !b.mode) || (a.mode && b.mode && std::strcmp(a.mode, b.mode) == 0);
+    return a.args == b.args && a.save == b.save && a.bits == b.bits && a.block == b.block && a.plugin == b.plugin &&
+           sameMode && a.hasSpread == b.hasSpread && (!a.hasSpread || a.spread == b.spread) &&
+           a.subtone == b.subtone && a.mono3d == b.mono3d && a.widen == b.widen;
+}
+
+// The options as a command line, "--name=value" so that any value stays one word.
+std::vector<std::string> words(const Options& o) {
+    std::vector<std::string> w = o.args;
+    auto onOff = [&](const char* name, int v) {
+        if (v >= 0) w.push_back(std::string(name) + (v ? "=on" : "=off"));
+    };
+    if (o.save) w.push_back("--save");
+    if (o.bits) w.push_back("--bits=" + std::to_string(o.bits));
+    w.push_back("--block=" + std::to_string(o.block));
+    w.push_back("--plugin=" + o.plugin);
+    if (o.mode) w.push_back(std::string("--mode=") + o.mode);
+    if (o.hasSpread) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.9g", static_cast<double>(o.spread));
+        w.push_back(std::string("--spread=") + text);
+    }
+    onOff("--subtone", o.subtone);
+    onOff("--mono-3d", o.mono3d);
+    onOff("--widen", o.widen);
+    return w;
+}
+
+const char* const kWords[] = {"--mode", "--spread", "--subtone", "--mono-3d", "--widen", "--bits", "--block",
+                              "--plugin", "--save", "music", "voice", "on", "off", "-18", "0", "-6.5", "8",
+                              "16", "65536", "in.wav", "out.flac", "--", "-", "--save=1", "--spread=nan"};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzedDataProvider in(data, size);
+    std::vector<std::string> argv;
+    while (in.remaining_bytes() > 0 && argv.size() < 32) {
+        const size_t choice = in.ConsumeIntegralInRange<size_t>(0, std::size(kWords));
+        argv.push_back(choice < std::size(kWords) ? std::string(kWords[choice])
+                                                   : std::string(in.ConsumeRandomLengthString(64).c_str()));
+    }
+    Options o;
+    const std::string problem = parse(argv, o);
+    if (!problem.empty()) return 0;
+
+    CHECK(o.bits == 0 || o.bits == 8 || o.bits == 16);
+    CHECK(o.block >= 1 && o.block <= 65536);
+    CHECK(!o.mode || std::strcmp(o.mode, "music") == 0 || std::strcmp(o.mode, "voice") == 0);
+    CHECK(!o.hasSpread || (std::isfinite(o.spread) && o.spread >= -18.0f && o.spread <= 0.0f));
+    for (int v : {o.subtone, o.mono3d, o.widen}) CHECK(v >= -1 && v <= 1);
+    for (const std::string& a : o.args) CHECK(a.size() < 2 || a.compare(0, 2, "--") != 0);
+    Settings s;
+    o.apply(s);
+    CHECK(s.mode == 0 || s.mode == 8);
+    CHECK(s.spreadDb >= -18.0f && s.spreadDb <= 0.0f);
+
+    Options again;
+    CHECK(parse(words(o), again).empty());
+    CHECK(same(o, again));
+    return 0;
+}
