@@ -2,7 +2,6 @@
 
 #include <climits>
 #include <cmath>
-#include <cstdint>
 #include <cstring>
 
 namespace kesta {
@@ -31,14 +30,6 @@ float ValueOf(const float* const* values, Control c) {
 bool Same(const Settings& a, const Settings& b) {
     return a.monoTo3D == b.monoTo3D && a.music == b.music && a.widen == b.widen && a.spreadDb == b.spreadDb &&
            a.subtone == b.subtone && a.autoMono == b.autoMono;
-}
-
-// Whether [a, a + n) and [b, b + n) share a sample.
-bool Overlap(const float* a, const float* b, unsigned long n) {
-    const auto x = reinterpret_cast<std::uintptr_t>(a);
-    const auto y = reinterpret_cast<std::uintptr_t>(b);
-    const std::uintptr_t bytes = n * sizeof(float);
-    return x < y + bytes && y < x + bytes;
 }
 
 }  // namespace
@@ -117,14 +108,12 @@ void Instance::run(unsigned long frames) {
 
     const float* in[2] = {inputs_[0], inputs_[1]};
     float* out[2] = {outputs_[0], outputs_[1]};
-    // The processor may write an output before it has read every input, and
-    // works in place only on a channel's own buffer: an input that shares
-    // memory with any other output, or with its own one at an offset, is
-    // copied first.
+    // The processor works in place only on a channel's own buffer, and may
+    // write one output before it has read every input: an input whose buffer
+    // is also the other side's output is copied first.
     bool crossed = false;
     for (int c = 0; c < channels; ++c)
-        for (int o = 0; o < 2; ++o)
-            if (Overlap(in[c], out[o], frames) && (o != c || in[c] != out[o])) crossed = true;
+        if (in[c] == out[1 - c]) crossed = true;
 
     while (frames > 0) {
         const int n = frames > static_cast<unsigned long>(kPiece) ? kPiece : static_cast<int>(frames);

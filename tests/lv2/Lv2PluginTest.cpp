@@ -84,6 +84,31 @@ INSTANTIATE_TEST_SUITE_P(Settings, Lv2MonoPlugin, ::testing::Values(kesta::Setti
                              return voice;
                          }()));
 
+// An in-place host hands the input's buffer to one of the outputs.
+TEST_F(Lv2MonoPlugin, SharingTheInputsBufferWithAnOutputGivesTheSameResult) {
+    const long frames = 9000;
+    const auto want = Reference(*mono, kesta::Settings{}, 4096);
+    for (unsigned long shared : {1ul, 2ul}) {
+        SCOPED_TRACE(shared == 1 ? "left" : "right");
+        Lv2 plugin(kMono, mono->rate);
+        std::vector<float> io(mono->samples.begin(), mono->samples.begin() + frames), other(frames);
+        std::vector<float> controls = Controls(kesta::Settings{}, 1);
+        plugin.connect(0, io.data());
+        plugin.connect(shared, io.data());
+        plugin.connect(3 - shared, other.data());
+        for (unsigned long p = 0; p < controls.size(); ++p) plugin.connect(3 + p, &controls[p]);
+        plugin.connect(6, &plugin.latency);
+        plugin.activate();
+        plugin.run(frames);
+        const auto& left = shared == 1 ? io : other;
+        const auto& right = shared == 1 ? other : io;
+        for (long i = 0; i < frames; ++i) {
+            ASSERT_EQ(left[i], want[2 * i]) << i;
+            ASSERT_EQ(right[i], want[2 * i + 1]) << i;
+        }
+    }
+}
+
 TEST_F(Lv2MonoPlugin, ActivatingAgainStartsFromSilenceWithoutAllocating) {
     kesta::Settings voice;
     voice.music = false;
