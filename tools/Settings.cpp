@@ -12,16 +12,15 @@ namespace {
 
 const char kSection[] = "Kesta";
 
-// Why a file could not be used, in words.
-std::string fileProblem(int error) {
+}  // namespace
+
+std::string settingsProblem(int error) {
     switch (error) {
         case EISDIR: return "it is a folder";
         case EINVAL: return "it is not a regular file";
         default: return std::strerror(error);
     }
 }
-
-}  // namespace
 
 std::string settingsPath(const std::string& home) {
     std::string base = home;
@@ -56,7 +55,7 @@ bool writeSettings(const std::string& path, const Settings& s, std::string* why)
     ConfigFile* file = xmms_cfg_open_file_full(path.c_str(), &failure);
     if (!file && failure != ENOENT) {
         // Starting afresh would replace whatever else the file holds.
-        if (why) *why = path + " cannot be read (" + fileProblem(failure) + "), so it was left as it is";
+        if (why) *why = path + " cannot be read (" + settingsProblem(failure) + "), so it was left as it is";
         return false;
     }
     if (!file) file = xmms_cfg_new();
@@ -69,7 +68,7 @@ bool writeSettings(const std::string& path, const Settings& s, std::string* why)
     xmms_cfg_free(file);
     if (!ok && why) {
         *why = path + " cannot be written (" +
-               (failure == EACCES ? std::string("it is read-only or not ours") : fileProblem(failure)) +
+               (failure == EACCES ? std::string("it is read-only or not ours") : settingsProblem(failure)) +
                "), so it was left as it is";
     }
     return ok;

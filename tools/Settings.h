@@ -18,6 +18,8 @@ std::string settingsPath(const std::string& home = std::string());
 // was not read. error (when given) then tells ENOENT, no file yet, from any
 // other errno value: a file that is there but cannot be read.
 bool readSettings(const std::string& path, Settings& settings, int* error = nullptr);
+// What an error of readSettings means for the file, in words.
+std::string settingsProblem(int error);
 // Writes the five keys, keeping everything else in the file. Only a missing
 // file is started afresh: one that is there but cannot be read is left alone.
 // False with why (when given) set to the reason when nothing was written.

@@ -114,7 +114,9 @@ public:
         gchar* original = nullptr;
         gsize length = 0;
         g_mkdir_with_parents((home_ + "/.xmms").c_str(), 0700);
-        if (g_file_get_contents(settingsPath().c_str(), &original, &length, nullptr)) {
+        // Only a regular file is copied: reading a FIFO would wait for a writer.
+        if (g_file_test(settingsPath().c_str(), G_FILE_TEST_IS_REGULAR) &&
+            g_file_get_contents(settingsPath().c_str(), &original, &length, nullptr)) {
             g_file_set_contents(settingsPath(home_).c_str(), original, static_cast<gssize>(length), nullptr);
             g_free(original);
         }
@@ -310,7 +312,7 @@ int info(const Options& o) {
     std::string where = path;
     if (!fromFile)
         where += readError == ENOENT ? " (not there yet: defaults)"
-                                     : " (cannot be read: " + std::string(std::strerror(readError)) + "; defaults)";
+                                     : " (cannot be read: " + settingsProblem(readError) + "; defaults)";
     std::printf("Plug-in:   %s\n", host.plugin().description ? host.plugin().description : "(no description)");
     std::printf("Settings:  %s\n", where.c_str());
     std::printf("  m2s_enable    = %s   (mono-to-3D)\n", s.mono3d ? "TRUE" : "FALSE");

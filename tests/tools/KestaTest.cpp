@@ -352,6 +352,14 @@ TEST_F(Kesta, saveNeverReplacesSettingsItCannotRead) {
             EXPECT_TRUE(S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode)) << c.name;
         }
         EXPECT_FALSE(exists(dir + "/out.wav")) << c.name;
+        // Without --save the run goes on with the defaults, and info says why.
+        Result info = kesta("info", c.prefix);
+        EXPECT_EQ(info.status, 0) << c.name;
+        EXPECT_NE(info.out.find(config + " (cannot be read: "), std::string::npos) << c.name << ": " << info.out;
+        if (!root || c.prefix.empty()) {
+            EXPECT_EQ(kesta("render in.wav out.wav --spread -6").status, 0) << c.name;
+            EXPECT_EQ(std::remove((dir + "/out.wav").c_str()), 0) << c.name;
+        }
     }
 }
 
