@@ -35,6 +35,12 @@ typedef short Data16;
  * player rates' tables, as the player plug-in has always heard it. */
 #define M2S_ALL_RATES 0x100u
 
+/* What the level setters accept: at most M2S_MAX_GAIN_DB; a value that is
+ * not a finite number counts as the level the engine starts at (spread 0 dB;
+ * centre 0 dB in Music, -10 dB in Voice). Whatever the settings, the output
+ * stays a bounded multiple of the input. */
+#define M2S_MAX_GAIN_DB 24.0f
+
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -1,6 +1,7 @@
 #include "M2sobj.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 
 #include "DenormalGuard.h"
@@ -11,6 +12,16 @@
 #include "VastorObj.h"
 
 namespace {
+
+// Voice mode's centre from open on, in millibels.
+constexpr int kVoiceCenterMb = -1000;
+
+// A level setting as a linear gain: at most M2S_MAX_GAIN_DB, and start when
+// decibels is not a finite number.
+float SettingGain(float decibels, float start) {
+    if (!std::isfinite(decibels)) return start;
+    return from_db(std::min(decibels, M2S_MAX_GAIN_DB));
+}
 
 // The block n frames after the start of b; counts beyond the Samples range
 // are fine here, unlike Buffer's operator+.
@@ -75,12 +86,13 @@ void M2SImplementation::run(const Buffer& in, const Buffer& out, unsigned count)
 }
 
 void M2SImplementation::setSpread(float decibels) {
-    const float gain = from_db(decibels);
+    const float gain = SettingGain(decibels, 1.0f);
     network_->SetProperty(kVastorSpread, &gain, sizeof gain);
 }
 
 void M2SImplementation::setCenter(float decibels) {
-    const float gain = from_db(decibels);
+    const bool music = (network_->flags_ & kM2SMusic) != 0;
+    const float gain = SettingGain(decibels, music ? 1.0f : Math::from_mb(kVoiceCenterMb));
     network_->SetProperty(kVastorCenter, &gain, sizeof gain);
 }
 

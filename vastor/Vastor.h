@@ -43,6 +43,14 @@ typedef float MonoFloat;
  * rate's row, so the effect measures as it does at 44100/48000 Hz. */
 #define VASTOR_ALL_RATES 0x08000000u
 
+/* What the setters accept. A delay counts as 0 to VASTOR_MAX_DELAY frames
+ * (one second at 192000 Hz), whatever is asked. A level counts as at most
+ * VASTOR_MAX_GAIN_DB, and one that is not a finite number as 0 dB, the level
+ * every setting starts at: whatever the settings, the output stays a bounded
+ * multiple of the input, and silence stays silent. */
+#define VASTOR_MAX_DELAY 192000
+#define VASTOR_MAX_GAIN_DB 24.0f
+
 #ifdef __cplusplus
 extern "C" {
 #endif

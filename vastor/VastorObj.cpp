@@ -1,6 +1,8 @@
 #include "VastorObj.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 
 #include "DenormalGuard.h"
 #include "DualVastor.h"
@@ -14,6 +16,17 @@ namespace {
 
 // Two mono halves of kChunk frames of up to 4 bytes per sample.
 constexpr int kScratchBytes = 2 * VastorImplementation::kChunk * 4;
+
+// A level setting as a linear gain, within what the setters accept.
+float SettingGain(float decibels) {
+    if (!std::isfinite(decibels)) return 1.0f;
+    return from_db(std::min(decibels, VASTOR_MAX_GAIN_DB));
+}
+
+// A delay setting in frames, within what the delay lines are made to hold.
+int32_t SettingDelay(int frames) {
+    return std::min(std::max(frames, 0), VASTOR_MAX_DELAY);
+}
 
 }  // namespace
 
@@ -116,27 +129,27 @@ void VastorImplementation::doMono(const Buffer& leftIn, const Buffer& rightIn, c
 }
 
 void VastorImplementation::setSpread(float decibels) {
-    const float gain = from_db(decibels);
+    const float gain = SettingGain(decibels);
     input_->SetProperty(kVastorSpread, &gain, 4);
 }
 
 void VastorImplementation::setCenter(float decibels) {
-    const float gain = from_db(decibels);
+    const float gain = SettingGain(decibels);
     input_->SetProperty(kVastorCenter, &gain, 4);
 }
 
 void VastorImplementation::setInputScale(float leftDecibels, float rightDecibels) {
-    const float gains[2] = {from_db(leftDecibels), from_db(rightDecibels)};
+    const float gains[2] = {SettingGain(leftDecibels), SettingGain(rightDecibels)};
     input_->SetProperty(kVastorInputScale, gains, 4);
 }
 
 void VastorImplementation::setInputDelay(int leftFrames, int rightFrames) {
-    const int32_t frames[2] = {leftFrames, rightFrames};
+    const int32_t frames[2] = {SettingDelay(leftFrames), SettingDelay(rightFrames)};
     input_->SetProperty(kVastorInputDelay, frames, 4);
 }
 
 void VastorImplementation::setDirectDelay(int frames) {
-    const int32_t value = frames;
+    const int32_t value = SettingDelay(frames);
     input_->SetProperty(kVastorDirectDelay, &value, 4);
 }
 

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -166,6 +168,33 @@ TEST(M2SEngine, settersReachTheInnerWidener) {
         s.center = std::pow(10.0, -6.0 / 20.0);
         s.spread = std::pow(10.0, -3.0 / 20.0);
         EXPECT_LE(Deviation(engine.Run(in), s, in), 2);
+    }
+}
+
+TEST(M2SEngine, levelsThatAreNotFiniteOrAbsurdActAsTheNearestOnesTheEngineAccepts) {
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    using Levels = std::function<void(M2S*)>;
+    const Levels untouched = [](M2S*) {};
+    const struct Case {
+        const char* name;
+        Levels asked, accepted;
+    } cases[] = {
+        {"spread NaN", [=](M2S* h) { m2sSetSpread(h, nan); }, untouched},
+        {"spread -inf", [=](M2S* h) { m2sSetSpread(h, -inf); }, untouched},
+        {"spread +1000 dB", [](M2S* h) { m2sSetSpread(h, 1000.0f); },
+         [](M2S* h) { m2sSetSpread(h, M2S_MAX_GAIN_DB); }},
+        {"center +inf", [=](M2S* h) { m2sSetCenter(h, inf); }, untouched},  // Voice: its own -10 dB
+        {"center +1000 dB", [](M2S* h) { m2sSetCenter(h, 1000.0f); },
+         [](M2S* h) { m2sSetCenter(h, M2S_MAX_GAIN_DB); }},
+    };
+    const std::vector<short> in = Music(3000);
+    for (unsigned flags : {M2S_MUSIC, 0u}) {
+        for (const Case& c : cases) {
+            Engine asked(44100, flags), accepted(44100, flags);
+            c.asked(asked.get());
+            c.accepted(accepted.get());
+            EXPECT_EQ(asked.Run(in), accepted.Run(in)) << c.name << ", flags " << flags;
+        }
     }
 }
 

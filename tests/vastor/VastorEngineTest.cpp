@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
+#include <functional>
+#include <limits>
 #include <string>
 
 #include "WidenerSignal.h"
@@ -247,6 +250,51 @@ TEST(VastorState, NegativeDelaysCountAsZero) {
     EXPECT_EQ(Process16(clamped, in), Process16(zero, in));
     vastorClose(clamped);
     vastorClose(zero);
+}
+
+TEST(VastorState, OutOfRangeSettingsActAsTheNearestOnesTheEngineAccepts) {
+    // Before any block, so every setting applies at once on both engines.
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    using Settings = std::function<void(Vastor*)>;
+    const Settings untouched = [](Vastor*) {};
+    const struct Case {
+        const char* name;
+        Settings asked, accepted;
+    } cases[] = {
+        {"spread NaN", [=](Vastor* h) { vastorSetSpread(h, nan); }, untouched},
+        {"spread +inf", [=](Vastor* h) { vastorSetSpread(h, inf); }, untouched},
+        {"spread -inf", [=](Vastor* h) { vastorSetSpread(h, -inf); }, untouched},
+        {"spread +1000 dB", [](Vastor* h) { vastorSetSpread(h, 1000.0f); },
+         [](Vastor* h) { vastorSetSpread(h, VASTOR_MAX_GAIN_DB); }},
+        {"center NaN", [=](Vastor* h) { vastorSetCenter(h, nan); }, untouched},
+        {"center +1000 dB", [](Vastor* h) { vastorSetCenter(h, 1000.0f); },
+         [](Vastor* h) { vastorSetCenter(h, VASTOR_MAX_GAIN_DB); }},
+        {"input scale NaN, +1000 dB", [=](Vastor* h) { vastorSetInputScale(h, nan, 1000.0f); },
+         [](Vastor* h) { vastorSetInputScale(h, 0.0f, VASTOR_MAX_GAIN_DB); }},
+        {"direct delay INT_MAX, then input delays",
+         [](Vastor* h) {
+             vastorSetDirectDelay(h, INT_MAX);
+             vastorSetInputDelay(h, 1, 1);
+         },
+         [](Vastor* h) {
+             vastorSetDirectDelay(h, VASTOR_MAX_DELAY);
+             vastorSetInputDelay(h, 1, 1);
+         }},
+        {"input delays INT_MAX and INT_MIN", [](Vastor* h) { vastorSetInputDelay(h, INT_MAX, INT_MIN); },
+         [](Vastor* h) { vastorSetInputDelay(h, VASTOR_MAX_DELAY, 0); }},
+    };
+    const Block16 in = StereoMusic(3000);
+    for (unsigned flags : {kHostFlags, kHostFlags | VASTOR_SINGLE_NETWORK}) {
+        for (const Case& c : cases) {
+            Vastor* asked = Open(flags);
+            Vastor* accepted = Open(flags);
+            c.asked(asked);
+            c.accepted(accepted);
+            EXPECT_EQ(Process16(asked, in), Process16(accepted, in)) << c.name << ", flags " << flags;
+            vastorClose(asked);
+            vastorClose(accepted);
+        }
+    }
 }
 
 #if defined(__SSE__)
