@@ -1,6 +1,11 @@
 // A fixed whole-frame delay for one channel, used to line up the processor's
-// paths with the slowest of them. The storage is made by prepare; process
-// allocates nothing.
+// paths with the slowest of them. The storage is made by prepare; nothing
+// else allocates.
+//
+// It is used without copying the block through it: the producer writes a
+// block of n frames at in(), the consumer reads the same block delay()
+// frames late at out(), then advance(n) keeps the newest delay() frames for
+// the next block. With no delay in() and out() are the same place.
 #pragma once
 
 #include <algorithm>
@@ -20,20 +25,17 @@ class FrameDelay {
     void reset() { std::fill(history_.begin(), history_.end(), 0.0f); }
     int delay() const { return delay_; }
 
-    // Delays n frames (at most prepare's maxBlock) in place. history_ holds
-    // the last delay_ frames before the block, oldest first.
-    void process(float* data, int n) {
-        if (delay_ == 0 || n <= 0) return;
-        float* h = history_.data();
-        const size_t bytes = static_cast<size_t>(n) * sizeof(float);
-        std::memcpy(h + delay_, data, bytes);
-        std::memcpy(data, h, bytes);
-        std::memmove(h, h + n, static_cast<size_t>(delay_) * sizeof(float));
+    // Where the next block goes in, and where it comes out delayed.
+    float* in() { return history_.data() + delay_; }
+    const float* out() const { return history_.data(); }
+    // After a block of n frames: the last delay_ frames move to the front.
+    void advance(int n) {
+        if (delay_ > 0) std::memmove(history_.data(), history_.data() + n, static_cast<size_t>(delay_) * sizeof(float));
     }
 
   private:
     int delay_ = 0;
-    std::vector<float> history_;
+    std::vector<float> history_;  // the last delay_ frames before the block, oldest first, then the block
 };
 
 }  // namespace kesta

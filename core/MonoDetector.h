@@ -13,6 +13,8 @@
 // silence between songs, never makes it switch back and forth.
 #pragma once
 
+#include "SampleOps.h"
+
 namespace kesta {
 
 class MonoDetector {
@@ -27,21 +29,13 @@ class MonoDetector {
     // Back to stereo, with nothing measured.
     void reset();
 
-    // Adds n frames of the two channels to the current hop's measures.
+    // Adds n frames of the two channels to the current hop's measures. Once
+    // the hop is known to differ the rest of it is not looked at, so real
+    // stereo costs next to nothing.
     void measure(const float* left, const float* right, int n) {
-        float difference = difference_;
-        float peak = peak_;
-        for (int i = 0; i < n; ++i) {
-            const float d = left[i] - right[i];
-            const float l = left[i] < 0.0f ? -left[i] : left[i];
-            const float r = right[i] < 0.0f ? -right[i] : right[i];
-            const float a = d < 0.0f ? -d : d;
-            difference = a > difference ? a : difference;
-            peak = l > peak ? l : peak;
-            peak = r > peak ? r : peak;
-        }
-        difference_ = difference;
-        peak_ = peak;
+        constexpr int kRun = 32;
+        for (int i = 0; i < n && difference_ <= kDifferentLimit; i += kRun)
+            DifferenceAndPeak(left + i, right + i, n - i < kRun ? n - i : kRun, &difference_, &peak_);
     }
 
     // Classes the hop just measured, updates the state, starts the next hop,

@@ -38,6 +38,7 @@
 #include "M2s.h"
 #include "M2sobj.h"
 #include "MonoDetector.h"
+#include "SampleOps.h"
 #include "Vastor.h"
 #include "VastorObj.h"
 
@@ -57,11 +58,6 @@ enum Path { kWidener, kMusic, kVoice, kDry, kPathCount };
 float ClampSpread(float decibels) {
     if (std::isnan(decibels)) return 0.0f;
     return std::min(std::max(decibels, Processor::kMinSpreadDb), Processor::kMaxSpreadDb);
-}
-
-// x with subnormals as zero.
-inline float Flushed(float x) {
-    return std::fabs(x) < FLT_MIN ? 0.0f : x;
 }
 
 }  // namespace
@@ -100,7 +96,6 @@ struct Processor::Impl {
     // Blocks of kBlock frames.
     std::vector<float> input[3];  // the input FIFO: left (or mono), right; and their mean
     std::vector<float> output[2];  // the output FIFO: the last block processed
-    std::vector<float> paths[kPathCount][2];
     std::vector<float> interleaved;  // the mono engines' output
 
     ~Impl() { close(); }
@@ -203,8 +198,6 @@ struct Processor::Impl {
         latency += kBlock;
         for (std::vector<float>& v : input) v.assign(kBlock, 0.0f);
         for (std::vector<float>& v : output) v.assign(kBlock, 0.0f);
-        for (auto& pair : paths)
-            for (std::vector<float>& v : pair) v.assign(kBlock, 0.0f);
         interleaved.assign(2 * kBlock, 0.0f);
         detector.prepare(rate, kBlock);
         prepared = true;
@@ -212,36 +205,43 @@ struct Processor::Impl {
         return true;
     }
 
-    // Reads n frames from in (stride floats apart) into the input FIFO at
-    // fill, clipped and without subnormals. Answers false when a sample is
-    // not finite.
+    // Reads n frames into the input FIFO at fill, clipped: from separate
+    // channels (stride 1) or from interleaved stereo (stride 2, in[1] being
+    // in[0] + 1). Answers false when a sample is not finite.
     bool readInput(const float* const* in, int stride, int n) {
+        if (stride == 2)
+            return SplitClipFinite(in[0], input[0].data() + fill, input[1].data() + fill, n, kInputLimit);
         bool finite = true;
         for (int c = 0; c < channels; ++c) {
-            const float* src = in[c];
             float* dst = input[c].data() + fill;
-            for (int i = 0; i < n; ++i) {
-                const float x = src[static_cast<size_t>(i) * stride];
-                finite &= std::fabs(x) <= FLT_MAX;
-                dst[i] = Flushed(std::min(std::max(x, -kInputLimit), kInputLimit));
-            }
+            std::memcpy(dst, in[c], static_cast<size_t>(n) * sizeof(float));
+            finite &= ClipFinite(dst, n, kInputLimit);
         }
         return finite;
     }
 
-    // Writes n frames of the output FIFO from fill on to out.
+    // Writes n frames of the output FIFO from fill on to out: separate
+    // channels (stride 1) or interleaved (stride 2, out[1] being out[0] + 1).
     void writeOutput(float* const* out, int stride, int n) const {
-        for (int c = 0; c < 2; ++c) {
-            const float* src = output[c].data() + fill;
-            float* dst = out[c];
-            for (int i = 0; i < n; ++i) dst[static_cast<size_t>(i) * stride] = src[i];
+        const float* left = output[0].data() + fill;
+        const float* right = output[1].data() + fill;
+        if (stride == 1) {
+            std::memcpy(out[0], left, static_cast<size_t>(n) * sizeof(float));
+            std::memcpy(out[1], right, static_cast<size_t>(n) * sizeof(float));
+        } else {
+            float* dst = out[0];
+            for (int i = 0; i < n; ++i) {
+                dst[2 * i] = left[i];
+                dst[2 * i + 1] = right[i];
+            }
         }
     }
 
-    // Runs path p over the block into paths[p], lined up with the others.
+    // Runs path p over the block into its delays, which line it up with the
+    // others.
     void runPath(int p) {
-        float* left = paths[p][0].data();
-        float* right = paths[p][1].data();
+        float* left = align[p][0].in();
+        float* right = align[p][1].in();
         const float* mono = channels == 1 ? input[0].data() : input[2].data();
         switch (p) {
             case kWidener:
@@ -262,8 +262,6 @@ struct Processor::Impl {
                 std::memcpy(right, input[channels - 1].data(), kBlock * sizeof(float));
                 break;
         }
-        align[p][0].process(left, kBlock);
-        align[p][1].process(right, kBlock);
     }
 
     // Mixes the running paths into the output FIFO and moves the fades on.
@@ -274,36 +272,31 @@ struct Processor::Impl {
         bool alone = level[target] == fadeFrames;
         for (int p = 0; p < kPathCount; ++p) alone &= p == target || level[p] == 0;
         if (alone) {
-            std::memcpy(outL, paths[target][0].data(), kBlock * sizeof(float));
-            std::memcpy(outR, paths[target][1].data(), kBlock * sizeof(float));
-        } else {
-            std::fill(outL, outL + kBlock, 0.0f);
-            std::fill(outR, outR + kBlock, 0.0f);
-            const float scale = 1.0f / static_cast<float>(fadeFrames);
-            for (int p = 0; p < kPathCount; ++p) {
-                if (!running[p]) continue;
-                const int step = p == target ? 1 : -1;
-                int l = level[p];
-                const float* inL = paths[p][0].data();
-                const float* inR = paths[p][1].data();
-                for (int i = 0; i < kBlock; ++i) {
-                    l = std::min(std::max(l + step, 0), fadeFrames);
-                    const float g = static_cast<float>(l) * scale;
-                    outL[i] += g * inL[i];
-                    outR[i] += g * inR[i];
-                }
-                level[p] = l;
-            }
+            // Subnormals may come straight from the input on the dry path.
+            const bool left = FlushFinite(align[target][0].out(), outL, kBlock);
+            const bool right = FlushFinite(align[target][1].out(), outR, kBlock);
+            return left && right;
         }
-        bool finite = true;
-        for (float* side : {outL, outR}) {
+        std::fill(outL, outL + kBlock, 0.0f);
+        std::fill(outR, outR + kBlock, 0.0f);
+        const float scale = 1.0f / static_cast<float>(fadeFrames);
+        for (int p = 0; p < kPathCount; ++p) {
+            if (!running[p]) continue;
+            const int step = p == target ? 1 : -1;
+            int l = level[p];
+            const float* inL = align[p][0].out();
+            const float* inR = align[p][1].out();
             for (int i = 0; i < kBlock; ++i) {
-                const float y = Flushed(side[i]);
-                finite &= std::fabs(y) <= FLT_MAX;
-                side[i] = y;
+                l = std::min(std::max(l + step, 0), fadeFrames);
+                const float g = static_cast<float>(l) * scale;
+                outL[i] += g * inL[i];
+                outR[i] += g * inR[i];
             }
+            level[p] = l;
         }
-        return finite;
+        const bool left = FlushFinite(outL, outL, kBlock);
+        const bool right = FlushFinite(outR, outR, kBlock);
+        return left && right;
     }
 
     // One block of kBlock frames from the input FIFO into the output FIFO,
@@ -332,7 +325,11 @@ struct Processor::Impl {
         }
         for (int p = 0; p < kPathCount; ++p)
             if (running[p]) runPath(p);
-        if (!mix()) {
+        const bool finite = mix();
+        for (int p = 0; p < kPathCount; ++p)
+            if (running[p])
+                for (FrameDelay& d : align[p]) d.advance(kBlock);
+        if (!finite) {
             resetState();
             return;
         }

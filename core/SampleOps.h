@@ -1,0 +1,119 @@
+// The processor's per-sample passes over contiguous float blocks. Each keeps
+// kLanes independent running results, so the compiler can turn the loops
+// into vector code without reordering any float arithmetic.
+#pragma once
+
+#include <cfloat>
+
+namespace kesta {
+
+constexpr int kLanes = 8;
+
+// Clips x[0..n) to [-limit, limit] in place. Answers false when a sample was
+// not finite (a NaN stays NaN; the caller throws the block away).
+inline bool ClipFinite(float* x, int n, float limit) {
+    float check[kLanes] = {};
+    int i = 0;
+    for (; i + kLanes <= n; i += kLanes) {
+        for (int j = 0; j < kLanes; ++j) {
+            const float v = x[i + j];
+            check[j] += v - v;  // 0 for a finite v, NaN otherwise
+            const float low = v < -limit ? -limit : v;
+            x[i + j] = low > limit ? limit : low;
+        }
+    }
+    for (; i < n; ++i) {
+        const float v = x[i];
+        check[0] += v - v;
+        const float low = v < -limit ? -limit : v;
+        x[i] = low > limit ? limit : low;
+    }
+    float sum = 0.0f;
+    for (float c : check) sum += c;
+    return sum == 0.0f;
+}
+
+// Splits n interleaved stereo frames into left and right, clipped to
+// [-limit, limit]. Answers false when a sample was not finite.
+inline bool SplitClipFinite(const float* src, float* left, float* right, int n, float limit) {
+    float check[kLanes] = {};
+    int i = 0;
+    for (; i + kLanes <= n; i += kLanes) {
+        for (int j = 0; j < kLanes; ++j) {
+            const float l = src[2 * (i + j)], r = src[2 * (i + j) + 1];
+            check[j] += (l - l) + (r - r);
+            const float lowL = l < -limit ? -limit : l;
+            const float lowR = r < -limit ? -limit : r;
+            left[i + j] = lowL > limit ? limit : lowL;
+            right[i + j] = lowR > limit ? limit : lowR;
+        }
+    }
+    const int rest = n - i;
+    for (int k = i; k < n; ++k) {
+        left[k] = src[2 * k];
+        right[k] = src[2 * k + 1];
+    }
+    const bool tailFinite = ClipFinite(left + i, rest, limit) & ClipFinite(right + i, rest, limit);
+    float sum = 0.0f;
+    for (float c : check) sum += c;
+    return sum == 0.0f && tailFinite;
+}
+
+// dst[i] = src[i], with subnormals as zero. Answers false when a sample was
+// not finite.
+inline bool FlushFinite(const float* src, float* dst, int n) {
+    float check[kLanes] = {};
+    int i = 0;
+    for (; i + kLanes <= n; i += kLanes) {
+        for (int j = 0; j < kLanes; ++j) {
+            const float v = src[i + j];
+            check[j] += v - v;
+            const float a = v < 0.0f ? -v : v;
+            dst[i + j] = a < FLT_MIN ? 0.0f : v;
+        }
+    }
+    for (; i < n; ++i) {
+        const float v = src[i];
+        check[0] += v - v;
+        const float a = v < 0.0f ? -v : v;
+        dst[i] = a < FLT_MIN ? 0.0f : v;
+    }
+    float sum = 0.0f;
+    for (float c : check) sum += c;
+    return sum == 0.0f;
+}
+
+// The largest |a[i] - b[i]| and the largest |a[i]| or |b[i]| over [0, n),
+// raised into *difference and *peak.
+inline void DifferenceAndPeak(const float* a, const float* b, int n, float* difference, float* peak) {
+    float d[kLanes] = {}, p[kLanes] = {};
+    int i = 0;
+    for (; i + kLanes <= n; i += kLanes) {
+        for (int j = 0; j < kLanes; ++j) {
+            const float x = a[i + j], y = b[i + j];
+            const float dx = x - y;
+            const float ad = dx < 0.0f ? -dx : dx;
+            const float ax = x < 0.0f ? -x : x;
+            const float ay = y < 0.0f ? -y : y;
+            const float m = ax > ay ? ax : ay;
+            d[j] = ad > d[j] ? ad : d[j];
+            p[j] = m > p[j] ? m : p[j];
+        }
+    }
+    for (; i < n; ++i) {
+        const float x = a[i], y = b[i];
+        const float dx = x - y;
+        const float ad = dx < 0.0f ? -dx : dx;
+        const float ax = x < 0.0f ? -x : x;
+        const float ay = y < 0.0f ? -y : y;
+        const float m = ax > ay ? ax : ay;
+        d[0] = ad > d[0] ? ad : d[0];
+        p[0] = m > p[0] ? m : p[0];
+    }
+    for (int j = 0; j < kLanes; ++j) {
+        *difference = d[j] > *difference ? d[j] : *difference;
+        *peak = p[j] > *peak ? p[j] : *peak;
+    }
+}
+
+}  // namespace kesta
