@@ -3,6 +3,7 @@
 // hostile input.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cfloat>
 #include <cmath>
 #include <limits>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "CoreSignal.h"
+#include "MonoDetector.h"
 #include "Processor.h"
 
 namespace {
@@ -285,6 +287,48 @@ TEST(ProcessorAutoMono, OneFlipOfTheSettingWorksMidStreamAndMonoStreamsIgnoreIt)
     Prepare(monoAuto, kRate, 1, With(true, true, true, true));
     const std::vector<float> x = Input(1, 20000);
     EXPECT_EQ(Stream(mono, x, Fixed(100)), Stream(monoAuto, x, Fixed(100)));
+}
+
+struct DetectorCase {
+    const char* name;
+    // Runs of hops: {count, level of the signal, difference between the channels}.
+    std::vector<std::array<double, 3>> runs;
+    int switches;    // changes of state expected over the whole sequence
+    bool monoAtEnd;
+};
+
+TEST(ProcessorAutoMono, TheDetectorSwitchesOnlyOnClearEvidenceAndNeverFlutters) {
+    const double equal = 1.0 / 200000, between = 1.0 / 30000, different = 1.0 / 5000, quiet = 1e-5;
+    const DetectorCase cases[] = {
+        {"mono then stereo", {{200, 0.3, 0}, {1, 0.3, different}}, 2, false},
+        {"equal for less than half a second", {{170, 0.3, equal}, {1, 0.3, different}, {170, 0.3, 0}}, 0, false},
+        {"alternating equal and different", {{60, 0.3, 0}, {5, 0.3, different}, {60, 0.3, 0}, {5, 0.3, different},
+                                             {60, 0.3, 0}, {5, 0.3, different}, {60, 0.3, 0}}, 0, false},
+        {"mono with silence between songs", {{200, 0.3, 0}, {300, quiet, 0}, {200, 0.3, equal}}, 1, true},
+        {"silence alone is not mono", {{1000, 0.0, 0}, {1000, quiet, 0}}, 0, false},
+        {"differences between the thresholds change nothing",
+         {{200, 0.3, between}, {200, 0.3, 0}, {400, 0.3, between}}, 1, true},
+    };
+    for (const DetectorCase& c : cases) {
+        kesta::MonoDetector detector;
+        detector.prepare(kRate, 128);
+        int switches = 0;
+        bool mono = false;
+        std::vector<float> left(128), right(128);
+        for (const auto& run : c.runs) {
+            for (int hop = 0; hop < static_cast<int>(run[0]); ++hop) {
+                for (int i = 0; i < 128; ++i) {
+                    left[i] = static_cast<float>(run[1] * std::sin(0.05 * (hop * 128 + i)));
+                    right[i] = left[i] + static_cast<float>(i % 2 ? run[2] : -run[2]);
+                }
+                detector.measure(left.data(), right.data(), 128);
+                switches += detector.endHop() != mono;
+                mono = detector.mono();
+            }
+        }
+        EXPECT_EQ(switches, c.switches) << c.name;
+        EXPECT_EQ(mono, c.monoAtEnd) << c.name;
+    }
 }
 
 // --- Hostile input ---------------------------------------------------------
