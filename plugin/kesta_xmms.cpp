@@ -11,6 +11,9 @@
 #include <cstdint>
 #include <cstring>
 #include <utility>
+#include <cstdint>
+#include <cstring>
+#include <utility>
 
 #include "M2s.h"
 #include "Vastor.h"
@@ -27,6 +30,7 @@ const unsigned kVastorFlags = 0x40000000u;
 // block the plug-in returned may come back to it as input (a player that
 // chains effects, or runs one twice on its result): the two are then
 // swapped, so that the input is neither overwritten nor moved by growing.
+// spare also takes a copy of 16-bit input that is not 2-byte aligned.
 unsigned char* buffer = nullptr;
 int buffer_len = 0;
 unsigned char* spare = nullptr;
@@ -53,15 +57,42 @@ void keepInputApart(const void* input) {
     std::swap(buffer_len, spare_len);
 }
 
-// Makes room for bytes in buffer; false (buffer unchanged) when it cannot grow.
-bool growBuffer(long bytes) {
-    if (bytes <= buffer_len) return true;
+bool inside(const void* p, const unsigned char* storage, int size) {
+    const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(p);
+    const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(storage);
+    return storage && at >= begin && at - begin < static_cast<std::uintptr_t>(size);
+}
+
+// Makes buffer a place for the output of a block read from input: input may
+// point anywhere, into buffer too, and stays valid and unchanged.
+void keepInputApart(const void* input) {
+    if (!inside(input, buffer, buffer_len)) return;
+    std::swap(buffer, spare);
+    std::swap(buffer_len, spare_len);
+}
+
+// Makes room for bytes in storage; false (storage unchanged) when it cannot grow.
+bool grow(unsigned char*& storage, int& size, long bytes) {
+    if (bytes <= size) return true;
     if (bytes > INT_MAX) return false;
-    void* grown = g_try_realloc(buffer, static_cast<gsize>(bytes));
+    void* grown = g_try_realloc(storage, static_cast<gsize>(bytes));
     if (!grown) return false;
-    buffer = static_cast<unsigned char*>(grown);
-    buffer_len = static_cast<int>(bytes);
+    storage = static_cast<unsigned char*>(grown);
+    size = static_cast<int>(bytes);
     return true;
+}
+
+bool growBuffer(long bytes) { return grow(buffer, buffer_len, bytes); }
+
+// The bytes of input at an address fit for samples of width bytes: input
+// itself, or a copy in spare; null when no copy can be made. Call after
+// keepInputApart, so that input is never in buffer.
+const void* alignedInput(const void* input, long bytes, int width) {
+    if (reinterpret_cast<std::uintptr_t>(input) % static_cast<unsigned>(width) == 0) return input;
+    // Input inside spare already fits in it; elsewhere spare may have to grow.
+    if (!inside(input, spare, spare_len) && !grow(spare, spare_len, bytes)) return nullptr;
+    std::memmove(spare, input, static_cast<size_t>(bytes));
+    return spare;
 }
 
 // The format code a caller passed. A player written in C may pass any int
@@ -102,6 +133,7 @@ gint monoBlock(gpointer* data, gint length, int format, gint rate) {
         m2s_flags = kesta_cfg.m2s_mode;
     }
     keepInputApart(*data);
+    keepInputApart(*data);
     if (!growBuffer(2L * length)) return length;
 
     const int bytes = sampleBytes(format);
@@ -109,11 +141,12 @@ gint monoBlock(gpointer* data, gint length, int format, gint rate) {
     // Only whole samples are processed; a stray trailing byte is dropped.
     const unsigned samples = static_cast<unsigned>(length / bytes);
     if (samples == 0) return length;
+    const void* in = alignedInput(*data, static_cast<long>(samples) * bytes, bytes);
+    if (!in) return length;
     if (bytes == 2)
-        m2sProcess16(m2s, static_cast<const Data16*>(*data), reinterpret_cast<short(*)[2]>(buffer), samples);
+        m2sProcess16(m2s, static_cast<const Data16*>(in), reinterpret_cast<short(*)[2]>(buffer), samples);
     else
-        m2sProcess8(m2s, static_cast<const Data8*>(*data), reinterpret_cast<unsigned char(*)[2]>(buffer),
-                    samples);
+        m2sProcess8(m2s, static_cast<const Data8*>(in), reinterpret_cast<unsigned char(*)[2]>(buffer), samples);
     *data = buffer;
     return static_cast<gint>(samples * 2 * bytes);
 }
@@ -133,6 +166,7 @@ gint stereoBlock(gpointer* data, gint length, int format, gint rate) {
         vastor_rate = rate;
     }
     keepInputApart(*data);
+    keepInputApart(*data);
     if (!growBuffer(length)) return length;
 
     const int bytes = sampleBytes(format);
@@ -140,11 +174,13 @@ gint stereoBlock(gpointer* data, gint length, int format, gint rate) {
     // Only whole frames are processed; a stray partial frame is dropped.
     const unsigned frames = static_cast<unsigned>(length / (2 * bytes));
     if (frames == 0) return length;
+    const void* in = alignedInput(*data, static_cast<long>(frames) * 2 * bytes, bytes);
+    if (!in) return length;
     if (bytes == 2)
-        vastorProcess16(vastor, static_cast<const short(*)[2]>(*data), reinterpret_cast<short(*)[2]>(buffer),
+        vastorProcess16(vastor, static_cast<const short(*)[2]>(in), reinterpret_cast<short(*)[2]>(buffer),
                         frames);
     else
-        vastorProcess8(vastor, static_cast<const unsigned char(*)[2]>(*data),
+        vastorProcess8(vastor, static_cast<const unsigned char(*)[2]>(in),
                        reinterpret_cast<unsigned char(*)[2]>(buffer), frames);
     *data = buffer;
     return static_cast<gint>(frames * 2 * bytes);
