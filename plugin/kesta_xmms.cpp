@@ -11,9 +11,6 @@
 #include <cstdint>
 #include <cstring>
 #include <utility>
-#include <cstdint>
-#include <cstring>
-#include <utility>
 
 #include "M2s.h"
 #include "Vastor.h"
@@ -42,20 +39,6 @@ int vastor_rate = 0;
 const KestaConfig kDefaults = {1, kMusicMode, 1, 0.0f, 1};
 
 BOOL lowByte(int on) { return static_cast<BOOL>(on != 0); }
-
-bool insideBuffer(const void* p) {
-    const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(p);
-    const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(buffer);
-    return buffer && at >= begin && at - begin < static_cast<std::uintptr_t>(buffer_len);
-}
-
-// Makes buffer a place for the output of a block read from input: input may
-// point anywhere, into buffer too, and stays valid and unchanged.
-void keepInputApart(const void* input) {
-    if (!insideBuffer(input)) return;
-    std::swap(buffer, spare);
-    std::swap(buffer_len, spare_len);
-}
 
 bool inside(const void* p, const unsigned char* storage, int size) {
     const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(p);
@@ -133,7 +116,6 @@ gint monoBlock(gpointer* data, gint length, int format, gint rate) {
         m2s_flags = kesta_cfg.m2s_mode;
     }
     keepInputApart(*data);
-    keepInputApart(*data);
     if (!growBuffer(2L * length)) return length;
 
     const int bytes = sampleBytes(format);
@@ -165,7 +147,6 @@ gint stereoBlock(gpointer* data, gint length, int format, gint rate) {
         vastorEnableHipass(vastor, lowByte(kesta_cfg.subtone_enabled));
         vastor_rate = rate;
     }
-    keepInputApart(*data);
     keepInputApart(*data);
     if (!growBuffer(length)) return length;
 

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -316,18 +317,18 @@ TEST_F(SamplePath, partialFramesAreDroppedAndTheRestProcessed) {
 
 TEST_F(SamplePath, aBlockThePluginReturnedMayComeBackAsItsInput) {
     // The first block fills the plug-in's buffer; the second is read from
-    // it, whole or in part, and its result (for mono twice as long) needs
-    // more room than the buffer has.
+    // it, whole or in part, at any address, and its result (for mono twice
+    // as long) may need more room than the buffer has.
     const auto in = music16(1500, 9);
     struct Case {
         const char* name;
         gint channels;
-        size_t offset, samples;  // of the returned block, in 16-bit samples
+        size_t offset, bytes;  // of the returned block's 6000 bytes
     } cases[] = {
-        {"the whole block, as mono", 1, 0, 3000},
-        {"its second half, as mono", 1, 1500, 1500},
-        {"the whole block, as stereo", 2, 0, 3000},
-        {"a block inside it, as stereo", 2, 500, 2000},
+        {"the whole block, as mono", 1, 0, 6000},        {"its second half, as mono", 1, 3000, 3000},
+        {"the whole block, as stereo", 2, 0, 6000},      {"a block inside it, as stereo", 2, 1000, 4000},
+        {"a block at an odd address, as mono", 1, 1001, 2000},
+        {"a block at an odd address, as stereo", 2, 999, 4000},
     };
     for (const Case& c : cases) {
         restartMono(44100);
@@ -335,8 +336,9 @@ TEST_F(SamplePath, aBlockThePluginReturnedMayComeBackAsItsInput) {
         std::vector<short> first(in);
         gpointer data = first.data();
         ASSERT_EQ(p.ep->mod_samples(&data, 3000, FMT_S16_NE, 44100, 1), 6000);
-        const short* out = static_cast<const short*>(data);
-        const std::vector<short> returned(out + c.offset, out + c.offset + c.samples);
+        unsigned char* block = static_cast<unsigned char*>(data) + c.offset;
+        std::vector<short> returned(c.bytes / 2);
+        std::memcpy(returned.data(), block, c.bytes);
 
         // What the engines make of the same blocks, the mono engine going on from the first.
         std::vector<short> expected;
@@ -354,12 +356,13 @@ TEST_F(SamplePath, aBlockThePluginReturnedMayComeBackAsItsInput) {
             expected = directStereo16(returned, 44100, true, 0.0f, true);
         }
 
-        data = const_cast<short*>(out + c.offset);
-        const gint bytes = static_cast<gint>(c.samples * 2);
+        data = block;
+        const gint bytes = static_cast<gint>(c.bytes);
         ASSERT_EQ(p.ep->mod_samples(&data, bytes, FMT_S16_LE, 44100, c.channels), bytes * (3 - c.channels))
             << c.name;
-        const short* again = static_cast<const short*>(data);
-        EXPECT_EQ(std::vector<short>(again, again + expected.size()), expected) << c.name;
+        std::vector<short> again(expected.size());
+        std::memcpy(again.data(), data, again.size() * 2);
+        EXPECT_EQ(again, expected) << c.name;
     }
 }
 
