@@ -1,28 +1,77 @@
 #include "AudioFile.h"
 
+#include <fcntl.h>
 #include <glib.h>
 #include <glib/gstdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+int depthBits(SampleDepth depth) {
+    switch (depth) {
+        case SampleDepth::Int8: return 8;
+        case SampleDepth::Int16: return 16;
+        case SampleDepth::Int24: return 24;
+        case SampleDepth::Int32: return 32;
+        default: return 0;
+    }
+}
+
+const char* depthName(SampleDepth depth) {
+    switch (depth) {
+        case SampleDepth::Int8: return "8-bit";
+        case SampleDepth::Int16: return "16-bit";
+        case SampleDepth::Int24: return "24-bit";
+        case SampleDepth::Int32: return "32-bit";
+        case SampleDepth::Float: return "float";
+        case SampleDepth::Double: return "double";
+        default: return "lossy";
+    }
+}
 
 InputFile::~InputFile() {
     if (file_) sf_close(file_);
 }
 
 bool InputFile::open(const std::string& path) {
-    if (g_file_test(path.c_str(), G_FILE_TEST_IS_DIR)) {
-        error_ = "is a directory";
-        return false;
+    struct stat st;
+    if (path == "-") {
+        file_ = sf_open_fd(STDIN_FILENO, SFM_READ, &info_, SF_FALSE);
+        if (!file_) {
+            error_ = sf_strerror(nullptr);
+            return false;
+        }
+        if (fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode)) device_ = st.st_dev, inode_ = st.st_ino, known_ = true;
+    } else {
+        if (g_file_test(path.c_str(), G_FILE_TEST_IS_DIR)) {
+            error_ = "is a folder";
+            return false;
+        }
+        file_ = sf_open(path.c_str(), SFM_READ, &info_);
+        if (!file_) {
+            error_ = g_file_test(path.c_str(), G_FILE_TEST_EXISTS) ? sf_strerror(nullptr) : std::strerror(ENOENT);
+            return false;
+        }
+        if (stat(path.c_str(), &st) == 0) device_ = st.st_dev, inode_ = st.st_ino, known_ = true;
     }
-    file_ = sf_open(path.c_str(), SFM_READ, &info_);
-    if (!file_) {
-        error_ = g_file_test(path.c_str(), G_FILE_TEST_EXISTS) ? sf_strerror(nullptr) : std::strerror(ENOENT);
-        return false;
-    }
+    // Without this a float file read as 16-bit comes out as -1, 0 or 1.
+    sf_command(file_, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
+    // A header written to a pipe says "as long as it goes" (0xFFFFFFFF bytes).
+    const std::string text = log();
+    const bool streamed = text.find(": 4294967295") != std::string::npos;
+    if (info_.frames != SF_COUNT_MAX && info_.frames < INT_MAX && !streamed) frames_ = static_cast<long>(info_.frames);
     return true;
+}
+
+std::string InputFile::log() const {
+    char text[8192] = "";
+    sf_command(file_, SFC_GET_LOG_INFO, text, sizeof text);
+    return text;
 }
 
 bool InputFile::eightBit() const {
@@ -30,28 +79,96 @@ bool InputFile::eightBit() const {
     return sub == SF_FORMAT_PCM_U8 || sub == SF_FORMAT_PCM_S8;
 }
 
+SampleDepth InputFile::depth() const {
+    switch (info_.format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_U8:
+        case SF_FORMAT_PCM_S8: return SampleDepth::Int8;
+        case SF_FORMAT_PCM_24: return SampleDepth::Int24;
+        case SF_FORMAT_PCM_32: return SampleDepth::Int32;
+        case SF_FORMAT_FLOAT: return SampleDepth::Float;
+        case SF_FORMAT_DOUBLE: return SampleDepth::Double;
+        default: return SampleDepth::Int16;
+    }
+}
+
 long InputFile::read(short* dst, long frames) { return static_cast<long>(sf_readf_short(file_, dst, frames)); }
+
+long InputFile::read(float* dst, long frames) { return static_cast<long>(sf_readf_float(file_, dst, frames)); }
 
 bool InputFile::failed() const { return file_ && sf_error(file_) != SF_ERR_NO_ERROR; }
 
 std::string InputFile::readError() const { return error_.empty() ? sf_strerror(file_) : error_; }
 
+std::string InputFile::damage(long framesRead) const {
+    const std::string text = log();
+    long announced = frames_;
+    // WAV and AIFF headers that promise more data than the file holds: the
+    // library reads what is there and notes "data : <said> (should be <there>)".
+    for (const char* chunk : {"\ndata : ", "SSND : "}) {
+        const size_t at = text.find(chunk);
+        if (at == std::string::npos) continue;
+        long long said = 0, there = 0;
+        if (std::sscanf(text.c_str() + at + std::strlen(chunk), "%lld (should be %lld)", &said, &there) == 2 &&
+            there > 0 && said > there) {
+            const long long skip = chunk[0] == 'S' ? 8 : 0;  // SSND's offset and block size
+            announced = static_cast<long>(static_cast<double>(framesRead) * (said - skip) / (there - skip) + 0.5);
+        }
+    }
+    const bool brokeOff = text.find("ended unexpectedly") != std::string::npos ||
+                          text.find("LOST_SYNC") != std::string::npos || failed();
+    if (announced > framesRead)
+        return "truncated or damaged: read " + std::to_string(framesRead) + " of " + std::to_string(announced) +
+               " frames";
+    if (brokeOff) return "truncated or damaged: the stream broke off after " + std::to_string(framesRead) + " frames";
+    return std::string();
+}
+
+Tags InputFile::tags() const {
+    Tags tags;
+    for (int kind = SF_STR_FIRST; kind <= SF_STR_LAST; ++kind)
+        if (const char* value = sf_get_string(file_, kind))
+            if (*value) tags.emplace_back(kind, value);
+    return tags;
+}
+
+bool InputFile::isSameFile(const std::string& path) const {
+    struct stat st;
+    if (!known_ || path == "-" || stat(path.c_str(), &st) != 0) return false;
+    return st.st_dev == device_ && st.st_ino == inode_;
+}
+
 namespace {
 
-// Container and sample encoding for a file name's extension; 0 when unknown.
-int formatFor(const std::string& path, bool eightBit) {
-    const char* dot = std::strrchr(path.c_str(), '.');
-    if (!dot || std::strchr(dot, '/')) return 0;
-    gchar* ext = g_ascii_strdown(dot + 1, -1);
-    const std::string e = ext;
-    g_free(ext);
-    if (e == "wav") return SF_FORMAT_WAV | (eightBit ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_16);
-    if (e == "flac") return SF_FORMAT_FLAC | (eightBit ? SF_FORMAT_PCM_S8 : SF_FORMAT_PCM_16);
-    if (e == "ogg" || e == "oga") return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
-    if (e == "aif" || e == "aiff") return SF_FORMAT_AIFF | (eightBit ? SF_FORMAT_PCM_S8 : SF_FORMAT_PCM_16);
-    if (e == "au") return SF_FORMAT_AU | (eightBit ? SF_FORMAT_PCM_S8 : SF_FORMAT_PCM_16);
-    if (e == "caf") return SF_FORMAT_CAF | (eightBit ? SF_FORMAT_PCM_S8 : SF_FORMAT_PCM_16);
-    return 0;
+struct Container {
+    const char* name;
+    int major;
+    int s8;  // the 8-bit encoding, 0 when there is none
+    bool wide;  // holds 32-bit integer, float and double samples
+};
+
+const Container kContainers[] = {
+    {"wav", SF_FORMAT_WAV, SF_FORMAT_PCM_U8, true},    {"flac", SF_FORMAT_FLAC, SF_FORMAT_PCM_S8, false},
+    {"ogg", SF_FORMAT_OGG, 0, false},                  {"aiff", SF_FORMAT_AIFF, SF_FORMAT_PCM_S8, true},
+    {"au", SF_FORMAT_AU, SF_FORMAT_PCM_S8, true},      {"caf", SF_FORMAT_CAF, SF_FORMAT_PCM_S8, true},
+    {"raw", SF_FORMAT_RAW, SF_FORMAT_PCM_S8, true},
+};
+
+const Container* containerFor(const std::string& name) {
+    for (const Container& c : kContainers)
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+int subtypeFor(const Container& c, SampleDepth depth) {
+    switch (depth) {
+        case SampleDepth::Int8: return c.s8;
+        case SampleDepth::Int16: return SF_FORMAT_PCM_16;
+        case SampleDepth::Int24: return SF_FORMAT_PCM_24;
+        case SampleDepth::Int32: return c.wide ? SF_FORMAT_PCM_32 : 0;
+        case SampleDepth::Float: return c.wide ? SF_FORMAT_FLOAT : 0;
+        case SampleDepth::Double: return c.wide ? SF_FORMAT_DOUBLE : 0;
+        default: return 0;
+    }
 }
 
 // The file a write lands in: links are followed, also to a target that does
@@ -82,7 +199,7 @@ bool resolveTarget(const std::string& name, std::string& target, int& error) {
 // An empty FLAC stream: the marker and a last STREAMINFO block that says 0
 // samples, with the MD5 signature of no audio. The encoder writes nothing at
 // all when it is given no frames.
-bool writeEmptyFlac(const std::string& path, int channels, int rate, int bits) {
+bool writeEmptyFlac(int fd, int channels, int rate, int bits) {
     unsigned char b[42] = {'f', 'L', 'a', 'C', 0x80, 0, 0, 34, 0x10, 0, 0x10, 0};  // block sizes 4096
     // b[12..17]: smallest and largest frame size, 0 (unknown).
     const unsigned long long packed = (static_cast<unsigned long long>(rate) << 44) |
@@ -92,59 +209,142 @@ bool writeEmptyFlac(const std::string& path, int channels, int rate, int bits) {
     static const unsigned char kEmptyMd5[16] = {0xd4, 0x1d, 0x8c, 0xd9, 0x8f, 0x00, 0xb2, 0x04,
                                                 0xe9, 0x80, 0x09, 0x98, 0xec, 0xf8, 0x42, 0x7e};
     std::memcpy(b + 26, kEmptyMd5, sizeof kEmptyMd5);
-    return g_file_set_contents(path.c_str(), reinterpret_cast<const char*>(b), sizeof b, nullptr);
+    return pwrite(fd, b, sizeof b, 0) == static_cast<ssize_t>(sizeof b);
+}
+
+std::string fdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// Opens an unnamed file in folder; -1 where the file system has none.
+int openUnnamed(const std::string& folder) {
+#ifdef O_TMPFILE
+    return ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#else
+    (void)folder;
+    errno = EOPNOTSUPP;
+    return -1;
+#endif
+}
+
+bool writeAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
 }
 
 }  // namespace
 
+std::string OutputFile::typeFor(const std::string& path, const std::string& type) {
+    std::string e = type;
+    if (e.empty()) {
+        const char* dot = std::strrchr(path.c_str(), '.');
+        if (!dot || std::strchr(dot, '/')) return std::string();
+        e = dot + 1;
+    }
+    gchar* lower = g_ascii_strdown(e.c_str(), -1);
+    e = lower;
+    g_free(lower);
+    if (e == "oga") e = "ogg";
+    if (e == "aif") e = "aiff";
+    if (e == "snd") e = "au";
+    return containerFor(e) ? e : std::string();
+}
+
 OutputFile::~OutputFile() {
     if (file_) sf_close(file_);
+    if (fd_ >= 0) close(fd_);
     if (!temp_.empty()) g_unlink(temp_.c_str());
 }
 
 bool OutputFile::open(const std::string& path, int channels, int rate, bool eightBit) {
+    return open(path, std::string(), channels, rate, eightBit ? SampleDepth::Int8 : SampleDepth::Int16, true);
+}
+
+bool OutputFile::open(const std::string& path, const std::string& type, int channels, int rate, SampleDepth depth,
+                      bool exact) {
+    if (path != "-" && g_file_test(path.c_str(), G_FILE_TEST_IS_DIR)) {
+        error_ = "is a folder";
+        return false;
+    }
+    const Container* c = containerFor(typeFor(path, type));
+    if (!c) {
+        error_ = path == "-" ? "standard output needs --type (wav, flac, ogg, aiff, au, caf or raw)"
+                             : "unknown output format (use .wav, .flac, .ogg, .aiff, .au or .caf, or --type)";
+        return false;
+    }
+    int subtype = SF_FORMAT_VORBIS;
+    depth_ = SampleDepth::None;
+    if (c->major != SF_FORMAT_OGG) {
+        subtype = subtypeFor(*c, depth);
+        if (!subtype && exact) {
+            error_ = std::string(c->name) + " cannot hold " + depthName(depth) + " samples";
+            return false;
+        }
+        if (!subtype) depth = SampleDepth::Int24;  // the widest that every container holds
+        depth_ = depth;
+        subtype = subtypeFor(*c, depth);
+    }
     info_ = SF_INFO{};
     info_.channels = channels;
     info_.samplerate = rate;
-    info_.format = formatFor(path, eightBit);
-    if (info_.format == 0) {
-        error_ = "unknown output format (use .wav, .flac, .ogg, .aiff, .au or .caf)";
-        return false;
-    }
+    info_.format = c->major | subtype;
     if (!sf_format_check(&info_)) {
         error_ = "this format cannot hold the result";
         return false;
     }
-    int failure = 0;
-    if (!resolveTarget(path, target_, failure)) {
-        error_ = std::strerror(failure);
-        return false;
+    toStdout_ = path == "-";
+    std::string folder;
+    if (toStdout_) {
+        folder = g_get_tmp_dir();
+    } else {
+        int failure = 0;
+        if (!resolveTarget(path, target_, failure)) {
+            error_ = std::strerror(failure);
+            return false;
+        }
+        if (g_file_test(target_.c_str(), G_FILE_TEST_IS_DIR)) {
+            error_ = "is a folder";
+            return false;
+        }
+        gchar* dir = g_path_get_dirname(target_.c_str());
+        folder = dir;
+        g_free(dir);
     }
-    if (g_file_test(target_.c_str(), G_FILE_TEST_IS_DIR)) {
-        error_ = "is a folder";
-        return false;
-    }
-    gchar* dir = g_path_get_dirname(target_.c_str());
-    gchar* base = g_path_get_basename(target_.c_str());
-    gchar* temp = g_strdup_printf("%s/.%s.XXXXXX", dir, base);
-    g_free(dir);
-    g_free(base);
-    const int fd = g_mkstemp(temp);
-    if (fd < 0) {
-        error_ = std::strerror(errno);
+    fd_ = openUnnamed(folder);
+    if (fd_ < 0) {
+        if (errno == ENOENT || errno == ENOTDIR || errno == EACCES || errno == EROFS) {
+            error_ = std::strerror(errno);
+            return false;
+        }
+        // No unnamed files here: a hidden name beside the target.
+        gchar* base = g_path_get_basename(toStdout_ ? "kesta" : target_.c_str());
+        gchar* temp = g_strdup_printf("%s/.%s.XXXXXX", folder.c_str(), base);
+        g_free(base);
+        fd_ = g_mkstemp(temp);
+        if (fd_ < 0) {
+            error_ = std::strerror(errno);
+            g_free(temp);
+            return false;
+        }
+        temp_ = temp;
         g_free(temp);
-        return false;
     }
-    temp_ = temp;
-    g_free(temp);
     SF_INFO info = info_;
-    file_ = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
+    file_ = sf_open_fd(fd_, SFM_WRITE, &info, SF_FALSE);
     if (!file_) {
         error_ = sf_strerror(nullptr);
         return false;
     }
     frames_ = 0;
     return true;
+}
+
+void OutputFile::setTags(const Tags& tags) {
+    for (const auto& tag : tags) sf_set_string(file_, tag.first, tag.second.c_str());
 }
 
 bool OutputFile::write(const short* src, long frames) {
@@ -156,16 +356,69 @@ bool OutputFile::write(const short* src, long frames) {
     return true;
 }
 
+bool OutputFile::write(const int* src, long frames) {
+    if (sf_writef_int(file_, src, frames) != frames) {
+        error_ = sf_strerror(file_);
+        return false;
+    }
+    frames_ += frames;
+    return true;
+}
+
+bool OutputFile::write(const float* src, long frames) {
+    if (sf_writef_float(file_, src, frames) != frames) {
+        error_ = sf_strerror(file_);
+        return false;
+    }
+    frames_ += frames;
+    return true;
+}
+
 // Whether the temporary file opens as the audio that was written to it.
 bool OutputFile::readsBack() {
+    if ((info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW) {
+        struct stat st;
+        const int bytes = depth_ == SampleDepth::Double ? 8 : depthBits(depth_) ? depthBits(depth_) / 8 : 4;
+        return fstat(fd_, &st) == 0 && st.st_size == static_cast<off_t>(frames_) * info_.channels * bytes;
+    }
     SF_INFO info{};
-    SNDFILE* check = sf_open(temp_.c_str(), SFM_READ, &info);
+    SNDFILE* check = sf_open(fdPath(fd_).c_str(), SFM_READ, &info);
     if (!check) return false;
     sf_close(check);
     // FLAC marks a stream without samples as of unknown length.
     const bool unknownLength = info.frames == SF_COUNT_MAX && frames_ == 0;
     return info.channels == info_.channels && info.samplerate == info_.samplerate &&
            (info.frames == frames_ || unknownLength);
+}
+
+bool OutputFile::putInPlace() {
+    if (!temp_.empty()) {
+        if (g_rename(temp_.c_str(), target_.c_str()) != 0) return error_ = std::strerror(errno), false;
+        temp_.clear();
+        return true;
+    }
+    // An unnamed file gets its name at last: straight as the target when
+    // there is none yet, else a hidden name that is then renamed over it.
+    const std::string source = fdPath(fd_);
+    if (linkat(AT_FDCWD, source.c_str(), AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    if (errno != EEXIST) return error_ = std::strerror(errno), false;
+    gchar* dir = g_path_get_dirname(target_.c_str());
+    gchar* base = g_path_get_basename(target_.c_str());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        gchar* name = g_strdup_printf("%s/.%s.%08x", dir, base, g_random_int());
+        const std::string hidden = name;
+        g_free(name);
+        if (linkat(AT_FDCWD, source.c_str(), AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            if (errno == EEXIST) continue;
+            break;
+        }
+        temp_ = hidden;  // removed by the destructor if the rename fails
+        break;
+    }
+    g_free(dir);
+    g_free(base);
+    if (temp_.empty()) return error_ = std::strerror(errno), false;
+    return putInPlace();
 }
 
 bool OutputFile::commit() {
@@ -176,10 +429,10 @@ bool OutputFile::commit() {
         return false;
     }
     struct stat st;
-    if (frames_ == 0 && (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC && stat(temp_.c_str(), &st) == 0 &&
+    if (frames_ == 0 && (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC && fstat(fd_, &st) == 0 &&
         st.st_size == 0) {
         const int bits = (info_.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_S8 ? 8 : 16;
-        if (!writeEmptyFlac(temp_, info_.channels, info_.samplerate, bits)) {
+        if (!writeEmptyFlac(fd_, info_.channels, info_.samplerate, bits)) {
             error_ = std::strerror(errno);
             return false;
         }
@@ -188,8 +441,19 @@ bool OutputFile::commit() {
         error_ = "the result does not read back as written, so nothing was replaced";
         return false;
     }
-    // The temporary file was made private by mkstemp: give it the mode of the
-    // file it replaces, or the usual mode of a new file.
+    if (toStdout_) {
+        char block[1 << 16];
+        for (off_t at = 0;;) {
+            const ssize_t n = pread(fd_, block, sizeof block, at);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return error_ = std::strerror(errno), false;
+            if (n == 0) return true;
+            if (!writeAll(STDOUT_FILENO, block, static_cast<size_t>(n))) return error_ = std::strerror(errno), false;
+            at += n;
+        }
+    }
+    // The temporary file is private: give it the mode of the file it
+    // replaces, or the usual mode of a new file.
     mode_t mode;
     if (stat(target_.c_str(), &st) == 0) {
         mode = st.st_mode & 07777;
@@ -198,11 +462,6 @@ bool OutputFile::commit() {
         umask(mask);
         mode = 0666 & ~mask;
     }
-    g_chmod(temp_.c_str(), static_cast<int>(mode));
-    if (g_rename(temp_.c_str(), target_.c_str()) != 0) {
-        error_ = std::strerror(errno);
-        return false;
-    }
-    temp_.clear();
-    return true;
+    fchmod(fd_, mode);
+    return putInPlace();
 }

@@ -1,54 +1,113 @@
-// Audio files through libsndfile, read and written as 16-bit frames.
+// Audio files through libsndfile: read as 16-bit or float frames, written
+// from 16-bit, 32-bit integer or float frames.
 #pragma once
 
 #include <sndfile.h>
+#include <sys/types.h>
 
 #include <string>
+#include <utility>
+#include <vector>
+
+// A sample encoding as the user names it (--bits 8|16|24|32|float).
+enum class SampleDepth { None, Int8, Int16, Int24, Int32, Float, Double };
+
+// Bits of an integer depth (8 to 32); 0 for float, double and None.
+int depthBits(SampleDepth depth);
+// "8-bit", "16-bit", ..., "float", "double".
+const char* depthName(SampleDepth depth);
+
+// Text tags of a file: libsndfile's string kinds (SF_STR_TITLE, ...) and values.
+using Tags = std::vector<std::pair<int, std::string>>;
 
 class InputFile {
 public:
     ~InputFile();
-    // False with error() set when the file cannot be read as audio.
+    // "-" reads standard input. False with error() set when the file cannot
+    // be read as audio.
     bool open(const std::string& path);
     const std::string& error() const { return error_; }
     int channels() const { return info_.channels; }
     int rate() const { return info_.samplerate; }
-    long frames() const { return static_cast<long>(info_.frames); }
+    // The frames the file's header announces, or -1 when it does not say
+    // (a stream written to a pipe, an Ogg file without its end).
+    long frames() const { return frames_; }
     // Whether the file stores 8-bit samples.
     bool eightBit() const;
+    // The depth the file stores: lossy and companded encodings count as 16-bit.
+    SampleDepth depth() const;
     // Reads up to frames interleaved frames; answers how many it read (0 at
     // the end of the file or on a read error: failed() tells them apart).
+    // Float files are scaled to the full 16-bit range for the 16-bit read.
     long read(short* dst, long frames);
+    long read(float* dst, long frames);
     bool failed() const;
     std::string readError() const;
+    // After the last read: when the file ended before its header said it
+    // would, or broke off, the words that say so ("read 16640 of 68545
+    // frames"); empty for a whole file.
+    std::string damage(long framesRead) const;
+    Tags tags() const;
+    // Whether path names this very file (same device and inode, through links).
+    bool isSameFile(const std::string& path) const;
 
 private:
+    std::string log() const;
+
     SNDFILE* file_ = nullptr;
     SF_INFO info_{};
+    long frames_ = -1;
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
+    bool known_ = false;  // device_ and inode_ are set
     std::string error_;
 };
 
-// Written to a temporary file beside the target and renamed over it by
-// commit(), so that the target is only ever replaced by a complete result
-// that reads back as what was written. A path that is a link is written
-// through (the file it points to is replaced, or made when it points to
-// nothing yet), and a file that is replaced keeps its permissions.
-// Without commit() the temporary file is removed.
+// Written to an unnamed temporary file in the target's folder (or one with a
+// hidden name beside it where the file system has no unnamed files) and put
+// in place by commit(), so that the target is only ever replaced by a
+// complete result that reads back as what was written, and an interrupted or
+// killed run leaves nothing behind. A path that is a link is written through
+// (the file it points to is replaced, or made when it points to nothing yet),
+// and a file that is replaced keeps its permissions. "-" writes standard
+// output, once the whole result is complete. Without commit() nothing stays.
 class OutputFile {
 public:
     ~OutputFile();
-    // The format comes from the extension of path (.wav, .flac, .ogg, .aiff,
-    // .au, .caf); false with error() set when it is unknown or cannot be written.
+    // The format comes from type when it is not empty (wav, flac, ogg, aiff,
+    // au, caf, raw), else from the extension of path. When the format cannot
+    // hold depth, exact refuses; otherwise the nearest depth it holds is
+    // taken (depth() tells). False with error() set when the format is
+    // unknown, refused, or the file cannot be written.
+    bool open(const std::string& path, const std::string& type, int channels, int rate, SampleDepth depth,
+              bool exact);
+    // A file of the extension's format with 8-bit (unsigned where the format
+    // has it) or 16-bit samples.
     bool open(const std::string& path, int channels, int rate, bool eightBit);
     const std::string& error() const { return error_; }
+    // The depth written; None for a lossy format (Ogg Vorbis).
+    SampleDepth depth() const { return depth_; }
+    // Sets the tags the format can hold; before the first write.
+    void setTags(const Tags& tags);
     bool write(const short* src, long frames);
+    // 32-bit integer frames: a sample of b bits sits in the top b bits.
+    bool write(const int* src, long frames);
+    bool write(const float* src, long frames);
     bool commit();
+
+    // The format's name ("wav", ...) for a --type or, when it is empty, a
+    // path's extension; empty when unknown.
+    static std::string typeFor(const std::string& path, const std::string& type);
 
 private:
     bool readsBack();
+    bool putInPlace();
 
     SNDFILE* file_ = nullptr;
     SF_INFO info_{};
+    SampleDepth depth_ = SampleDepth::Int16;
+    int fd_ = -1;
+    bool toStdout_ = false;
     long frames_ = 0;  // written so far
-    std::string target_, temp_, error_;
+    std::string target_, temp_, error_;  // temp_: the hidden name, when there is one
 };

@@ -10,9 +10,23 @@
 struct Options {
     std::vector<std::string> args;  // positional arguments after the command
     bool save = false;
-    int bits = 0;  // 0: from the input; else 8 or 16
+    int bits = 0;  // 0: from the input; else 8, 16, 24 or 32
+    bool floatBits = false;  // --bits float
     int block = 512;  // frames per block, 1 .. 65536
     std::string plugin;
+    // Rendering.
+    bool player = false;      // through the player plug-in, as a player plays
+    bool noDither = false;
+    bool hasGain = false;
+    float gainDb = 0;         // -60 .. 60
+    bool headroomAuto = false;
+    bool strict = false;      // a damaged input is an error
+    std::string type;         // output format for "-" and folders; empty: from the name
+    std::string outDir;       // -o: render every input into this folder
+    int jobs = 0;             // -j: files at once; 0: one per core
+    bool quiet = false;
+    bool help = false;
+    std::vector<std::string> given;  // the options named, as "--name" (short ones too: "-o")
     // Overrides of the saved settings.
     const char* mode = nullptr;  // null, "music" or "voice"
     bool hasSpread = false;
@@ -22,6 +36,10 @@ struct Options {
     bool overrides() const { return mode || hasSpread || subtone >= 0 || mono3d >= 0 || widen >= 0; }
     void apply(Settings& s) const;
 };
+
+// What command does not take among the options given, in words for the user;
+// empty when it takes them all.
+std::string checkOptionsFor(const std::string& command, const Options& options);
 
 // Parses argv[first..argc) into options; answers an empty string, or what is
 // wrong in words for the user. "--name value" and "--name=value" both work;

@@ -19,6 +19,8 @@
 
 #include "Analysis.h"
 #include "AudioFile.h"
+#include "Batch.h"
+#include "FloatRender.h"
 #include "Options.h"
 #include "PluginHost.h"
 #include "Settings.h"
@@ -27,26 +29,88 @@
 namespace {
 
 const char kUsage[] =
-    "usage: kesta render IN OUT [options]   render an audio file through the plug-in\n"
-    "       kesta demo [options]            render built-in voice and music samples into kesta-demo/\n"
-    "       kesta configure                 open the plug-in's configuration window\n"
-    "       kesta info                      show the plug-in and the settings in force\n"
+    "usage: kesta render IN OUT [options]        render an audio file (\"-\": standard input or output)\n"
+    "       kesta render IN... -o DIR [options]  render several files into a folder\n"
+    "       kesta demo [options]                 render built-in voice and music samples into kesta-demo/\n"
+    "       kesta configure                      open the plug-in's configuration window\n"
+    "       kesta info                           show the plug-in and the settings in force\n"
+    "       kesta --version\n"
     "\n"
-    "options (for this run only, unless --save is given; --name=value works too):\n"
+    "'kesta COMMAND --help' lists a command's options.\n";
+
+const char kSettingsHelp[] =
+    "settings (for this run only, unless --save is given):\n"
     "  --mode music|voice     mono-to-3D mode\n"
     "  --spread DB            stereo spread, -18 to 0 dB\n"
-    "  --subtone on|off       high-pass stage of both engines\n"
+    "  --subtone on|off       keep the bass out of the widening (both engines)\n"
     "  --mono-3d on|off       mono-to-3D processing\n"
     "  --widen on|off         stereo widening\n"
-    "  --save                 store these settings as the user's own\n"
-    "  --bits 8|16            sample width handed to the plug-in (render; default: 8 for\n"
-    "                         8-bit input, else 16)\n"
-    "  --block FRAMES         frames per block, 1 to 65536 (default 512)\n"
-    "  --plugin PATH          the plug-in to load (default: lib/libkesta_xmms.so beside bin/)\n";
+    "  --save                 store these settings as the user's own\n";
 
-int usage(const std::string& problem) {
-    std::fprintf(stderr, "kesta: %s\n\n%s", problem.c_str(), kUsage);
+const char kRenderHelp[] =
+    "usage: kesta render IN OUT [options]\n"
+    "       kesta render IN... -o DIR [options]\n"
+    "\n"
+    "Renders audio files through the effect: mono becomes 3D stereo, stereo is widened.\n"
+    "IN is anything libsndfile reads (WAV, FLAC, Ogg, AIFF, AU, CAF, ...; mono or stereo), \"-\" for\n"
+    "standard input. OUT takes the format of its extension (.wav .flac .ogg .aiff .au .caf), \"-\"\n"
+    "writes standard output (then --type is needed). The output lines up with the input frame for\n"
+    "frame, keeps its rate, depth and tags, and replaces OUT only when complete.\n"
+    "\n"
+    "%s"
+    "output:\n"
+    "  --bits 8|16|24|32|float  sample depth written (default: the input's own)\n"
+    "  --no-dither            no TPDF dither when reducing to 16 or 8 bits\n"
+    "  --gain DB              scale the input, -60 to 60 dB\n"
+    "  --headroom auto        lower the result so that its peak sits at -0.1 dBFS (never raises it)\n"
+    "  --type wav|flac|ogg|aiff|au|caf|raw\n"
+    "                         output format, for \"-\" and -o (default: from the name)\n"
+    "  --strict               a truncated or damaged input is an error and nothing is written\n"
+    "  -o, --output-dir DIR   render every IN into DIR, keeping the file names\n"
+    "  -j, --jobs N           files rendered at once with -o (default: one per core)\n"
+    "  -q, --quiet            no progress or notes; warnings and errors are still shown\n"
+    "  --player               render exactly as the XMMS player plays: the plug-in, 8 or 16 bits,\n"
+    "                         the raw stream with its delay (--bits 8|16)\n"
+    "  --block FRAMES         frames per block, 1 to 65536 (default 512)\n"
+    "  --plugin PATH          the plug-in for --player (default: lib/libkesta_xmms.so beside bin/)\n"
+    "\n"
+    "Exit status: 0 rendered (also with warnings), 1 failed, 2 usage error,\n"
+    "129/130/143 stopped by SIGHUP/SIGINT/SIGTERM (nothing is left behind).\n";
+
+const char kDemoHelp[] =
+    "usage: kesta demo [options]\n"
+    "\n"
+    "Renders built-in voice (mono) and music (stereo) samples through the plug-in into kesta-demo/\n"
+    "and prints their levels and stereo width before and after.\n"
+    "\n"
+    "%s"
+    "  --block FRAMES         frames per block, 1 to 65536 (default 512)\n"
+    "  --plugin PATH          the plug-in to load\n"
+    "  -q, --quiet            no table\n";
+
+const char kInfoHelp[] =
+    "usage: kesta info [--plugin PATH]\n"
+    "\n"
+    "Shows the plug-in and the settings in force, with the file they come from.\n";
+
+const char kConfigureHelp[] =
+    "usage: kesta configure [--plugin PATH]\n"
+    "\n"
+    "Opens the plug-in's configuration window; changes are saved as the player saves them.\n";
+
+// A usage error: one line, and where to find more.
+int usage(const std::string& problem, const std::string& command = std::string()) {
+    std::fprintf(stderr, "kesta: %s\nTry 'kesta %s--help'.\n", problem.c_str(),
+                 command.empty() ? "" : (command + " ").c_str());
     return 2;
+}
+
+int help(const std::string& command) {
+    if (command == "render") std::printf(kRenderHelp, kSettingsHelp);
+    else if (command == "demo") std::printf(kDemoHelp, kSettingsHelp);
+    else if (command == "info") std::printf("%s", kInfoHelp);
+    else std::printf("%s", kConfigureHelp);
+    return 0;
 }
 
 int fail(const std::string& message) {
@@ -137,6 +201,13 @@ bool loadPlugin(PluginHost& host, const Options& o, std::string& error) {
     return true;
 }
 
+// The player's 16-bit sample as 8 bits (128 is silence), rounded to the
+// nearest step so that no DC offset of half a step comes in.
+unsigned char toEightBit(short sample) {
+    const int rounded = (sample + 128) >> 8;
+    return static_cast<unsigned char>(std::min(rounded, 127) + 128);
+}
+
 // Streams frames through the plug-in block by block, as the player does:
 // read answers up to n interleaved 16-bit frames, write takes the plug-in's
 // frames (outChannels each). Answers false with error set when write fails.
@@ -157,7 +228,7 @@ bool renderStream(PluginHost& host, int channels, int rate, bool eightBit, int b
         void* data = in.data();
         int bytes = static_cast<int>(samples * 2);
         if (eightBit) {
-            for (long k = 0; k < samples; ++k) in8[k] = static_cast<unsigned char>((in[k] >> 8) + 128);
+            for (long k = 0; k < samples; ++k) in8[k] = toEightBit(in[k]);
             data = in8.data();
             bytes = static_cast<int>(samples);
         }
@@ -185,15 +256,38 @@ bool renderStream(PluginHost& host, int channels, int rate, bool eightBit, int b
     return true;
 }
 
-int render(const Options& o) {
-    if (o.args.size() != 2) return usage("render takes an input file and an output file");
-    const std::string& inPath = o.args[0];
-    const std::string& outPath = o.args[1];
+// The settings this run uses: the user's, with the options' overrides; saved
+// first when --save asks. False with error set when they cannot be saved.
+bool runSettings(const Options& o, Settings& s, std::string& error) {
+    readSettings(settingsPath(), s);
+    o.apply(s);
+    std::string why;
+    if (o.save && !writeSettings(settingsPath(), s, &why)) return error = "cannot save the settings: " + why, false;
+    return true;
+}
 
+kesta::Settings coreSettings(const Settings& s) {
+    kesta::Settings c;
+    c.monoTo3D = s.mono3d;
+    c.music = s.mode == 8;
+    c.widen = s.widen;
+    c.spreadDb = s.spreadDb;
+    c.subtone = s.subtone;
+    return c;
+}
+
+// The player's path: the plug-in exactly as a player runs it, the raw stream.
+int renderPlayer(const Options& o, const std::string& inPath, const std::string& outPath) {
+    const std::string name = inPath == "-" ? "standard input" : inPath;
     InputFile in;
-    if (!in.open(inPath)) return fail("cannot read " + inPath + ": " + in.error());
+    if (!in.open(inPath)) return fail("cannot read " + name + ": " + in.error());
     if (in.channels() != 1 && in.channels() != 2)
-        return fail(inPath + " has " + std::to_string(in.channels()) + " channels; only mono and stereo can be rendered");
+        return fail(name + " has " + std::to_string(in.channels()) + " channels; only mono and stereo can be rendered");
+    if (in.isSameFile(outPath))
+        return fail(outPath + " is the input itself; choose another output so that the input is not destroyed");
+    if (in.rate() > 48000)
+        say("note: " + name + ": the player's tables stop at 48 kHz, so at " + std::to_string(in.rate()) +
+            " Hz the effect does not sound as it does at 48 kHz (render without --player covers every rate)");
 
     std::string error;
     PluginHost host;
@@ -206,24 +300,104 @@ int render(const Options& o) {
     const bool eightBit = o.bits ? o.bits == 8 : in.eightBit();
     const int outChannels = host.outputChannels(eightBit ? FMT_U8 : FMT_S16_NE, in.rate(), in.channels());
     OutputFile out;
-    if (!out.open(outPath, outChannels, in.rate(), eightBit)) return fail("cannot write " + outPath + ": " + out.error());
+    if (!out.open(outPath, o.type, outChannels, in.rate(), eightBit ? SampleDepth::Int8 : SampleDepth::Int16, true))
+        return fail("cannot write " + (outPath == "-" ? std::string("standard output") : outPath) + ": " +
+                    out.error());
+    out.setTags(in.tags());
 
-    const bool showProgress = isatty(STDERR_FILENO) && in.frames() > 10L * in.rate();
+    const bool showProgress = !o.quiet && isatty(STDERR_FILENO) && in.frames() > 10L * in.rate();
     long shown = -1;  // the percentage on screen: redrawn only when it changes
     auto progress = [&](long done) {
         const long percent = 100 * done / std::max(1L, in.frames());
         if (!showProgress || percent == shown) return;
         shown = percent;
-        std::fprintf(stderr, "\rkesta: rendering %s: %3ld%%", inPath.c_str(), percent);
+        std::fprintf(stderr, "\rkesta: rendering %s: %3ld%%", name.c_str(), percent);
     };
+    long read = 0, clipped = 0;
     const bool written = renderStream(
-        host, in.channels(), in.rate(), eightBit, o.block, [&](short* dst, long n) { return in.read(dst, n); },
-        [&](const short* src, long n) { return out.write(src, n); }, progress, outChannels);
+        host, in.channels(), in.rate(), eightBit, o.block,
+        [&](short* dst, long n) {
+            const long got = in.read(dst, n);
+            read += std::max(got, 0L);
+            return got;
+        },
+        [&](const short* src, long n) {
+            // The plug-in saturates: full-scale samples are the ones that clipped.
+            const int top = eightBit ? 127 * 256 : 32767;
+            for (long k = 0; k < n * outChannels; ++k) clipped += src[k] >= top || src[k] == -32768;
+            return out.write(src, n);
+        },
+        progress, outChannels);
     if (showProgress) std::fprintf(stderr, "\n");
-    if (interrupted) return fail("interrupted: " + outPath + " was left as it was");
-    if (in.failed()) return fail("cannot read " + inPath + ": " + in.readError());
+    if (interrupted) return 1;
+    const std::string damage = in.damage(read);
+    if (!damage.empty()) {
+        if (o.strict) return fail(name + ": " + damage + "; nothing written (--strict)");
+        say("warning: " + name + ": " + damage + "; what was read is written");
+    }
+    if (clipped > 0) say("warning: " + name + ": " + std::to_string(clipped) + " samples at full scale (clipped)");
     if (!written || !out.commit()) return fail("cannot write " + outPath + ": " + out.error());
     return 0;
+}
+
+SampleDepth requestedDepth(const Options& o) {
+    if (o.floatBits) return SampleDepth::Float;
+    switch (o.bits) {
+        case 8: return SampleDepth::Int8;
+        case 16: return SampleDepth::Int16;
+        case 24: return SampleDepth::Int24;
+        case 32: return SampleDepth::Int32;
+        default: return SampleDepth::None;
+    }
+}
+
+int renderOne(const Options& o, const Settings& s, const std::string& in, const std::string& out, bool progress) {
+    if (o.player) return renderPlayer(o, in, out);
+    RenderRequest r;
+    r.in = in;
+    r.out = out;
+    r.type = o.type;
+    r.depth = requestedDepth(o);
+    r.dither = !o.noDither;
+    r.gainDb = o.gainDb;
+    r.headroomAuto = o.headroomAuto;
+    r.strict = o.strict;
+    r.quiet = o.quiet;
+    r.progress = progress;
+    r.block = o.block;
+    r.settings = coreSettings(s);
+    r.stop = &interrupted;
+    return renderFloat(r);
+}
+
+int render(const Options& o) {
+    const bool batch = !o.outDir.empty();
+    if (!batch && o.args.size() != 2)
+        return usage("render takes an input and an output (or inputs and -o DIR)", "render");
+    if (batch && o.args.empty()) return usage("render -o DIR takes one or more inputs", "render");
+    if (!batch && o.given.end() != std::find(o.given.begin(), o.given.end(), "--jobs"))
+        return usage("-j goes with -o DIR", "render");
+    if (!batch && o.args[1] == "-" && o.type.empty())
+        return usage("standard output needs --type (wav, flac, ogg, aiff, au, caf or raw)", "render");
+
+    Settings s;
+    std::string error;
+    if (!runSettings(o, s, error)) return fail(error);
+    if (!batch) return renderOne(o, s, o.args[0], o.args[1], true);
+
+    if (!g_file_test(o.outDir.c_str(), G_FILE_TEST_IS_DIR))
+        return fail("cannot write into " + o.outDir + ": " +
+                    (g_file_test(o.outDir.c_str(), G_FILE_TEST_EXISTS) ? "not a folder" : std::strerror(ENOENT)));
+    std::vector<BatchItem> items;
+    const std::string problem = planBatch(o.args, o.outDir, o.type, items);
+    if (!problem.empty()) return usage(problem, "render");
+    Options each = o;
+    each.save = false;  // saved once, above
+    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    const int jobs = o.jobs > 0 ? o.jobs : static_cast<int>(std::max(1L, cores));
+    return runBatch(
+        items, jobs, o.quiet, [&](const BatchItem& item) { return renderOne(each, s, item.in, item.out, false); },
+        &interrupted);
 }
 
 // Renders a signal held in memory; answers the plug-in's frames.
@@ -262,7 +436,7 @@ void printRow(const char* name, const Levels& l) {
 }
 
 int demo(const Options& o) {
-    if (!o.args.empty()) return usage("demo takes no files");
+    if (!o.args.empty()) return usage("demo takes no files", "demo");
     std::string error;
     PluginHost host;
     if (!loadPlugin(host, o, error)) return fail(error);
@@ -287,6 +461,7 @@ int demo(const Options& o) {
         !saveWav(dir + "/music-out.wav", musicOut, musicChannels, rate, error))
         return fail(error);
 
+    if (o.quiet) return 0;
     const Settings& s = run.settings();
     std::printf("Kesta demo at %d Hz: mono-to-3D %s (%s), widening %s (spread %.1f dB), Subtone %s\n", rate,
                 s.mono3d ? "on" : "off", s.mode == 8 ? "Music" : "Voice", s.widen ? "on" : "off", s.spreadDb,
@@ -301,7 +476,7 @@ int demo(const Options& o) {
 }
 
 int info(const Options& o) {
-    if (!o.args.empty()) return usage("info takes no files");
+    if (!o.args.empty()) return usage("info takes no files", "info");
     std::string error;
     PluginHost host;
     if (!loadPlugin(host, o, error)) return fail(error);
@@ -326,7 +501,7 @@ int info(const Options& o) {
 void quitWhenClosed(GtkWidget*, gpointer) { gtk_main_quit(); }
 
 int configure(const Options& o) {
-    if (!o.args.empty() || o.overrides() || o.save) return usage("configure takes no files or settings");
+    if (!o.args.empty() || o.overrides() || o.save) return usage("configure takes no files", "configure");
     if (!gtk_init_check(nullptr, nullptr)) return fail("cannot open a display for the configuration window");
     // As the player's own scrollbars do: a click in the trough moves by a page
     // (2 dB of spread), not to the pointer.
@@ -362,9 +537,17 @@ int main(int argc, char** argv) {
         std::printf("%s", kUsage);
         return 0;
     }
+    if (command == "--version") {
+        std::printf("kesta %s\n", KESTA_VERSION);
+        return 0;
+    }
+    const bool known = command == "render" || command == "demo" || command == "info" || command == "configure";
+    if (!known) return usage("unknown command " + command);
     Options o;
-    const std::string problem = parseOptions(argc, argv, 2, o);
-    if (!problem.empty()) return usage(problem);
+    std::string problem = parseOptions(argc, argv, 2, o);
+    if (problem.empty() && o.help) return help(command);
+    if (problem.empty()) problem = checkOptionsFor(command, o);
+    if (!problem.empty()) return usage(problem, command);
     if (command == "render" || command == "demo") {
         catchInterrupts();
         const int status = command == "render" ? render(o) : demo(o);
@@ -375,6 +558,5 @@ int main(int argc, char** argv) {
         return status;
     }
     if (command == "info") return info(o);
-    if (command == "configure") return configure(o);
-    return usage("unknown command " + command);
+    return configure(o);
 }

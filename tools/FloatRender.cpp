@@ -1,0 +1,184 @@
+#include "FloatRender.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "Quantizer.h"
+
+namespace {
+
+// Frames read and written at a time.
+constexpr long kChunk = 4096;
+// Where --headroom auto puts the peak: -0.1 dBFS.
+const float kHeadroomPeak = std::pow(10.0f, -0.1f / 20.0f);
+
+// Writes the processor's float frames in the output's depth, counting clips.
+class Writer {
+public:
+    Writer(OutputFile& out, bool dither) : out_(out), q_(out.depth(), dither) {}
+    bool write(const float* frames, long n) {
+        const size_t samples = static_cast<size_t>(n) * 2;
+        if (q_.integer()) {
+            ints_.resize(samples);
+            q_.toInt(frames, ints_.data(), samples);
+            return out_.write(ints_.data(), n);
+        }
+        floats_.resize(samples);
+        q_.toFloat(frames, floats_.data(), samples);
+        return out_.write(floats_.data(), n);
+    }
+    const Quantizer& quantizer() const { return q_; }
+
+private:
+    OutputFile& out_;
+    Quantizer q_;
+    std::vector<int> ints_;
+    std::vector<float> floats_;
+};
+
+// Float frames held aside in an unnamed temporary file, for a second pass.
+class Spill {
+public:
+    Spill() : file_(std::tmpfile()) {}
+    ~Spill() {
+        if (file_) std::fclose(file_);
+    }
+    bool ok() const { return file_ != nullptr; }
+    bool put(const float* frames, long n) {
+        for (long k = 0; k < 2 * n; ++k) peak_ = std::max(peak_, std::fabs(frames[k]));
+        return std::fwrite(frames, sizeof(float) * 2, static_cast<size_t>(n), file_) == static_cast<size_t>(n);
+    }
+    bool rewind() { return std::fseek(file_, 0, SEEK_SET) == 0; }
+    long get(float* frames, long n) {
+        return static_cast<long>(std::fread(frames, sizeof(float) * 2, static_cast<size_t>(n), file_));
+    }
+    float peak() const { return peak_; }
+
+private:
+    std::FILE* file_;
+    float peak_ = 0.0f;
+};
+
+std::string dB(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%+.1f", value);
+    return text;
+}
+
+}  // namespace
+
+void say(const std::string& what) { std::fprintf(stderr, "kesta: %s\n", what.c_str()); }
+
+std::string peakAndGain(float peak) {
+    const double peakDb = 20.0 * std::log10(std::max(peak, 1e-9f));
+    // Rounded down to a tenth, so that the suggestion leaves the peak at or below -0.1 dBFS.
+    const double gain = -std::ceil((peakDb + 0.1) * 10.0 - 1e-9) / 10.0;
+    return "peak " + dB(peakDb) + " dBFS; try --gain " + dB(gain) + " or --headroom auto";
+}
+
+int renderFloat(const RenderRequest& r) {
+    const std::string name = r.in == "-" ? "standard input" : r.in;
+    auto failed = [&](const std::string& what) {
+        say(what);
+        return 1;
+    };
+    auto stopped = [&] { return r.stop && *r.stop; };
+
+    InputFile in;
+    if (!in.open(r.in)) return failed("cannot read " + name + ": " + in.error());
+    if (in.channels() != 1 && in.channels() != 2)
+        return failed(name + " has " + std::to_string(in.channels()) + " channels; only mono and stereo can be rendered");
+    if (in.isSameFile(r.out))
+        return failed(r.out + " is the input itself; choose another output so that the input is not destroyed");
+
+    // Settings first: prepare starts the stream with them, with no fade from the defaults.
+    kesta::Processor processor;
+    processor.setSettings(r.settings);
+    if (!processor.prepare(static_cast<unsigned>(in.rate()), in.channels(), r.block))
+        return failed("cannot render " + name + " at " + std::to_string(in.rate()) + " Hz");
+
+    const bool exact = r.depth != SampleDepth::None;
+    OutputFile out;
+    if (!out.open(r.out, r.type, 2, in.rate(), exact ? r.depth : in.depth(), exact))
+        return failed("cannot write " + (r.out == "-" ? std::string("standard output") : r.out) + ": " + out.error());
+    out.setTags(in.tags());
+
+    const long announced = in.frames();
+    const bool showProgress = r.progress && !r.quiet && isatty(STDERR_FILENO) && announced > 10L * in.rate();
+    long shown = -1;
+
+    const float gain = std::pow(10.0f, r.gainDb / 20.0f);
+    const int channels = in.channels();
+    std::vector<float> input(static_cast<size_t>(kChunk * channels)), output(static_cast<size_t>(kChunk * 2));
+    Writer writer(out, r.dither);
+    Spill spill;
+    if (r.headroomAuto && !spill.ok()) return failed("cannot make a temporary file for --headroom auto");
+
+    // The output lags by latency frames: those are dropped at the start, and
+    // the tail is flushed with silence until the output is as long as the input.
+    long skip = processor.latency();
+    long read = 0, written = 0;
+    bool ended = false, good = true;
+    while (good && !stopped()) {
+        long n = ended ? 0 : in.read(input.data(), kChunk);
+        if (n > 0) {
+            read += n;
+            if (gain != 1.0f)
+                for (long k = 0; k < n * channels; ++k) input[static_cast<size_t>(k)] *= gain;
+        } else {
+            ended = true;
+            n = std::min(kChunk, read + skip - written);
+            if (n <= 0) break;
+            std::fill(input.begin(), input.begin() + n * channels, 0.0f);
+        }
+        processor.process(input.data(), output.data(), static_cast<int>(n));
+        const long drop = std::min(skip, n);
+        skip -= drop;
+        const long keep = std::min(n - drop, read - written);
+        if (keep > 0) {
+            const float* from = output.data() + 2 * drop;
+            good = r.headroomAuto ? spill.put(from, keep) : writer.write(from, keep);
+            written += keep;
+        }
+        if (showProgress) {
+            const long percent = 100 * std::min(read, announced) / announced;
+            if (percent != shown) std::fprintf(stderr, "\rkesta: rendering %s: %3ld%%", name.c_str(), shown = percent);
+        }
+    }
+    if (showProgress) std::fprintf(stderr, "\n");
+    if (stopped()) return 1;
+    if (!good) return failed("cannot write " + r.out + ": " + (r.headroomAuto ? "temporary file full" : out.error()));
+
+    const std::string damage = in.damage(read);
+    if (!damage.empty()) {
+        if (r.strict) return failed(name + ": " + damage + "; nothing written (--strict)");
+        say("warning: " + name + ": " + damage + "; what was read is written");
+    }
+
+    if (r.headroomAuto) {
+        const float scale = spill.peak() > kHeadroomPeak ? kHeadroomPeak / spill.peak() : 1.0f;
+        if (!r.quiet)
+            say(name + ": peak " + dB(20.0 * std::log10(std::max(spill.peak(), 1e-9f))) + " dBFS, gain " +
+                dB(20.0 * std::log10(scale)) + " dB");
+        if (!spill.rewind()) return failed("cannot read back the temporary file");
+        for (long n; good && !stopped() && (n = spill.get(output.data(), kChunk)) > 0;) {
+            if (scale != 1.0f)
+                for (long k = 0; k < 2 * n; ++k) output[static_cast<size_t>(k)] *= scale;
+            good = writer.write(output.data(), n);
+        }
+        if (stopped()) return 1;
+        if (!good) return failed("cannot write " + r.out + ": " + out.error());
+    }
+
+    const Quantizer& q = writer.quantizer();
+    if (q.clipped() > 0)
+        say("warning: " + name + ": clipped " + std::to_string(q.clipped()) + " samples (" + peakAndGain(q.peak()) +
+            ")");
+    if (!out.commit()) return failed("cannot write " + r.out + ": " + out.error());
+    return 0;
+}

@@ -1,0 +1,35 @@
+// Float samples (1.0 full scale) to the integer samples of a file, with
+// optional TPDF dither, counting what clips.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "AudioFile.h"
+
+class Quantizer {
+public:
+    // depth: the written depth. Integer depths are rounded to the nearest
+    // step, after triangular dither of +-1 step when dither is set; float and
+    // double pass unchanged; None (a lossy format) is held to +-1.0.
+    Quantizer(SampleDepth depth, bool dither, std::uint32_t seed = 0x2545F491u);
+
+    // n samples of in to out, a b-bit sample in the top b bits of an int.
+    void toInt(const float* in, int* out, size_t n);
+    // n samples of in to out for float, double and lossy depths.
+    void toFloat(const float* in, float* out, size_t n);
+
+    bool integer() const { return bits_ > 0; }
+    long clipped() const { return clipped_; }  // samples beyond the written range
+    float peak() const { return peak_; }        // largest magnitude handed in
+
+private:
+    float noise();
+
+    int bits_;
+    bool lossy_;
+    bool dither_;
+    std::uint32_t state_;
+    long clipped_ = 0;
+    float peak_ = 0.0f;
+};
