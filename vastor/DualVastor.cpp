@@ -24,6 +24,7 @@ DualVastorFilter::DualVastorFilter(MathLibrary& library, MixBuffer (&output)[2],
       shelfFilter_{nullptr, nullptr},
       hipassOn_((flags & VASTOR_HIPASS_ON) != 0),
       shelfOn_((flags & VASTOR_HIGH_SHELF) != 0) {
+    const bool allRates = (flags & VASTOR_ALL_RATES) != 0;
     for (int side = 0; side < 2; ++side) {
         library.CreateBuffer(filterBuffers_[side], static_cast<Samples>(blockSize));
         library.CreateBuffer(crossBuffers_[side], static_cast<Samples>(blockSize));
@@ -31,11 +32,11 @@ DualVastorFilter::DualVastorFilter(MathLibrary& library, MixBuffer (&output)[2],
         if (highpass_[side]) highpass_[side]->SetFrequency(kWidenerHipassHz);
         // Both sides get the same design and write the same delay.
         if (flags & VASTOR_SINGLE_STAGE)
-            widenerFilter_[side] = CreateSingleStageVastor(library, rate, 1.0f, &directDelay_);
+            widenerFilter_[side] = CreateSingleStageVastor(library, rate, 1.0f, &directDelay_, allRates);
         else
-            widenerFilter_[side] = CreateMultiStageVastor(library, rate, 1.0f, &directDelay_);
+            widenerFilter_[side] = CreateMultiStageVastor(library, rate, 1.0f, &directDelay_, allRates);
         if (shelfOn_) {
-            shelfFilter_[side] = CreateHighshelf(library, rate);
+            shelfFilter_[side] = CreateHighshelf(library, rate, allRates);
             library.CreateBuffer(shelfBuffers_[side], static_cast<Samples>(blockSize));
         }
     }

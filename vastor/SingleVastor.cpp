@@ -27,13 +27,14 @@ SingleVastorFilter::SingleVastorFilter(MathLibrary& library, MixBuffer (&output)
     library.CreateBuffer(differenceBuffer_, static_cast<Samples>(blockSize));
     highpass_ = library.CreateHighpass(static_cast<Samples>(rate));
     if (highpass_) highpass_->SetFrequency(kWidenerHipassHz);
+    const bool allRates = (flags & VASTOR_ALL_RATES) != 0;
     if (flags & VASTOR_SINGLE_STAGE)
-        widenerFilter_ = CreateSingleStageVastor(library, rate, 1.0f, &directDelay_);
+        widenerFilter_ = CreateSingleStageVastor(library, rate, 1.0f, &directDelay_, allRates);
     else
-        widenerFilter_ = CreateMultiStageVastor(library, rate, 1.0f, &directDelay_);
+        widenerFilter_ = CreateMultiStageVastor(library, rate, 1.0f, &directDelay_, allRates);
     if (flags & VASTOR_HIGH_SHELF) {
-        shelfFilter_[0] = CreateHighshelf(library, rate);
-        shelfFilter_[1] = CreateHighshelf(library, rate);
+        shelfFilter_[0] = CreateHighshelf(library, rate, allRates);
+        shelfFilter_[1] = CreateHighshelf(library, rate, allRates);
     }
 }
 

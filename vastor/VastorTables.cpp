@@ -30,22 +30,26 @@ const BiquadRoots kSection32000[] = {{{850.0f, 0.906f}, {24.0f, 0.775f}}};
 const BiquadRoots kSection44100[] = {{{850.0f, 0.935f}, {24.0f, 0.84f}}};
 const BiquadRoots kSection48000[] = {{{850.0f, 0.94f}, {24.0f, 0.85f}}};
 
-// Index of the row for rate among count rows whose rates rateOf gives: an
-// equal rate at once, else the nearest, the earlier row winning a tie.
+// The row for rate among the nine player rates' rows and, with allRates, the
+// high rates' rows after them (rateOf gives a row's rate): an equal rate at
+// once, else the nearest, the earlier row winning a tie.
 template <class Row, class RateOf>
-int NearestRow(const Row* rows, int count, long rate, RateOf rateOf) {
-    int best = 0;
+const Row& NearestRow(const Row (&rows)[kVastorRateCount], const Row (&highRows)[kVastorHighRateCount],
+                      bool allRates, long rate, RateOf rateOf) {
+    const Row* best = &rows[0];
     long bestDistance = -1;
+    const int count = allRates ? kVastorRateCount + kVastorHighRateCount : kVastorRateCount;
     for (int i = 0; i < count; ++i) {
-        const long rowRate = rateOf(rows[i]);
-        if (rowRate == rate) return i;
+        const Row& row = i < kVastorRateCount ? rows[i] : highRows[i - kVastorRateCount];
+        const long rowRate = rateOf(row);
+        if (rowRate == rate) return row;
         const long distance = std::labs(rowRate - rate);
         if (bestDistance < 0 || distance < bestDistance) {
-            best = i;
+            best = &row;
             bestDistance = distance;
         }
     }
-    return best;
+    return *best;
 }
 
 }  // namespace
@@ -79,27 +83,31 @@ const HighshelfRow highshelfTable[kVastorRateCount] = {
     {48000, 0.93348134f, 1, {-0.9311766f, 0.2809f, -1.0112737f, 0.2601f}},
 };
 
-InPlaceFilter* CreateMultiStageVastor(MathLibrary& library, long rate, float gain, long* directDelay) {
+InPlaceFilter* CreateMultiStageVastor(MathLibrary& library, long rate, float gain, long* directDelay,
+                                      bool allRates) {
     const MultiStageVastorRow& row =
-        multiStageVastorTable[NearestRow(multiStageVastorTable, kVastorRateCount, rate,
-                                         [](const MultiStageVastorRow& r) { return r.coeffs.sampleRate; })];
+        NearestRow(multiStageVastorTable, multiStageVastorHighTable, allRates, rate,
+                   [](const MultiStageVastorRow& r) { return r.coeffs.sampleRate; });
     *directDelay = row.directDelay;
     IIR2p0zCoeffs coeffs = row.coeffs;
     coeffs.gain = row.coeffs.gain * gain;
     return library.CreateFilter(&coeffs);
 }
 
-InPlaceFilter* CreateSingleStageVastor(MathLibrary& library, long rate, float gain, long* directDelay) {
-    const BiquadCoeffs2& row = singleStageVastorTable[NearestRow(
-        singleStageVastorTable, kVastorRateCount, rate, [](const BiquadCoeffs2& r) { return r.sampleRate; })];
+InPlaceFilter* CreateSingleStageVastor(MathLibrary& library, long rate, float gain, long* directDelay,
+                                       bool allRates) {
+    const BiquadCoeffs2& row = NearestRow(singleStageVastorTable, singleStageVastorHighTable, allRates, rate,
+                                          [](const BiquadCoeffs2& r) { return r.sampleRate; });
     *directDelay = 0;
     BiquadCoeffs2 coeffs = row;
     coeffs.gain = row.gain * gain;
     return library.CreateFilter(&coeffs);
 }
 
-InPlaceFilter* CreateHighshelf(MathLibrary& library, long rate) {
-    for (const HighshelfRow& row : highshelfTable) {
+InPlaceFilter* CreateHighshelf(MathLibrary& library, long rate, bool allRates) {
+    const int count = allRates ? kVastorRateCount + kVastorHighRateCount : kVastorRateCount;
+    for (int i = 0; i < count; ++i) {
+        const HighshelfRow& row = i < kVastorRateCount ? highshelfTable[i] : highshelfHighTable[i - kVastorRateCount];
         if (row.sampleRate != rate) continue;
         BiquadFilter* filter = library.CreateBiquad();
         if (!filter) return nullptr;

@@ -9,6 +9,11 @@
 // invert the polarity of what they filter. The high shelf exists only at the
 // nine rates. Every filter returned is new, starts silent, and is owned by
 // the caller, who deletes it through its virtual destructor.
+//
+// With allRates, four more rows (88200, 96000, 176400 and 192000 Hz, designed
+// by tools/vastor_rate_design.py to sound as the 48000 Hz rows do) join the
+// search: a rate takes the nearest row of all thirteen, so rates up to 48000 Hz
+// get exactly the rows they get without it.
 #pragma once
 
 #include "FilterDesign.h"
@@ -38,13 +43,21 @@ extern const MultiStageVastorRow multiStageVastorTable[kVastorRateCount];
 extern const BiquadCoeffs2 singleStageVastorTable[kVastorRateCount];
 extern const HighshelfRow highshelfTable[kVastorRateCount];
 
+// The rows for 88200, 96000, 176400 and 192000 Hz, in that order.
+constexpr int kVastorHighRateCount = 4;
+extern const MultiStageVastorRow multiStageVastorHighTable[kVastorHighRateCount];
+extern const BiquadCoeffs2 singleStageVastorHighTable[kVastorHighRateCount];
+extern const HighshelfRow highshelfHighTable[kVastorHighRateCount];
+
 // The cascade of two-pole sections of the row for rate, its gain times gain.
 // Writes the row's direct delay (frames) to *directDelay. Null only when the
 // library cannot make the filter.
-InPlaceFilter* CreateMultiStageVastor(MathLibrary& library, long rate, float gain, long* directDelay);
+InPlaceFilter* CreateMultiStageVastor(MathLibrary& library, long rate, float gain, long* directDelay,
+                                      bool allRates = false);
 // One biquad section (a pole pair at 850 Hz, a zero pair at 24 Hz) of the row
 // for rate, its gain times gain. Writes 0 to *directDelay.
-InPlaceFilter* CreateSingleStageVastor(MathLibrary& library, long rate, float gain, long* directDelay);
+InPlaceFilter* CreateSingleStageVastor(MathLibrary& library, long rate, float gain, long* directDelay,
+                                       bool allRates = false);
 // The high shelf for exactly rate Hz (a pass-through section at 8000, 11025
 // and 12000), or null for any other rate or when the library cannot make a biquad.
-InPlaceFilter* CreateHighshelf(MathLibrary& library, long rate);
+InPlaceFilter* CreateHighshelf(MathLibrary& library, long rate, bool allRates = false);
