@@ -53,7 +53,8 @@ inline bool SplitClipFinite(const float* src, float* left, float* right, int n, 
         left[k] = src[2 * k];
         right[k] = src[2 * k + 1];
     }
-    const bool tailFinite = ClipFinite(left + i, rest, limit) & ClipFinite(right + i, rest, limit);
+    const bool leftFinite = ClipFinite(left + i, rest, limit);  // both sides clipped, whatever the first says
+    const bool tailFinite = ClipFinite(right + i, rest, limit) && leftFinite;
     float sum = 0.0f;
     for (float c : check) sum += c;
     return sum == 0.0f && tailFinite;
