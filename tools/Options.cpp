@@ -41,7 +41,7 @@ namespace {
 // The options each command takes; the settings and --save go with render and demo.
 const char* const kSettingsOptions[] = {"--mode", "--spread", "--subtone", "--mono-3d", "--widen", "--save"};
 const char* const kRenderOnly[] = {"--bits", "--player", "--no-dither", "--gain", "--headroom", "--strict",
-                                   "--type", "--output-dir", "--jobs"};
+                                   "--type", "--output-dir", "--jobs", "--picture"};
 
 bool among(const std::string& name, const char* const* begin, const char* const* end) {
     return std::find_if(begin, end, [&](const char* n) { return name == n; }) != end;
@@ -62,7 +62,8 @@ std::string checkOptionsFor(const std::string& command, const Options& o) {
         if (name == "--help" || name == "--plugin") continue;
         const bool taken = (settings && (among(name, std::begin(kSettingsOptions), std::end(kSettingsOptions)) ||
                                          name == "--block" || name == "--quiet")) ||
-                           (command == "render" && among(name, std::begin(kRenderOnly), std::end(kRenderOnly)));
+                           (command == "render" && among(name, std::begin(kRenderOnly), std::end(kRenderOnly))) ||
+                           (command == "picture" && name == "--output-dir");
         if (!taken) return command + " does not take " + shown(name);
     }
     if (command == "render" && o.player) {
@@ -97,7 +98,7 @@ std::string parseOptions(int argc, char** argv, int first, Options& o) {
         static const char* const kFlags[] = {"--save", "--player", "--no-dither", "--strict", "--quiet", "--help"};
         static const char* const kValued[] = {"--mode", "--spread", "--subtone", "--mono-3d", "--widen",
                                               "--bits", "--block", "--plugin", "--gain", "--headroom",
-                                              "--type", "--output-dir", "--jobs"};
+                                              "--type", "--output-dir", "--jobs", "--picture"};
         if (among(name, std::begin(kFlags), std::end(kFlags))) {
             if (equals != std::string::npos) return name + " takes no value";
             o.given.push_back(name);
@@ -161,6 +162,9 @@ std::string parseOptions(int argc, char** argv, int first, Options& o) {
             o.outDir = value;
         } else if (name == "--plugin") {
             o.plugin = value;
+        } else if (name == "--picture") {
+            if (value.empty()) return "--picture takes the name of a PNG file";
+            o.picture = value;
         }
     }
     return std::string();

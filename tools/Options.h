@@ -24,6 +24,7 @@ struct Options {
     std::string type;         // output format for "-" and folders; empty: from the name
     std::string outDir;       // -o: render every input into this folder
     int jobs = 0;             // -j: files at once; 0: one per core
+    std::string picture;      // --picture: a PNG of the input and the result
     bool quiet = false;
     bool help = false;
     std::vector<std::string> given;  // the options named, as "--name" (short ones too: "-o")

@@ -239,8 +239,6 @@ void drawCorrelation(cairo_t* cr, const PictureLayout& l, const PictureContent& 
         const std::string label = step >= 60 ? format("%.0f min", t / 60) : format(step < 1 ? "%.1f s" : "%.0f s", t);
         text(cr, label, timeX(t), r.y + r.h + 16, 0.5);
     }
-    grey(cr, 0.3);
-    text(cr, "wide", r.x - 6, r.y + r.h + 16, 1);
     for (size_t i = 0; i < content.files.size(); ++i) {
         const StereoImage& image = *content.files[i].image;
         const std::vector<double> values = image.correlation();

@@ -22,6 +22,7 @@
 #include "Batch.h"
 #include "FloatRender.h"
 #include "Options.h"
+#include "PictureCommand.h"
 #include "PluginHost.h"
 #include "Settings.h"
 #include "Synth.h"
@@ -34,6 +35,7 @@ const char kUsage[] =
     "       kesta demo [options]                 render built-in voice and music samples into kesta-demo/\n"
     "       kesta configure                      open the plug-in's configuration window\n"
     "       kesta info                           show the plug-in and the settings in force\n"
+    "       kesta picture IN [OUT] -o IMAGE.png  draw the stereo image of a file, or of a file and its result\n"
     "       kesta --version\n"
     "\n"
     "'kesta COMMAND --help' lists a command's options.\n";
@@ -69,6 +71,7 @@ const char kRenderHelp[] =
     "  -o, --output-dir DIR   render every IN into DIR, keeping the file names\n"
     "  -j, --jobs N           files rendered at once with -o (default: one per core)\n"
     "  -q, --quiet            no progress or notes; warnings and errors are still shown\n"
+    "  --picture IMAGE.png    also draw the input and the result side by side (see 'kesta picture')\n"
     "  --player               render exactly as the XMMS player plays: the plug-in, 8 or 16 bits,\n"
     "                         the raw stream with its delay (--bits 8|16)\n"
     "  --block FRAMES         frames per block, 1 to 65536 (default 512)\n"
@@ -87,6 +90,15 @@ const char kDemoHelp[] =
     "  --block FRAMES         frames per block, 1 to 65536 (default 512)\n"
     "  --plugin PATH          the plug-in to load\n"
     "  -q, --quiet            no table\n";
+
+const char kPictureHelp[] =
+    "usage: kesta picture IN [OUT] -o IMAGE.png\n"
+    "\n"
+    "Draws the stereo image of IN, or of IN and its rendered result OUT side by side, as one PNG\n"
+    "of 1200x800: a goniometer per file (mid up, side across: mono is a vertical line, wide\n"
+    "stereo a broad cloud), the correlation over time (one value per 100 ms), the side-to-mid\n"
+    "energy per third octave from 20 Hz to 20 kHz, and each file's peak, RMS, correlation and\n"
+    "clipped samples. Reads anything render reads, mono or stereo, at any rate and any length.\n";
 
 const char kInfoHelp[] =
     "usage: kesta info [--plugin PATH]\n"
@@ -109,6 +121,7 @@ int help(const std::string& command) {
     if (command == "render") std::printf(kRenderHelp, kSettingsHelp);
     else if (command == "demo") std::printf(kDemoHelp, kSettingsHelp);
     else if (command == "info") std::printf("%s", kInfoHelp);
+    else if (command == "picture") std::printf("%s", kPictureHelp);
     else std::printf("%s", kConfigureHelp);
     return 0;
 }
@@ -377,13 +390,28 @@ int render(const Options& o) {
     if (batch && o.args.empty()) return usage("render -o DIR takes one or more inputs", "render");
     if (!batch && o.given.end() != std::find(o.given.begin(), o.given.end(), "--jobs"))
         return usage("-j goes with -o DIR", "render");
+    if (!o.picture.empty() && batch) return usage("--picture draws one input and its result, not with -o", "render");
+    if (!o.picture.empty() && (o.args[0] == "-" || o.args[1] == "-"))
+        return usage("--picture reads the input and the result again, so neither can be \"-\"", "render");
     if (!batch && o.args[1] == "-" && o.type.empty())
         return usage("standard output needs --type (wav, flac, ogg, aiff, au, caf or raw)", "render");
 
     Settings s;
     std::string error;
     if (!runSettings(o, s, error)) return fail(error);
-    if (!batch) return renderOne(o, s, o.args[0], o.args[1], true);
+    if (!batch) {
+        const int status = renderOne(o, s, o.args[0], o.args[1], true);
+        if (status != 0 || o.picture.empty()) return status;
+        std::vector<std::string> caption = settingsLines(s);
+        if (o.hasGain) {
+            char gain[32];
+            std::snprintf(gain, sizeof gain, "Input gain: %+.1f dB", o.gainDb);
+            caption.push_back(gain);
+        }
+        if (o.headroomAuto) caption.push_back("Headroom: auto");
+        if (!pictureOfFiles({o.args[0], o.args[1]}, caption, o.picture, error)) return fail(error);
+        return 0;
+    }
 
     if (!g_file_test(o.outDir.c_str(), G_FILE_TEST_IS_DIR))
         return fail("cannot write into " + o.outDir + ": " +
@@ -461,6 +489,17 @@ int demo(const Options& o) {
         !saveWav(dir + "/music-out.wav", musicOut, musicChannels, rate, error))
         return fail(error);
 
+    const std::vector<std::string> caption = settingsLines(run.settings());
+    if (!pictureOfSignals("Kesta demo: voice", {"voice-in.wav", voice.data(), static_cast<long>(voice.size()), 1},
+                          {"voice-out.wav", voiceOut.data(), static_cast<long>(voiceOut.size() / voiceChannels),
+                           voiceChannels},
+                          rate, caption, dir + "/voice.png", error) ||
+        !pictureOfSignals("Kesta demo: music", {"music-in.wav", music.data(), static_cast<long>(music.size() / 2), 2},
+                          {"music-out.wav", musicOut.data(), static_cast<long>(musicOut.size() / musicChannels),
+                           musicChannels},
+                          rate, caption, dir + "/music.png", error))
+        return fail(error);
+
     if (o.quiet) return 0;
     const Settings& s = run.settings();
     std::printf("Kesta demo at %d Hz: mono-to-3D %s (%s), widening %s (spread %.1f dB), Subtone %s\n", rate,
@@ -472,6 +511,7 @@ int demo(const Options& o) {
     printRow("music in", measure(music.data(), music.size() / 2, 2));
     printRow("music out", measure(musicOut.data(), musicOut.size() / musicChannels, musicChannels));
     std::printf("Files: %s/voice-in.wav, voice-out.wav, music-in.wav, music-out.wav\n", dir.c_str());
+    std::printf("Pictures: %s/voice.png, music.png\n", dir.c_str());
     return 0;
 }
 
@@ -495,6 +535,14 @@ int info(const Options& o) {
     std::printf("  vastor_enable = %s   (stereo widening)\n", s.widen ? "TRUE" : "FALSE");
     std::printf("  vastor_spread = %g dB\n", s.spreadDb);
     std::printf("  subtone       = %s\n", s.subtone ? "TRUE" : "FALSE");
+    return 0;
+}
+
+int picture(const Options& o) {
+    if (o.args.empty() || o.args.size() > 2) return usage("picture takes a file, or a file and its result", "picture");
+    if (o.outDir.empty()) return usage("picture needs -o IMAGE.png", "picture");
+    std::string error;
+    if (!pictureOfFiles(o.args, std::vector<std::string>(), o.outDir, error)) return fail(error);
     return 0;
 }
 
@@ -541,7 +589,8 @@ int main(int argc, char** argv) {
         std::printf("kesta %s\n", KESTA_VERSION);
         return 0;
     }
-    const bool known = command == "render" || command == "demo" || command == "info" || command == "configure";
+    const bool known = command == "render" || command == "demo" || command == "info" || command == "configure" ||
+                       command == "picture";
     if (!known) return usage("unknown command " + command);
     Options o;
     std::string problem = parseOptions(argc, argv, 2, o);
@@ -558,5 +607,6 @@ int main(int argc, char** argv) {
         return status;
     }
     if (command == "info") return info(o);
+    if (command == "picture") return picture(o);
     return configure(o);
 }
