@@ -3,9 +3,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "Quantizer.h"
@@ -64,6 +67,70 @@ private:
     float peak_ = 0.0f;
 };
 
+// Processed chunks handed from the reading thread to the writing one: a
+// ring of a few chunk buffers, each of kChunk stereo frames.
+class ChunkQueue {
+public:
+    ChunkQueue() {
+        for (Slot& s : slots_) s.frames.resize(static_cast<size_t>(kChunk * 2));
+    }
+    // The producer's next empty buffer, or null when the consumer cancelled.
+    float* slot() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        space_.wait(lock, [&] { return used_ < kSlots || cancelled_; });
+        return cancelled_ ? nullptr : slots_[(head_ + used_) % kSlots].frames.data();
+    }
+    // Hands over that buffer: keep frames from frame offset on.
+    void publish(long offset, long keep, long read) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Slot& s = slots_[(head_ + used_) % kSlots];
+        s.offset = offset;
+        s.keep = keep;
+        s.read = read;
+        ++used_;
+        ready_.notify_one();
+    }
+    void finish() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        finished_ = true;
+        ready_.notify_one();
+    }
+    // The consumer's next chunk; false when there are no more.
+    bool next(const float*& frames, long& count, long& read) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ready_.wait(lock, [&] { return used_ > 0 || finished_; });
+        if (used_ == 0) return false;
+        const Slot& s = slots_[head_];
+        frames = s.frames.data() + 2 * s.offset;
+        count = s.keep;
+        read = s.read;
+        return true;
+    }
+    void release() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        head_ = (head_ + 1) % kSlots;
+        --used_;
+        space_.notify_one();
+    }
+    void cancel() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        cancelled_ = true;
+        space_.notify_one();
+    }
+
+private:
+    static constexpr int kSlots = 4;
+    struct Slot {
+        std::vector<float> frames;
+        long offset = 0, keep = 0, read = 0;
+    };
+    Slot slots_[kSlots];
+    int head_ = 0, used_ = 0;
+    bool finished_ = false, cancelled_ = false;
+    std::mutex mutex_;
+    std::condition_variable ready_, space_;
+};
+
 std::string dB(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%+.1f", value);
@@ -114,42 +181,57 @@ int renderFloat(const RenderRequest& r) {
 
     const float gain = std::pow(10.0f, r.gainDb / 20.0f);
     const int channels = in.channels();
-    std::vector<float> input(static_cast<size_t>(kChunk * channels)), output(static_cast<size_t>(kChunk * 2));
+    std::vector<float> output(static_cast<size_t>(kChunk * 2));
     Writer writer(out, r.dither);
     Spill spill;
     if (r.headroomAuto && !spill.ok()) return failed("cannot make a temporary file for --headroom auto");
 
-    // The output lags by latency frames: those are dropped at the start, and
-    // the tail is flushed with silence until the output is as long as the input.
-    long skip = processor.latency();
-    long read = 0, written = 0;
-    bool ended = false, good = true;
-    while (good && !stopped()) {
-        long n = ended ? 0 : in.read(input.data(), kChunk);
-        if (n > 0) {
-            read += n;
-            if (gain != 1.0f)
-                for (long k = 0; k < n * channels; ++k) input[static_cast<size_t>(k)] *= gain;
-        } else {
-            ended = true;
-            n = std::min(kChunk, read + skip - written);
-            if (n <= 0) break;
-            std::fill(input.begin(), input.begin() + n * channels, 0.0f);
+    // Reading and processing run on a thread of their own, a few chunks ahead
+    // of the conversion and writing here.
+    ChunkQueue queue;
+    long read = 0;
+    std::thread producer([&] {
+        std::vector<float> input(static_cast<size_t>(kChunk * channels));
+        // The output lags by latency frames: those are dropped at the start, and
+        // the tail is flushed with silence until the output is as long as the input.
+        long skip = processor.latency(), made = 0;
+        bool ended = false;
+        while (!stopped()) {
+            long n = ended ? 0 : in.read(input.data(), kChunk);
+            if (n > 0) {
+                read += n;
+                if (gain != 1.0f)
+                    for (long k = 0; k < n * channels; ++k) input[static_cast<size_t>(k)] *= gain;
+            } else {
+                ended = true;
+                n = std::min(kChunk, read + skip - made);
+                if (n <= 0) break;
+                std::fill(input.begin(), input.begin() + n * channels, 0.0f);
+            }
+            float* slot = queue.slot();
+            if (!slot) break;  // the writer gave up
+            processor.process(input.data(), slot, static_cast<int>(n));
+            const long drop = std::min(skip, n);
+            skip -= drop;
+            const long keep = std::min(n - drop, read - made);
+            made += std::max(keep, 0L);
+            queue.publish(drop, std::max(keep, 0L), read);
         }
-        processor.process(input.data(), output.data(), static_cast<int>(n));
-        const long drop = std::min(skip, n);
-        skip -= drop;
-        const long keep = std::min(n - drop, read - written);
-        if (keep > 0) {
-            const float* from = output.data() + 2 * drop;
-            good = r.headroomAuto ? spill.put(from, keep) : writer.write(from, keep);
-            written += keep;
-        }
-        if (showProgress) {
-            const long percent = 100 * std::min(read, announced) / announced;
+        queue.finish();
+    });
+    bool good = true;
+    const float* frames;
+    long frameCount, readSoFar;
+    while (queue.next(frames, frameCount, readSoFar)) {
+        if (good && frameCount > 0) good = r.headroomAuto ? spill.put(frames, frameCount) : writer.write(frames, frameCount);
+        queue.release();
+        if (!good) queue.cancel();
+        if (showProgress && announced > 0) {
+            const long percent = 100 * std::min(readSoFar, announced) / announced;
             if (percent != shown) std::fprintf(stderr, "\rkesta: rendering %s: %3ld%%", name.c_str(), shown = percent);
         }
     }
+    producer.join();
     if (showProgress) std::fprintf(stderr, "\n");
     if (stopped()) return 1;
     if (!good) return failed("cannot write " + r.out + ": " + (r.headroomAuto ? "temporary file full" : out.error()));

@@ -4,17 +4,57 @@
 #include <cmath>
 
 Quantizer::Quantizer(SampleDepth depth, bool dither, std::uint32_t seed)
-    : bits_(depthBits(depth)), lossy_(depth == SampleDepth::None), dither_(dither && bits_ > 0), state_(seed | 1u) {}
-
-// Triangular noise of +-1 step: the difference of two uniform values in
-// [0, 1), the two halves of one step of a 32-bit xorshift generator.
-float Quantizer::noise() {
-    state_ ^= state_ << 13;
-    state_ ^= state_ >> 17;
-    state_ ^= state_ << 5;
-    return static_cast<float>(static_cast<int>(state_ & 0xFFFFu) - static_cast<int>(state_ >> 16)) *
-           (1.0f / 65536.0f);
+    : bits_(depthBits(depth)), lossy_(depth == SampleDepth::None), dither_(dither && bits_ > 0 && bits_ <= 16) {
+    for (int l = 0; l < kLanes; ++l) lanes_[l] = (seed + 0x9E3779B9u * static_cast<std::uint32_t>(l + 1)) | 1u;
 }
+
+// Triangular noise of +-1 step for n <= kNoiseBlock samples: the difference
+// of two uniform values in [0, 1), the two halves of one step of a 32-bit
+// xorshift generator. Eight generators side by side, so that the loop runs
+// on vectors.
+void Quantizer::fillNoise(size_t n) {
+    for (size_t k = 0; k < n; k += kLanes) {
+        for (int l = 0; l < kLanes; ++l) {
+            std::uint32_t x = lanes_[l];
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            lanes_[l] = x;
+            noise_[k + static_cast<size_t>(l)] =
+                static_cast<float>(static_cast<int>(x & 0xFFFFu) - static_cast<int>(x >> 16)) * (1.0f / 65536.0f);
+        }
+    }
+}
+
+namespace {
+
+// Rounds x * scale + noise to integers in [-scale, scale - 1], counting what
+// clips; scale <= 2^15, so float holds every step. floor(v) is the truncation
+// of v + 2^16, which is positive once v is held to +-2^17 (that also turns a
+// NaN into a clipped sample). Answers the largest |x|. Written without
+// branches, so that it runs on vectors.
+float quantizeShort(const float* __restrict x, int* __restrict out, size_t n, const float* __restrict noise,
+                    float scale, int shift, long& clipped) {
+    const float top = scale - 1.0f, bottom = -scale;
+    float peak = 0.0f;
+    int clips = 0;
+    for (size_t k = 0; k < n; ++k) {
+        const float a = std::fabs(x[k]);
+        peak = a > peak ? a : peak;
+        float v = x[k] * scale + 0.5f + noise[k];
+        v = v < 131072.0f ? v : 131072.0f;
+        v = v > -131072.0f ? v : -131072.0f;
+        v = static_cast<float>(static_cast<int>(v + 65536.0f)) - 65536.0f;
+        clips += (v > top) | (v < bottom);
+        v = v < top ? v : top;
+        v = v > bottom ? v : bottom;
+        out[k] = static_cast<int>(v) * (1 << shift);
+    }
+    clipped += clips;
+    return peak;
+}
+
+}  // namespace
 
 void Quantizer::toInt(const float* in, int* out, size_t n) {
     // One step of the written depth is 2^-(bits-1) of full scale; the value is
@@ -23,23 +63,12 @@ void Quantizer::toInt(const float* in, int* out, size_t n) {
     float peak = peak_;
     long clipped = 0;
     if (bits_ <= 16) {
-        // In float, exactly: |x * scale| < 2^15 leaves 8 bits for the fraction.
-        // floor(v) as the truncation of v + 2^16, which is positive (v held to
-        // +-2^17 first; that also turns a NaN into a clipped sample).
         const float scale = std::ldexp(1.0f, bits_ - 1);
-        const float top = scale - 1.0f, bottom = -scale;
-        for (size_t k = 0; k < n; ++k) {
-            const float x = in[k];
-            peak = std::max(peak, std::fabs(x));
-            float v = x * scale + 0.5f;
-            if (dither_) v += noise();
-            v = static_cast<float>(static_cast<int>(std::max(-131072.0f, std::min(v, 131072.0f)) + 65536.0f)) -
-                65536.0f;
-            if (!(v <= top && v >= bottom)) {
-                ++clipped;
-                v = v > top ? top : v < bottom ? bottom : 0.0f;  // NaN input: silence
-            }
-            out[k] = static_cast<int>(static_cast<std::uint32_t>(static_cast<std::int32_t>(v)) << shift);
+        for (size_t start = 0; start < n; start += kNoiseBlock) {
+            const size_t count = std::min(kNoiseBlock, n - start);
+            if (dither_) fillNoise(count);
+            peak = std::max(peak, quantizeShort(in + start, out + start, count, dither_ ? noise_ : zeros_, scale, shift,
+                                                clipped));
         }
     } else {
         const double scale = std::ldexp(1.0, bits_ - 1);

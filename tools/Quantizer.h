@@ -10,8 +10,9 @@
 class Quantizer {
 public:
     // depth: the written depth. Integer depths are rounded to the nearest
-    // step, after triangular dither of +-1 step when dither is set; float and
-    // double pass unchanged; None (a lossy format) is held to +-1.0.
+    // step, 16 and 8 bits after triangular dither of +-1 step when dither is
+    // set; float and double pass unchanged; None (a lossy format) is held to
+    // +-1.0.
     Quantizer(SampleDepth depth, bool dither, std::uint32_t seed = 0x2545F491u);
 
     // n samples of in to out, a b-bit sample in the top b bits of an int.
@@ -24,12 +25,16 @@ public:
     float peak() const { return peak_; }        // largest magnitude handed in
 
 private:
-    float noise();
+    static constexpr int kLanes = 8;
+    static constexpr size_t kNoiseBlock = 512;  // a multiple of kLanes
+    void fillNoise(size_t n);
 
     int bits_;
     bool lossy_;
     bool dither_;
-    std::uint32_t state_;
+    std::uint32_t lanes_[kLanes];
+    float noise_[kNoiseBlock];
+    float zeros_[kNoiseBlock] = {};
     long clipped_ = 0;
     float peak_ = 0.0f;
 };
