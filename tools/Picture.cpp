@@ -19,6 +19,7 @@ namespace {
 
 const double kLowHz = 17.8, kHighHz = 22400;  // the outer edges of the 20 Hz and 20 kHz bands
 const double kPad = 8;                         // inside a plot's frame, around the data
+const double kPi = 3.14159265358979323846;
 
 }  // namespace
 
@@ -198,7 +199,7 @@ void curve(cairo_t* cr, const std::vector<double>& xs, const std::vector<double>
     if (!dots) return;
     for (size_t i = 0; i < xs.size(); ++i) {
         if (std::isnan(ys[i])) continue;
-        cairo_arc(cr, xs[i], ys[i], 3.2, 0, 2 * M_PI);
+        cairo_arc(cr, xs[i], ys[i], 3.2, 0, 2 * kPi);
         cairo_fill(cr);
     }
 }

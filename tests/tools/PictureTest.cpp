@@ -335,6 +335,25 @@ TEST_F(Pictures, DemoDrawsVoiceAndMusicAndSaysSo) {
     }
 }
 
+TEST_F(Pictures, EmptyAndSilentStreamsDrawWithoutInk) {
+    StereoImage empty(48000), silent(8000);
+    const std::vector<short> zeros(2 * 4000);
+    silent.add(zeros.data(), 4000, 2);
+    empty.finish();
+    silent.finish();
+    std::string error;
+    ASSERT_TRUE(drawPicture({"nothing", {"Subtone: on"}, {{"empty", &empty}, {"silent", &silent}}}, dir + "/q.png", error))
+        << error;
+    const Png png(dir + "/q.png");
+    ASSERT_TRUE(png.ok());
+    const PictureLayout l = pictureLayout(2);
+    for (int file : {0, 1}) {
+        EXPECT_TRUE(png.ink(l.goniometer[file], file).empty()) << file;
+        EXPECT_TRUE(png.ink(l.correlation, file).empty()) << file;
+        EXPECT_TRUE(png.ink(l.spectrum, file).empty()) << file;
+    }
+}
+
 TEST_F(Pictures, WhatCannotBeDrawnIsRefusedAndNoPictureIsLeft) {
     writeWav("a.wav", signal(1000, 2, [](long i) { return std::make_pair(0.1 * std::sin(0.1 * i), 0.0); }), 2, 8000);
     writeWav("six.wav", std::vector<short>(6000), 6, 8000);
