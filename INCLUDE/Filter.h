@@ -41,6 +41,14 @@ public:
 class InPlaceFilter : public Filter {
 public:
     virtual void Process(MixBuffer& buffer) = 0;
+    // Process(buffer), and other.Process(otherBuffer), with exactly the bits
+    // of those two calls: for a network that runs the same kind of filter on
+    // two independent signals (a left and a right side). A filter class whose
+    // recursion waits on each previous sample overrides this to advance both
+    // filters in one loop, so that the two dependency chains overlap. The two
+    // filters and the two buffers must be distinct. This version runs one
+    // call after the other.
+    virtual void ProcessPair(MixBuffer& buffer, InPlaceFilter& other, MixBuffer& otherBuffer);
 };
 
 // Reads the used samples of input and adds the filtered signal into output at

@@ -44,6 +44,9 @@ class FloatIIR2p0z : public IIR2p0zFilter, public QuietFilterStatus {
     // coefficients and gain stay.
     void Reset() override;
     void Process(MixBuffer& buffer) override;
+    // Both filters advanced together when other is of this class (for the
+    // cascades: with as many sections); the bits of two Process calls.
+    void ProcessPair(MixBuffer& buffer, InPlaceFilter& other, MixBuffer& otherBuffer) override;
     // Places each section's poles from the roots at coeffs->sampleRate. When
     // the section count is unchanged the state is kept; new sections start
     // from zero. Answers 0; 1 for a null record (nothing changes) or when the

@@ -38,6 +38,9 @@ class FloatBiquad : public BiquadFilter, public QuietFilterStatus {
     // coefficients and gain stay.
     void Reset() override;
     void Process(MixBuffer& buffer) override;
+    // Both filters advanced together when other is of this class (for the
+    // cascades: with as many sections); the bits of two Process calls.
+    void ProcessPair(MixBuffer& buffer, InPlaceFilter& other, MixBuffer& otherBuffer) override;
     // Copies gain and rows and restarts from silence (Reset), even when only
     // the coefficients change. The section array is reallocated only when the
     // section count changes. Answers 0, or 1 when the array cannot be had

@@ -18,6 +18,9 @@ class FloatHipass : public SingleFreqFilter, public QuietFilterStatus {
     // Clears band and low and makes the filter quiet; the tuning stays.
     void Reset() override;
     void Process(MixBuffer& buffer) override;
+    // Both filters advanced together when other is of this class (for the
+    // cascades: with as many sections); the bits of two Process calls.
+    void ProcessPair(MixBuffer& buffer, InPlaceFilter& other, MixBuffer& otherBuffer) override;
     // Corner in Hz: tune_ = 2 sin(pi hz / sampleRate_), limited to
     // 0 ... 2 - sqrt2 (a corner of about 0.095 of the sample rate), beyond
     // which the recursion's gain near the Nyquist frequency exceeds 2 and then

@@ -68,4 +68,61 @@ void Run(Section* sections, int count, float* s, Samples n) {
         RunPass(sections + k, std::min(kSectionsPerPass, count - k), s, n);
 }
 
+// Two cascades of the same length, a over s and b over t, k sections of each
+// per pass (k at most 4), one sample of both lanes per step. The sections are
+// copied into locals, state and all, so that the compiler keeps them in
+// registers (the blocks' stores cannot touch them), and are written back.
+template <int K, class Section>
+void RunPairPass(Section* a, Section* b, float* s, float* t, Samples n) {
+    Section la[K], lb[K];
+    for (int k = 0; k < K; ++k) {
+        la[k] = a[k];
+        lb[k] = b[k];
+    }
+    for (Samples i = 0; i < n; ++i) {
+        float x = s[i], y = t[i];
+        for (int k = 0; k < K; ++k) {
+            x = la[k].advance(x, la[k].z1, la[k].z2);
+            y = lb[k].advance(y, lb[k].z1, lb[k].z2);
+        }
+        s[i] = x;
+        t[i] = y;
+    }
+    for (int k = 0; k < K; ++k) {
+        a[k] = la[k];
+        b[k] = lb[k];
+    }
+}
+
+// Two cascades of count sections each: a over the na samples at s, b over the
+// nb at t. Pass by pass, both lanes run together over the samples they share
+// and the longer block finishes alone, so each lane gets exactly the bits of
+// Run on its own.
+template <class Section>
+void RunPair(Section* a, float* s, Samples na, Section* b, float* t, Samples nb, int count) {
+    const int kSectionsPerPass = 4;
+    const Samples both = std::min(na, nb);
+    for (int k = 0; k < count; k += kSectionsPerPass) {
+        const int m = std::min(kSectionsPerPass, count - k);
+        if (both > 0) {
+            switch (m) {
+                case 1:
+                    RunPairPass<1>(a + k, b + k, s, t, both);
+                    break;
+                case 2:
+                    RunPairPass<2>(a + k, b + k, s, t, both);
+                    break;
+                case 3:
+                    RunPairPass<3>(a + k, b + k, s, t, both);
+                    break;
+                default:
+                    RunPairPass<4>(a + k, b + k, s, t, both);
+                    break;
+            }
+        }
+        if (na > both) RunPass(a + k, m, s + both, na - both);
+        if (nb > both) RunPass(b + k, m, t + both, nb - both);
+    }
+}
+
 }  // namespace cascade

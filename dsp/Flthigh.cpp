@@ -52,6 +52,46 @@ void FloatHipass::Process(MixBuffer& buffer) {
     low_ = low;
 }
 
+// Two high-passes, each over its own block, one sample of each per step: the
+// two recursions are independent, so the processor overlaps them. Each lane
+// does exactly what Process does; the longer block finishes alone.
+void FloatHipass::ProcessPair(MixBuffer& buffer, InPlaceFilter& other, MixBuffer& otherBuffer) {
+    FloatHipass* const that = dynamic_cast<FloatHipass*>(&other);
+    if (!that || that == this || &buffer == &otherBuffer) {
+        InPlaceFilter::ProcessPair(buffer, other, otherBuffer);
+        return;
+    }
+    const Samples n = buffer.used_ < otherBuffer.used_ ? buffer.used_ : otherBuffer.used_;
+    if (n > 0) {
+        float* const s = buffer.floats();
+        float* const t = otherBuffer.floats();
+        const float f0 = tune_, q0 = damping_, f1 = that->tune_, q1 = that->damping_;
+        float band0 = band_, low0 = low_, band1 = that->band_, low1 = that->low_;
+        for (Samples i = 0; i < n; ++i) {
+            low0 = low0 + f0 * band0;
+            low1 = low1 + f1 * band1;
+            const float high0 = s[i] - low0 - q0 * band0;
+            const float high1 = t[i] - low1 - q1 * band1;
+            band0 = band0 + f0 * high0;
+            band1 = band1 + f1 * high1;
+            s[i] = high0;
+            t[i] = high1;
+        }
+        band_ = band0;
+        low_ = low0;
+        that->band_ = band1;
+        that->low_ = low1;
+    }
+    // The rest of the longer block, from where the pair stopped.
+    if (buffer.used_ > n) {
+        MixBuffer rest(buffer, buffer.used_ - n, n);
+        Process(rest);
+    } else if (otherBuffer.used_ > n) {
+        MixBuffer rest(otherBuffer, otherBuffer.used_ - n, n);
+        that->Process(rest);
+    }
+}
+
 SingleFreqFilter* FloatLibrary::CreateHighpass(Samples sampleRate) {
     return new (std::nothrow) FloatHipass(sampleRate);
 }

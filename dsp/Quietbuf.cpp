@@ -15,4 +15,9 @@ void Filter::NoInput(Samples) {}
 
 void Filter::GettingInput() {}
 
+void InPlaceFilter::ProcessPair(MixBuffer& buffer, InPlaceFilter& other, MixBuffer& otherBuffer) {
+    Process(buffer);
+    other.Process(otherBuffer);
+}
+
 void InPlaceScaleFilter::Process(MixBuffer& buffer) { buffer *= scale_; }

@@ -61,25 +61,43 @@ VastorFilterInput* DualVastorFilter::CreateVastorFilterInput() {
     return new DualVastorFilterInput(*library_, direct, crossBuffers_, filterBuffers_, directDelay_);
 }
 
+namespace {
+
+// filters[side] over buffers[side] for each side that runs; both sides in one
+// loop when both run (the same bits as one after the other).
+template <class F>
+void RunSides(F* (&filters)[2], MixBuffer (&buffers)[2], const bool (&run)[2]) {
+    if (run[0] && run[1]) {
+        filters[0]->ProcessPair(buffers[0], *filters[1], buffers[1]);
+        return;
+    }
+    for (int side = 0; side < 2; ++side)
+        if (run[side]) filters[side]->Process(buffers[side]);
+}
+
+}  // namespace
+
+// The two sides share nothing, so each stage runs for both before the next.
 void DualVastorFilter::Process(Samples n) {
+    bool run[2];
+    for (int side = 0; side < 2; ++side) run[side] = hipassOn_ && crossBuffers_[side].Prepare(highpass_[side], n);
+    RunSides(highpass_, crossBuffers_, run);
     for (int side = 0; side < 2; ++side) {
-        MixBuffer& cross = crossBuffers_[side];
-        MixBuffer& filtered = filterBuffers_[side];
-        if (hipassOn_ && cross.Prepare(highpass_[side], n)) highpass_[side]->Process(cross);
-        filtered += cross;
-        if (filtered.Prepare(widenerFilter_[side], n)) widenerFilter_[side]->Process(filtered);
-        if (!shelfOn_) {
-            output_[side] += filtered;
-            continue;
+        filterBuffers_[side] += crossBuffers_[side];
+        run[side] = filterBuffers_[side].Prepare(widenerFilter_[side], n);
+    }
+    RunSides(widenerFilter_, filterBuffers_, run);
+    if (!shelfOn_) {
+        for (int side = 0; side < 2; ++side) output_[side] += filterBuffers_[side];
+    } else {
+        for (int side = 0; side < 2; ++side) {
+            shelfBuffers_[side] += filterBuffers_[side];
+            run[side] = shelfFilter_[side] && shelfBuffers_[side].Prepare(shelfFilter_[side], n);
         }
-        MixBuffer& shelved = shelfBuffers_[side];
-        shelved += filtered;
-        if (!shelfFilter_[side])
-            output_[side] += shelved;
-        else if (shelved.Prepare(shelfFilter_[side], n)) {
-            shelfFilter_[side]->Process(shelved);
-            output_[side] += shelved;
-        }
+        RunSides(shelfFilter_, shelfBuffers_, run);
+        // Without a shelf filter the bus passes as it is; with one, only when it ran.
+        for (int side = 0; side < 2; ++side)
+            if (!shelfFilter_[side] || run[side]) output_[side] += shelfBuffers_[side];
     }
     for (int side = 0; side < 2; ++side) {
         crossBuffers_[side].used_ = 0;
