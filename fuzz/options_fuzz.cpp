@@ -9,6 +9,7 @@
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Options.h"
@@ -32,9 +33,13 @@ std::string parse(std::vector<std::string> words, Options& o) {
 
 bool same(const Options& a, const Options& b) {
     const bool sameMode = (!a.mode && !b.mode) || (a.mode && b.mode && std::strcmp(a.mode, b.mode) == 0);
-    return a.args == b.args && a.save == b.save && a.bits == b.bits && a.block == b.block && a.plugin == b.plugin &&
-           sameMode && a.hasSpread == b.hasSpread && (!a.hasSpread || a.spread == b.spread) &&
-           a.subtone == b.subtone && a.mono3d == b.mono3d && a.widen == b.widen;
+    return a.args == b.args && a.save == b.save && a.bits == b.bits && a.floatBits == b.floatBits &&
+           a.block == b.block && a.plugin == b.plugin && a.player == b.player && a.noDither == b.noDither &&
+           a.hasGain == b.hasGain && (!a.hasGain || a.gainDb == b.gainDb) && a.headroomAuto == b.headroomAuto &&
+           a.strict == b.strict && a.type == b.type && a.outDir == b.outDir && a.jobs == b.jobs &&
+           a.picture == b.picture && a.quiet == b.quiet && a.help == b.help && sameMode &&
+           a.hasSpread == b.hasSpread && (!a.hasSpread || a.spread == b.spread) && a.subtone == b.subtone &&
+           a.mono3d == b.mono3d && a.widen == b.widen;
 }
 
 // The options as a command line, "--name=value" so that any value stays one word.
@@ -43,16 +48,27 @@ std::vector<std::string> words(const Options& o) {
     auto onOff = [&](const char* name, int v) {
         if (v >= 0) w.push_back(std::string(name) + (v ? "=on" : "=off"));
     };
-    if (o.save) w.push_back("--save");
+    auto decibels = [&](const char* name, float v) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.9g", static_cast<double>(v));
+        w.push_back(std::string(name) + "=" + text);
+    };
+    for (const auto& flag : {std::make_pair(o.save, "--save"), std::make_pair(o.player, "--player"),
+                             std::make_pair(o.noDither, "--no-dither"), std::make_pair(o.strict, "--strict"),
+                             std::make_pair(o.quiet, "--quiet"), std::make_pair(o.help, "--help")})
+        if (flag.first) w.push_back(flag.second);
+    if (o.floatBits) w.push_back("--bits=float");
     if (o.bits) w.push_back("--bits=" + std::to_string(o.bits));
     w.push_back("--block=" + std::to_string(o.block));
     w.push_back("--plugin=" + o.plugin);
+    if (o.hasGain) decibels("--gain", o.gainDb);
+    if (o.headroomAuto) w.push_back("--headroom=auto");
+    if (!o.type.empty()) w.push_back("--type=" + o.type);
+    if (!o.outDir.empty()) w.push_back("--output-dir=" + o.outDir);
+    if (o.jobs) w.push_back("--jobs=" + std::to_string(o.jobs));
+    if (!o.picture.empty()) w.push_back("--picture=" + o.picture);
     if (o.mode) w.push_back(std::string("--mode=") + o.mode);
-    if (o.hasSpread) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%.9g", static_cast<double>(o.spread));
-        w.push_back(std::string("--spread=") + text);
-    }
+    if (o.hasSpread) decibels("--spread", o.spread);
     onOff("--subtone", o.subtone);
     onOff("--mono-3d", o.mono3d);
     onOff("--widen", o.widen);
@@ -61,7 +77,9 @@ std::vector<std::string> words(const Options& o) {
 
 const char* const kWords[] = {"--mode", "--spread", "--subtone", "--mono-3d", "--widen", "--bits", "--block",
                               "--plugin", "--save", "music", "voice", "on", "off", "-18", "0", "-6.5", "8",
-                              "16", "65536", "in.wav", "out.flac", "--", "-", "--save=1", "--spread=nan"};
+                              "16", "65536", "in.wav", "out.flac", "--", "-", "--save=1", "--spread=nan",
+                              "--player", "--gain", "--headroom", "auto", "--type", "flac", "-o", "-j", "-q",
+                              "-h", "-j2", "--picture", "--bits=float", "24", "--no-dither", "--strict"};
 
 }  // namespace
 
@@ -77,7 +95,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string problem = parse(argv, o);
     if (!problem.empty()) return 0;
 
-    CHECK(o.bits == 0 || o.bits == 8 || o.bits == 16);
+    CHECK(o.bits == 0 || o.bits == 8 || o.bits == 16 || o.bits == 24 || o.bits == 32);
+    CHECK(!o.floatBits || o.bits == 0);
+    CHECK(o.jobs >= 0 && o.jobs <= 256);
+    CHECK(!o.hasGain || (std::isfinite(o.gainDb) && o.gainDb >= -60.0f && o.gainDb <= 60.0f));
     CHECK(o.block >= 1 && o.block <= 65536);
     CHECK(!o.mode || std::strcmp(o.mode, "music") == 0 || std::strcmp(o.mode, "voice") == 0);
     CHECK(!o.hasSpread || (std::isfinite(o.spread) && o.spread >= -18.0f && o.spread <= 0.0f));
