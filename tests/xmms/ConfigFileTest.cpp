@@ -241,6 +241,15 @@ TEST_F(ConfigFileTest, aWriteKeepsTheFilesModeWhateverTheUmask) {
         ASSERT_EQ(stat(path_.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, mode);
     }
+    // When root writes a user's file, it stays the user's.
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(path_.c_str(), 65534, 65534), 0);
+        ASSERT_TRUE(edit([](ConfigFile* cfg) { xmms_cfg_write_int(cfg, "Kesta", "m2s_flags", 8); }));
+        struct stat owned;
+        ASSERT_EQ(stat(path_.c_str(), &owned), 0);
+        EXPECT_EQ(owned.st_uid, 65534u);
+        EXPECT_EQ(owned.st_gid, 65534u);
+    }
     // A new file gets the usual mode under the umask.
     ASSERT_EQ(unlink(path_.c_str()), 0);
     ASSERT_TRUE(edit([](ConfigFile* cfg) { xmms_cfg_write_int(cfg, "Kesta", "m2s_flags", 0); }));
