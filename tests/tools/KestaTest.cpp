@@ -369,18 +369,6 @@ TEST_F(Kesta, saveNeverReplacesSettingsItCannotRead) {
     }
 }
 
-TEST_F(Kesta, saveChangesOnlyTheFiveKeysOfTheUsersFile) {
-    writeWav(dir + "/in.wav", tone(100, 1, 1), 1, 44100);
-    ASSERT_EQ(mkdir((dir + "/.xmms").c_str(), 0755), 0);
-    const std::string before = "# my player\r\n[xmms]\r\nvolume = 80\r\n[Kesta]\r\nm2s_flags = 8\r\nsubtone=TRUE\r\n";
-    std::ofstream(dir + "/.xmms/config", std::ios::binary) << before;
-    const Result r = kesta("render in.wav out.wav --mode voice --save");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(readFile(dir + "/.xmms/config"),
-              "# my player\r\n[xmms]\r\nvolume = 80\r\n[Kesta]\r\nm2s_flags = 0\r\nsubtone=TRUE\r\n"
-              "m2s_enable=TRUE\r\nvastor_enable=TRUE\r\nvastor_spread=0\r\n");
-}
-
 // The output: a link is written through, an existing file keeps its mode.
 TEST_F(Kesta, renderWritesThroughLinksAndKeepsTheOutputsMode) {
     writeWav(dir + "/in.wav", tone(500, 2, 3), 2, 44100);

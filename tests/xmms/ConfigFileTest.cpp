@@ -289,21 +289,6 @@ TEST_F(ConfigFileTest, linksAreWrittenThroughAndLoopsRefused) {
     EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
-TEST_F(ConfigFileTest, aLinkedPrivateFileStaysLinkedAndPrivate) {
-    const std::string real = in("dotfiles-config");
-    std::ofstream(real) << "[xmms]\nvolume=80\n";
-    ASSERT_EQ(chmod(real.c_str(), 0600), 0);
-    g_mkdir_with_parents((std::string(dir_) + "/.xmms").c_str(), 0755);
-    ASSERT_EQ(symlink(real.c_str(), path_.c_str()), 0);
-    ASSERT_TRUE(edit([](ConfigFile* cfg) { xmms_cfg_write_int(cfg, "Kesta", "m2s_flags", 0); }));
-    struct stat st;
-    ASSERT_EQ(lstat(path_.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
-    ASSERT_EQ(stat(real.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-    EXPECT_EQ(readText(), "[xmms]\nvolume=80\n\n[Kesta]\nm2s_flags=0\n");
-}
-
 // What is in the way of a write is reported and left as it was: a file the
 // user made read-only (also when root writes it), a folder, a full or
 // read-only folder.
