@@ -44,11 +44,51 @@ void FloatFIR::Reset() {
     std::fill(history_, history_ + 2 * static_cast<size_t>(tapCount_), 0.0f);
 }
 
-// The block is run tap by tap rather than sample by sample: each output keeps
-// its own double accumulator, and the taps reach it in the same order (k = 0
-// first) and precision as in fDotProduct over the history window, so the
-// result is bit for bit that of the per-sample dot product. Blocks are taken
-// in chunks so that the accumulators live on the stack.
+namespace {
+
+constexpr Samples kChunk = 1024;  // frames per pass; the work arrays live on the stack
+constexpr int kMaxStackTaps = 256;  // longer filters take the per-sample path
+
+// acc[j] += sum over the G taps h[0 .. G-1] of h[g] * x[j - g], for j < count,
+// the taps added one by one in order.
+template <int G>
+inline void AddTaps(const float* h, const float* x, double* acc, Samples count) {
+    double hg[G];
+    for (int g = 0; g < G; ++g) hg[g] = h[g];
+    for (Samples j = 0; j < count; ++j) {
+        double a = acc[j];
+        for (int g = 0; g < G; ++g) a += hg[g] * static_cast<double>(x[j - g]);
+        acc[j] = a;
+    }
+}
+
+// out[j] = sum over k = 0 .. taps-1 of h[k] * x[j - k] for j < count, where
+// x = e + taps - 1 (so e holds the taps - 1 inputs before the block first).
+// Each output has its own double accumulator that starts at 0 and takes the
+// taps in order k = 0, 1, ...: every product of two floats is exact in double
+// and each sum is rounded once, as in fDotProduct, so the bits are the same
+// whatever the vector width. The loops run over the outputs, which the
+// compiler turns into vector instructions, several taps per pass; where the
+// processor has wider vectors a clone of this function for them is chosen
+// when the library is loaded.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target_clones("default", "avx2", "avx512f")))
+#endif
+void SumTaps(const float* h, int taps, const float* e, double* acc, float* out, Samples count) {
+    const float* const x = e + taps - 1;
+    std::fill(acc, acc + count, 0.0);
+    int k = 0;
+    for (; k + 4 <= taps; k += 4) AddTaps<4>(h + k, x - k, acc, count);
+    for (; k < taps; ++k) AddTaps<1>(h + k, x - k, acc, count);
+    for (Samples j = 0; j < count; ++j) out[j] = static_cast<float>(acc[j]);
+}
+
+}  // namespace
+
+// The block is summed from one contiguous run: the taps - 1 inputs before it
+// (from the history, oldest first) followed by the block itself, so that no
+// output needs a wrap or a history test. Each output's sum is that of the
+// per-sample dot product over the history window, bit for bit.
 void FloatFIR::Process(MixBuffer& buffer) {
     const Samples n = buffer.used_;
     float* const data = buffer.floats();
@@ -58,30 +98,27 @@ void FloatFIR::Process(MixBuffer& buffer) {
         std::fill(data, data + n, 0.0f);
         return;
     }
-    constexpr Samples kChunk = 1024;
+    if (taps > kMaxStackTaps) {
+        // Longer than any table: the per-sample dot product over the history.
+        for (Samples i = 0; i < n; ++i) {
+            history_[position_ + taps] = data[i];
+            history_[position_] = data[i];
+            data[i] = fDotProduct(history_ + position_, coeffs_, taps);
+            position_ = position_ == 0 ? taps - 1 : position_ - 1;
+        }
+        return;
+    }
+    float run[kMaxStackTaps - 1 + kChunk];
+    float out[kChunk];
     double acc[kChunk];
     for (Samples start = 0; start < n; start += kChunk) {
         const Samples count = std::min(kChunk, n - start);
         float* const x = data + start;
-        // past[j - 1] = x[start - j] for j = 1 .. N: the inputs before this chunk.
+        // history_[position_ + 1 + k] = x[start - 1 - k]: copied oldest first.
         const float* const past = history_ + position_ + 1;
-
-        std::fill(acc, acc + count, 0.0);
-        for (int k = 0; k < taps; ++k) {
-            const double h = coeffs_[k];
-            // Outputs 0 .. k-1 of the chunk take tap k's input from the past.
-            const Samples head = std::min<Samples>(k, count);
-            for (Samples i = 0; i < head; ++i) acc[i] += h * static_cast<double>(past[k - 1 - i]);
-            if (head == count) continue;
-            // The others from the chunk: acc[k + i] takes x[i]. A trip count
-            // that is a multiple of 4 lets the compiler vectorise the loop
-            // without a scalar epilogue; the rest follows one by one.
-            double* const out = acc + k;
-            const Samples body = count - k;
-            const Samples wide = body & ~3;
-            for (Samples i = 0; i < wide; ++i) out[i] += h * static_cast<double>(x[i]);
-            for (Samples i = wide; i < body; ++i) out[i] += h * static_cast<double>(x[i]);
-        }
+        for (int k = 0; k < taps - 1; ++k) run[k] = past[taps - 2 - k];
+        std::copy(x, x + count, run + taps - 1);
+        SumTaps(coeffs_, taps, run, acc, out, count);
 
         int pos = position_;
         for (Samples i = 0; i < count; ++i) {
@@ -90,8 +127,7 @@ void FloatFIR::Process(MixBuffer& buffer) {
             pos = pos == 0 ? taps - 1 : pos - 1;
         }
         position_ = pos;
-
-        for (Samples i = 0; i < count; ++i) x[i] = static_cast<float>(acc[i]);
+        std::copy(out, out + count, x);
     }
 }
 
