@@ -2,10 +2,14 @@
 
 #include "MathLib.h"
 
-const M2SFIRRate& NearestM2SFIRRate(const M2SFIRRate (&table)[kM2SFIRRates], long sampleRate) {
-    const M2SFIRRate* nearest = &table[0];
+namespace {
+
+// The nearest of count entries (an equal rate at once, the earlier entry on a tie).
+const M2SFIRRate& Nearest(const M2SFIRRate* const* entries, int count, long sampleRate) {
+    const M2SFIRRate* nearest = entries[0];
     long nearestDistance = -1;
-    for (const M2SFIRRate& entry : table) {
+    for (int i = 0; i < count; ++i) {
+        const M2SFIRRate& entry = *entries[i];
         if (entry.sampleRate == sampleRate) return entry;
         const long distance =
             entry.sampleRate > sampleRate ? entry.sampleRate - sampleRate : sampleRate - entry.sampleRate;
@@ -17,17 +21,34 @@ const M2SFIRRate& NearestM2SFIRRate(const M2SFIRRate (&table)[kM2SFIRRates], lon
     return *nearest;
 }
 
-static InPlaceFilter* CreateM2SFilter(MathLibrary& library, const M2SFIRRate (&table)[kM2SFIRRates],
-                                      long sampleRate, long* delay) {
-    const M2SFIRRate& entry = NearestM2SFIRRate(table, sampleRate);
+const M2SFIRRate& Nearest(const M2SFIRRate (&table)[kM2SFIRRates], const M2SFIRRate (&highTable)[kM2SFIRHighRates],
+                          bool allRates, long sampleRate) {
+    const M2SFIRRate* entries[kM2SFIRRates + kM2SFIRHighRates];
+    for (int i = 0; i < kM2SFIRRates; ++i) entries[i] = &table[i];
+    for (int i = 0; i < kM2SFIRHighRates; ++i) entries[kM2SFIRRates + i] = &highTable[i];
+    return Nearest(entries, allRates ? kM2SFIRRates + kM2SFIRHighRates : kM2SFIRRates, sampleRate);
+}
+
+InPlaceFilter* CreateM2SFilter(MathLibrary& library, const M2SFIRRate& entry, long* delay) {
     *delay = (entry.coeffs.numTaps - 1) / 2;
     return library.CreateFIRFilter(&entry.coeffs);
 }
 
-InPlaceFilter* CreateShortM2SFilter(MathLibrary& library, long sampleRate, long* delay) {
-    return CreateM2SFilter(library, m2sShortFIRTable, sampleRate, delay);
+}  // namespace
+
+const M2SFIRRate& NearestM2SFIRRate(const M2SFIRRate (&table)[kM2SFIRRates], long sampleRate) {
+    return Nearest(table, m2sShortFIRHighTable, false, sampleRate);
 }
 
-InPlaceFilter* CreateLongM2SFilter(MathLibrary& library, long sampleRate, long* delay) {
-    return CreateM2SFilter(library, m2sLongFIRTable, sampleRate, delay);
+const M2SFIRRate& NearestM2SFIRRate(const M2SFIRRate (&table)[kM2SFIRRates],
+                                    const M2SFIRRate (&highTable)[kM2SFIRHighRates], long sampleRate) {
+    return Nearest(table, highTable, true, sampleRate);
+}
+
+InPlaceFilter* CreateShortM2SFilter(MathLibrary& library, long sampleRate, long* delay, bool allRates) {
+    return CreateM2SFilter(library, Nearest(m2sShortFIRTable, m2sShortFIRHighTable, allRates, sampleRate), delay);
+}
+
+InPlaceFilter* CreateLongM2SFilter(MathLibrary& library, long sampleRate, long* delay, bool allRates) {
+    return CreateM2SFilter(library, Nearest(m2sLongFIRTable, m2sLongFIRHighTable, allRates, sampleRate), delay);
 }

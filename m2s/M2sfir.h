@@ -10,6 +10,12 @@
 // at tap 25, each long table being its short table with three more taps at
 // each end. Coefficient 0 weighs the newest sample. The tables are generated
 // by tools/m2s_fir_design.py.
+//
+// For 88200, 96000, 176400 and 192000 Hz there are two more sets, fitted to
+// sound as the 48000 Hz short and long tables do; being as long in seconds as
+// those, they hold more taps (the centre tap is always the middle one). The
+// factories search them only when asked to (allRates), among all the rates,
+// so rates up to 48000 Hz get the same table either way.
 #pragma once
 
 #include "Fltfir.h"
@@ -33,12 +39,21 @@ extern const float fir8_51[51], fir11_51[51], fir12_51[51], fir16_51[51], fir22_
 extern const M2SFIRRate m2sShortFIRTable[kM2SFIRRates];
 extern const M2SFIRRate m2sLongFIRTable[kM2SFIRRates];
 
+// The sets for 88200, 96000, 176400 and 192000 Hz, in that order.
+constexpr int kM2SFIRHighRates = 4;
+extern const M2SFIRRate m2sShortFIRHighTable[kM2SFIRHighRates];
+extern const M2SFIRRate m2sLongFIRHighTable[kM2SFIRHighRates];
+
 // The entry of table whose rate is nearest to sampleRate: an exact rate wins
 // at once, and of two equally near rates the lower (earlier) one.
 const M2SFIRRate& NearestM2SFIRRate(const M2SFIRRate (&table)[kM2SFIRRates], long sampleRate);
+// The same search over table followed by highTable.
+const M2SFIRRate& NearestM2SFIRRate(const M2SFIRRate (&table)[kM2SFIRRates],
+                                    const M2SFIRRate (&highTable)[kM2SFIRHighRates], long sampleRate);
 
-// A new 45-tap (Short) or 51-tap (Long) FIR filter for the table nearest to
+// A new short (45-tap) or long (51-tap) FIR filter for the table nearest to
 // sampleRate, owned by the caller, or null when the library cannot make it.
-// *delay receives the filter's group delay in frames: 22 or 25.
-InPlaceFilter* CreateShortM2SFilter(MathLibrary& library, long sampleRate, long* delay);
-InPlaceFilter* CreateLongM2SFilter(MathLibrary& library, long sampleRate, long* delay);
+// *delay receives the filter's group delay in frames, its centre tap: 22 or
+// 25 (more for the high rates' tables, which allRates admits to the search).
+InPlaceFilter* CreateShortM2SFilter(MathLibrary& library, long sampleRate, long* delay, bool allRates = false);
+InPlaceFilter* CreateLongM2SFilter(MathLibrary& library, long sampleRate, long* delay, bool allRates = false);

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "FltDelay.h"
+#include "M2s.h"
 #include "M2sfir.h"
 #include "MathLib.h"
 #include "Mathutil.h"
@@ -17,6 +18,9 @@ constexpr int32_t kVoiceHipass = 200;  // Hz
 constexpr int kVoiceCenter = -1000;    // millibels
 constexpr int kMusicBusLevel = -200;   // millibels
 constexpr long kRampLength = 1024;     // frames
+
+static_assert(kM2SAllRates == M2S_ALL_RATES, "the network reads the engine's open flag");
+static_assert(kM2SMusic == M2S_MUSIC, "the network reads the engine's open flag");
 
 }  // namespace
 
@@ -36,21 +40,28 @@ MonoTo3D::MonoTo3D(MathLibrary& library, MixBuffer (&outputs)[2], long sampleRat
       widenerInput_(nullptr) {
     library.CreateBuffer(leftBus_, static_cast<Samples>(maxFrames));
     library.CreateBuffer(rightBus_, static_cast<Samples>(maxFrames));
+    const bool allRates = (flags & kM2SAllRates) != 0;
+    const unsigned widenerRates = allRates ? VASTOR_ALL_RATES : 0u;
     if (flags & kM2SMusic) {
-        fir_ = CreateShortM2SFilter(library, sampleRate, &firDelay_);
-        widener_ = CreateVastor(library, outputs, sampleRate, maxFrames, kMusicWidener);
+        // The left bus waits for the FIR's centre tap, however long the table.
+        fir_ = CreateShortM2SFilter(library, sampleRate, &firDelay_, allRates);
+        widener_ = CreateVastor(library, outputs, sampleRate, maxFrames, kMusicWidener | widenerRates);
         if (!widener_) return;
         widenerInput_ = widener_->CreateVastorFilterInput();
         const float spread = 1.0f;
         widenerInput_->SetProperty(kVastorSpread, &spread, sizeof spread);
         widener_->SetProperty(kVastorHipassFrequency, &kMusicHipass, sizeof kMusicHipass);
     } else {
-        widener_ = CreateVastor(library, outputs, sampleRate, maxFrames, kVoiceWidener);
+        widener_ = CreateVastor(library, outputs, sampleRate, maxFrames, kVoiceWidener | widenerRates);
         if (!widener_) return;
         widenerInput_ = widener_->CreateVastorFilterInput();
         const float center = Math::from_mb(kVoiceCenter);
         widenerInput_->SetProperty(kVastorCenter, &center, sizeof center);
-        const int32_t directDelay = sampleRate > 32000 ? 4 : 1;
+        int32_t directDelay = sampleRate > 32000 ? 4 : 1;
+        // With the high rates' rows (twice or four times 44100 or 48000 Hz), the
+        // direct path keeps the time of the four frames at the lower rate.
+        const long row = NearestM2SFIRRate(m2sShortFIRTable, m2sShortFIRHighTable, sampleRate).sampleRate;
+        if (allRates && row > 48000) directDelay = static_cast<int32_t>(4 * (row % 44100 == 0 ? row / 44100 : row / 48000));
         widenerInput_->SetProperty(kVastorDirectDelay, &directDelay, sizeof directDelay);
         widener_->SetProperty(kVastorHipassFrequency, &kVoiceHipass, sizeof kVoiceHipass);
         // Half a millisecond, rounded to frames.

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Designs the phase-shifting FIR tables of the mono-to-3D network.
 
-Writes m2s/M2sfir45.cpp (45 taps per rate, centre tap 22) and m2s/M2sfir51.cpp
-(51 taps, centre tap 25) and prints the response of every table. Standard
+Writes m2s/M2sfir45.cpp (45 taps per rate, centre tap 22), m2s/M2sfir51.cpp
+(51 taps, centre tap 25) and m2s/M2sfirHigh.cpp (the tables for 88200, 96000,
+176400 and 192000 Hz, below) and prints the response of every table. Standard
 library only; run it from the repository root:
 
     python3 tools/m2s_fir_design.py [output-directory]
@@ -32,6 +33,22 @@ deviation over 500 Hz .. 0.45 of the rate, relative to the allowed band: gain
 1 +- 0.15, phase lead 1.05 +- 0.2 radians over the centre delay. The best
 points lie on the edges of the allowed shape (strongest taper, largest even
 taps), so neighbouring rates whose bands are alike get the same array.
+
+The high rates. At 88200 .. 192000 Hz a table must sound as the 48000 Hz table
+does: its response relative to its centre tap's delay, H(f) e^(j 2 pi f c / rate),
+is fitted to the 48000 Hz table's (short to fir48_45, long to fir48_51) over
+0 .. 24 kHz, where all of that table's response lies within 30 dB of its
+peak, so that it stays within 0.5 dB and 0.1 rad of it. A table reaches as
+far down in frequency as it is long in seconds, so the tap counts grow with
+the rate: each table is at least as long in seconds as its 48000 Hz table
+(its half-length rounded up), and longer only if the fit would otherwise
+miss half the tolerances or let the gain above 24 kHz pass unity. (Shorter
+tables can meet the tolerances in the band, but only with large taps at
+their ends that lift the response above it.) Above 24 kHz the fit aims at
+the 48000 Hz table's response at 24 kHz (gain about 0.53, no phase lead) with
+a hundredth of the weight: nothing there is heard. The fit is a weighted least-squares one
+of the relative error, solved separately for the even (cosine) and odd (sine)
+halves of the taps.
 """
 
 import math
@@ -63,6 +80,13 @@ FIXED_SHORT = {
 }
 # Taps 21, 22 and 23 of the 8000 Hz table.
 DOCUMENTED_8000 = (0.552634, 0.501802, -0.550007)
+
+HIGH_RATES = [88200, 96000, 176400, 192000]
+HIGH_NAMES = {88200: 88, 96000: 96, 176400: 176, 192000: 192}
+REFERENCE_RATE = 48000
+DB_TOLERANCE = 0.5
+RAD_TOLERANCE = 0.1
+ABOVE_BAND_WEIGHT = 0.01
 
 BAND_LOW_HZ = 500.0
 BAND_HIGH = 0.45
@@ -161,6 +185,140 @@ def design():
     return result
 
 
+def relative_response(taps, rate, f):
+    """Response at f Hz relative to the centre tap's delay (complex)."""
+    centre = (len(taps) - 1) // 2
+    w = 2.0 * math.pi * f / rate
+    re = im = 0.0
+    for n, h in enumerate(taps):
+        re += h * math.cos(w * (n - centre))
+        im -= h * math.sin(w * (n - centre))
+    return complex(re, im)
+
+
+def solve(a, b):
+    """x with a x = b, by Gaussian elimination with partial pivoting."""
+    n = len(b)
+    m = [list(row) + [b[i]] for i, row in enumerate(a)]
+    for c in range(n):
+        p = max(range(c, n), key=lambda r: abs(m[r][c]))
+        m[c], m[p] = m[p], m[c]
+        for r in range(c + 1, n):
+            k = m[r][c] / m[c][c]
+            if k:
+                for j in range(c, n + 1):
+                    m[r][j] -= k * m[c][j]
+    x = [0.0] * n
+    for c in range(n - 1, -1, -1):
+        x[c] = (m[c][n] - sum(m[c][j] * x[j] for j in range(c + 1, n))) / m[c][c]
+    return x
+
+
+def least_squares(basis, points):
+    """Coefficients c minimising sum weight^2 (sum c_i basis_i(w) - target)^2
+    over points (w, target, weight)."""
+    n = len(basis(0.0))
+    a = [[0.0] * n for _ in range(n)]
+    b = [0.0] * n
+    for w, target, weight in points:
+        row = basis(w)
+        w2 = weight * weight
+        for i in range(n):
+            ri = row[i] * w2
+            ai = a[i]
+            for j in range(i, n):
+                ai[j] += ri * row[j]
+            b[i] += ri * target
+    for i in range(n):
+        for j in range(i):
+            a[i][j] = a[j][i]
+    return solve(a, b)
+
+
+def fit_high(reference, rate, half):
+    """A table of 2 half + 1 taps at rate fitted to reference (a 48000 Hz table)."""
+    band = [25.0 * k for k in range(1, 960)]
+    above = [REFERENCE_RATE / 2.0 + 200.0 * k for k in range(1, int((rate / 2.0 - REFERENCE_RATE / 2.0) / 200.0))]
+    edge = relative_response(reference, REFERENCE_RATE, REFERENCE_RATE / 2.0).real
+    points = []
+    for f in band:
+        r = relative_response(reference, REFERENCE_RATE, f)
+        points.append((2.0 * math.pi * f / rate, r, 1.0 / abs(r)))
+    for f in above:
+        points.append((2.0 * math.pi * f / rate, complex(edge, 0.0), ABOVE_BAND_WEIGHT / abs(edge)))
+    # Relative response = e0 + 2 sum e_k cos(k w) + 2j sum o_k sin(k w), with
+    # e_k the even half (h[c - k] + h[c + k]) / 2 and o_k the odd half (h[c - k] - h[c + k]) / 2.
+    even = least_squares(lambda w: [1.0] + [2.0 * math.cos(k * w) for k in range(1, half + 1)],
+                         [(w, r.real, wt) for w, r, wt in points])
+    odd = least_squares(lambda w: [2.0 * math.sin(k * w) for k in range(1, half + 1)],
+                        [(w, r.imag, wt) for w, r, wt in points])
+    taps = [0.0] * (2 * half + 1)
+    taps[half] = even[0]
+    for k in range(1, half + 1):
+        taps[half - k] = even[k] + odd[k - 1]
+        taps[half + k] = even[k] - odd[k - 1]
+    return [round(h, 6) for h in taps]
+
+
+def high_figures(taps, reference, rate):
+    """Worst deviation (dB, rad) from reference over 10 Hz .. 24 kHz, and the
+    largest gain above 24 kHz."""
+    db = rad = 0.0
+    for k in range(1, 2400):
+        f = 10.0 * k
+        q = relative_response(taps, rate, f) / relative_response(reference, REFERENCE_RATE, f)
+        db = max(db, abs(20.0 * math.log10(abs(q))))
+        rad = max(rad, abs(math.atan2(q.imag, q.real)))
+    above = max(abs(relative_response(taps, rate, f))
+                for f in range(REFERENCE_RATE // 2 + 250, rate // 2, 250))
+    return db, rad, above
+
+
+def design_high(reference, rate):
+    """A table at rate that sounds as reference does; returns (taps, figures)."""
+    half = int(math.ceil((len(reference) - 1) / 2.0 * rate / REFERENCE_RATE))
+    while True:
+        taps = fit_high(reference, rate, half)
+        figures = high_figures(taps, reference, rate)
+        if figures[0] <= DB_TOLERANCE / 2 and figures[1] <= RAD_TOLERANCE / 2 and figures[2] <= 1.0:
+            return taps, figures
+        half += 1
+
+
+def write_high(path, designs):
+    out = [
+        "// Generated by tools/m2s_fir_design.py; edit the generator, not this file.",
+        "//",
+        "// Phase-shifting FIR tables of the mono-to-3D network for 88200, 96000, 176400",
+        "// and 192000 Hz, fitted to the 48000 Hz tables: a short set imitating fir48_45",
+        "// and a long set imitating fir48_51. Coefficient 0 weighs the newest sample;",
+        "// the centre tap is the middle one. Largest deviation from the 48000 Hz table's",
+        "// response relative to the centre delay over 0 .. 24 kHz, and largest gain above:",
+    ]
+    for label, index in (("short", 0), ("long", 1)):
+        for rate in HIGH_RATES:
+            taps, (db, rad, above) = designs[rate][index]
+            out.append("//   %-5s %6d Hz, %3d taps: %.3f dB, %.4f rad; above 24 kHz at most %.2f"
+                       % (label, rate, len(taps), db, rad, above))
+    out += ["", '#include "M2sfir.h"', "", "// clang-format off"]
+    names = {}
+    for index in (0, 1):
+        for rate in HIGH_RATES:
+            taps = designs[rate][index][0]
+            names[rate, index] = "fir%d_%d" % (HIGH_NAMES[rate], len(taps))
+            out.append(c_array(names[rate, index], taps))
+            out.append("")
+    for index, table in ((0, "m2sShortFIRHighTable"), (1, "m2sLongFIRHighTable")):
+        out.append("const M2SFIRRate %s[kM2SFIRHighRates] = {" % table)
+        for rate in HIGH_RATES:
+            out.append("    {%d, {%s, %d}}," % (rate, names[rate, index], len(designs[rate][index][0])))
+        out.append("};")
+        out.append("")
+    out[-1] = "// clang-format on"
+    with open(path, "w") as f:
+        f.write("\n".join(out) + "\n")
+
+
 def c_array(name, taps):
     lines = ["const float %s[%d] = {" % (name, len(taps))]
     row = []
@@ -217,6 +375,14 @@ def main():
               "m2sShortFIRTable")
     write_set(os.path.join(folder, "M2sfir51.cpp"), {r: designs[r][1] for r in RATES}, LONG_HALF,
               "m2sLongFIRTable")
+
+    high = {}
+    for rate in HIGH_RATES:
+        high[rate] = (design_high(designs[REFERENCE_RATE][0], rate), design_high(designs[REFERENCE_RATE][1], rate))
+        for label, (taps, worst) in zip(("short", "long "), high[rate]):
+            print("%6d Hz %s %3d taps: %.3f dB, %.4f rad against 48000 Hz; above 24 kHz at most %.2f"
+                  % ((rate, label, len(taps)) + worst))
+    write_high(os.path.join(folder, "M2sfirHigh.cpp"), high)
 
 
 if __name__ == "__main__":
