@@ -92,3 +92,54 @@ void M2STail(benchmark::State& state) {
 BENCHMARK(M2SMusic)->ArgName("flags")->Arg(M2S_MUSIC)->Arg(0);
 BENCHMARK(M2SSilence)->ArgName("flags")->Arg(M2S_MUSIC)->Arg(0);
 BENCHMARK(M2STail)->ArgName("flags")->Arg(M2S_MUSIC)->Arg(0);
+
+// The engine against its reference kernel (the same computation in the plain
+// order of the algorithm, bench/m2s_reference.h), call by call in the same
+// run, each timed on the thread's CPU clock so that other processes' load
+// falls on both alike. "ratio" is the engine's time over the reference's;
+// "same_bits" is 1 when both gave the same output for the whole input.
+#include <ctime>
+
+#include "m2s_reference.h"
+
+namespace {
+
+double ThreadSeconds() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+void M2SVersusReference(benchmark::State& state) {
+    const unsigned flags = static_cast<unsigned>(state.range(0));
+    Engine engine(flags);
+    reference::MonoTo3D ref(kRate, (flags & M2S_MUSIC) != 0);
+    const std::vector<short> music = MusicLike(64 * kCall);
+    std::vector<short> outRef(2 * kCall);
+    bool same = true;
+    double engineTime = 0, referenceTime = 0;
+    int64_t frames = 0;
+    unsigned pos = 0;
+    for (auto _ : state) {
+        const double t0 = ThreadSeconds();
+        engine.Process(music.data() + pos, kCall);
+        const double t1 = ThreadSeconds();
+        ref.Process(music.data() + pos, reinterpret_cast<short(*)[2]>(outRef.data()), kCall);
+        const double t2 = ThreadSeconds();
+        engineTime += t1 - t0;
+        referenceTime += t2 - t1;
+        frames += kCall;
+        same = same && std::equal(outRef.begin(), outRef.end(), engine.output.begin());
+        pos = (pos + kCall) % static_cast<unsigned>(music.size());
+        benchmark::ClobberMemory();
+    }
+    state.counters["engine_ns_per_frame"] = 1e9 * engineTime / static_cast<double>(frames);
+    state.counters["reference_ns_per_frame"] = 1e9 * referenceTime / static_cast<double>(frames);
+    state.counters["engine_x_realtime"] = static_cast<double>(frames) / kRate / engineTime;
+    state.counters["ratio"] = engineTime / referenceTime;
+    state.counters["same_bits"] = same ? 1 : 0;
+}
+
+}  // namespace
+
+BENCHMARK(M2SVersusReference)->ArgName("flags")->Arg(M2S_MUSIC)->Arg(0);

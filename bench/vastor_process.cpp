@@ -174,3 +174,57 @@ BENCHMARK(BM_Process16Silence);
 BENCHMARK(BM_Process16TailAfterBurst);
 BENCHMARK(BM_UnguardedMusic);
 BENCHMARK(BM_UnguardedTailAfterBurst);
+
+// The engine against its reference kernel (the same computation in the plain
+// order of the algorithm, bench/vastor_reference.h), call by call in the same
+// run, each timed on the thread's CPU clock so that other processes' load
+// falls on both alike. "ratio" is the engine's time over the reference's;
+// "same_bits" is 1 when both gave the same output for the whole input.
+#include <ctime>
+
+#include "vastor_reference.h"
+
+namespace {
+
+double ThreadSeconds() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+void BM_Process16VersusReference(benchmark::State& state) {
+    constexpr int kBlocks = 64;
+    const std::vector<short> in = MusicLike(kBlocks * kBlock);
+    std::vector<short> out(2 * kBlock), outRef(2 * kBlock);
+    Vastor* h = nullptr;
+    vastorOpen(&h, kRate, VASTOR_HIPASS_ON);
+    reference::Widener ref(kRate);
+    bool same = true;
+    double engine = 0, referenceTime = 0;
+    int64_t frames = 0;
+    size_t at = 0;
+    for (auto _ : state) {
+        const double t0 = ThreadSeconds();
+        vastorProcess16(h, Frames(in) + at, Frames(out), kBlock);
+        const double t1 = ThreadSeconds();
+        ref.Process(Frames(in) + at, Frames(outRef), kBlock);
+        const double t2 = ThreadSeconds();
+        engine += t1 - t0;
+        referenceTime += t2 - t1;
+        frames += kBlock;
+        same = same && out == outRef;
+        at = (at + kBlock) % (kBlocks * kBlock);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::DoNotOptimize(outRef.data());
+    }
+    state.counters["engine_ns_per_frame"] = 1e9 * engine / static_cast<double>(frames);
+    state.counters["reference_ns_per_frame"] = 1e9 * referenceTime / static_cast<double>(frames);
+    state.counters["engine_x_realtime"] = static_cast<double>(frames) / kRate / engine;
+    state.counters["ratio"] = engine / referenceTime;
+    state.counters["same_bits"] = same ? 1 : 0;
+    vastorClose(h);
+}
+
+}  // namespace
+
+BENCHMARK(BM_Process16VersusReference);
