@@ -21,8 +21,8 @@ const M2SFIRRate& Nearest(const M2SFIRRate* const* entries, int count, long samp
     return *nearest;
 }
 
-const M2SFIRRate& Nearest(const M2SFIRRate (&table)[kM2SFIRRates], const M2SFIRRate (&highTable)[kM2SFIRHighRates],
-                          bool allRates, long sampleRate) {
+const M2SFIRRate& Nearest(const M2SFIRRate (&table)[kM2SFIRRates],
+                          const M2SFIRRate (&highTable)[kM2SFIRHighRates], bool allRates, long sampleRate) {
     const M2SFIRRate* entries[kM2SFIRRates + kM2SFIRHighRates];
     for (int i = 0; i < kM2SFIRRates; ++i) entries[i] = &table[i];
     for (int i = 0; i < kM2SFIRHighRates; ++i) entries[kM2SFIRRates + i] = &highTable[i];
@@ -46,9 +46,11 @@ const M2SFIRRate& NearestM2SFIRRate(const M2SFIRRate (&table)[kM2SFIRRates],
 }
 
 InPlaceFilter* CreateShortM2SFilter(MathLibrary& library, long sampleRate, long* delay, bool allRates) {
-    return CreateM2SFilter(library, Nearest(m2sShortFIRTable, m2sShortFIRHighTable, allRates, sampleRate), delay);
+    return CreateM2SFilter(library, Nearest(m2sShortFIRTable, m2sShortFIRHighTable, allRates, sampleRate),
+                           delay);
 }
 
 InPlaceFilter* CreateLongM2SFilter(MathLibrary& library, long sampleRate, long* delay, bool allRates) {
-    return CreateM2SFilter(library, Nearest(m2sLongFIRTable, m2sLongFIRHighTable, allRates, sampleRate), delay);
+    return CreateM2SFilter(library, Nearest(m2sLongFIRTable, m2sLongFIRHighTable, allRates, sampleRate),
+                           delay);
 }

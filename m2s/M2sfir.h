@@ -55,5 +55,6 @@ const M2SFIRRate& NearestM2SFIRRate(const M2SFIRRate (&table)[kM2SFIRRates],
 // sampleRate, owned by the caller, or null when the library cannot make it.
 // *delay receives the filter's group delay in frames, its centre tap: 22 or
 // 25 (more for the high rates' tables, which allRates admits to the search).
-InPlaceFilter* CreateShortM2SFilter(MathLibrary& library, long sampleRate, long* delay, bool allRates = false);
+InPlaceFilter* CreateShortM2SFilter(MathLibrary& library, long sampleRate, long* delay,
+                                    bool allRates = false);
 InPlaceFilter* CreateLongM2SFilter(MathLibrary& library, long sampleRate, long* delay, bool allRates = false);

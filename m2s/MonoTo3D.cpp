@@ -61,7 +61,8 @@ MonoTo3D::MonoTo3D(MathLibrary& library, MixBuffer (&outputs)[2], long sampleRat
         // With the high rates' rows (twice or four times 44100 or 48000 Hz), the
         // direct path keeps the time of the four frames at the lower rate.
         const long row = NearestM2SFIRRate(m2sShortFIRTable, m2sShortFIRHighTable, sampleRate).sampleRate;
-        if (allRates && row > 48000) directDelay = static_cast<int32_t>(4 * (row % 44100 == 0 ? row / 44100 : row / 48000));
+        if (allRates && row > 48000)
+            directDelay = static_cast<int32_t>(4 * (row % 44100 == 0 ? row / 44100 : row / 48000));
         widenerInput_->SetProperty(kVastorDirectDelay, &directDelay, sizeof directDelay);
         widener_->SetProperty(kVastorHipassFrequency, &kVoiceHipass, sizeof kVoiceHipass);
         // Half a millisecond, rounded to frames.

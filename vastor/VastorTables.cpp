@@ -107,7 +107,8 @@ InPlaceFilter* CreateSingleStageVastor(MathLibrary& library, long rate, float ga
 InPlaceFilter* CreateHighshelf(MathLibrary& library, long rate, bool allRates) {
     const int count = allRates ? kVastorRateCount + kVastorHighRateCount : kVastorRateCount;
     for (int i = 0; i < count; ++i) {
-        const HighshelfRow& row = i < kVastorRateCount ? highshelfTable[i] : highshelfHighTable[i - kVastorRateCount];
+        const HighshelfRow& row =
+            i < kVastorRateCount ? highshelfTable[i] : highshelfHighTable[i - kVastorRateCount];
         if (row.sampleRate != rate) continue;
         BiquadFilter* filter = library.CreateBiquad();
         if (!filter) return nullptr;

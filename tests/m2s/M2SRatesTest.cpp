@@ -15,15 +15,16 @@
 #include <string>
 #include <vector>
 
+#include "Filter.h"
 #include "M2s.h"
 #include "M2sfir.h"
-#include "Filter.h"
 #include "MathLib.h"
 #include "Mixbuf.h"
 
 namespace {
 
-const unsigned kGoldenRates[] = {8000, 11025, 22050, 32000, 44100, 46050, 48000, 88200, 96000, 176400, 192000};
+const unsigned kGoldenRates[] = {8000,  11025, 22050, 32000,  44100, 46050,
+                                 48000, 88200, 96000, 176400, 192000};
 constexpr int kGoldenRateCount = sizeof kGoldenRates / sizeof kGoldenRates[0];
 constexpr int kGoldenFrames = 3000;
 
@@ -41,8 +42,8 @@ std::vector<short> Music(int n, double amplitude = 0.3) {
     for (int i = 0; i < n; ++i) {
         double x = 0;
         for (int p = 0; p < 3; ++p) {
-            phase[p] += 2.0 * 3.14159265358979323846 * 150.0 * (2 * p + 1) * (1.0 + 0.02 * std::sin(i * 0.001)) /
-                        44100.0;
+            phase[p] += 2.0 * 3.14159265358979323846 * 150.0 * (2 * p + 1) *
+                        (1.0 + 0.02 * std::sin(i * 0.001)) / 44100.0;
             x += std::sin(phase[p]) / (p + 1.5);
         }
         state = state * 1664525u + 1013904223u;
@@ -88,6 +89,7 @@ uint64_t Fingerprint(unsigned rate, unsigned flags) {
 
 // Recorded from the engine as the player plug-in uses it; one row per rate of
 // kGoldenRates: Voice, then Music.
+// clang-format off
 const uint64_t kGolden[kGoldenRateCount][2] = {
     {0xc85f5d86858306bdull, 0x8c77599f2c7c69b7ull},  // 8000 Hz
     {0xd4398959cc31baafull, 0x3d584a3e5f3719eaull},  // 11025 Hz
@@ -101,6 +103,7 @@ const uint64_t kGolden[kGoldenRateCount][2] = {
     {0xe52504e90226fef5ull, 0xcb568e730fc1fdaeull},  // 176400 Hz
     {0x1351520d3ea7917bull, 0x8b75a83cf0b63389ull},  // 192000 Hz
 };
+// clang-format on
 
 constexpr double kPi = 3.14159265358979323846;
 const unsigned kHighRates[] = {88200, 96000, 176400, 192000};
@@ -159,7 +162,8 @@ class Engine {
 
     std::vector<float> Run(const std::vector<float>& in) {
         std::vector<float> out(2 * in.size());
-        m2sProcessFloat(handle_, in.data(), reinterpret_cast<float(*)[2]>(out.data()), static_cast<unsigned>(in.size()));
+        m2sProcessFloat(handle_, in.data(), reinterpret_cast<float(*)[2]>(out.data()),
+                        static_cast<unsigned>(in.size()));
         return out;
     }
 
@@ -172,12 +176,15 @@ class Engine {
         const int measure = static_cast<int>(std::lround(cycles * rate_ / f));
         const double w = 2.0 * kPi * f / rate_;
         std::vector<float> in(static_cast<size_t>(settle + measure));
-        for (size_t n = 0; n < in.size(); ++n) in[n] = static_cast<float>(0.5 * std::sin(w * static_cast<double>(n)));
+        for (size_t n = 0; n < in.size(); ++n)
+            in[n] = static_cast<float>(0.5 * std::sin(w * static_cast<double>(n)));
         const std::vector<float> out = Run(in);
         Complex sum = 0.0;
-        for (int n = settle; n < settle + measure; ++n) sum += static_cast<double>(out[2 * n + side]) * std::polar(1.0, -w * n);
+        for (int n = settle; n < settle + measure; ++n)
+            sum += static_cast<double>(out[2 * n + side]) * std::polar(1.0, -w * n);
         // y = Im(H e^(jwn)) / 2: H = 4j / count * sum.
-        return Complex(0.0, 4.0) / static_cast<double>(measure) * sum * std::polar(1.0, w * m2sGetLatency(handle_));
+        return Complex(0.0, 4.0) / static_cast<double>(measure) * sum *
+               std::polar(1.0, w * m2sGetLatency(handle_));
     }
 
   private:
@@ -211,8 +218,8 @@ std::vector<float> Speech(double rate, double seconds = 1.5) {
             const double fk = 3000.0 + 4000.0 * ((k * 0.618034) - std::floor(k * 0.618034));
             unvoiced += std::sin(2.0 * kPi * fk * t + 1.7 * k);
         }
-        x[static_cast<size_t>(i)] =
-            static_cast<float>(0.08 * voiced * syllable * syllable + 0.01 * unvoiced * (1.0 - syllable) * (1.0 - syllable));
+        x[static_cast<size_t>(i)] = static_cast<float>(0.08 * voiced * syllable * syllable +
+                                                       0.01 * unvoiced * (1.0 - syllable) * (1.0 - syllable));
     }
     return x;
 }
@@ -245,7 +252,8 @@ TEST(M2SRates, everyHighRateTableTurnsTheBandAsThe48000HzTableDoes) {
         const M2SFIRRate* table;
         const M2SFIRRate* high;
         const char* name;
-    } sets[] = {{m2sShortFIRTable, m2sShortFIRHighTable, "short"}, {m2sLongFIRTable, m2sLongFIRHighTable, "long"}};
+    } sets[] = {{m2sShortFIRTable, m2sShortFIRHighTable, "short"},
+                {m2sLongFIRTable, m2sLongFIRHighTable, "long"}};
     for (const auto& set : sets) {
         const Response reference = FirResponse(set.table[kM2SFIRRates - 1].coeffs, 48000.0);
         for (int i = 0; i < kM2SFIRHighRates; ++i) {
@@ -253,8 +261,10 @@ TEST(M2SRates, everyHighRateTableTurnsTheBandAsThe48000HzTableDoes) {
             EXPECT_EQ(entry.sampleRate, static_cast<long>(kHighRates[i]));
             ASSERT_EQ(entry.coeffs.numTaps % 2, 1);
             // As long in seconds as the 48000 Hz table, so it reaches as low.
-            EXPECT_GE((entry.coeffs.numTaps - 1) * 48000, (set.table[kM2SFIRRates - 1].coeffs.numTaps - 1) * entry.sampleRate);
-            const Deviation d = Compare(reference, FirResponse(entry.coeffs, static_cast<double>(entry.sampleRate)), grid);
+            EXPECT_GE((entry.coeffs.numTaps - 1) * 48000,
+                      (set.table[kM2SFIRRates - 1].coeffs.numTaps - 1) * entry.sampleRate);
+            const Deviation d =
+                Compare(reference, FirResponse(entry.coeffs, static_cast<double>(entry.sampleRate)), grid);
             EXPECT_LE(d.db, 0.5) << set.name << " " << entry.sampleRate;
             EXPECT_LE(d.rad, 0.1) << set.name << " " << entry.sampleRate;
             if (Figures())
@@ -269,10 +279,11 @@ TEST(M2SRates, theFactoriesTakeTheHighRatesTablesOnlyWhenAskedAndReportTheirCent
     const struct {
         long rate;
         long withFlag;  // the table's rate chosen with allRates; 48000 above without it
-    } cases[] = {{44100, 44100}, {48000, 48000}, {68100, 48000}, {68101, 88200}, {92100, 88200},
+    } cases[] = {{44100, 44100}, {48000, 48000},  {68100, 48000},   {68101, 88200},   {92100, 88200},
                  {92101, 96000}, {136200, 96000}, {150000, 176400}, {192000, 192000}, {768000, 192000}};
     for (const auto& c : cases) {
-        EXPECT_EQ(NearestM2SFIRRate(m2sShortFIRTable, m2sShortFIRHighTable, c.rate).sampleRate, c.withFlag) << c.rate;
+        EXPECT_EQ(NearestM2SFIRRate(m2sShortFIRTable, m2sShortFIRHighTable, c.rate).sampleRate, c.withFlag)
+            << c.rate;
         EXPECT_EQ(NearestM2SFIRRate(m2sShortFIRTable, c.rate).sampleRate, std::min(c.rate, 48000L)) << c.rate;
     }
     // The factories build the chosen table and report its centre tap as the delay.
@@ -295,7 +306,8 @@ TEST(M2SRates, theFactoriesTakeTheHighRatesTablesOnlyWhenAskedAndReportTheirCent
                 buffer.floats()[0] = 1.0f;
                 buffer.used_ = static_cast<Samples>(chosen.numTaps);
                 filter->Process(buffer);
-                EXPECT_TRUE(std::equal(chosen.coeffs, chosen.coeffs + chosen.numTaps, buffer.floats())) << rate;
+                EXPECT_TRUE(std::equal(chosen.coeffs, chosen.coeffs + chosen.numTaps, buffer.floats()))
+                    << rate;
                 buffer.free();
                 delete filter;
             }
@@ -306,7 +318,7 @@ TEST(M2SRates, theFactoriesTakeTheHighRatesTablesOnlyWhenAskedAndReportTheirCent
 // Music against 48000 Hz; Voice, whose direct delay is whole frames, against
 // the rate it doubles or quadruples.
 TEST(M2SRates, withTheFlagTheEngineRespondsAsAt44100Or48000HzInBothModes) {
-    const std::vector<double> grid = {30,   60,   100,  150,  250,  400,   600,   900,   1300,  2000,  3000,
+    const std::vector<double> grid = {30,   60,   100,  150,   250,   400,   600,   900,   1300,  2000, 3000,
                                       4500, 6000, 8000, 10000, 12500, 15000, 17500, 20000, 22000, 23500};
     for (unsigned mode : {M2S_MUSIC, 0u}) {
         for (int side = 0; side < (mode ? 2 : 1); ++side) {
@@ -314,12 +326,13 @@ TEST(M2SRates, withTheFlagTheEngineRespondsAsAt44100Or48000HzInBothModes) {
                 Engine reference(mode || rate % 44100 ? 48000 : 44100, mode | M2S_ALL_RATES);
                 const Response ref = [&](double f) { return reference.SineResponse(f, side); };
                 Engine engine(rate, mode | M2S_ALL_RATES);
-                const Deviation d = Compare(ref, [&](double f) { return engine.SineResponse(f, side); }, grid);
+                const Deviation d = Compare(
+                    ref, [&](double f) { return engine.SineResponse(f, side); }, grid);
                 EXPECT_LE(d.db, 0.5) << rate << " Hz, mode " << mode << ", side " << side;
                 EXPECT_LE(d.rad, 0.1) << rate << " Hz, mode " << mode << ", side " << side;
                 if (Figures())
-                    std::printf("%s side %d at %u Hz: %.3f dB, %.4f rad\n", mode ? "Music" : "Voice", side, rate, d.db,
-                                d.rad);
+                    std::printf("%s side %d at %u Hz: %.3f dB, %.4f rad\n", mode ? "Music" : "Voice", side,
+                                rate, d.db, d.rad);
             }
         }
     }
@@ -334,8 +347,8 @@ TEST(M2SRates, speechComesOutAsDecorrelatedAt96000And192000HzAsAt48000Hz) {
         // (Without the flag the figure is off by more than 0.05 at both rates.)
         EXPECT_NEAR(with, at48000, 0.05) << rate;
         if (Figures())
-            std::printf("speech correlation: %.4f at 48000 Hz; at %u Hz %.4f with the flag, %.4f without\n", at48000,
-                        rate, with, without);
+            std::printf("speech correlation: %.4f at 48000 Hz; at %u Hz %.4f with the flag, %.4f without\n",
+                        at48000, rate, with, without);
     }
 }
 
@@ -353,8 +366,9 @@ TEST(M2SRates, withoutTheAllRatesFlagEveryRateAndModeGivesTheRecordedOutput) {
             }
         }
         if (print)
-            std::printf("    {0x%016llxull, 0x%016llxull},  // %u Hz\n", static_cast<unsigned long long>(hash[0]),
-                        static_cast<unsigned long long>(hash[1]), kGoldenRates[r]);
+            std::printf("    {0x%016llxull, 0x%016llxull},  // %u Hz\n",
+                        static_cast<unsigned long long>(hash[0]), static_cast<unsigned long long>(hash[1]),
+                        kGoldenRates[r]);
     }
 }
 

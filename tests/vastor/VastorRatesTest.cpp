@@ -28,9 +28,11 @@ namespace {
 using widener_test::Block16;
 using widener_test::Frames;
 
-const unsigned kGoldenRates[] = {8000, 11025, 22050, 32000, 44100, 46050, 48000, 88200, 96000, 176400, 192000};
+const unsigned kGoldenRates[] = {8000,  11025, 22050, 32000,  44100, 46050,
+                                 48000, 88200, 96000, 176400, 192000};
 constexpr int kGoldenRateCount = sizeof kGoldenRates / sizeof kGoldenRates[0];
-constexpr unsigned kOldFlagBits = VASTOR_SINGLE_STAGE | VASTOR_HIPASS_ON | VASTOR_SINGLE_NETWORK | VASTOR_HIGH_SHELF;
+constexpr unsigned kOldFlagBits =
+    VASTOR_SINGLE_STAGE | VASTOR_HIPASS_ON | VASTOR_SINGLE_NETWORK | VASTOR_HIGH_SHELF;
 constexpr int kGoldenFrames = 3000;
 
 // The flags of combination i (0..15) of the four older open flags.
@@ -80,6 +82,7 @@ uint64_t Fingerprint(unsigned rate, unsigned flags) {
 
 // Recorded from the engine as the player plug-in uses it; one row per rate of
 // kGoldenRates, one column per combination of the older flags.
+// clang-format off
 const uint64_t kGolden[kGoldenRateCount][16] = {
     {  // 8000 Hz
         0x88adc76660548023ull, 0x88adc76660548023ull, 0x5f93332e532a5a7bull, 0x5f93332e532a5a7bull,
@@ -148,6 +151,7 @@ const uint64_t kGolden[kGoldenRateCount][16] = {
         0xd1f2d3649862859bull, 0xd1f2d3649862859bull, 0xfe2e5ee121880c23ull, 0xfe2e5ee121880c23ull,
     },
 };
+// clang-format on
 
 constexpr double kPi = 3.14159265358979323846;
 const long kHighRates[] = {88200, 96000, 176400, 192000};
@@ -271,9 +275,9 @@ TEST(VastorRates, WithAllRatesTheNearestOfAllThirteenRowsIsTaken) {
     const struct {
         long rate;
         long withFlag, without;
-    } cases[] = {{44100, 6, 6},      {48000, 7, 7},      {46050, 6, 6},      {68100, 7, 7},   {68101, 16, 7},
-                 {88200, 16, 7},     {96000, 17, 7},     {92100, 16, 7},     {100000, 17, 7}, {136200, 17, 7},
-                 {136201, 37, 7},    {176400, 37, 7},    {192000, 39, 7},    {384000, 39, 7}, {0, 0, 0}};
+    } cases[] = {{44100, 6, 6},   {48000, 7, 7},   {46050, 6, 6},   {68100, 7, 7},   {68101, 16, 7},
+                 {88200, 16, 7},  {96000, 17, 7},  {92100, 16, 7},  {100000, 17, 7}, {136200, 17, 7},
+                 {136201, 37, 7}, {176400, 37, 7}, {192000, 39, 7}, {384000, 39, 7}, {0, 0, 0}};
     for (const auto& c : cases) {
         EXPECT_EQ(MultiStageDelay(c.rate, true), c.withFlag) << c.rate;
         EXPECT_EQ(MultiStageDelay(c.rate, false), c.without) << c.rate;
@@ -296,7 +300,8 @@ TEST(VastorRates, WithoutTheAllRatesFlagEveryRateAndFlagSetGivesTheRecordedOutpu
         for (int i = 0; i < 16; ++i) {
             const uint64_t hash = Fingerprint(kGoldenRates[r], OldFlags(i));
             if (print)
-                std::printf("%s0x%016llxull,", i % 4 ? " " : "\n        ", static_cast<unsigned long long>(hash));
+                std::printf("%s0x%016llxull,", i % 4 ? " " : "\n        ",
+                            static_cast<unsigned long long>(hash));
             else
                 EXPECT_EQ(hash, kGolden[r][i]) << kGoldenRates[r] << " Hz, flags " << std::hex << OldFlags(i);
         }
