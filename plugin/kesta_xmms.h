@@ -40,7 +40,12 @@ constexpr float kSpreadMinDb = -18.0f;
 constexpr float kSpreadMaxDb = 0.0f;
 
 extern "C" {
+// Reads the settings file (defaults for what it lacks); may be called again,
+// and then tells open engines what changed, as the window does.
 void kesta_init(void);
+// The player's block *data of length bytes: any pointer (the plug-in's own
+// last answer too, at any alignment) and any format code, even one that
+// AFormat does not name. Answers the length of the block *data then points to.
 gint kesta_mod_samples(gpointer* data, gint length, AFormat format, gint rate, gint channels);
 void kesta_query_format(AFormat* format, gint* rate, gint* channels);
 void kesta_configure(void);
