@@ -95,6 +95,28 @@ long InputFile::read(short* dst, long frames) { return static_cast<long>(sf_read
 
 long InputFile::read(float* dst, long frames) { return static_cast<long>(sf_readf_float(file_, dst, frames)); }
 
+long InputFile::read(float* dst, long frames, float gain) {
+    if ((info_.format & SF_FORMAT_SUBMASK) != SF_FORMAT_PCM_16) {
+        const long n = read(dst, frames);
+        if (gain != 1.0f)
+            for (long k = 0; k < n * info_.channels; ++k) dst[k] *= gain;
+        return n;
+    }
+    const size_t samples = static_cast<size_t>(frames) * static_cast<size_t>(info_.channels);
+    if (shorts_.size() < samples) shorts_.resize(samples);
+    const long n = static_cast<long>(sf_readf_short(file_, shorts_.data(), frames));
+    // The library's float read of 16-bit samples: each times 2^-15.
+    const short* __restrict from = shorts_.data();
+    float* __restrict to = dst;
+    const long count = n * info_.channels;
+    if (gain == 1.0f) {
+        for (long k = 0; k < count; ++k) to[k] = static_cast<float>(from[k]) * (1.0f / 32768.0f);
+    } else {
+        for (long k = 0; k < count; ++k) to[k] = static_cast<float>(from[k]) * (1.0f / 32768.0f) * gain;
+    }
+    return n;
+}
+
 bool InputFile::failed() const { return file_ && sf_error(file_) != SF_ERR_NO_ERROR; }
 
 std::string InputFile::readError() const { return error_.empty() ? sf_strerror(file_) : error_; }

@@ -41,6 +41,10 @@ public:
     // Float files are scaled to the full 16-bit range for the 16-bit read.
     long read(short* dst, long frames);
     long read(float* dst, long frames);
+    // The float read with each sample times gain. 16-bit files are read as
+    // they are stored and converted here in one pass, giving the same values
+    // as the library's own conversion followed by the gain.
+    long read(float* dst, long frames, float gain);
     bool failed() const;
     std::string readError() const;
     // After the last read: when the file ended before its header said it
@@ -61,6 +65,7 @@ private:
     ino_t inode_ = 0;
     bool known_ = false;  // device_ and inode_ are set
     std::string error_;
+    std::vector<short> shorts_;  // the 16-bit read's buffer
 };
 
 // Written to an unnamed temporary file in the target's folder (or one with a

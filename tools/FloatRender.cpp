@@ -26,6 +26,13 @@ public:
     Writer(OutputFile& out, bool dither) : out_(out), q_(out.depth(), dither) {}
     bool write(const float* frames, long n) {
         const size_t samples = static_cast<size_t>(n) * 2;
+        if (q_.integer() && depthBits(out_.depth()) <= 16) {
+            // Up to 16 bits the library writes shorts as they are, with no
+            // conversion of its own.
+            shorts_.resize(samples);
+            q_.toShort(frames, shorts_.data(), samples);
+            return out_.write(shorts_.data(), n);
+        }
         if (q_.integer()) {
             ints_.resize(samples);
             q_.toInt(frames, ints_.data(), samples);
@@ -40,6 +47,7 @@ public:
 private:
     OutputFile& out_;
     Quantizer q_;
+    std::vector<short> shorts_;
     std::vector<int> ints_;
     std::vector<float> floats_;
 };
@@ -197,11 +205,9 @@ int renderFloat(const RenderRequest& r) {
         long skip = processor.latency(), made = 0;
         bool ended = false;
         while (!stopped()) {
-            long n = ended ? 0 : in.read(input.data(), kChunk);
+            long n = ended ? 0 : in.read(input.data(), kChunk, gain);
             if (n > 0) {
                 read += n;
-                if (gain != 1.0f)
-                    for (long k = 0; k < n * channels; ++k) input[static_cast<size_t>(k)] *= gain;
             } else {
                 ended = true;
                 n = std::min(kChunk, read + skip - made);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 Quantizer::Quantizer(SampleDepth depth, bool dither, std::uint32_t seed)
     : bits_(depthBits(depth)), lossy_(depth == SampleDepth::None), dither_(dither && bits_ > 0 && bits_ <= 16) {
@@ -28,18 +29,37 @@ void Quantizer::fillNoise(size_t n) {
 
 namespace {
 
+// The bits of |x|, or 0 for a NaN. For other values the order of these
+// integers is the order of the magnitudes, so a peak kept as the largest of
+// them is the largest magnitude, and integer maxima run on vectors where
+// floating-point ones would not.
+inline std::int32_t magnitudeBits(float x) {
+    std::int32_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    bits &= 0x7FFFFFFF;
+    return bits <= 0x7F800000 ? bits : 0;
+}
+
+inline float fromMagnitudeBits(std::int32_t bits) {
+    float x;
+    std::memcpy(&x, &bits, sizeof x);
+    return x;
+}
+
 // Rounds x * scale + noise to integers in [-scale, scale - 1], counting what
-// clips; scale <= 2^15, so float holds every step. floor(v) is the truncation
-// of v + 2^16, which is positive once v is held to +-2^17 (that also turns a
-// NaN into a clipped sample). Answers the largest |x|. Written without
-// branches, so that it runs on vectors.
-float quantizeShort(const float* __restrict x, int* __restrict out, size_t n, const float* __restrict noise,
-                    float scale, int shift, long& clipped) {
+// clips, and stores them times step (a sample in the top bits of its word);
+// scale <= 2^15, so float holds every step. floor(v) is the truncation of
+// v + 2^16, which is positive once v is held to +-2^17 (that also turns a
+// NaN into a clipped sample). Answers the bits of the largest |x|. Written
+// without branches, so that it runs on vectors.
+template <typename Word>
+std::int32_t quantizeShort(const float* __restrict x, Word* __restrict out, size_t n, const float* __restrict noise,
+                           float scale, float step, long& clipped) {
     const float top = scale - 1.0f, bottom = -scale;
-    float peak = 0.0f;
+    std::int32_t peak = 0;
     int clips = 0;
     for (size_t k = 0; k < n; ++k) {
-        const float a = std::fabs(x[k]);
+        const std::int32_t a = magnitudeBits(x[k]);
         peak = a > peak ? a : peak;
         float v = x[k] * scale + 0.5f + noise[k];
         v = v < 131072.0f ? v : 131072.0f;
@@ -48,7 +68,7 @@ float quantizeShort(const float* __restrict x, int* __restrict out, size_t n, co
         clips += (v > top) | (v < bottom);
         v = v < top ? v : top;
         v = v > bottom ? v : bottom;
-        out[k] = static_cast<int>(v) * (1 << shift);
+        out[k] = static_cast<Word>(static_cast<int>(v * step));
     }
     clipped += clips;
     return peak;
@@ -56,50 +76,67 @@ float quantizeShort(const float* __restrict x, int* __restrict out, size_t n, co
 
 }  // namespace
 
-void Quantizer::toInt(const float* in, int* out, size_t n) {
+template <typename Word>
+void Quantizer::quantizeSmall(const float* in, Word* out, size_t n, int wordBits) {
     // One step of the written depth is 2^-(bits-1) of full scale; the value is
-    // then shifted into the top bits of the int.
+    // then moved into the top bits of the word.
+    const float scale = std::ldexp(1.0f, bits_ - 1);
+    const float step = std::ldexp(1.0f, wordBits - bits_);
+    std::int32_t peak = 0;
+    long clipped = 0;
+    for (size_t start = 0; start < n; start += kNoiseBlock) {
+        const size_t count = std::min(kNoiseBlock, n - start);
+        if (dither_) fillNoise(count);
+        peak = std::max(peak, quantizeShort(in + start, out + start, count, dither_ ? noise_ : zeros_, scale, step,
+                                            clipped));
+    }
+    peak_ = std::max(peak_, fromMagnitudeBits(peak));
+    clipped_ += clipped;
+}
+
+void Quantizer::toShort(const float* in, short* out, size_t n) { quantizeSmall(in, out, n, 16); }
+
+void Quantizer::toInt(const float* in, int* out, size_t n) {
+    if (bits_ <= 16) return quantizeSmall(in, out, n, 32);
     const int shift = 32 - bits_;
     float peak = peak_;
     long clipped = 0;
-    if (bits_ <= 16) {
-        const float scale = std::ldexp(1.0f, bits_ - 1);
-        for (size_t start = 0; start < n; start += kNoiseBlock) {
-            const size_t count = std::min(kNoiseBlock, n - start);
-            if (dither_) fillNoise(count);
-            peak = std::max(peak, quantizeShort(in + start, out + start, count, dither_ ? noise_ : zeros_, scale, shift,
-                                                clipped));
+    const double scale = std::ldexp(1.0, bits_ - 1);
+    const double top = scale - 1.0, bottom = -scale;
+    for (size_t k = 0; k < n; ++k) {
+        const float x = in[k];
+        peak = std::max(peak, std::fabs(x));
+        double v = std::floor(static_cast<double>(x) * scale + 0.5);
+        if (!(v <= top && v >= bottom)) {
+            ++clipped;
+            v = v > top ? top : v < bottom ? bottom : 0.0;
         }
-    } else {
-        const double scale = std::ldexp(1.0, bits_ - 1);
-        const double top = scale - 1.0, bottom = -scale;
-        for (size_t k = 0; k < n; ++k) {
-            const float x = in[k];
-            peak = std::max(peak, std::fabs(x));
-            double v = std::floor(static_cast<double>(x) * scale + 0.5);
-            if (!(v <= top && v >= bottom)) {
-                ++clipped;
-                v = v > top ? top : v < bottom ? bottom : 0.0;
-            }
-            out[k] = static_cast<int>(static_cast<std::uint32_t>(static_cast<std::int32_t>(v)) << shift);
-        }
+        out[k] = static_cast<int>(static_cast<std::uint32_t>(static_cast<std::int32_t>(v)) << shift);
     }
     peak_ = peak;
     clipped_ += clipped;
 }
 
 void Quantizer::toFloat(const float* in, float* out, size_t n) {
-    float peak = peak_;
-    long clipped = 0;
-    for (size_t k = 0; k < n; ++k) {
-        float x = in[k];
-        peak = std::max(peak, std::fabs(x));
-        if (lossy_ && std::fabs(x) > 1.0f) {
-            ++clipped;
-            x = x > 0 ? 1.0f : -1.0f;
+    std::int32_t peak = 0;
+    int clips = 0;
+    if (lossy_) {
+        // Held to +-1.0; a NaN passes as it is, as it always has.
+        for (size_t k = 0; k < n; ++k) {
+            const float x = in[k];
+            const std::int32_t a = magnitudeBits(x);
+            peak = a > peak ? a : peak;
+            const float held = x > 1.0f ? 1.0f : x < -1.0f ? -1.0f : x;
+            clips += (x > 1.0f) | (x < -1.0f);
+            out[k] = held;
         }
-        out[k] = x;
+    } else {
+        for (size_t k = 0; k < n; ++k) {
+            const std::int32_t a = magnitudeBits(in[k]);
+            peak = a > peak ? a : peak;
+        }
+        if (out != in) std::memcpy(out, in, n * sizeof *out);
     }
-    peak_ = peak;
-    clipped_ += clipped;
+    peak_ = std::max(peak_, fromMagnitudeBits(peak));
+    clipped_ += clips;
 }

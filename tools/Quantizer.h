@@ -17,6 +17,8 @@ public:
 
     // n samples of in to out, a b-bit sample in the top b bits of an int.
     void toInt(const float* in, int* out, size_t n);
+    // The same for depths of 16 bits and less, in the top bits of a short.
+    void toShort(const float* in, short* out, size_t n);
     // n samples of in to out for float, double and lossy depths.
     void toFloat(const float* in, float* out, size_t n);
 
@@ -28,6 +30,8 @@ private:
     static constexpr int kLanes = 8;
     static constexpr size_t kNoiseBlock = 512;  // a multiple of kLanes
     void fillNoise(size_t n);
+    template <typename Word>
+    void quantizeSmall(const float* in, Word* out, size_t n, int wordBits);
 
     int bits_;
     bool lossy_;
