@@ -48,10 +48,13 @@ inline float fromMagnitudeBits(std::int32_t bits) {
 
 // Rounds x * scale + noise to integers in [-scale, scale - 1], counting what
 // clips, and stores them times step (a sample in the top bits of its word);
-// scale <= 2^15, so float holds every step. floor(v) is the truncation of
-// v + 2^16, which is positive once v is held to +-2^17 (that also turns a
-// NaN into a clipped sample). Answers the bits of the largest |x|. Written
-// without branches, so that it runs on vectors.
+// scale <= 2^15, so float holds every step and x * scale + 0.5 exactly.
+// floor(v) is v truncated, less one where that went up (below zero); v is
+// first held to +-2^17, which also turns a NaN into a clipped sample. (An
+// offset to make v positive before truncating would cost its fraction the
+// bits below 2^-7, and round values within that of a half step the wrong
+// way.) Answers the bits of the largest |x|. Written without branches, so
+// that it runs on vectors.
 template <typename Word>
 std::int32_t quantizeShort(const float* __restrict x, Word* __restrict out, size_t n, const float* __restrict noise,
                            float scale, float step, long& clipped) {
@@ -64,7 +67,8 @@ std::int32_t quantizeShort(const float* __restrict x, Word* __restrict out, size
         float v = x[k] * scale + 0.5f + noise[k];
         v = v < 131072.0f ? v : 131072.0f;
         v = v > -131072.0f ? v : -131072.0f;
-        v = static_cast<float>(static_cast<int>(v + 65536.0f)) - 65536.0f;
+        const float t = static_cast<float>(static_cast<int>(v));
+        v = t > v ? t - 1.0f : t;
         clips += (v > top) | (v < bottom);
         v = v < top ? v : top;
         v = v > bottom ? v : bottom;

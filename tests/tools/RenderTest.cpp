@@ -175,6 +175,56 @@ TEST_F(Render, withTheEffectOffTheOutputIsTheInputFrameForFrame) {
     EXPECT_LT(std::fabs(dc / in.frames()), 0.1 / 128);
 }
 
+// Every integer depth is the float result rounded to its steps, sample for
+// sample: exactly without dither (clipped to the range, and the clips counted
+// as said), within a step and a half and with no offset with dither.
+TEST_F(Render, everyDepthIsTheFloatResultRoundedToItsSteps) {
+    make("hot.wav", "-e floating-point -b 32 -r 44100", kStereo, "gain -n 3");
+    ASSERT_EQ(kesta("render hot.wav f.wav --bits float").status, 0);
+    const Audio f = load(path("f.wav"));
+    ASSERT_GT(f.frames(), 40000);
+    const struct {
+        int bits;
+        bool dither;
+    } cases[] = {{8, false}, {16, false}, {24, false}, {32, false}, {8, true}, {16, true}};
+    for (const auto& c : cases) {
+        const std::string args = "render hot.wav i.wav --bits " + std::to_string(c.bits) + (c.dither ? "" : " --no-dither");
+        const Result r = kesta(args);
+        ASSERT_EQ(r.status, 0) << args << r.err;
+        SF_INFO info{};
+        SNDFILE* file = sf_open(path("i.wav").c_str(), SFM_READ, &info);
+        ASSERT_TRUE(file) << args;
+        std::vector<int> words(static_cast<size_t>(info.frames * info.channels));
+        sf_readf_int(file, words.data(), info.frames);
+        sf_close(file);
+        ASSERT_EQ(words.size(), f.samples.size()) << args;
+        const double scale = std::ldexp(1.0, c.bits - 1);
+        long differ = 0, clipped = 0, far = 0;
+        double error = 0;
+        for (size_t k = 0; k < words.size(); ++k) {
+            const double exact = f.samples[k] * scale;
+            const double held = std::min(std::max(std::floor(exact + 0.5), -scale), scale - 1);
+            clipped += held != std::floor(exact + 0.5);
+            const double got = std::ldexp(static_cast<double>(words[k]), c.bits - 32);
+            if (c.dither) {
+                if (held == std::floor(exact + 0.5)) {
+                    far += std::fabs(got - exact) >= 1.5;
+                    error += got - exact;
+                }
+            } else {
+                differ += got != held;
+            }
+        }
+        EXPECT_GT(clipped, 0) << args;
+        EXPECT_EQ(differ, 0) << args;
+        EXPECT_EQ(far, 0) << args;
+        EXPECT_LT(std::fabs(error / words.size()), 0.01) << args;
+        // Dither moves a few samples over the edge or back.
+        const std::string said = c.dither ? "clipped " : "clipped " + std::to_string(clipped) + " samples";
+        EXPECT_NE(r.err.find(said), std::string::npos) << args << r.err;
+    }
+}
+
 // 96 and 192 kHz get tables of their own: the image is as wide as at 48 kHz.
 // The player's path says that its tables stop at 48 kHz.
 TEST_F(Render, highRatesSoundAsFortyEightKilohertzDoes) {
