@@ -1,8 +1,8 @@
 // The plug-in's sample path as a player written in C drives it: a run of
 // calls, each taken from the input, that hand it blocks of any format code,
 // rate, channel count and length (fresh data, or part of the block it
-// returned last), and change the settings between blocks as the window and a
-// re-read of the settings file do.
+// returned last), ask what a format becomes, and change the settings between
+// blocks as the window and a re-read of the settings file do.
 //
 // Beyond what the sanitizers see, every answer is checked: a block left alone
 // keeps its pointer and length, a processed one is at most twice as long, and
@@ -44,10 +44,15 @@ int pickFormat(FuzzedDataProvider& in) {
     }
 }
 
-int pickRate(FuzzedDataProvider& in) {
+// Mostly the rate of the block before, as in a stream: a new rate re-creates
+// an engine, which costs more than many blocks.
+int pickRate(FuzzedDataProvider& in, int previous) {
     static const int kRates[] = {8000, 11025, 22050, 32000, 44100, 48000, 96000};
-    if (in.ConsumeIntegralInRange(0, 7) != 0) return in.PickValueInArray(kRates);
-    return in.ConsumeIntegralInRange(-1, 400000);
+    switch (in.ConsumeIntegralInRange(0, 7)) {
+        case 0: case 1: return in.PickValueInArray(kRates);
+        case 2: return in.ConsumeIntegralInRange(-1, 400000);
+        default: return previous;
+    }
 }
 
 int pickChannels(FuzzedDataProvider& in) {
@@ -100,16 +105,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     std::vector<unsigned char> fresh;
     gpointer returned = nullptr;  // the block the plug-in answered last
     gint returnedLength = 0;
+    int rate = 44100;
     for (int step = 0; step < 32 && in.remaining_bytes() > 0; ++step) {
-        switch (in.ConsumeIntegralInRange(0, 11)) {
+        switch (in.ConsumeIntegralInRange(0, 12)) {
             case 0: kesta_set_m2s_enabled(in.ConsumeBool()); break;
             case 1: kesta_set_m2s_mode(in.ConsumeBool() ? kMusicMode : in.ConsumeIntegral<int>()); break;
             case 2: kesta_set_vastor_enabled(in.ConsumeBool()); break;
             case 3: kesta_set_spread(anyFloat(in)); break;
             case 4: kesta_set_subtone(in.ConsumeBool()); break;
             case 5: rereadSettings(in); break;
+            case 6: {
+                // Only a mono block of a format the plug-in takes is answered as stereo.
+                const int format = pickFormat(in), channels = pickChannels(in);
+                const gint answer = player_query_channels(&kesta_ep, format, 44100, channels);
+                check(answer == channels || (channels == 1 && answer == 2));
+                break;
+            }
             default: {
-                const int format = pickFormat(in), rate = pickRate(in), channels = pickChannels(in);
+                const int format = pickFormat(in), channels = pickChannels(in);
+                rate = pickRate(in, rate);
                 gpointer data;
                 gint length;
                 if (returned && returnedLength > 0 && in.ConsumeBool()) {
