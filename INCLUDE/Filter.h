@@ -14,6 +14,7 @@
 #include "Wavedata.h"
 
 class MixBuffer;
+class InPlaceFilter;
 struct BiquadCoeffs;
 struct IIR2p0zCoeffs;
 struct FilterTap;
@@ -37,6 +38,14 @@ public:
     virtual void Reset() = 0;
 };
 
+// One side of InPlaceFilter::ProcessFed: what runs before the filter, and over
+// which buses.
+struct FedSide {
+    InPlaceFilter* pre;  // a high-pass run first, or null
+    MixBuffer* feed;     // added into bus after pre ran over it, or null
+    MixBuffer* bus;      // the filter runs over it in place
+};
+
 // Filters the first used-count samples of a mono float MixBuffer in place.
 class InPlaceFilter : public Filter {
 public:
@@ -49,6 +58,16 @@ public:
     // filters and the two buffers must be distinct. This version runs one
     // call after the other.
     virtual void ProcessPair(MixBuffer& buffer, InPlaceFilter& other, MixBuffer& otherBuffer);
+    // The front of a widener side in one loop over the samples, with exactly
+    // the bits of the calls it stands for: for each side, pre->Process(*feed)
+    // (or over *bus when there is no feed) unless pre is null, *bus += *feed
+    // unless feed is null, then the side's filter over *bus: this filter for
+    // side, other for *otherSide (both null for one side only). Every buffer
+    // given must hold the same used count, more than 0. Answers false, having
+    // done nothing, when the filters cannot run so (another class of filter,
+    // another section count, a pre-filter that is no plain high-pass, unequal
+    // counts); the caller then makes the calls. This version answers false.
+    virtual bool ProcessFed(const FedSide& side, InPlaceFilter* other, const FedSide* otherSide);
 };
 
 // Reads the used samples of input and adds the filtered signal into output at

@@ -47,6 +47,9 @@ class FloatIIR2p0z : public IIR2p0zFilter, public QuietFilterStatus {
     // Both filters advanced together when other is of this class (for the
     // cascades: with as many sections); the bits of two Process calls.
     void ProcessPair(MixBuffer& buffer, InPlaceFilter& other, MixBuffer& otherBuffer) override;
+    // High-pass, feed, gain and the first four sections in one loop (both
+    // sides packed in one register); the bits of the separate calls.
+    bool ProcessFed(const FedSide& side, InPlaceFilter* other, const FedSide* otherSide) override;
     // Places each section's poles from the roots at coeffs->sampleRate. When
     // the section count is unchanged the state is kept; new sections start
     // from zero. Answers 0; 1 for a null record (nothing changes) or when the

@@ -5,11 +5,28 @@
 #include <new>
 
 #include "Cascade.h"
+#include "FedCascade.h"
 #include "MathLib.h"
 #include "Mixbuf.h"
 
 namespace {
 const Samples kAllPoleTail = 1000;
+
+#if defined(__SSE2__)
+// Section::advance on packed lanes: y = x - (a1 y1 + a2 y2).
+struct AllPoleLanes {
+    __m128 a1, a2;
+    static AllPoleLanes From(const FloatIIR2p0z::Section& l, const FloatIIR2p0z::Section& r) {
+        return {cascade::fed::Pack(l.a1, r.a1), cascade::fed::Pack(l.a2, r.a2)};
+    }
+    __m128 advance(__m128 x, __m128& y1, __m128& y2) const {
+        const __m128 y = _mm_sub_ps(x, _mm_add_ps(_mm_mul_ps(a1, y1), _mm_mul_ps(a2, y2)));
+        y2 = y1;
+        y1 = y;
+        return y;
+    }
+};
+#endif
 }  // namespace
 
 FloatIIR2p0z::FloatIIR2p0z()
@@ -65,6 +82,14 @@ void FloatIIR2p0z::ProcessPair(MixBuffer& buffer, InPlaceFilter& other, MixBuffe
     if (applyGain_ && n > 0) GetFloatLibrary()->Multiply(buffer, gain_, n);
     if (that->applyGain_ && m > 0) GetFloatLibrary()->Multiply(otherBuffer, that->gain_, m);
     cascade::RunPair(sections_, buffer.floats(), n, that->sections_, otherBuffer.floats(), m, sectionCount_);
+}
+
+bool FloatIIR2p0z::ProcessFed(const FedSide& side, InPlaceFilter* other, const FedSide* otherSide) {
+#if defined(__SSE2__)
+    return cascade::ProcessFed<FloatIIR2p0z, AllPoleLanes>(*this, side, other, otherSide);
+#else
+    return InPlaceFilter::ProcessFed(side, other, otherSide);
+#endif
 }
 
 IIR2p0zFilter* FloatLibrary::CreateFilter(const IIR2p0zCoeffs* coeffs) {

@@ -5,12 +5,31 @@
 #include <new>
 
 #include "Cascade.h"
+#include "FedCascade.h"
 #include "FilterDesign.h"
 #include "MathLib.h"
 #include "Mixbuf.h"
 
 namespace {
 const Samples kBiquadTail = 1000;
+
+#if defined(__SSE2__)
+// Section::advance on packed lanes: w = x - a1 w1 - a2 w2; y = w + b1 w1 + b2 w2.
+struct BiquadLanes {
+    __m128 a1, a2, b1, b2;
+    static BiquadLanes From(const FloatBiquad::Section& l, const FloatBiquad::Section& r) {
+        using cascade::fed::Pack;
+        return {Pack(l.a1, r.a1), Pack(l.a2, r.a2), Pack(l.b1, r.b1), Pack(l.b2, r.b2)};
+    }
+    __m128 advance(__m128 x, __m128& w1, __m128& w2) const {
+        const __m128 w = _mm_sub_ps(_mm_sub_ps(x, _mm_mul_ps(a1, w1)), _mm_mul_ps(a2, w2));
+        const __m128 y = _mm_add_ps(_mm_add_ps(w, _mm_mul_ps(b1, w1)), _mm_mul_ps(b2, w2));
+        w2 = w1;
+        w1 = w;
+        return y;
+    }
+};
+#endif
 }  // namespace
 
 FloatBiquad::FloatBiquad()
@@ -72,6 +91,14 @@ void FloatBiquad::ProcessPair(MixBuffer& buffer, InPlaceFilter& other, MixBuffer
     if (applyGain_ && n > 0) GetFloatLibrary()->Multiply(buffer, gain_, n);
     if (that->applyGain_ && m > 0) GetFloatLibrary()->Multiply(otherBuffer, that->gain_, m);
     cascade::RunPair(sections_, buffer.floats(), n, that->sections_, otherBuffer.floats(), m, sectionCount_);
+}
+
+bool FloatBiquad::ProcessFed(const FedSide& side, InPlaceFilter* other, const FedSide* otherSide) {
+#if defined(__SSE2__)
+    return cascade::ProcessFed<FloatBiquad, BiquadLanes>(*this, side, other, otherSide);
+#else
+    return InPlaceFilter::ProcessFed(side, other, otherSide);
+#endif
 }
 
 BiquadFilter* FloatLibrary::CreateBiquad() {

@@ -20,4 +20,8 @@ void InPlaceFilter::ProcessPair(MixBuffer& buffer, InPlaceFilter& other, MixBuff
     other.Process(otherBuffer);
 }
 
+bool InPlaceFilter::ProcessFed(const FedSide&, InPlaceFilter*, const FedSide*) {
+    return false;
+}
+
 void InPlaceScaleFilter::Process(MixBuffer& buffer) { buffer *= scale_; }

@@ -81,12 +81,27 @@ void RunSides(F* (&filters)[2], MixBuffer (&buffers)[2], const bool (&run)[2]) {
 void DualVastorFilter::Process(Samples n) {
     bool run[2];
     for (int side = 0; side < 2; ++side) run[side] = hipassOn_ && crossBuffers_[side].Prepare(highpass_[side], n);
-    RunSides(highpass_, crossBuffers_, run);
-    for (int side = 0; side < 2; ++side) {
-        filterBuffers_[side] += crossBuffers_[side];
-        run[side] = filterBuffers_[side].Prepare(widenerFilter_[side], n);
+    // With every bus full, the high-passes, the additions and the widening
+    // filters of both sides can run as one loop (the same bits); the widening
+    // filters then have input, which Prepare records.
+    bool fed = !hipassOn_ || (run[0] && run[1]);
+    for (int side = 0; side < 2; ++side)
+        fed = fed && crossBuffers_[side].used_ == n && filterBuffers_[side].used_ == n;
+    if (fed) {
+        const FedSide sides[2] = {{hipassOn_ ? highpass_[0] : nullptr, &crossBuffers_[0], &filterBuffers_[0]},
+                                  {hipassOn_ ? highpass_[1] : nullptr, &crossBuffers_[1], &filterBuffers_[1]}};
+        fed = widenerFilter_[0]->ProcessFed(sides[0], widenerFilter_[1], &sides[1]);
     }
-    RunSides(widenerFilter_, filterBuffers_, run);
+    if (fed) {
+        for (int side = 0; side < 2; ++side) filterBuffers_[side].Prepare(widenerFilter_[side], n);
+    } else {
+        RunSides(highpass_, crossBuffers_, run);
+        for (int side = 0; side < 2; ++side) {
+            filterBuffers_[side] += crossBuffers_[side];
+            run[side] = filterBuffers_[side].Prepare(widenerFilter_[side], n);
+        }
+        RunSides(widenerFilter_, filterBuffers_, run);
+    }
     if (!shelfOn_) {
         for (int side = 0; side < 2; ++side) output_[side] += filterBuffers_[side];
     } else {

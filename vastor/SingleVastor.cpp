@@ -57,8 +57,12 @@ void SingleVastorFilter::Process(Samples n) {
     // The widener runs when the difference bus has input or a filter still rings.
     if ((hipassOn_ && differenceBuffer_.Prepare(highpass_, n)) ||
         differenceBuffer_.Prepare(widenerFilter_, n)) {
-        if (hipassOn_) highpass_->Process(differenceBuffer_);
-        widenerFilter_->Process(differenceBuffer_);
+        // The high-pass and the widening filter in one loop where they can.
+        const FedSide side = {hipassOn_ ? highpass_ : nullptr, nullptr, &differenceBuffer_};
+        if (!widenerFilter_->ProcessFed(side, nullptr, nullptr)) {
+            if (hipassOn_) highpass_->Process(differenceBuffer_);
+            widenerFilter_->Process(differenceBuffer_);
+        }
         directBuffers_[0] -= differenceBuffer_;
         directBuffers_[1] += differenceBuffer_;
     }

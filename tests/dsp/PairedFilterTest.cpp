@@ -1,6 +1,8 @@
 // ProcessPair runs two filters of one kind in one loop: each must come out
 // bit for bit as if it had run alone, whatever the two blocks' lengths, the
 // section counts (more than one pass of sections), and across blocks.
+// ProcessFed runs a high-pass, a bus addition and a cascade (of one side or
+// two) in one loop: the bits of the separate calls, or nothing at all.
 
 #include <gtest/gtest.h>
 
@@ -36,18 +38,18 @@ std::vector<float> Noise(int n, uint32_t seed) {
 using Make = std::function<InPlaceFilter*(int variant)>;
 
 // An all-pole cascade of `sections` pole pairs; variant moves the poles.
-Make AllPole(int sections) {
-    return [sections](int variant) -> InPlaceFilter* {
+Make AllPole(int sections, float gain0 = 1.0f, float gain1 = 0.7f) {
+    return [=](int variant) -> InPlaceFilter* {
         std::vector<IIRRoot> roots;
         for (int k = 0; k < sections; ++k)
             roots.push_back({500.0f + 900.0f * k + 37.0f * variant, 0.9f - 0.03f * k});
-        const IIR2p0zCoeffs c{44100, variant ? 0.7f : 1.0f, sections, roots.data()};
+        const IIR2p0zCoeffs c{44100, variant ? gain1 : gain0, sections, roots.data()};
         return Library().CreateFilter(&c);
     };
 }
 
-Make Biquads(int sections) {
-    return [sections](int variant) -> InPlaceFilter* {
+Make Biquads(int sections, float gain0 = 0.5f, float gain1 = 1.0f) {
+    return [=](int variant) -> InPlaceFilter* {
         BiquadFilter* f = Library().CreateBiquad();
         std::vector<float> rows(4 * static_cast<size_t>(sections));
         for (int k = 0; k < sections; ++k) {
@@ -58,7 +60,7 @@ Make Biquads(int sections) {
             row[2] = -1.5f * std::cos(w + 0.1f);
             row[3] = 0.6f;
         }
-        f->SetFilter(BiquadCoeffs{variant ? 1.0f : 0.5f, sections, reinterpret_cast<float(*)[4]>(rows.data())});
+        f->SetFilter(BiquadCoeffs{variant ? gain1 : gain0, sections, reinterpret_cast<float(*)[4]>(rows.data())});
         return f;
     };
 }
@@ -127,4 +129,109 @@ TEST(PairedFilters, filtersThatCannotRunTogetherRunOneAfterTheOther) {
     // Different section counts, and different kinds of filter.
     ExpectPairMatchesAlone([](int v) { return AllPole(v ? 3 : 5)(v); }, kEven, kOther);
     ExpectPairMatchesAlone([](int v) { return v ? Highpass()(v) : Biquads(2)(v); }, kUneven, kEven);
+}
+
+namespace {
+
+// One network's worth of filters and buses: per side a high-pass, a cascade,
+// a feed bus and a filter bus.
+struct FedNetwork {
+    std::unique_ptr<InPlaceFilter> pre[2], filter[2];
+    MixBuffer feed[2], bus[2];
+    FedNetwork(const Make& make) {
+        for (int side = 0; side < 2; ++side) {
+            pre[side].reset(Highpass()(side));
+            filter[side].reset(make(side));
+            Library().CreateBuffer(feed[side], 1024);
+            Library().CreateBuffer(bus[side], 1024);
+        }
+    }
+    void Fill(int sides, int n, uint32_t seed) {
+        for (int side = 0; side < sides; ++side) {
+            for (MixBuffer* b : {&feed[side], &bus[side]}) {
+                const std::vector<float> x = Noise(n, ++seed);
+                std::memcpy(b->floats(), x.data(), x.size() * sizeof(float));
+                b->used_ = n;
+            }
+        }
+    }
+    FedSide Side(int side, bool withPre, bool withFeed) {
+        return {withPre ? pre[side].get() : nullptr, withFeed ? &feed[side] : nullptr, &bus[side]};
+    }
+    // The calls ProcessFed stands for, one after the other.
+    void Calls(int sides, bool withPre, bool withFeed) {
+        for (int side = 0; side < sides; ++side) {
+            if (withPre) pre[side]->Process(withFeed ? feed[side] : bus[side]);
+            if (withFeed) bus[side] += feed[side];
+            filter[side]->Process(bus[side]);
+        }
+    }
+    bool Fed(int sides, bool withPre, bool withFeed) {
+        const FedSide left = Side(0, withPre, withFeed), right = Side(1, withPre, withFeed);
+        return filter[0]->ProcessFed(left, sides == 2 ? filter[1].get() : nullptr, sides == 2 ? &right : nullptr);
+    }
+};
+
+bool SameBits(const MixBuffer& a, const MixBuffer& b, int n) {
+    return std::memcmp(a.floats(), b.floats(), sizeof(float) * static_cast<size_t>(n)) == 0;
+}
+
+// Blocks through ProcessFed and through the separate calls; both buses of
+// every side must match bit for bit, block after block. expectFed: whether
+// ProcessFed is to take the work (otherwise it must answer false and leave
+// every bus as it was).
+void ExpectFedMatchesCalls(const Make& make, int sides, bool withPre, bool withFeed, bool expectFed) {
+    FedNetwork fed(make), calls(make);
+    uint32_t seed = 7;
+    for (int n : {1024, 1, 333, 1024, 5}) {
+        fed.Fill(sides, n, seed);
+        calls.Fill(sides, n, seed);
+        seed += 10;
+        const bool ran = fed.Fed(sides, withPre, withFeed);
+        ASSERT_EQ(ran, expectFed) << "block of " << n;
+        if (!ran) {
+            for (int side = 0; side < sides; ++side)
+                ASSERT_TRUE(SameBits(fed.bus[side], calls.bus[side], n) && SameBits(fed.feed[side], calls.feed[side], n));
+            fed.Calls(sides, withPre, withFeed);
+        }
+        calls.Calls(sides, withPre, withFeed);
+        for (int side = 0; side < sides; ++side) {
+            ASSERT_TRUE(SameBits(fed.bus[side], calls.bus[side], n)) << "block of " << n << ", side " << side;
+            ASSERT_TRUE(SameBits(fed.feed[side], calls.feed[side], n)) << "block of " << n << ", side " << side;
+        }
+    }
+}
+
+}  // namespace
+
+TEST(FedFilters, aHighPassFeedAndCascadeInOneLoopGiveTheBitsOfTheSeparateCalls) {
+    for (int sections = 1; sections <= 6; ++sections) {
+        for (int shape = 0; shape < 8; ++shape) {
+            const int sides = shape & 1 ? 2 : 1;
+            const bool withPre = (shape & 2) != 0, withFeed = (shape & 4) != 0;
+            SCOPED_TRACE(testing::Message() << sections << " sections, " << sides << " sides, pre " << withPre
+                                            << ", feed " << withFeed);
+            ExpectFedMatchesCalls(AllPole(sections, 0.7f, 0.9f), sides, withPre, withFeed, true);
+            ExpectFedMatchesCalls(AllPole(sections, 1.0f, 1.0f), sides, withPre, withFeed, true);
+            ExpectFedMatchesCalls(Biquads(sections, 0.5f, 0.8f), sides, withPre, withFeed, true);
+        }
+    }
+}
+
+TEST(FedFilters, filtersThatCannotRunInOneLoopAreLeftToTheCaller) {
+    // One side with gain 1 and one without, different section counts, other kinds of filter.
+    ExpectFedMatchesCalls(AllPole(4, 1.0f, 0.7f), 2, true, true, false);
+    ExpectFedMatchesCalls([](int v) { return AllPole(v ? 3 : 4)(v); }, 2, true, true, false);
+    ExpectFedMatchesCalls([](int v) { return v ? AllPole(2)(v) : Biquads(2)(v); }, 2, true, true, false);
+    ExpectFedMatchesCalls([](int v) { return Highpass()(v); }, 1, true, false, false);
+}
+
+TEST(FedFilters, busesOfUnequalLengthsAreLeftToTheCaller) {
+    FedNetwork net(AllPole(4, 0.7f, 0.9f));
+    net.Fill(2, 100, 1);
+    net.feed[1].used_ = 99;
+    EXPECT_FALSE(net.Fed(2, true, true));
+    net.feed[1].used_ = 100;
+    net.bus[0].used_ = 0;
+    EXPECT_FALSE(net.Fed(2, true, true));
 }

@@ -1,0 +1,224 @@
+// InPlaceFilter::ProcessFed for the cascades: a high-pass, a bus addition,
+// the gain and the first sections of a cascade, for one side or for two sides
+// packed as the two low lanes of one SSE register, all in one loop over the
+// samples. The high-pass's recursion is the longest chain of the whole
+// widener; here the cascade's sections (and the other side) run in its
+// shadow instead of after it. Every lane performs the operations of the
+// separate calls in their order (packed single-precision arithmetic rounds
+// each operation as the scalar one does), so the bits are those calls' bits.
+// Sections past the fourth run afterwards section by section (cascade::Run),
+// which gives the same bits as well.
+//
+// Lanes provides, for the class's Section, the packed step
+//   static Lanes From(const Section& left, const Section& right);
+//   __m128 advance(__m128 x, __m128& z1, __m128& z2) const;
+#pragma once
+
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
+
+#include <algorithm>
+
+#include "Cascade.h"
+#include "Filter.h"
+#include "Flthigh.h"
+#include "Mixbuf.h"
+
+namespace cascade {
+
+#if defined(__SSE2__)
+
+namespace fed {
+
+// Both sides' high-pass state and tuning, left in lane 0, right in lane 1.
+struct Highpass {
+    __m128 f, q, band, low;
+    // low += f band;  high = x - low - q band;  band += f high
+    __m128 advance(__m128 x) {
+        low = _mm_add_ps(low, _mm_mul_ps(f, band));
+        const __m128 high = _mm_sub_ps(_mm_sub_ps(x, low), _mm_mul_ps(q, band));
+        band = _mm_add_ps(band, _mm_mul_ps(f, high));
+        return high;
+    }
+};
+
+inline __m128 Pack(float left, float right) {
+    return _mm_setr_ps(left, right, 0.0f, 0.0f);
+}
+inline float Lane1(__m128 v) {
+    return _mm_cvtss_f32(_mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 1, 1, 1)));
+}
+
+// Where the samples of one side are: the bus, and the feed (or null).
+struct Side {
+    float* bus;
+    float* feed;
+};
+
+template <bool kTwo>
+inline __m128 Load(const float* left, const float* right, Samples i) {
+    if (kTwo) return _mm_unpacklo_ps(_mm_load_ss(left + i), _mm_load_ss(right + i));
+    return _mm_load_ss(left + i);
+}
+template <bool kTwo>
+inline void Store(float* left, float* right, Samples i, __m128 v) {
+    _mm_store_ss(left + i, v);
+    if (kTwo) _mm_store_ss(right + i, _mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 1, 1, 1)));
+}
+
+// K sections (1 to 4) of both lanes, state in locals so that it stays in
+// registers. kPre: the high-pass runs first (over the feed when there is one,
+// else over the bus); kFeed: the feed is added into the bus; kGain: the bus
+// is multiplied by the gain before the first section.
+template <class Lanes, int K, bool kTwo, bool kPre, bool kFeed, bool kGain>
+void RunLoop(const Lanes (&c)[K], __m128 (&z1)[K], __m128 (&z2)[K], Highpass& hp, __m128 gain, Side l, Side r,
+             Samples n) {
+    __m128 s1[K], s2[K];
+    for (int k = 0; k < K; ++k) {
+        s1[k] = z1[k];
+        s2[k] = z2[k];
+    }
+    Highpass h = hp;
+    for (Samples i = 0; i < n; ++i) {
+        __m128 x;
+        if (kFeed) {
+            __m128 feed = Load<kTwo>(l.feed, r.feed, i);
+            if (kPre) {
+                feed = h.advance(feed);
+                Store<kTwo>(l.feed, r.feed, i, feed);
+            }
+            x = _mm_add_ps(Load<kTwo>(l.bus, r.bus, i), feed);
+        } else {
+            x = Load<kTwo>(l.bus, r.bus, i);
+            if (kPre) x = h.advance(x);
+        }
+        if (kGain) x = _mm_mul_ps(gain, x);
+        for (int k = 0; k < K; ++k) x = c[k].advance(x, s1[k], s2[k]);
+        Store<kTwo>(l.bus, r.bus, i, x);
+    }
+    for (int k = 0; k < K; ++k) {
+        z1[k] = s1[k];
+        z2[k] = s2[k];
+    }
+    hp = h;
+}
+
+template <class Lanes, int K, bool kTwo, bool kPre, bool kFeed>
+void RunGain(bool applyGain, const Lanes (&c)[K], __m128 (&z1)[K], __m128 (&z2)[K], Highpass& hp, __m128 gain,
+             Side l, Side r, Samples n) {
+    if (applyGain)
+        RunLoop<Lanes, K, kTwo, kPre, kFeed, true>(c, z1, z2, hp, gain, l, r, n);
+    else
+        RunLoop<Lanes, K, kTwo, kPre, kFeed, false>(c, z1, z2, hp, gain, l, r, n);
+}
+
+template <class Lanes, int K, bool kTwo>
+void RunShape(bool pre, bool feed, bool applyGain, const Lanes (&c)[K], __m128 (&z1)[K], __m128 (&z2)[K],
+              Highpass& hp, __m128 gain, Side l, Side r, Samples n) {
+    if (pre && feed)
+        RunGain<Lanes, K, kTwo, true, true>(applyGain, c, z1, z2, hp, gain, l, r, n);
+    else if (pre)
+        RunGain<Lanes, K, kTwo, true, false>(applyGain, c, z1, z2, hp, gain, l, r, n);
+    else if (feed)
+        RunGain<Lanes, K, kTwo, false, true>(applyGain, c, z1, z2, hp, gain, l, r, n);
+    else
+        RunGain<Lanes, K, kTwo, false, false>(applyGain, c, z1, z2, hp, gain, l, r, n);
+}
+
+// The first K sections of a (and b) packed, run, and unpacked.
+template <class Lanes, int K, bool kTwo, class Section>
+void RunSections(Section* a, Section* b, bool pre, bool feed, bool applyGain, Highpass& hp, __m128 gain, Side l,
+                 Side r, Samples n) {
+    Lanes c[K];
+    __m128 z1[K], z2[K];
+    for (int k = 0; k < K; ++k) {
+        const Section& right = kTwo ? b[k] : a[k];
+        c[k] = Lanes::From(a[k], right);
+        z1[k] = Pack(a[k].z1, kTwo ? b[k].z1 : 0.0f);
+        z2[k] = Pack(a[k].z2, kTwo ? b[k].z2 : 0.0f);
+    }
+    RunShape<Lanes, K, kTwo>(pre, feed, applyGain, c, z1, z2, hp, gain, l, r, n);
+    for (int k = 0; k < K; ++k) {
+        a[k].z1 = _mm_cvtss_f32(z1[k]);
+        a[k].z2 = _mm_cvtss_f32(z2[k]);
+        if (kTwo) {
+            b[k].z1 = Lane1(z1[k]);
+            b[k].z2 = Lane1(z2[k]);
+        }
+    }
+}
+
+}  // namespace fed
+
+// ProcessFed for a cascade class C (FloatIIR2p0z, FloatBiquad: gain_,
+// applyGain_, sectionCount_, sections_) with its packed step Lanes.
+template <class C, class Lanes>
+bool ProcessFed(C& self, const FedSide& side, InPlaceFilter* otherFilter, const FedSide* otherSide) {
+    const bool two = otherFilter != nullptr;
+    if (two != (otherSide != nullptr) || !side.bus) return false;
+    C* const other = two ? dynamic_cast<C*>(otherFilter) : nullptr;
+    if (two && (!other || other == &self || other->sectionCount_ != self.sectionCount_)) return false;
+    if (two && (!otherSide->bus || other->applyGain_ != self.applyGain_)) return false;
+    const bool pre = side.pre != nullptr, feed = side.feed != nullptr;
+    if (two && ((otherSide->pre != nullptr) != pre || (otherSide->feed != nullptr) != feed)) return false;
+    FloatHipass* const hpLeft = pre ? dynamic_cast<FloatHipass*>(side.pre) : nullptr;
+    FloatHipass* const hpRight = pre && two ? dynamic_cast<FloatHipass*>(otherSide->pre) : nullptr;
+    if (pre && (!hpLeft || (two && (!hpRight || hpRight == hpLeft)))) return false;
+    const Samples n = side.bus->used_;
+    if (n <= 0 || self.sectionCount_ < 1) return false;
+    MixBuffer* const buffers[4] = {side.bus, side.feed, two ? otherSide->bus : nullptr,
+                                   two ? otherSide->feed : nullptr};
+    for (int i = 0; i < 4; ++i) {
+        if (!buffers[i]) continue;
+        if (buffers[i]->used_ != n) return false;
+        for (int j = 0; j < i; ++j)
+            if (buffers[j] == buffers[i]) return false;
+    }
+
+    fed::Highpass hp{};
+    if (pre) {
+        hp.f = fed::Pack(hpLeft->tune_, two ? hpRight->tune_ : 0.0f);
+        hp.q = fed::Pack(hpLeft->damping_, two ? hpRight->damping_ : 0.0f);
+        hp.band = fed::Pack(hpLeft->band_, two ? hpRight->band_ : 0.0f);
+        hp.low = fed::Pack(hpLeft->low_, two ? hpRight->low_ : 0.0f);
+    }
+    const __m128 gain = fed::Pack(self.gain_, two ? other->gain_ : 0.0f);
+    const fed::Side l{side.bus->floats(), feed ? side.feed->floats() : nullptr};
+    const fed::Side r{two ? otherSide->bus->floats() : nullptr, two && feed ? otherSide->feed->floats() : nullptr};
+    typename C::Section* const a = self.sections_;
+    typename C::Section* const b = two ? other->sections_ : nullptr;
+    const int fused = std::min(self.sectionCount_, 4);
+    const bool g = self.applyGain_;
+    switch (fused * 2 + (two ? 1 : 0)) {
+        case 2: fed::RunSections<Lanes, 1, false>(a, b, pre, feed, g, hp, gain, l, r, n); break;
+        case 3: fed::RunSections<Lanes, 1, true>(a, b, pre, feed, g, hp, gain, l, r, n); break;
+        case 4: fed::RunSections<Lanes, 2, false>(a, b, pre, feed, g, hp, gain, l, r, n); break;
+        case 5: fed::RunSections<Lanes, 2, true>(a, b, pre, feed, g, hp, gain, l, r, n); break;
+        case 6: fed::RunSections<Lanes, 3, false>(a, b, pre, feed, g, hp, gain, l, r, n); break;
+        case 7: fed::RunSections<Lanes, 3, true>(a, b, pre, feed, g, hp, gain, l, r, n); break;
+        case 8: fed::RunSections<Lanes, 4, false>(a, b, pre, feed, g, hp, gain, l, r, n); break;
+        default: fed::RunSections<Lanes, 4, true>(a, b, pre, feed, g, hp, gain, l, r, n); break;
+    }
+    if (pre) {
+        hpLeft->band_ = _mm_cvtss_f32(hp.band);
+        hpLeft->low_ = _mm_cvtss_f32(hp.low);
+        if (two) {
+            hpRight->band_ = fed::Lane1(hp.band);
+            hpRight->low_ = fed::Lane1(hp.low);
+        }
+    }
+    // The sections after the fourth, over the whole block as usual.
+    const int rest = self.sectionCount_ - fused;
+    if (rest > 0) {
+        if (two)
+            RunPair(a + fused, l.bus, n, b + fused, r.bus, n, rest);
+        else
+            Run(a + fused, rest, l.bus, n);
+    }
+    return true;
+}
+
+#endif
+
+}  // namespace cascade
