@@ -59,8 +59,6 @@ bool InputFile::open(const std::string& path) {
         }
         if (stat(path.c_str(), &st) == 0) device_ = st.st_dev, inode_ = st.st_ino, known_ = true;
     }
-    // Without this a float file read as 16-bit comes out as -1, 0 or 1.
-    sf_command(file_, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
     // A header written to a pipe says "as long as it goes" (0xFFFFFFFF bytes).
     const std::string text = log();
     const bool streamed = text.find(": 4294967295") != std::string::npos;
@@ -91,7 +89,16 @@ SampleDepth InputFile::depth() const {
     }
 }
 
-long InputFile::read(short* dst, long frames) { return static_cast<long>(sf_readf_short(file_, dst, frames)); }
+long InputFile::read(short* dst, long frames) {
+    // Without this a float file read as 16-bit comes out as -1, 0 or 1. It
+    // costs a pass over the whole file to find the peak, so only float files
+    // pay it, and only when they are read as 16-bit.
+    const int sub = info_.format & SF_FORMAT_SUBMASK;
+    if (!scaled_ && (sub == SF_FORMAT_FLOAT || sub == SF_FORMAT_DOUBLE))
+        sf_command(file_, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
+    scaled_ = true;
+    return static_cast<long>(sf_readf_short(file_, dst, frames));
+}
 
 long InputFile::read(float* dst, long frames) { return static_cast<long>(sf_readf_float(file_, dst, frames)); }
 

@@ -66,6 +66,7 @@ private:
     bool known_ = false;  // device_ and inode_ are set
     std::string error_;
     std::vector<short> shorts_;  // the 16-bit read's buffer
+    bool scaled_ = false;        // float samples are scaled for the 16-bit read
 };
 
 // Written to an unnamed temporary file in the target's folder (or one with a

@@ -76,7 +76,9 @@ private:
 };
 
 // Processed chunks handed from the reading thread to the writing one: a
-// ring of a few chunk buffers, each of kChunk stereo frames.
+// ring of chunk buffers, each of kChunk stereo frames. Each side, once it has
+// to wait, sleeps until half the ring is ready for it, so that the threads
+// wake each other once per half ring rather than once per chunk.
 class ChunkQueue {
 public:
     ChunkQueue() {
@@ -85,7 +87,7 @@ public:
     // The producer's next empty buffer, or null when the consumer cancelled.
     float* slot() {
         std::unique_lock<std::mutex> lock(mutex_);
-        space_.wait(lock, [&] { return used_ < kSlots || cancelled_; });
+        if (used_ == kSlots) space_.wait(lock, [&] { return used_ <= kSlots / 2 || cancelled_; });
         return cancelled_ ? nullptr : slots_[(head_ + used_) % kSlots].frames.data();
     }
     // Hands over that buffer: keep frames from frame offset on.
@@ -95,8 +97,7 @@ public:
         s.offset = offset;
         s.keep = keep;
         s.read = read;
-        ++used_;
-        ready_.notify_one();
+        if (++used_ == kSlots / 2) ready_.notify_one();
     }
     void finish() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -106,7 +107,7 @@ public:
     // The consumer's next chunk; false when there are no more.
     bool next(const float*& frames, long& count, long& read) {
         std::unique_lock<std::mutex> lock(mutex_);
-        ready_.wait(lock, [&] { return used_ > 0 || finished_; });
+        if (used_ == 0) ready_.wait(lock, [&] { return used_ >= kSlots / 2 || finished_; });
         if (used_ == 0) return false;
         const Slot& s = slots_[head_];
         frames = s.frames.data() + 2 * s.offset;
@@ -117,8 +118,7 @@ public:
     void release() {
         std::lock_guard<std::mutex> lock(mutex_);
         head_ = (head_ + 1) % kSlots;
-        --used_;
-        space_.notify_one();
+        if (--used_ == kSlots / 2) space_.notify_one();
     }
     void cancel() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -127,7 +127,7 @@ public:
     }
 
 private:
-    static constexpr int kSlots = 4;
+    static constexpr int kSlots = 16;
     struct Slot {
         std::vector<float> frames;
         long offset = 0, keep = 0, read = 0;
