@@ -25,7 +25,7 @@ middle of its 51-tap table.
 
 The 44100 and 48000 Hz short tables are fixed values kept as they are; their
 long tables extend them outwards (k * h[k] and the even taps extrapolated
-linearly, each side on its own). The 8000 Hz table keeps its documented taps
+linearly, each side on its own). The 8000 Hz table keeps its fixed taps
 21, 22 and 23, from which its c and d follow. One array serves both 16000 and
 32000 Hz, so it is designed for both rates at once. Every other free
 parameter (alpha, p, c, d) is chosen by a grid search that minimises the worst
@@ -79,7 +79,7 @@ FIXED_SHORT = {
     ],
 }
 # Taps 21, 22 and 23 of the 8000 Hz table.
-DOCUMENTED_8000 = (0.552634, 0.501802, -0.550007)
+KEPT_TAPS_8000 = (0.552634, 0.501802, -0.550007)
 
 HIGH_RATES = [88200, 96000, 176400, 192000]
 HIGH_NAMES = {88200: 88, 96000: 96, 176400: 176, 192000: 192}
@@ -170,12 +170,12 @@ def design():
     steps = [0.001 + 0.00025 * i for i in range(9)]
     sym_odd = [0.00025 * i for i in range(7)]
 
-    t21, t22, t23 = DOCUMENTED_8000
+    t21, t22, t23 = KEPT_TAPS_8000
     c8 = t22 - math.cos(ROTATION)
     d8 = (t21 + t23) / 2.0
     _, (short, long_), params = search([8000], [c8], [d8])
-    short[SHORT_HALF - 1 : SHORT_HALF + 2] = list(DOCUMENTED_8000)
-    long_[LONG_HALF - 1 : LONG_HALF + 2] = list(DOCUMENTED_8000)
+    short[SHORT_HALF - 1 : SHORT_HALF + 2] = list(KEPT_TAPS_8000)
+    long_[LONG_HALF - 1 : LONG_HALF + 2] = list(KEPT_TAPS_8000)
     result[8000] = (short, long_, "alpha %.2f p %d c %.6f d %.6f" % params)
 
     for rates in ([11025], [12000], [16000, 32000], [22050], [24000]):

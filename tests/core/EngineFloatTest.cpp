@@ -32,7 +32,7 @@ std::vector<short> Loud(int n) {
     return x;
 }
 
-TEST_P(M2SFloat, StoredAs16BitItIsExactlyTheSixteenBitOutput) {
+TEST_P(M2SFloat, storedAs16BitItIsExactlyTheSixteenBitOutput) {
     const Case c = GetParam();
     const int n = 6000;
     const std::vector<short> in16 = Loud(n);
@@ -87,7 +87,7 @@ size_t PeakOfSum(const std::vector<float>& stereo) {
     return at;
 }
 
-TEST(EngineLatency, TheMonoTo3DPathPeaksAtTheReportedDelay) {
+TEST(EngineLatency, theMonoTo3DPathPeaksAtTheReportedDelay) {
     // The sum of the two sides is the direct path: the unfiltered bus (and,
     // in Music, the FIR's centre) arrives at the reported frame.
     for (unsigned flags : {M2S_MUSIC, 0u}) {
@@ -108,7 +108,7 @@ TEST(EngineLatency, TheMonoTo3DPathPeaksAtTheReportedDelay) {
     }
 }
 
-TEST(EngineLatency, TheWidenersDirectPathArrivesAtTheReportedDelayAndFollowsItsSettings) {
+TEST(EngineLatency, theWidenersDirectPathArrivesAtTheReportedDelayAndFollowsItsSettings) {
     for (unsigned flags : {VASTOR_HIPASS_ON, VASTOR_SINGLE_NETWORK | VASTOR_HIPASS_ON}) {
         for (unsigned rate : {11025u, 44100u, 48000u}) {
             Vastor* e = nullptr;

@@ -52,7 +52,7 @@ namespace {
 
 using namespace core_test;
 
-TEST(ProcessorAllocation, TheCounterSeesAnAllocation) {
+TEST(ProcessorAllocation, theCounterSeesAnAllocation) {
     if (!KESTA_COUNT_ALLOCATIONS) GTEST_SKIP() << "allocations are not counted under AddressSanitizer";
     gAllocations = 0;
     gCounting = true;
@@ -62,7 +62,7 @@ TEST(ProcessorAllocation, TheCounterSeesAnAllocation) {
     EXPECT_EQ(gAllocations, 2);
 }
 
-TEST(ProcessorAllocation, ProcessingAllocatesNothingWhileEverySettingChanges) {
+TEST(ProcessorAllocation, processingAllocatesNothingWhileEverySettingChanges) {
     if (!KESTA_COUNT_ALLOCATIONS) GTEST_SKIP() << "allocations are not counted under AddressSanitizer";
     const int n = 60000;
     for (int channels : {1, 2}) {

@@ -72,7 +72,7 @@ std::vector<SplitCase> SplitCases() {
 
 class BlockSplit : public ::testing::TestWithParam<SplitCase> {};
 
-TEST_P(BlockSplit, OutputIsTheSameBitForBitHoweverTheStreamIsCut) {
+TEST_P(BlockSplit, outputIsTheSameBitForBitHoweverTheStreamIsCut) {
     const SplitCase& c = GetParam();
     const int n = 30000;
     const std::vector<float> in = Input(c.channels, n, c.dualMono);
@@ -102,7 +102,7 @@ INSTANTIATE_TEST_SUITE_P(EveryMode, BlockSplit, ::testing::ValuesIn(SplitCases()
 
 // --- Latency and alignment -------------------------------------------------
 
-TEST(ProcessorLatency, IsTheSameForEverySettingAndThePlainPathsAreExactlyThatLate) {
+TEST(ProcessorLatency, isTheSameForEverySettingAndThePlainPathsAreExactlyThatLate) {
     for (unsigned rate : {8000u, 44100u, 48000u, 96000u, 192000u}) {
         for (int channels : {1, 2}) {
             Processor p;
@@ -126,7 +126,7 @@ TEST(ProcessorLatency, IsTheSameForEverySettingAndThePlainPathsAreExactlyThatLat
     }
 }
 
-TEST(ProcessorLatency, EveryPathsUnfilteredPartArrivesAtTheReportedFrame) {
+TEST(ProcessorLatency, everyPathsUnfilteredPartArrivesAtTheReportedFrame) {
     // An impulse through each path: the largest |left + right| (the mono
     // paths), or the largest |left| for a left impulse (the widener), lies at
     // latency() frames, so crossfades between paths blend aligned signals.
@@ -166,7 +166,7 @@ std::vector<float> SinePair(int n, double hz = 440.0) {
     return Interleave({l, r});
 }
 
-TEST(ProcessorGlides, ASpreadSweepMakesNoLargerStepThanTheUnsweptOutput) {
+TEST(ProcessorGlides, aSpreadSweepMakesNoLargerStepThanTheUnsweptOutput) {
     const int n = 40000, block = 64;
     const std::vector<float> in = SinePair(n, 150.0);
     auto largestStep = [&](const std::vector<Event>& events) {
@@ -195,7 +195,7 @@ struct SwitchCase {
 
 class ProcessorSwitches : public ::testing::TestWithParam<SwitchCase> {};
 
-TEST_P(ProcessorSwitches, FadeWithoutAClick) {
+TEST_P(ProcessorSwitches, fadeWithoutAClick) {
     // Across the switch the output moves no faster than the steadier of the
     // two outputs it fades between.
     const SwitchCase& c = GetParam();
@@ -245,7 +245,7 @@ double Correlation(const std::vector<float>& out, int from, int to) {
     return lr / std::sqrt(ll * rr + 1e-30);
 }
 
-TEST(ProcessorAutoMono, EqualChannelsGoThroughTheMonoEngineAndRealStereoComesBack) {
+TEST(ProcessorAutoMono, equalChannelsGoThroughTheMonoEngineAndRealStereoComesBack) {
     // Two seconds of one signal on both channels, two of real stereo, two of
     // the same signal again.
     const int second = static_cast<int>(kRate), n = 6 * second;
@@ -272,7 +272,7 @@ TEST(ProcessorAutoMono, EqualChannelsGoThroughTheMonoEngineAndRealStereoComesBac
     EXPECT_LT(Correlation(auto3d, 5 * second, 6 * second), 0.8);
 }
 
-TEST(ProcessorAutoMono, OneFlipOfTheSettingWorksMidStreamAndMonoStreamsIgnoreIt) {
+TEST(ProcessorAutoMono, oneFlipOfTheSettingWorksMidStreamAndMonoStreamsIgnoreIt) {
     const int n = 3 * static_cast<int>(kRate);
     const std::vector<float> in = Input(2, n, true);
     Processor p;
@@ -297,7 +297,7 @@ struct DetectorCase {
     bool monoAtEnd;
 };
 
-TEST(ProcessorAutoMono, TheDetectorSwitchesOnlyOnClearEvidenceAndNeverFlutters) {
+TEST(ProcessorAutoMono, theDetectorSwitchesOnlyOnClearEvidenceAndNeverFlutters) {
     const double equal = 1.0 / 200000, between = 1.0 / 30000, different = 1.0 / 5000, quiet = 1e-5;
     const DetectorCase cases[] = {
         {"mono then stereo", {{200, 0.3, 0}, {1, 0.3, different}}, 2, false},
@@ -341,7 +341,7 @@ struct HostileCase {
 
 class ProcessorHostileInput : public ::testing::TestWithParam<HostileCase> {};
 
-TEST_P(ProcessorHostileInput, SilencesTheBlockAndRecoversWithinOneBlock) {
+TEST_P(ProcessorHostileInput, silencesTheBlockAndRecoversWithinOneBlock) {
     const HostileCase& h = GetParam();
     const int block = 300, n = 30 * block;
     const struct {
@@ -382,7 +382,7 @@ INSTANTIATE_TEST_SUITE_P(
                       HostileCase{"Subnormal", 1.0e-40f, true}),
     [](const ::testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
 
-TEST(ProcessorHostileInput, SubnormalInputAndDecayingTailsLeaveNoSubnormals) {
+TEST(ProcessorHostileInput, subnormalInputAndDecayingTailsLeaveNoSubnormals) {
     for (int channels : {1, 2}) {
         const int n = 100000;
         std::vector<float> in = Input(channels, n);
@@ -402,7 +402,7 @@ TEST(ProcessorHostileInput, SubnormalInputAndDecayingTailsLeaveNoSubnormals) {
 
 // --- The interface ---------------------------------------------------------
 
-TEST(ProcessorInterface, PlanarInPlaceAndInterleavedGiveTheSameSamples) {
+TEST(ProcessorInterface, planarInPlaceAndInterleavedGiveTheSameSamples) {
     const int n = 9000;
     for (int channels : {1, 2}) {
         const std::vector<float> in = Input(channels, n);
@@ -434,7 +434,7 @@ TEST(ProcessorInterface, PlanarInPlaceAndInterleavedGiveTheSameSamples) {
     }
 }
 
-TEST(ProcessorInterface, ResetSilencesEverythingAndBehavesAsNewlyPrepared) {
+TEST(ProcessorInterface, resetSilencesEverythingAndBehavesAsNewlyPrepared) {
     for (int channels : {1, 2}) {
         const std::vector<float> in = Input(channels, 20000);
         Processor used, fresh;
@@ -452,7 +452,7 @@ TEST(ProcessorInterface, ResetSilencesEverythingAndBehavesAsNewlyPrepared) {
     }
 }
 
-TEST(ProcessorInterface, PrepareRefusesWhatItCannotRunAndAnUnpreparedProcessorWritesNothing) {
+TEST(ProcessorInterface, prepareRefusesWhatItCannotRunAndAnUnpreparedProcessorWritesNothing) {
     Processor p;
     float in[4] = {0.1f, 0.2f, 0.3f, 0.4f}, out[4] = {9, 9, 9, 9};
     p.process(in, out, 2);
@@ -472,7 +472,7 @@ TEST(ProcessorInterface, PrepareRefusesWhatItCannotRunAndAnUnpreparedProcessorWr
     EXPECT_EQ(out[0], 9.0f);
 }
 
-TEST(ProcessorInterface, SpreadIsClampedAndNotANumberCountsAsZero) {
+TEST(ProcessorInterface, spreadIsClampedAndNotANumberCountsAsZero) {
     Processor p;
     const struct {
         float given, kept;

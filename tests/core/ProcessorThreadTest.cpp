@@ -14,7 +14,7 @@ namespace {
 
 using namespace core_test;
 
-TEST(ProcessorThreads, SettingsChangeFromAnotherThreadWhileAudioStreams) {
+TEST(ProcessorThreads, settingsChangeFromAnotherThreadWhileAudioStreams) {
     for (int channels : {1, 2}) {
         kesta::Processor p;
         ASSERT_TRUE(p.prepare(48000, channels, 512));

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "AssertionMessage.h"
 #include "DelayBuffer.h"
 #include "FltDelay.h"
 #include "MathLib.h"
@@ -13,15 +14,7 @@
 
 namespace {
 
-// The message of a failed assertion, as a death-test pattern.
-std::string Failure(const std::string& condition, const std::string& function) {
-    std::string pattern;
-    for (char c : function + ": Assertion `" + condition + "' failed.") {
-        if (std::string(".[]{}()\\*+?^$|").find(c) != std::string::npos) pattern += '\\';
-        pattern += c;
-    }
-    return pattern;
-}
+using test_support::assertionMessage;
 
 const char kGetDelayText[] =
     "void DelayBuffer<float>::GetDelay<Data>(long int, long int, Data *&, Samples &)";
@@ -122,16 +115,18 @@ TEST(DelayBufferDeathTest, readsOutsideTheRingAndBadSizesAreFatal) {
     ring.SetSize(8);
     float* run;
     Samples got;
-    EXPECT_DEATH(ring.GetDelay(3, 4, run, got), Failure("delay>=n", kGetDelayText));
-    EXPECT_DEATH(ring.GetDelay(9, 2, run, got), Failure("delay<=bufferEnd_-bufferBegin_", kGetDelayText));
-    EXPECT_DEATH(ring.Advance(9),
-                 Failure("n<=bufferEnd_-bufferBegin_", "void DelayBuffer<float>::Advance<Data>(long int)"));
-    EXPECT_DEATH(ring.SetSize(-1), Failure("size>=0", "bool DelayBuffer<float>::SetSize<Data>(long int)"));
+    EXPECT_DEATH(ring.GetDelay(3, 4, run, got), assertionMessage(kGetDelayText, "delay>=n"));
+    EXPECT_DEATH(ring.GetDelay(9, 2, run, got),
+                 assertionMessage(kGetDelayText, "delay<=bufferEnd_-bufferBegin_"));
+    EXPECT_DEATH(ring.Advance(9), assertionMessage("void DelayBuffer<float>::Advance<Data>(long int)",
+                                                   "n<=bufferEnd_-bufferBegin_"));
+    EXPECT_DEATH(ring.SetSize(-1),
+                 assertionMessage("bool DelayBuffer<float>::SetSize<Data>(long int)", "size>=0"));
     DelayBuffer<float, DelayBufferScaleTexts> scaled;
     EXPECT_DEATH(
         scaled.GetDelay(1, 2, run, got),
-        Failure("delay>=n",
-                "void DelayBuffer<float>::GetDelay<Scale>(long int, long int, Scale *&, Samples &)"));
+        assertionMessage("void DelayBuffer<float>::GetDelay<Scale>(long int, long int, Scale *&, Samples &)",
+                         "delay>=n"));
 }
 
 TEST(DelayMixBuffer, aMixBufferPushClearsItsSilentTailAndPushesExactlyTheBlock) {

@@ -75,7 +75,7 @@ TEST(RampedMix, everySourceTypeFollowsTheFloatModelOfARampBuiltByAddition) {
     }
 }
 
-TEST(RampedMix, theDocumentedExamplesAndANegativeZeroGain) {
+TEST(RampedMix, startsAtTheGainStepsEachFrameAndANegativeZeroGainSignsOnlyTheFirstSample) {
     float dst[3];
     const float ones[3] = {1, 1, 1};
     lib().CopyRamped(Buffer(dst, kMonoFloat), Buffer(ones, kMonoFloat), 1.0f, 0.25f, 3);
@@ -195,7 +195,7 @@ TEST(ClipCountingStores, sweepsAroundTheClampPointsTruncateSaturateAndCount) {
     EXPECT_EQ(mergeClips[1], 5u + expectedClips);
 }
 
-TEST(ClipCountingStores, theDocumentedValues) {
+TEST(ClipCountingStores, fullHalfAndZeroScaleGiveTheirIntegerCodesAndClipCounts) {
     const float edge[4] = {1.0f, -1.0f, -1.00002f, 1.00003f};
     short out16[4];
     Samples clips = 0;

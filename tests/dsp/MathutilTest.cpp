@@ -5,21 +5,14 @@
 #include <limits>
 #include <string>
 
+#include "AssertionMessage.h"
 #include "Mathutil.h"
 
 namespace {
 
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-// The assertion message as a regular expression: function and condition text literally.
-std::string assertionMessage(const std::string& function, const std::string& condition) {
-    std::string pattern;
-    for (char ch : function + ": Assertion `" + condition + "' failed.") {
-        if (std::string("\\^$.|?*+()[]{}").find(ch) != std::string::npos) pattern += '\\';
-        pattern += ch;
-    }
-    return pattern;
-}
+using test_support::assertionMessage;
 
 // Whole-degree sine by repeated wrapping and the identities sin(180 - x) = sin x, sin(180 + x) = -sin x.
 float sinDegreesModel(long n) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "AssertionMessage.h"
 #include "FltDelay.h"
 #include "MathLib.h"
 #include "Mixbuf.h"
@@ -14,14 +15,7 @@
 
 namespace {
 
-std::string Failure(const std::string& condition, const std::string& function) {
-    std::string pattern;
-    for (char c : function + ": Assertion `" + condition + "' failed.") {
-        if (std::string(".[]{}()\\*+?^$|").find(c) != std::string::npos) pattern += '\\';
-        pattern += c;
-    }
-    return pattern;
-}
+using test_support::assertionMessage;
 
 Buffer Floats(const std::vector<float>& x, Samples from = 0) {
     return Buffer(x.data() + from, kMonoFloat);
@@ -106,18 +100,19 @@ TEST(PannerDeathTest, aMissingBufferIsFatalUnlessThePannerIsSilent) {
     panner.mix(Floats(ones), 8);
     panner.mix_noUpdate(Floats(ones), 8);
     panner.pan(1.0f, 0);
-    EXPECT_DEATH(panner.mix(Floats(ones), 8),
-                 Failure("mixBuffer_!=0", "void Panner::mix(const class Buffer &, Samples, Samples = 0)"));
-    panner.pan(0.0f, 4);
     EXPECT_DEATH(
-        panner.mix_noUpdate(Floats(ones), 8),
-        Failure("mixBuffer_!=0", "void Panner::mix_noUpdate(const class Buffer &, Samples, Samples = 0)"));
+        panner.mix(Floats(ones), 8),
+        assertionMessage("void Panner::mix(const class Buffer &, Samples, Samples = 0)", "mixBuffer_!=0"));
+    panner.pan(0.0f, 4);
+    EXPECT_DEATH(panner.mix_noUpdate(Floats(ones), 8),
+                 assertionMessage("void Panner::mix_noUpdate(const class Buffer &, Samples, Samples = 0)",
+                                  "mixBuffer_!=0"));
 
     DelayPanner delayed;
     delayed.setDelay(3, 0);
-    EXPECT_DEATH(
-        delayed.mix(Floats(ones), 8),
-        Failure("delayBuffer_!=0", "void DelayPanner::mix(const class Buffer &, Samples, Samples = 0)"));
+    EXPECT_DEATH(delayed.mix(Floats(ones), 8),
+                 assertionMessage("void DelayPanner::mix(const class Buffer &, Samples, Samples = 0)",
+                                  "delayBuffer_!=0"));
 }
 
 TEST(DelayPanner, aDelayGlidesOneFrameAtATimeOverAboutTheTransitionTime) {

@@ -50,7 +50,7 @@ kesta::Settings With(float spread, bool music = true, bool subtone = true) {
 
 class LadspaHost : public ::testing::TestWithParam<HostCase> {};
 
-TEST_P(LadspaHost, WritesTheProcessorsOutput) {
+TEST_P(LadspaHost, writesTheProcessorsOutput) {
 #ifdef KESTA_SANITIZED
     GTEST_SKIP() << "an instrumented plug-in cannot be loaded into an uninstrumented host";
 #endif

@@ -58,7 +58,7 @@ class LadspaPlugin : public ::testing::Test {
 TempDir* LadspaPlugin::dir;
 Audio* LadspaPlugin::stereo;
 
-TEST(LadspaDescriptor, OneStereoPluginWithReadablePortsAndDefaultsOfTheProcessor) {
+TEST(LadspaDescriptor, oneStereoPluginWithReadablePortsAndDefaultsOfTheProcessor) {
     const LADSPA_Descriptor* d = Descriptor();
     ASSERT_NE(d, nullptr) << dlerror();
     EXPECT_EQ(d->UniqueID, 0x4B4553u);
@@ -104,13 +104,13 @@ TEST(LadspaDescriptor, OneStereoPluginWithReadablePortsAndDefaultsOfTheProcessor
     for (int p = 6; p < 10; ++p) EXPECT_TRUE(LADSPA_IS_HINT_TOGGLED(d->PortRangeHints[p].HintDescriptor));
 }
 
-TEST(LadspaDescriptor, InstantiationFailsWithoutARate) {
+TEST(LadspaDescriptor, instantiationFailsWithoutARate) {
     EXPECT_FALSE(Ladspa(0).ok());
     EXPECT_TRUE(Ladspa(8000).ok());
     EXPECT_TRUE(Ladspa(192000).ok());
 }
 
-TEST_F(LadspaPlugin, RendersWhatTheProcessorRendersInAnyBlockSize) {
+TEST_F(LadspaPlugin, rendersWhatTheProcessorRendersInAnyBlockSize) {
     const auto want = Reference(*stereo, Unusual(), 4096);
     for (int block : {1, 97, 4096, 10000}) {
         SCOPED_TRACE(block);
@@ -120,7 +120,7 @@ TEST_F(LadspaPlugin, RendersWhatTheProcessorRendersInAnyBlockSize) {
     }
 }
 
-TEST_F(LadspaPlugin, ReportsTheProcessorsLatency) {
+TEST_F(LadspaPlugin, reportsTheProcessorsLatency) {
     kesta::Processor p;
     ASSERT_TRUE(p.prepare(stereo->rate, 2, 4096));
     Ladspa plugin(stereo->rate);
@@ -128,7 +128,7 @@ TEST_F(LadspaPlugin, ReportsTheProcessorsLatency) {
     EXPECT_EQ(plugin.latency, static_cast<float>(p.latency()));
 }
 
-TEST_F(LadspaPlugin, ActivatingAgainStartsFromSilence) {
+TEST_F(LadspaPlugin, activatingAgainStartsFromSilence) {
     Ladspa fresh(stereo->rate), used(stereo->rate);
     const kesta::Settings defaults;
     used.render(*stereo, Controls(Unusual(), 2), 1000);
@@ -136,7 +136,7 @@ TEST_F(LadspaPlugin, ActivatingAgainStartsFromSilence) {
     ExpectSameAudio(got, fresh.render(*stereo, Controls(defaults, 2), 1000), *stereo, 0.0f);
 }
 
-TEST_F(LadspaPlugin, ControlsThatAreNotNumbersCountAsDefaultsAndSpreadIsClamped) {
+TEST_F(LadspaPlugin, controlsThatAreNotNumbersCountAsDefaultsAndSpreadIsClamped) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
     kesta::Settings narrow;
@@ -151,7 +151,7 @@ TEST_F(LadspaPlugin, ControlsThatAreNotNumbersCountAsDefaultsAndSpreadIsClamped)
 
 // In-place hosts hand the same buffer to an input and an output, some of
 // them crosswise; the result must not change.
-TEST_F(LadspaPlugin, SharedInputAndOutputBuffersGiveTheSameResult) {
+TEST_F(LadspaPlugin, sharedInputAndOutputBuffersGiveTheSameResult) {
     const long frames = 6000;
     const auto want = Reference(*stereo, Unusual(), 4096);
     for (bool crossed : {false, true}) {
@@ -177,7 +177,7 @@ TEST_F(LadspaPlugin, SharedInputAndOutputBuffersGiveTheSameResult) {
 }
 
 // lv2file, for one, writes the control values between activate and run.
-TEST_F(LadspaPlugin, ControlsWrittenAfterActivateApplyFromTheFirstFrame) {
+TEST_F(LadspaPlugin, controlsWrittenAfterActivateApplyFromTheFirstFrame) {
     const long frames = 20000;
     kesta::Settings dry = Unusual();
     dry.widen = false;  // another path: a change to it would fade
@@ -197,7 +197,7 @@ TEST_F(LadspaPlugin, ControlsWrittenAfterActivateApplyFromTheFirstFrame) {
     }
 }
 
-TEST_F(LadspaPlugin, AllocatesNothingWhenActivatedOrRun) {
+TEST_F(LadspaPlugin, allocatesNothingWhenActivatedOrRun) {
     // Kept in a volatile so that no compiler may elide the pair.
     EXPECT_EQ(AllocationsIn([] {
                   int* volatile p = new int(3);

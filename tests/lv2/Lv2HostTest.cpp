@@ -11,7 +11,7 @@ using namespace plugin_test;
 
 const std::string kBundle = KESTA_LV2_BUNDLE;
 
-TEST(Lv2Bundle, DescriptionsPassTheValidator) {
+TEST(Lv2Bundle, descriptionsPassTheValidator) {
     std::string said;
     RunCommand("lv2_validate " + kBundle + "/manifest.ttl " + kBundle + "/kesta.ttl", &said);
     // It exits 0 whatever it finds: the text is the verdict.
@@ -19,7 +19,7 @@ TEST(Lv2Bundle, DescriptionsPassTheValidator) {
     EXPECT_EQ(said.find("warning"), std::string::npos) << said;
 }
 
-TEST(Lv2Bundle, DescriptionsAreTurtle) {
+TEST(Lv2Bundle, descriptionsAreTurtle) {
     for (const char* file : {"manifest.ttl", "kesta.ttl"}) {
         SCOPED_TRACE(file);
         std::string triples;
@@ -81,7 +81,7 @@ kesta::Settings With(float spread, bool music = true, bool subtone = true) {
 
 class Lv2Host : public ::testing::TestWithParam<HostCase> {};
 
-TEST_P(Lv2Host, WritesTheProcessorsOutput) {
+TEST_P(Lv2Host, writesTheProcessorsOutput) {
 #ifdef KESTA_SANITIZED
     GTEST_SKIP() << "an instrumented plug-in cannot be loaded into an uninstrumented host";
 #endif

@@ -41,14 +41,14 @@ class Lv2 : public PortHost {
 
 enum : uint32_t { kStereo = 0, kMono = 1 };
 
-TEST(Lv2Descriptor, TwoPluginsUnderTheBundlesUris) {
+TEST(Lv2Descriptor, twoPluginsUnderTheBundlesUris) {
     ASSERT_NE(Descriptor(kStereo), nullptr) << dlerror();
     EXPECT_STREQ(Descriptor(kStereo)->URI, KESTA_LV2_URI_BASE "stereo");
     EXPECT_STREQ(Descriptor(kMono)->URI, KESTA_LV2_URI_BASE "mono");
     EXPECT_EQ(Descriptor(2), nullptr);
 }
 
-TEST(Lv2Descriptor, InstantiationNeedsARate) {
+TEST(Lv2Descriptor, instantiationNeedsARate) {
     for (double rate : {0.0, -44100.0, std::numeric_limits<double>::quiet_NaN()}) {
         SCOPED_TRACE(rate);
         EXPECT_FALSE(Lv2(kMono, rate).ok());
@@ -67,7 +67,7 @@ class Lv2MonoPlugin : public ::testing::TestWithParam<kesta::Settings> {
 };
 Audio* Lv2MonoPlugin::mono;
 
-TEST_P(Lv2MonoPlugin, IsTheProcessorOnAMonoStreamInAnyBlockSize) {
+TEST_P(Lv2MonoPlugin, isTheProcessorOnAMonoStreamInAnyBlockSize) {
     const auto want = Reference(*mono, GetParam(), 4096);
     for (int block : {1, 4096}) {
         SCOPED_TRACE(block);
@@ -85,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(Settings, Lv2MonoPlugin, ::testing::Values(kesta::Setti
                          }()));
 
 // An in-place host hands the input's buffer to one of the outputs.
-TEST_F(Lv2MonoPlugin, SharingTheInputsBufferWithAnOutputGivesTheSameResult) {
+TEST_F(Lv2MonoPlugin, sharingTheInputsBufferWithAnOutputGivesTheSameResult) {
     const long frames = 9000;
     const auto want = Reference(*mono, kesta::Settings{}, 4096);
     for (unsigned long shared : {1ul, 2ul}) {
@@ -109,7 +109,7 @@ TEST_F(Lv2MonoPlugin, SharingTheInputsBufferWithAnOutputGivesTheSameResult) {
     }
 }
 
-TEST_F(Lv2MonoPlugin, ActivatingAgainStartsFromSilenceWithoutAllocating) {
+TEST_F(Lv2MonoPlugin, activatingAgainStartsFromSilenceWithoutAllocating) {
     kesta::Settings voice;
     voice.music = false;
     Lv2 fresh(kMono, mono->rate), used(kMono, mono->rate);

@@ -62,7 +62,7 @@ size_t band(double hz) {
     return best;
 }
 
-TEST(StereoImage, SummaryLevelsAreThoseOfTheWholeSignalInMemory) {
+TEST(StereoImage, summaryLevelsAreThoseOfTheWholeSignalInMemory) {
     unsigned seed = 1;
     for (int channels : {1, 2}) {
         const std::vector<short> s = signal(30000, channels, [&](long i) {
@@ -79,7 +79,7 @@ TEST(StereoImage, SummaryLevelsAreThoseOfTheWholeSignalInMemory) {
     }
 }
 
-TEST(StereoImage, CorrelationFollowsTheImageWindowByWindowAndLongStreamsKeepFewWindows) {
+TEST(StereoImage, correlationFollowsTheImageWindowByWindowAndLongStreamsKeepFewWindows) {
     // 1.6 s each: mono, anti-phase, left only, silence; windows merge
     // pairwise when the limit is passed and must keep the parts apart.
     const int rate = 8000;
@@ -111,7 +111,7 @@ TEST(StereoImage, CorrelationFollowsTheImageWindowByWindowAndLongStreamsKeepFewW
     }
 }
 
-TEST(StereoImage, GoniometerPointsAreABoundedUniformSampleOfTheWholeStream) {
+TEST(StereoImage, goniometerPointsAreABoundedUniformSampleOfTheWholeStream) {
     // First half mono, second half side only: the kept points hold both
     // halves in proportion.
     const long frames = 200000;
@@ -129,7 +129,7 @@ TEST(StereoImage, GoniometerPointsAreABoundedUniformSampleOfTheWholeStream) {
     EXPECT_NEAR(sideOnly / 2000.0, 0.5, 0.06);
 }
 
-TEST(StereoImage, SideToMidRatioPerBandAtAnyRate) {
+TEST(StereoImage, sideToMidRatioPerBandAtAnyRate) {
     struct Case {
         int rate;
         long frames;
@@ -271,7 +271,7 @@ double curveY(const Png& png, const PictureLayout::Rect& r, int file, double x) 
     return n ? sum / n : NAN;
 }
 
-TEST_F(Pictures, AMonoFileIsAVerticalLineAtCorrelationPlusOne) {
+TEST_F(Pictures, aMonoFileIsAVerticalLineAtCorrelationPlusOne) {
     writeWav("speech.wav", signal(3 * 22050, 1, [](long i) {
                  return std::make_pair(0.5 * std::sin(0.05 * i) * std::sin(0.0003 * i), 0.0);
              }),
@@ -290,7 +290,7 @@ TEST_F(Pictures, AMonoFileIsAVerticalLineAtCorrelationPlusOne) {
     for (const auto& p : curve) ASSERT_NEAR(p.second, l.correlationY(1), 4) << p.first;
 }
 
-TEST_F(Pictures, RenderDrawsThePairItMadeAndTheWidenedResultSpreadsAcross) {
+TEST_F(Pictures, renderDrawsThePairItMadeAndTheWidenedResultSpreadsAcross) {
     writeWav("voice.wav", signal(2 * 44100, 1, [](long i) {
                  return std::make_pair(0.4 * std::sin(0.07 * i) + 0.2 * std::sin(0.31 * i), 0.0);
              }),
@@ -310,7 +310,7 @@ TEST_F(Pictures, RenderDrawsThePairItMadeAndTheWidenedResultSpreadsAcross) {
     EXPECT_EQ(spreadAcross(again, l, 1), spreadAcross(png, l, 1));
 }
 
-TEST_F(Pictures, SubtoneKeepsTheBassBandsOfTheResultNearerTheCentre) {
+TEST_F(Pictures, subtoneKeepsTheBassBandsOfTheResultNearerTheCentre) {
     writeWav("music.wav", wideNoise(3 * 44100), 2, 44100);
     ASSERT_EQ(kesta("render music.wav on.wav --subtone on --spread -12 --picture on.png").status, 0);
     ASSERT_EQ(kesta("render music.wav off.wav --subtone off --spread -12 --picture off.png").status, 0);
@@ -323,7 +323,7 @@ TEST_F(Pictures, SubtoneKeepsTheBassBandsOfTheResultNearerTheCentre) {
     }
 }
 
-TEST_F(Pictures, DemoDrawsVoiceAndMusicAndSaysSo) {
+TEST_F(Pictures, demoDrawsVoiceAndMusicAndSaysSo) {
     const Outcome r = kesta("demo");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("voice.png"), std::string::npos) << r.out;
@@ -335,7 +335,7 @@ TEST_F(Pictures, DemoDrawsVoiceAndMusicAndSaysSo) {
     }
 }
 
-TEST_F(Pictures, EmptyAndSilentStreamsDrawWithoutInk) {
+TEST_F(Pictures, emptyAndSilentStreamsDrawWithoutInk) {
     StereoImage empty(48000), silent(8000);
     const std::vector<short> zeros(2 * 4000);
     silent.add(zeros.data(), 4000, 2);
@@ -354,7 +354,7 @@ TEST_F(Pictures, EmptyAndSilentStreamsDrawWithoutInk) {
     }
 }
 
-TEST_F(Pictures, WhatCannotBeDrawnIsRefusedAndNoPictureIsLeft) {
+TEST_F(Pictures, whatCannotBeDrawnIsRefusedAndNoPictureIsLeft) {
     writeWav("a.wav", signal(1000, 2, [](long i) { return std::make_pair(0.1 * std::sin(0.1 * i), 0.0); }), 2, 8000);
     writeWav("six.wav", std::vector<short>(6000), 6, 8000);
     const struct {

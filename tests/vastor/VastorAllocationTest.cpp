@@ -64,7 +64,7 @@ long AllocationsIn(F f) {
     return allocations;
 }
 
-TEST(VastorAllocation, TheCounterSeesAnAllocation) {
+TEST(VastorAllocation, theCounterSeesAnAllocation) {
     // Kept in a volatile so that no compiler may elide the pair.
     EXPECT_EQ(AllocationsIn([] {
                   int* volatile p = new int(3);
@@ -75,7 +75,7 @@ TEST(VastorAllocation, TheCounterSeesAnAllocation) {
 
 class VastorProcessing : public ::testing::TestWithParam<unsigned> {};
 
-TEST_P(VastorProcessing, AllocatesNothingInAnyEntryPointOrBlockLength) {
+TEST_P(VastorProcessing, allocatesNothingInAnyEntryPointOrBlockLength) {
     const int n = 5000;
     Block16 in16 = Interleave(Music(n, 1), Music(n, 2));
     Block16 out16(in16.size());

@@ -1,6 +1,6 @@
 // The engine's function interface: entry points and sample formats agree,
 // chunking is invisible, state and the caller's floating-point state are
-// handled as promised, and misuse stops with the documented assertion.
+// handled as promised, and misuse stops with the assertion that names the call and the condition.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,7 @@
 #include <limits>
 #include <string>
 
+#include "AssertionMessage.h"
 #include "WidenerSignal.h"
 
 #if defined(__SSE__)
@@ -86,7 +87,7 @@ std::vector<T> BothEntries(const std::vector<T>& in) {
 // The same audio at 8 bits, 16 bits and in float: the planar and interleaved
 // entries agree exactly, and each format's result is the 16-bit result to
 // within one step of its own resolution.
-TEST(VastorEntryPoints, AllFormatsAndLayoutsAgreeWithinTheirResolution) {
+TEST(VastorEntryPoints, allFormatsAndLayoutsAgreeWithinTheirResolution) {
     const Block16 music = StereoMusic();
     std::vector<unsigned char> in8(music.size());
     Block16 in16(music.size());
@@ -105,7 +106,7 @@ TEST(VastorEntryPoints, AllFormatsAndLayoutsAgreeWithinTheirResolution) {
     }
 }
 
-TEST(VastorEntryPoints, SixteenBitOutputSaturatesWhileFloatOutputIsNotClipped) {
+TEST(VastorEntryPoints, sixteenBitOutputSaturatesWhileFloatOutputIsNotClipped) {
     const int n = 2000;
     Block16 in16(2 * n);
     std::vector<float> in(2 * n), out(2 * n);
@@ -129,7 +130,7 @@ TEST(VastorEntryPoints, SixteenBitOutputSaturatesWhileFloatOutputIsNotClipped) {
     EXPECT_LT(*std::min_element(out.begin(), out.end()), -1.5f);
 }
 
-TEST(VastorEntryPoints, ProcessingInPlaceGivesTheSameSamplesAndZeroFramesWriteNothing) {
+TEST(VastorEntryPoints, processingInPlaceGivesTheSameSamplesAndZeroFramesWriteNothing) {
     const Block16 in = StereoMusic();
     Vastor* h = Open();
     const Block16 separate = Process16(h, in);
@@ -149,7 +150,7 @@ TEST(VastorEntryPoints, ProcessingInPlaceGivesTheSameSamplesAndZeroFramesWriteNo
 // in the output, however the caller cuts the stream.
 class VastorCallSizes : public ::testing::TestWithParam<unsigned> {};
 
-TEST_P(VastorCallSizes, CallsOf1And7And1024And2500FramesGiveTheSameOutput) {
+TEST_P(VastorCallSizes, callsOf1And7And1024And2500FramesGiveTheSameOutput) {
     const Block16 in = StereoMusic(6000);
     auto run = [&](std::vector<int> calls) {
         Vastor* h = Open(GetParam());
@@ -171,7 +172,7 @@ INSTANTIATE_TEST_SUITE_P(Networks, VastorCallSizes,
 
 // The single network glides gains and delays over 1024 frames; a delay that
 // shrinks is still read at its older, longer values during the glide.
-TEST(VastorState, AGlideInProgressCarriesOverBetweenCalls) {
+TEST(VastorState, aGlideInProgressCarriesOverBetweenCalls) {
     const Block16 in = StereoMusic(4000);
     auto run = [&](std::vector<int> calls) {
         Vastor* h = Open(VASTOR_SINGLE_NETWORK);
@@ -188,7 +189,7 @@ TEST(VastorState, AGlideInProgressCarriesOverBetweenCalls) {
     EXPECT_LE(WorstDifference(run({1, 300, 64}), whole), 1);
 }
 
-TEST(VastorState, AfterResetTheEngineBehavesAsANewOneWithTheSameSettings) {
+TEST(VastorState, afterResetTheEngineBehavesAsANewOneWithTheSameSettings) {
     const Block16 noise = StereoMusic(3000);
     const Block16 in = Interleave(Music(3000, 21), Music(3000, 22));
     for (unsigned flags : {kHostFlags, VASTOR_SINGLE_NETWORK | VASTOR_HIPASS_ON}) {
@@ -208,7 +209,7 @@ TEST(VastorState, AfterResetTheEngineBehavesAsANewOneWithTheSameSettings) {
 
 // Switching the high-pass off forgets its state: switched on again, it starts
 // from silence, as in an engine where it had never run.
-TEST(VastorState, SwitchingTheHipassOffClearsItSoItRestartsFromSilence) {
+TEST(VastorState, switchingTheHipassOffClearsItSoItRestartsFromSilence) {
     const Block16 loud = Interleave(Music(3000, 41, 0.9), Music(3000, 42, 0.9));
     const Block16 silence(2 * 6000, 0);
     const Block16 in = StereoMusic(3000);
@@ -229,7 +230,7 @@ TEST(VastorState, SwitchingTheHipassOffClearsItSoItRestartsFromSilence) {
     }
 }
 
-TEST(VastorState, TheShelfFlagAtARateWithoutAShelfRowLeavesTheOutputUnshelved) {
+TEST(VastorState, theShelfFlagAtARateWithoutAShelfRowLeavesTheOutputUnshelved) {
     const Block16 in = StereoMusic(3000);
     for (unsigned network : {0u, static_cast<unsigned>(VASTOR_SINGLE_NETWORK)}) {
         Vastor* plain = Open(network | VASTOR_HIPASS_ON, 96000);
@@ -240,7 +241,7 @@ TEST(VastorState, TheShelfFlagAtARateWithoutAShelfRowLeavesTheOutputUnshelved) {
     }
 }
 
-TEST(VastorState, NegativeDelaysCountAsZero) {
+TEST(VastorState, negativeDelaysCountAsZero) {
     const Block16 in = StereoMusic(3000);
     Vastor* clamped = Open();
     vastorSetInputDelay(clamped, -50, -1);
@@ -252,7 +253,7 @@ TEST(VastorState, NegativeDelaysCountAsZero) {
     vastorClose(zero);
 }
 
-TEST(VastorState, OutOfRangeSettingsActAsTheNearestOnesTheEngineAccepts) {
+TEST(VastorState, outOfRangeSettingsActAsTheNearestOnesTheEngineAccepts) {
     // Before any block, so every setting applies at once on both engines.
     const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
     using Settings = std::function<void(Vastor*)>;
@@ -298,7 +299,7 @@ TEST(VastorState, OutOfRangeSettingsActAsTheNearestOnesTheEngineAccepts) {
 }
 
 #if defined(__SSE__)
-TEST(VastorFloatingPointState, TheCallersControlRegisterIsUnchangedAfterEachCall) {
+TEST(VastorFloatingPointState, theCallersControlRegisterIsUnchangedAfterEachCall) {
     const Block16 in = StereoMusic(3000);
     std::vector<float> tiny(in.size(), 1e-39f), out(in.size());
     Vastor* h = Open();
@@ -317,17 +318,9 @@ TEST(VastorFloatingPointState, TheCallersControlRegisterIsUnchangedAfterEachCall
 }
 #endif
 
-// "function: Assertion `condition' failed." as a regular expression.
-std::string Message(const std::string& function, const std::string& condition) {
-    std::string regex;
-    for (char c : function + ": Assertion `" + condition + "' failed.") {
-        if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos) regex += '\\';
-        regex += c;
-    }
-    return regex;
-}
+using test_support::assertionMessage;
 
-TEST(VastorAssertionsDeathTest, NullPointersAreFatalInTheDocumentedOrder) {
+TEST(VastorAssertionsDeathTest, nullPointersAreFatalTheHandleFirstThenEachBufferInArgumentOrder) {
     Vastor* none = nullptr;
     short s[2][2] = {};
     Mono8 m8[2] = {};
@@ -335,33 +328,36 @@ TEST(VastorAssertionsDeathTest, NullPointersAreFatalInTheDocumentedOrder) {
         "void vastorProcess16(struct Vastor *, const short int (*)[2], short int (*)[2], unsigned int)";
     const std::string pm8 =
         "void vastorMono8(struct Vastor *, const Mono8 *, const Mono8 *, Mono8 *, Mono8 *, unsigned int)";
-    EXPECT_DEATH(vastorClose(none), Message("void vastorClose(struct Vastor *)", "lpVastor"));
-    EXPECT_DEATH(vastorEnable(none, 1), Message("void vastorEnable(struct Vastor *, BOOL)", "lpVastor"));
+    EXPECT_DEATH(vastorClose(none), assertionMessage("void vastorClose(struct Vastor *)", "lpVastor"));
+    EXPECT_DEATH(vastorEnable(none, 1),
+                 assertionMessage("void vastorEnable(struct Vastor *, BOOL)", "lpVastor"));
     EXPECT_DEATH(vastorSetInputScale(none, 0, 0),
-                 Message("void vastorSetInputScale(struct Vastor *, float, float)", "lpVastor"));
+                 assertionMessage("void vastorSetInputScale(struct Vastor *, float, float)", "lpVastor"));
     EXPECT_DEATH(vastorSetInputDelay(none, 0, 0),
-                 Message("void vastorSetInputDelay(struct Vastor *, int, int)", "lpVastor"));
-    EXPECT_DEATH(vastorProcess16(none, nullptr, nullptr, 2), Message(p16, "lpVastor"));
-    EXPECT_DEATH(vastorMono8(none, nullptr, nullptr, nullptr, nullptr, 2), Message(pm8, "lpVastor"));
+                 assertionMessage("void vastorSetInputDelay(struct Vastor *, int, int)", "lpVastor"));
+    EXPECT_DEATH(vastorProcess16(none, nullptr, nullptr, 2), assertionMessage(p16, "lpVastor"));
+    EXPECT_DEATH(vastorMono8(none, nullptr, nullptr, nullptr, nullptr, 2), assertionMessage(pm8, "lpVastor"));
 
     Vastor* h = Open();
-    EXPECT_DEATH(vastorProcess16(h, nullptr, nullptr, 2), Message(p16, "inbuf"));
-    EXPECT_DEATH(vastorProcess16(h, s, nullptr, 2), Message(p16, "outbuf"));
-    EXPECT_DEATH(vastorMono8(h, nullptr, nullptr, nullptr, nullptr, 2), Message(pm8, "leftIn"));
-    EXPECT_DEATH(vastorMono8(h, m8, nullptr, nullptr, nullptr, 2), Message(pm8, "rightIn"));
-    EXPECT_DEATH(vastorMono8(h, m8, m8, nullptr, nullptr, 2), Message(pm8, "leftOut"));
-    EXPECT_DEATH(vastorMono8(h, m8, m8, m8, nullptr, 2), Message(pm8, "rightOut"));
+    EXPECT_DEATH(vastorProcess16(h, nullptr, nullptr, 2), assertionMessage(p16, "inbuf"));
+    EXPECT_DEATH(vastorProcess16(h, s, nullptr, 2), assertionMessage(p16, "outbuf"));
+    EXPECT_DEATH(vastorMono8(h, nullptr, nullptr, nullptr, nullptr, 2), assertionMessage(pm8, "leftIn"));
+    EXPECT_DEATH(vastorMono8(h, m8, nullptr, nullptr, nullptr, 2), assertionMessage(pm8, "rightIn"));
+    EXPECT_DEATH(vastorMono8(h, m8, m8, nullptr, nullptr, 2), assertionMessage(pm8, "leftOut"));
+    EXPECT_DEATH(vastorMono8(h, m8, m8, m8, nullptr, 2), assertionMessage(pm8, "rightOut"));
     float f[2][2] = {};
     EXPECT_DEATH(
         vastorProcessFloat(h, f, nullptr, 2),
-        Message("void vastorProcessFloat(struct Vastor *, const float (*)[2], float (*)[2], unsigned int)",
-                "outbuf"));
+        assertionMessage(
+            "void vastorProcessFloat(struct Vastor *, const float (*)[2], float (*)[2], unsigned int)",
+            "outbuf"));
     MonoFloat mf[2] = {};
     EXPECT_DEATH(
         vastorMonoFloat(h, mf, mf, mf, nullptr, 2),
-        Message("void vastorMonoFloat(struct Vastor *, const MonoFloat *, const MonoFloat *, MonoFloat *, "
-                "MonoFloat *, unsigned int)",
-                "rightOut"));
+        assertionMessage(
+            "void vastorMonoFloat(struct Vastor *, const MonoFloat *, const MonoFloat *, MonoFloat *, "
+            "MonoFloat *, unsigned int)",
+            "rightOut"));
     vastorClose(h);
 }
 

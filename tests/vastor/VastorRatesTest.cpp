@@ -252,7 +252,7 @@ long MultiStageDelay(long rate, bool allRates) {
 
 }  // namespace
 
-TEST(VastorRates, EveryHighRateRowRespondsAsThe48000HzRowAgainstItsDirectPath) {
+TEST(VastorRates, everyHighRateRowRespondsAsThe48000HzRowAgainstItsDirectPath) {
     for (const Kind& kind : kKinds) {
         const RelativeResponse reference(kind, 48000, false);
         for (long rate : kHighRates) {
@@ -271,7 +271,7 @@ TEST(VastorRates, EveryHighRateRowRespondsAsThe48000HzRowAgainstItsDirectPath) {
     }
 }
 
-TEST(VastorRates, WithAllRatesTheNearestOfAllThirteenRowsIsTaken) {
+TEST(VastorRates, withAllRatesTheNearestOfAllThirteenRowsIsTaken) {
     const struct {
         long rate;
         long withFlag, without;
@@ -292,7 +292,7 @@ TEST(VastorRates, WithAllRatesTheNearestOfAllThirteenRowsIsTaken) {
 
 #if defined(__x86_64__)
 // The fingerprints hold where float arithmetic is plain SSE (no fused multiply-add).
-TEST(VastorRates, WithoutTheAllRatesFlagEveryRateAndFlagSetGivesTheRecordedOutput) {
+TEST(VastorRates, withoutTheAllRatesFlagEveryRateAndFlagSetGivesTheRecordedOutput) {
     // KESTA_PRINT_GOLDEN=1 prints the table instead of checking it.
     const bool print = std::getenv("KESTA_PRINT_GOLDEN") != nullptr;
     for (int r = 0; r < kGoldenRateCount; ++r) {
@@ -309,7 +309,7 @@ TEST(VastorRates, WithoutTheAllRatesFlagEveryRateAndFlagSetGivesTheRecordedOutpu
     }
 }
 
-TEST(VastorRates, TheAllRatesFlagChangesNothingUpTo48000HzAndEveryFlagSetAbove) {
+TEST(VastorRates, theAllRatesFlagChangesNothingUpTo48000HzAndEveryFlagSetAbove) {
     for (int r = 0; r < kGoldenRateCount; ++r) {
         for (int i = 0; i < 16; ++i) {
             const uint64_t hash = Fingerprint(kGoldenRates[r], OldFlags(i) | VASTOR_ALL_RATES);

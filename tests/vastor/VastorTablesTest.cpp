@@ -1,6 +1,6 @@
 // The widening and shelving filter factories: row choice by rate, and the
 // filters' impulse responses against difference equations built from the
-// rows' poles and zeros (retyped here from the published tables).
+// rows' poles and zeros (written out here again, apart from the tables in the source).
 
 #include <gtest/gtest.h>
 
@@ -51,7 +51,7 @@ std::vector<float> Impulse() {
     return x;
 }
 
-TEST(MultiStageVastor, TakesAnEqualRateElseTheNearestAndTheLowerRateOnATie) {
+TEST(MultiStageVastor, takesAnEqualRateElseTheNearestAndTheLowerRateOnATie) {
     EXPECT_EQ(MultiStageDelay(44100), 6);
     EXPECT_EQ(MultiStageDelay(48000), 7);
     EXPECT_EQ(MultiStageDelay(32000), 4);
@@ -65,7 +65,7 @@ TEST(MultiStageVastor, TakesAnEqualRateElseTheNearestAndTheLowerRateOnATie) {
     EXPECT_EQ(MultiStageDelay(-44100), 0);
 }
 
-TEST(MultiStageVastor, FiltersAsTheRowsPolePairsPlaceThemAtTheRowsOwnRate) {
+TEST(MultiStageVastor, filtersAsTheRowsPolePairsPlaceThemAtTheRowsOwnRate) {
     long d;
     for (const wm::WideningRow& row : {wm::MultiStage44100(), wm::MultiStage48000()})
         ExpectResponse(CreateMultiStageVastor(Library(), static_cast<long>(row.rate), 1.0f, &d), row.make(),
@@ -80,7 +80,7 @@ TEST(MultiStageVastor, FiltersAsTheRowsPolePairsPlaceThemAtTheRowsOwnRate) {
                    wm::AllPole(-0.65857774, {{1000, 0.663}, {3150, 0.3843}}, 8000), Impulse());
 }
 
-TEST(MultiStageVastor, ScalesTheRowsGainByTheGainGiven) {
+TEST(MultiStageVastor, scalesTheRowsGainByTheGainGiven) {
     long d;
     ExpectResponse(CreateMultiStageVastor(Library(), 44100, -2.5f, &d),
                    wm::AllPole(-2.5 * -0.00056811573,
@@ -88,7 +88,7 @@ TEST(MultiStageVastor, ScalesTheRowsGainByTheGainGiven) {
                    Impulse());
 }
 
-TEST(SingleStageVastor, IsOnePoleZeroSectionWithNoDirectDelayAtEveryRate) {
+TEST(SingleStageVastor, isOnePoleZeroSectionWithNoDirectDelayAtEveryRate) {
     for (long rate : {8000L, 11025L, 22050L, 44100L, 96000L, 1L}) {
         long d = -1;
         Filter_ f(CreateSingleStageVastor(Library(), rate, 1.0f, &d));
@@ -102,7 +102,7 @@ TEST(SingleStageVastor, IsOnePoleZeroSectionWithNoDirectDelayAtEveryRate) {
                    wm::Cascade(0.5 * -0.55372703).AddRoots(12000, {850, 0.775}, {24, 0.516}), Impulse());
 }
 
-TEST(Highshelf, IsTheRowsBiquadSectionAtTheTabledRatesOnly) {
+TEST(Highshelf, isTheRowsBiquadSectionAtTheTabledRatesOnly) {
     EXPECT_EQ(CreateHighshelf(Library(), 96000), nullptr);
     EXPECT_EQ(CreateHighshelf(Library(), 44000), nullptr);
     ExpectResponse(CreateHighshelf(Library(), 44100), wm::Shelf44100(), Impulse());
@@ -110,7 +110,7 @@ TEST(Highshelf, IsTheRowsBiquadSectionAtTheTabledRatesOnly) {
                    wm::Cascade(0.8527431).Add(-0.021968547, 0.0196, -0.23100744, 0.015625), Impulse());
 }
 
-TEST(Highshelf, PassesTheSignalUnchangedAtTheLowRates) {
+TEST(Highshelf, passesTheSignalUnchangedAtTheLowRates) {
     std::vector<float> x(64);
     for (int i = 0; i < 64; ++i) x[i] = 0.7f * std::sin(i * 0.3f);
     for (long rate : {8000L, 11025L, 12000L})

@@ -138,7 +138,7 @@ std::vector<Case> Cases() {
 
 class WidenerAgainstModel : public ::testing::TestWithParam<Case> {};
 
-TEST_P(WidenerAgainstModel, AgreesWithinTwoLsbAt16Bits) {
+TEST_P(WidenerAgainstModel, agreesWithinTwoLsbAt16Bits) {
     EXPECT_LE(WorstDifference(GetParam()), kTolerance);
 }
 
@@ -160,15 +160,15 @@ void ExpectMonoPassesDelayed(unsigned flags, unsigned rate, int delay) {
     }
 }
 
-TEST(WidenerMonoInput, WithTheHipassOffTheDualNetworkPassesTheInputDelayedBySixFramesAt44100) {
+TEST(WidenerMonoInput, withTheHipassOffTheDualNetworkPassesTheInputDelayedBySixFramesAt44100) {
     ExpectMonoPassesDelayed(0, 44100, 6);
 }
 
-TEST(WidenerMonoInput, TheSingleNetworkDoesTheSame) {
+TEST(WidenerMonoInput, theSingleNetworkDoesTheSame) {
     ExpectMonoPassesDelayed(VASTOR_SINGLE_NETWORK, 44100, 6);
 }
 
-TEST(WidenerMonoInput, TheSingleStageFilterNeedsNoDirectDelay) {
+TEST(WidenerMonoInput, theSingleStageFilterNeedsNoDirectDelay) {
     ExpectMonoPassesDelayed(VASTOR_SINGLE_STAGE, 44100, 0);
     ExpectMonoPassesDelayed(VASTOR_SINGLE_STAGE | VASTOR_SINGLE_NETWORK, 44100, 0);
 }
@@ -198,11 +198,11 @@ void ExpectSpreadChange(unsigned flags, bool dual, bool glides) {
     EXPECT_LE(WorstAgainstModel(out, left, right, s), kTolerance);
 }
 
-TEST(WidenerParameterChange, TheSingleNetworkGlidesToANewSpreadOver1024Frames) {
+TEST(WidenerParameterChange, theSingleNetworkGlidesToANewSpreadOver1024Frames) {
     ExpectSpreadChange(VASTOR_SINGLE_NETWORK, false, true);
 }
 
-TEST(WidenerParameterChange, TheDualNetworkAppliesANewSpreadAtTheNextBlock) {
+TEST(WidenerParameterChange, theDualNetworkAppliesANewSpreadAtTheNextBlock) {
     ExpectSpreadChange(0, true, false);
 }
 
