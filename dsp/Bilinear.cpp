@@ -6,6 +6,7 @@
 #include "FilterDesign.h"
 #include "MathLib.h"
 #include "Mathutil.h"
+#include "NearestRate.h"
 
 namespace {
 // Rows of the stack array CreateFilter fills: the most sections a record may hold.
@@ -78,19 +79,7 @@ BiquadFilter* MathLibrary::CreateFilter(const BiquadCoeffs2* coeffs) {
 
 BiquadFilter* MathLibrary::CreateFilter(const BiquadCoeffs2* table, int count, Samples sampleRate,
                                         bool exactOnly) {
-    if (count <= 0) return nullptr;
-    const BiquadCoeffs2* nearest = nullptr;
-    long long nearestDistance = 0;
-    for (int i = 0; i < count; ++i) {
-        const long long rate = table[i].sampleRate;
-        if (rate == sampleRate) return CreateFilter(&table[i]);
-        if (exactOnly) continue;
-        const long long distance = rate > sampleRate ? rate - sampleRate : sampleRate - rate;
-        // Only a strictly nearer entry replaces the one kept: ties go to the earlier.
-        if (!nearest || distance < nearestDistance) {
-            nearest = &table[i];
-            nearestDistance = distance;
-        }
-    }
-    return nearest ? CreateFilter(nearest) : nullptr;
+    const int row = NearestRateIndex(
+        count, sampleRate, [table](int i) { return static_cast<long long>(table[i].sampleRate); }, exactOnly);
+    return row < 0 ? nullptr : CreateFilter(&table[row]);
 }

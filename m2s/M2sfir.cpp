@@ -1,32 +1,19 @@
 #include "M2sfir.h"
 
 #include "MathLib.h"
+#include "NearestRate.h"
 
 namespace {
 
-// The nearest of count entries (an equal rate at once, the earlier entry on a tie).
-const M2SFIRRate& Nearest(const M2SFIRRate* const* entries, int count, long sampleRate) {
-    const M2SFIRRate* nearest = entries[0];
-    long nearestDistance = -1;
-    for (int i = 0; i < count; ++i) {
-        const M2SFIRRate& entry = *entries[i];
-        if (entry.sampleRate == sampleRate) return entry;
-        const long distance =
-            entry.sampleRate > sampleRate ? entry.sampleRate - sampleRate : sampleRate - entry.sampleRate;
-        if (nearestDistance < 0 || distance < nearestDistance) {
-            nearest = &entry;
-            nearestDistance = distance;
-        }
-    }
-    return *nearest;
-}
-
+// The entry for sampleRate among table's and, with allRates, highTable's after them.
 const M2SFIRRate& Nearest(const M2SFIRRate (&table)[kM2SFIRRates],
                           const M2SFIRRate (&highTable)[kM2SFIRHighRates], bool allRates, long sampleRate) {
-    const M2SFIRRate* entries[kM2SFIRRates + kM2SFIRHighRates];
-    for (int i = 0; i < kM2SFIRRates; ++i) entries[i] = &table[i];
-    for (int i = 0; i < kM2SFIRHighRates; ++i) entries[kM2SFIRRates + i] = &highTable[i];
-    return Nearest(entries, allRates ? kM2SFIRRates + kM2SFIRHighRates : kM2SFIRRates, sampleRate);
+    auto entry = [&](int i) -> const M2SFIRRate& {
+        return i < kM2SFIRRates ? table[i] : highTable[i - kM2SFIRRates];
+    };
+    const int count = allRates ? kM2SFIRRates + kM2SFIRHighRates : kM2SFIRRates;
+    return entry(
+        NearestRateIndex(count, sampleRate, [&](int i) { return static_cast<long long>(entry(i).sampleRate); }));
 }
 
 InPlaceFilter* CreateM2SFilter(MathLibrary& library, const M2SFIRRate& entry, long* delay) {

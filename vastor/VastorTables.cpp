@@ -1,9 +1,8 @@
 #include "VastorTables.h"
 
-#include <cstdlib>
-
 #include "Filter.h"
 #include "MathLib.h"
+#include "NearestRate.h"
 
 namespace {
 
@@ -31,25 +30,15 @@ const BiquadRoots kSection44100[] = {{{850.0f, 0.935f}, {24.0f, 0.84f}}};
 const BiquadRoots kSection48000[] = {{{850.0f, 0.94f}, {24.0f, 0.85f}}};
 
 // The row for rate among the nine player rates' rows and, with allRates, the
-// high rates' rows after them (rateOf gives a row's rate): an equal rate at
-// once, else the nearest, the earlier row winning a tie.
+// high rates' rows after them (rateOf gives a row's rate).
 template <class Row, class RateOf>
 const Row& NearestRow(const Row (&rows)[kVastorRateCount], const Row (&highRows)[kVastorHighRateCount],
                       bool allRates, long rate, RateOf rateOf) {
-    const Row* best = &rows[0];
-    long bestDistance = -1;
+    auto row = [&](int i) -> const Row& {
+        return i < kVastorRateCount ? rows[i] : highRows[i - kVastorRateCount];
+    };
     const int count = allRates ? kVastorRateCount + kVastorHighRateCount : kVastorRateCount;
-    for (int i = 0; i < count; ++i) {
-        const Row& row = i < kVastorRateCount ? rows[i] : highRows[i - kVastorRateCount];
-        const long rowRate = rateOf(row);
-        if (rowRate == rate) return row;
-        const long distance = std::labs(rowRate - rate);
-        if (bestDistance < 0 || distance < bestDistance) {
-            best = &row;
-            bestDistance = distance;
-        }
-    }
-    return *best;
+    return row(NearestRateIndex(count, rate, [&](int i) { return static_cast<long long>(rateOf(row(i))); }));
 }
 
 }  // namespace
@@ -106,15 +95,16 @@ InPlaceFilter* CreateSingleStageVastor(MathLibrary& library, long rate, float ga
 
 InPlaceFilter* CreateHighshelf(MathLibrary& library, long rate, bool allRates) {
     const int count = allRates ? kVastorRateCount + kVastorHighRateCount : kVastorRateCount;
-    for (int i = 0; i < count; ++i) {
-        const HighshelfRow& row =
-            i < kVastorRateCount ? highshelfTable[i] : highshelfHighTable[i - kVastorRateCount];
-        if (row.sampleRate != rate) continue;
-        BiquadFilter* filter = library.CreateBiquad();
-        if (!filter) return nullptr;
-        float section[1][4] = {{row.coeffs[0], row.coeffs[1], row.coeffs[2], row.coeffs[3]}};
-        filter->SetFilter(BiquadCoeffs{row.gain, row.numSections, section});
-        return filter;
-    }
-    return nullptr;
+    auto rowAt = [](int i) -> const HighshelfRow& {
+        return i < kVastorRateCount ? highshelfTable[i] : highshelfHighTable[i - kVastorRateCount];
+    };
+    const int index = NearestRateIndex(
+        count, rate, [&](int i) { return static_cast<long long>(rowAt(i).sampleRate); }, true);
+    if (index < 0) return nullptr;
+    const HighshelfRow& row = rowAt(index);
+    BiquadFilter* filter = library.CreateBiquad();
+    if (!filter) return nullptr;
+    float section[1][4] = {{row.coeffs[0], row.coeffs[1], row.coeffs[2], row.coeffs[3]}};
+    filter->SetFilter(BiquadCoeffs{row.gain, row.numSections, section});
+    return filter;
 }
