@@ -44,6 +44,7 @@ struct FedSide {
     InPlaceFilter* pre;  // a high-pass run first, or null
     MixBuffer* feed;     // added into bus after pre ran over it, or null
     MixBuffer* bus;      // the filter runs over it in place
+    MixBuffer* out;      // the filtered bus is then added into it, or null
 };
 
 // Filters the first used-count samples of a mono float MixBuffer in place.
@@ -61,8 +62,9 @@ public:
     // The front of a widener side in one loop over the samples, with exactly
     // the bits of the calls it stands for: for each side, pre->Process(*feed)
     // (or over *bus when there is no feed) unless pre is null, *bus += *feed
-    // unless feed is null, then the side's filter over *bus: this filter for
-    // side, other for *otherSide (both null for one side only). Every buffer
+    // unless feed is null, then the side's filter over *bus, and *out += *bus
+    // unless out is null: this filter for side, other for *otherSide (both
+    // null for one side only). Every buffer
     // given must hold the same used count, more than 0. Answers false, having
     // done nothing, when the filters cannot run so (another class of filter,
     // another section count, a pre-filter that is no plain high-pass, unequal

@@ -1,5 +1,6 @@
 // InPlaceFilter::ProcessFed for the cascades: a high-pass, a bus addition,
-// the gain and the first sections of a cascade, for one side or for two sides
+// the gain and the first sections of a cascade, and the addition of the
+// result into an output bus, for one side or for two sides
 // packed as the two low lanes of one SSE register, all in one loop over the
 // samples. The high-pass's recursion is the longest chain of the whole
 // widener; here the cascade's sections (and the other side) run in its
@@ -50,10 +51,11 @@ inline float Lane1(__m128 v) {
     return _mm_cvtss_f32(_mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 1, 1, 1)));
 }
 
-// Where the samples of one side are: the bus, and the feed (or null).
+// Where the samples of one side are: the bus, the feed and the output (or null).
 struct Side {
     float* bus;
     float* feed;
+    float* out;
 };
 
 template <bool kTwo>
@@ -70,8 +72,9 @@ inline void Store(float* left, float* right, Samples i, __m128 v) {
 // K sections (1 to 4) of both lanes, state in locals so that it stays in
 // registers. kPre: the high-pass runs first (over the feed when there is one,
 // else over the bus); kFeed: the feed is added into the bus; kGain: the bus
-// is multiplied by the gain before the first section.
-template <class Lanes, int K, bool kTwo, bool kPre, bool kFeed, bool kGain>
+// is multiplied by the gain before the first section; kOut: the result is
+// added into the output.
+template <class Lanes, int K, bool kTwo, bool kPre, bool kFeed, bool kOut, bool kGain>
 void RunLoop(const Lanes (&c)[K], __m128 (&z1)[K], __m128 (&z2)[K], Highpass& hp, __m128 gain, Side l, Side r,
              Samples n) {
     __m128 s1[K], s2[K];
@@ -96,6 +99,7 @@ void RunLoop(const Lanes (&c)[K], __m128 (&z1)[K], __m128 (&z2)[K], Highpass& hp
         if (kGain) x = _mm_mul_ps(gain, x);
         for (int k = 0; k < K; ++k) x = c[k].advance(x, s1[k], s2[k]);
         Store<kTwo>(l.bus, r.bus, i, x);
+        if (kOut) Store<kTwo>(l.out, r.out, i, _mm_add_ps(Load<kTwo>(l.out, r.out, i), x));
     }
     for (int k = 0; k < K; ++k) {
         z1[k] = s1[k];
@@ -104,32 +108,41 @@ void RunLoop(const Lanes (&c)[K], __m128 (&z1)[K], __m128 (&z2)[K], Highpass& hp
     hp = h;
 }
 
-template <class Lanes, int K, bool kTwo, bool kPre, bool kFeed>
+template <class Lanes, int K, bool kTwo, bool kPre, bool kFeed, bool kOut>
 void RunGain(bool applyGain, const Lanes (&c)[K], __m128 (&z1)[K], __m128 (&z2)[K], Highpass& hp, __m128 gain,
              Side l, Side r, Samples n) {
     if (applyGain)
-        RunLoop<Lanes, K, kTwo, kPre, kFeed, true>(c, z1, z2, hp, gain, l, r, n);
+        RunLoop<Lanes, K, kTwo, kPre, kFeed, kOut, true>(c, z1, z2, hp, gain, l, r, n);
     else
-        RunLoop<Lanes, K, kTwo, kPre, kFeed, false>(c, z1, z2, hp, gain, l, r, n);
+        RunLoop<Lanes, K, kTwo, kPre, kFeed, kOut, false>(c, z1, z2, hp, gain, l, r, n);
+}
+
+template <class Lanes, int K, bool kTwo, bool kPre>
+void RunFeed(bool feed, bool out, bool applyGain, const Lanes (&c)[K], __m128 (&z1)[K], __m128 (&z2)[K],
+             Highpass& hp, __m128 gain, Side l, Side r, Samples n) {
+    if (feed && out)
+        RunGain<Lanes, K, kTwo, kPre, true, true>(applyGain, c, z1, z2, hp, gain, l, r, n);
+    else if (feed)
+        RunGain<Lanes, K, kTwo, kPre, true, false>(applyGain, c, z1, z2, hp, gain, l, r, n);
+    else if (out)
+        RunGain<Lanes, K, kTwo, kPre, false, true>(applyGain, c, z1, z2, hp, gain, l, r, n);
+    else
+        RunGain<Lanes, K, kTwo, kPre, false, false>(applyGain, c, z1, z2, hp, gain, l, r, n);
 }
 
 template <class Lanes, int K, bool kTwo>
-void RunShape(bool pre, bool feed, bool applyGain, const Lanes (&c)[K], __m128 (&z1)[K], __m128 (&z2)[K],
-              Highpass& hp, __m128 gain, Side l, Side r, Samples n) {
-    if (pre && feed)
-        RunGain<Lanes, K, kTwo, true, true>(applyGain, c, z1, z2, hp, gain, l, r, n);
-    else if (pre)
-        RunGain<Lanes, K, kTwo, true, false>(applyGain, c, z1, z2, hp, gain, l, r, n);
-    else if (feed)
-        RunGain<Lanes, K, kTwo, false, true>(applyGain, c, z1, z2, hp, gain, l, r, n);
+void RunShape(bool pre, bool feed, bool out, bool applyGain, const Lanes (&c)[K], __m128 (&z1)[K],
+              __m128 (&z2)[K], Highpass& hp, __m128 gain, Side l, Side r, Samples n) {
+    if (pre)
+        RunFeed<Lanes, K, kTwo, true>(feed, out, applyGain, c, z1, z2, hp, gain, l, r, n);
     else
-        RunGain<Lanes, K, kTwo, false, false>(applyGain, c, z1, z2, hp, gain, l, r, n);
+        RunFeed<Lanes, K, kTwo, false>(feed, out, applyGain, c, z1, z2, hp, gain, l, r, n);
 }
 
 // The first K sections of a (and b) packed, run, and unpacked.
 template <class Lanes, int K, bool kTwo, class Section>
-void RunSections(Section* a, Section* b, bool pre, bool feed, bool applyGain, Highpass& hp, __m128 gain, Side l,
-                 Side r, Samples n) {
+void RunSections(Section* a, Section* b, bool pre, bool feed, bool out, bool applyGain, Highpass& hp, __m128 gain,
+                 Side l, Side r, Samples n) {
     Lanes c[K];
     __m128 z1[K], z2[K];
     for (int k = 0; k < K; ++k) {
@@ -138,7 +151,7 @@ void RunSections(Section* a, Section* b, bool pre, bool feed, bool applyGain, Hi
         z1[k] = Pack(a[k].z1, kTwo ? b[k].z1 : 0.0f);
         z2[k] = Pack(a[k].z2, kTwo ? b[k].z2 : 0.0f);
     }
-    RunShape<Lanes, K, kTwo>(pre, feed, applyGain, c, z1, z2, hp, gain, l, r, n);
+    RunShape<Lanes, K, kTwo>(pre, feed, out, applyGain, c, z1, z2, hp, gain, l, r, n);
     for (int k = 0; k < K; ++k) {
         a[k].z1 = _mm_cvtss_f32(z1[k]);
         a[k].z2 = _mm_cvtss_f32(z2[k]);
@@ -160,16 +173,19 @@ bool ProcessFed(C& self, const FedSide& side, InPlaceFilter* otherFilter, const 
     C* const other = two ? dynamic_cast<C*>(otherFilter) : nullptr;
     if (two && (!other || other == &self || other->sectionCount_ != self.sectionCount_)) return false;
     if (two && (!otherSide->bus || other->applyGain_ != self.applyGain_)) return false;
-    const bool pre = side.pre != nullptr, feed = side.feed != nullptr;
-    if (two && ((otherSide->pre != nullptr) != pre || (otherSide->feed != nullptr) != feed)) return false;
+    const bool pre = side.pre != nullptr, feed = side.feed != nullptr, out = side.out != nullptr;
+    if (two && ((otherSide->pre != nullptr) != pre || (otherSide->feed != nullptr) != feed ||
+                (otherSide->out != nullptr) != out))
+        return false;
     FloatHipass* const hpLeft = pre ? dynamic_cast<FloatHipass*>(side.pre) : nullptr;
     FloatHipass* const hpRight = pre && two ? dynamic_cast<FloatHipass*>(otherSide->pre) : nullptr;
     if (pre && (!hpLeft || (two && (!hpRight || hpRight == hpLeft)))) return false;
     const Samples n = side.bus->used_;
     if (n <= 0 || self.sectionCount_ < 1) return false;
-    MixBuffer* const buffers[4] = {side.bus, side.feed, two ? otherSide->bus : nullptr,
-                                   two ? otherSide->feed : nullptr};
-    for (int i = 0; i < 4; ++i) {
+    MixBuffer* const buffers[6] = {side.bus,     side.feed,
+                                   side.out,     two ? otherSide->bus : nullptr,
+                                   two ? otherSide->feed : nullptr, two ? otherSide->out : nullptr};
+    for (int i = 0; i < 6; ++i) {
         if (!buffers[i]) continue;
         if (buffers[i]->used_ != n) return false;
         for (int j = 0; j < i; ++j)
@@ -184,21 +200,24 @@ bool ProcessFed(C& self, const FedSide& side, InPlaceFilter* otherFilter, const 
         hp.low = fed::Pack(hpLeft->low_, two ? hpRight->low_ : 0.0f);
     }
     const __m128 gain = fed::Pack(self.gain_, two ? other->gain_ : 0.0f);
-    const fed::Side l{side.bus->floats(), feed ? side.feed->floats() : nullptr};
-    const fed::Side r{two ? otherSide->bus->floats() : nullptr, two && feed ? otherSide->feed->floats() : nullptr};
+    const fed::Side l{side.bus->floats(), feed ? side.feed->floats() : nullptr, out ? side.out->floats() : nullptr};
+    const fed::Side r{two ? otherSide->bus->floats() : nullptr, two && feed ? otherSide->feed->floats() : nullptr,
+                      two && out ? otherSide->out->floats() : nullptr};
     typename C::Section* const a = self.sections_;
     typename C::Section* const b = two ? other->sections_ : nullptr;
     const int fused = std::min(self.sectionCount_, 4);
     const bool g = self.applyGain_;
+    // The output addition joins the loop when no section runs after it.
+    const bool outInLoop = out && self.sectionCount_ == fused;
     switch (fused * 2 + (two ? 1 : 0)) {
-        case 2: fed::RunSections<Lanes, 1, false>(a, b, pre, feed, g, hp, gain, l, r, n); break;
-        case 3: fed::RunSections<Lanes, 1, true>(a, b, pre, feed, g, hp, gain, l, r, n); break;
-        case 4: fed::RunSections<Lanes, 2, false>(a, b, pre, feed, g, hp, gain, l, r, n); break;
-        case 5: fed::RunSections<Lanes, 2, true>(a, b, pre, feed, g, hp, gain, l, r, n); break;
-        case 6: fed::RunSections<Lanes, 3, false>(a, b, pre, feed, g, hp, gain, l, r, n); break;
-        case 7: fed::RunSections<Lanes, 3, true>(a, b, pre, feed, g, hp, gain, l, r, n); break;
-        case 8: fed::RunSections<Lanes, 4, false>(a, b, pre, feed, g, hp, gain, l, r, n); break;
-        default: fed::RunSections<Lanes, 4, true>(a, b, pre, feed, g, hp, gain, l, r, n); break;
+        case 2: fed::RunSections<Lanes, 1, false>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n); break;
+        case 3: fed::RunSections<Lanes, 1, true>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n); break;
+        case 4: fed::RunSections<Lanes, 2, false>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n); break;
+        case 5: fed::RunSections<Lanes, 2, true>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n); break;
+        case 6: fed::RunSections<Lanes, 3, false>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n); break;
+        case 7: fed::RunSections<Lanes, 3, true>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n); break;
+        case 8: fed::RunSections<Lanes, 4, false>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n); break;
+        default: fed::RunSections<Lanes, 4, true>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n); break;
     }
     if (pre) {
         hpLeft->band_ = _mm_cvtss_f32(hp.band);
@@ -215,6 +234,10 @@ bool ProcessFed(C& self, const FedSide& side, InPlaceFilter* otherFilter, const 
             RunPair(a + fused, l.bus, n, b + fused, r.bus, n, rest);
         else
             Run(a + fused, rest, l.bus, n);
+    }
+    if (out && !outInLoop) {
+        *side.out += *side.bus;
+        if (two) *otherSide->out += *otherSide->bus;
     }
     return true;
 }

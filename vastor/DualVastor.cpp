@@ -87,11 +87,16 @@ void DualVastorFilter::Process(Samples n) {
     bool fed = !hipassOn_ || (run[0] && run[1]);
     for (int side = 0; side < 2; ++side)
         fed = fed && crossBuffers_[side].used_ == n && filterBuffers_[side].used_ == n;
+    // Without the shelf, full outputs take the result in the same loop.
+    const bool out = !shelfOn_ && output_[0].used_ == n && output_[1].used_ == n;
     if (fed) {
-        const FedSide sides[2] = {{hipassOn_ ? highpass_[0] : nullptr, &crossBuffers_[0], &filterBuffers_[0]},
-                                  {hipassOn_ ? highpass_[1] : nullptr, &crossBuffers_[1], &filterBuffers_[1]}};
+        const FedSide sides[2] = {{hipassOn_ ? highpass_[0] : nullptr, &crossBuffers_[0], &filterBuffers_[0],
+                                   out ? &output_[0] : nullptr},
+                                  {hipassOn_ ? highpass_[1] : nullptr, &crossBuffers_[1], &filterBuffers_[1],
+                                   out ? &output_[1] : nullptr}};
         fed = widenerFilter_[0]->ProcessFed(sides[0], widenerFilter_[1], &sides[1]);
     }
+    const bool outputDone = fed && out;
     if (fed) {
         for (int side = 0; side < 2; ++side) filterBuffers_[side].Prepare(widenerFilter_[side], n);
     } else {
@@ -103,7 +108,8 @@ void DualVastorFilter::Process(Samples n) {
         RunSides(widenerFilter_, filterBuffers_, run);
     }
     if (!shelfOn_) {
-        for (int side = 0; side < 2; ++side) output_[side] += filterBuffers_[side];
+        if (!outputDone)
+            for (int side = 0; side < 2; ++side) output_[side] += filterBuffers_[side];
     } else {
         for (int side = 0; side < 2; ++side) {
             shelfBuffers_[side] += filterBuffers_[side];

@@ -58,7 +58,7 @@ void SingleVastorFilter::Process(Samples n) {
     if ((hipassOn_ && differenceBuffer_.Prepare(highpass_, n)) ||
         differenceBuffer_.Prepare(widenerFilter_, n)) {
         // The high-pass and the widening filter in one loop where they can.
-        const FedSide side = {hipassOn_ ? highpass_ : nullptr, nullptr, &differenceBuffer_};
+        const FedSide side = {hipassOn_ ? highpass_ : nullptr, nullptr, &differenceBuffer_, nullptr};
         if (!widenerFilter_->ProcessFed(side, nullptr, nullptr)) {
             if (hipassOn_) highpass_->Process(differenceBuffer_);
             widenerFilter_->Process(differenceBuffer_);

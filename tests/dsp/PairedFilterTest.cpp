@@ -1,8 +1,9 @@
 // ProcessPair runs two filters of one kind in one loop: each must come out
 // bit for bit as if it had run alone, whatever the two blocks' lengths, the
 // section counts (more than one pass of sections), and across blocks.
-// ProcessFed runs a high-pass, a bus addition and a cascade (of one side or
-// two) in one loop: the bits of the separate calls, or nothing at all.
+// ProcessFed runs a high-pass, a bus addition, a cascade and an output
+// addition (of one side or two) in one loop: the bits of the separate calls,
+// or nothing at all.
 
 #include <gtest/gtest.h>
 
@@ -134,40 +135,46 @@ TEST(PairedFilters, filtersThatCannotRunTogetherRunOneAfterTheOther) {
 namespace {
 
 // One network's worth of filters and buses: per side a high-pass, a cascade,
-// a feed bus and a filter bus.
+// a feed bus, a filter bus and an output bus.
 struct FedNetwork {
     std::unique_ptr<InPlaceFilter> pre[2], filter[2];
-    MixBuffer feed[2], bus[2];
+    MixBuffer feed[2], bus[2], out[2];
     FedNetwork(const Make& make) {
         for (int side = 0; side < 2; ++side) {
             pre[side].reset(Highpass()(side));
             filter[side].reset(make(side));
             Library().CreateBuffer(feed[side], 1024);
             Library().CreateBuffer(bus[side], 1024);
+            Library().CreateBuffer(out[side], 1024);
         }
     }
     void Fill(int sides, int n, uint32_t seed) {
         for (int side = 0; side < sides; ++side) {
-            for (MixBuffer* b : {&feed[side], &bus[side]}) {
+            for (MixBuffer* b : {&feed[side], &bus[side], &out[side]}) {
                 const std::vector<float> x = Noise(n, ++seed);
                 std::memcpy(b->floats(), x.data(), x.size() * sizeof(float));
                 b->used_ = n;
             }
         }
     }
-    FedSide Side(int side, bool withPre, bool withFeed) {
-        return {withPre ? pre[side].get() : nullptr, withFeed ? &feed[side] : nullptr, &bus[side]};
+    FedSide Side(int side, bool withPre, bool withFeed, bool withOut) {
+        return {withPre ? pre[side].get() : nullptr, withFeed ? &feed[side] : nullptr, &bus[side],
+                withOut ? &out[side] : nullptr};
     }
     // The calls ProcessFed stands for, one after the other.
-    void Calls(int sides, bool withPre, bool withFeed) {
+    void Calls(int sides, bool withPre, bool withFeed, bool withOut) {
         for (int side = 0; side < sides; ++side) {
             if (withPre) pre[side]->Process(withFeed ? feed[side] : bus[side]);
             if (withFeed) bus[side] += feed[side];
             filter[side]->Process(bus[side]);
+            if (withOut) out[side] += bus[side];
         }
     }
-    bool Fed(int sides, bool withPre, bool withFeed) {
-        const FedSide left = Side(0, withPre, withFeed), right = Side(1, withPre, withFeed);
+    const MixBuffer& Bus(int which, int side) const {
+        return which == 0 ? feed[side] : which == 1 ? bus[side] : out[side];
+    }
+    bool Fed(int sides, bool withPre, bool withFeed, bool withOut = false) {
+        const FedSide left = Side(0, withPre, withFeed, withOut), right = Side(1, withPre, withFeed, withOut);
         return filter[0]->ProcessFed(left, sides == 2 ? filter[1].get() : nullptr, sides == 2 ? &right : nullptr);
     }
 };
@@ -180,25 +187,25 @@ bool SameBits(const MixBuffer& a, const MixBuffer& b, int n) {
 // every side must match bit for bit, block after block. expectFed: whether
 // ProcessFed is to take the work (otherwise it must answer false and leave
 // every bus as it was).
-void ExpectFedMatchesCalls(const Make& make, int sides, bool withPre, bool withFeed, bool expectFed) {
+void ExpectFedMatchesCalls(const Make& make, int sides, bool withPre, bool withFeed, bool withOut, bool expectFed) {
     FedNetwork fed(make), calls(make);
     uint32_t seed = 7;
     for (int n : {1024, 1, 333, 1024, 5}) {
         fed.Fill(sides, n, seed);
         calls.Fill(sides, n, seed);
         seed += 10;
-        const bool ran = fed.Fed(sides, withPre, withFeed);
+        const bool ran = fed.Fed(sides, withPre, withFeed, withOut);
         ASSERT_EQ(ran, expectFed) << "block of " << n;
         if (!ran) {
             for (int side = 0; side < sides; ++side)
-                ASSERT_TRUE(SameBits(fed.bus[side], calls.bus[side], n) && SameBits(fed.feed[side], calls.feed[side], n));
-            fed.Calls(sides, withPre, withFeed);
+                for (int b = 0; b < 3; ++b) ASSERT_TRUE(SameBits(fed.Bus(b, side), calls.Bus(b, side), n));
+            fed.Calls(sides, withPre, withFeed, withOut);
         }
-        calls.Calls(sides, withPre, withFeed);
-        for (int side = 0; side < sides; ++side) {
-            ASSERT_TRUE(SameBits(fed.bus[side], calls.bus[side], n)) << "block of " << n << ", side " << side;
-            ASSERT_TRUE(SameBits(fed.feed[side], calls.feed[side], n)) << "block of " << n << ", side " << side;
-        }
+        calls.Calls(sides, withPre, withFeed, withOut);
+        for (int side = 0; side < sides; ++side)
+            for (int b = 0; b < 3; ++b)
+                ASSERT_TRUE(SameBits(fed.Bus(b, side), calls.Bus(b, side), n))
+                    << "block of " << n << ", side " << side << ", bus " << b;
     }
 }
 
@@ -206,24 +213,24 @@ void ExpectFedMatchesCalls(const Make& make, int sides, bool withPre, bool withF
 
 TEST(FedFilters, aHighPassFeedAndCascadeInOneLoopGiveTheBitsOfTheSeparateCalls) {
     for (int sections = 1; sections <= 6; ++sections) {
-        for (int shape = 0; shape < 8; ++shape) {
+        for (int shape = 0; shape < 16; ++shape) {
             const int sides = shape & 1 ? 2 : 1;
-            const bool withPre = (shape & 2) != 0, withFeed = (shape & 4) != 0;
+            const bool withPre = (shape & 2) != 0, withFeed = (shape & 4) != 0, withOut = (shape & 8) != 0;
             SCOPED_TRACE(testing::Message() << sections << " sections, " << sides << " sides, pre " << withPre
-                                            << ", feed " << withFeed);
-            ExpectFedMatchesCalls(AllPole(sections, 0.7f, 0.9f), sides, withPre, withFeed, true);
-            ExpectFedMatchesCalls(AllPole(sections, 1.0f, 1.0f), sides, withPre, withFeed, true);
-            ExpectFedMatchesCalls(Biquads(sections, 0.5f, 0.8f), sides, withPre, withFeed, true);
+                                            << ", feed " << withFeed << ", out " << withOut);
+            ExpectFedMatchesCalls(AllPole(sections, 0.7f, 0.9f), sides, withPre, withFeed, withOut, true);
+            ExpectFedMatchesCalls(AllPole(sections, 1.0f, 1.0f), sides, withPre, withFeed, withOut, true);
+            ExpectFedMatchesCalls(Biquads(sections, 0.5f, 0.8f), sides, withPre, withFeed, withOut, true);
         }
     }
 }
 
 TEST(FedFilters, filtersThatCannotRunInOneLoopAreLeftToTheCaller) {
     // One side with gain 1 and one without, different section counts, other kinds of filter.
-    ExpectFedMatchesCalls(AllPole(4, 1.0f, 0.7f), 2, true, true, false);
-    ExpectFedMatchesCalls([](int v) { return AllPole(v ? 3 : 4)(v); }, 2, true, true, false);
-    ExpectFedMatchesCalls([](int v) { return v ? AllPole(2)(v) : Biquads(2)(v); }, 2, true, true, false);
-    ExpectFedMatchesCalls([](int v) { return Highpass()(v); }, 1, true, false, false);
+    ExpectFedMatchesCalls(AllPole(4, 1.0f, 0.7f), 2, true, true, true, false);
+    ExpectFedMatchesCalls([](int v) { return AllPole(v ? 3 : 4)(v); }, 2, true, true, false, false);
+    ExpectFedMatchesCalls([](int v) { return v ? AllPole(2)(v) : Biquads(2)(v); }, 2, true, true, true, false);
+    ExpectFedMatchesCalls([](int v) { return Highpass()(v); }, 1, true, false, false, false);
 }
 
 TEST(FedFilters, busesOfUnequalLengthsAreLeftToTheCaller) {
@@ -234,4 +241,7 @@ TEST(FedFilters, busesOfUnequalLengthsAreLeftToTheCaller) {
     net.feed[1].used_ = 100;
     net.bus[0].used_ = 0;
     EXPECT_FALSE(net.Fed(2, true, true));
+    net.bus[0].used_ = 100;
+    net.out[1].used_ = 0;
+    EXPECT_FALSE(net.Fed(2, true, true, true));
 }
