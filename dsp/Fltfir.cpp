@@ -52,12 +52,12 @@ constexpr int kMaxStackTaps = 256;  // longer filters take the per-sample path
 // acc[j] += sum over the G taps h[0 .. G-1] of h[g] * x[j - g], for j < count,
 // the taps added one by one in order.
 template <int G>
-inline void AddTaps(const float* h, const float* x, double* acc, Samples count) {
+inline void AddTaps(const float* h, const double* x, double* acc, Samples count) {
     double hg[G];
     for (int g = 0; g < G; ++g) hg[g] = h[g];
     for (Samples j = 0; j < count; ++j) {
         double a = acc[j];
-        for (int g = 0; g < G; ++g) a += hg[g] * static_cast<double>(x[j - g]);
+        for (int g = 0; g < G; ++g) a += hg[g] * x[j - g];
         acc[j] = a;
     }
 }
@@ -75,9 +75,14 @@ inline void AddTaps(const float* h, const float* x, double* acc, Samples count) 
 __attribute__((target_clones("default", "avx2", "avx512f")))
 #endif
 void SumTaps(const float* h, int taps, const float* e, double* acc, float* out, Samples count) {
-    const float* const x = e + taps - 1;
+    // The inputs widened once, rather than once for every tap that reads them.
+    double wide[kMaxStackTaps - 1 + kChunk];
+    const Samples length = taps - 1 + count;
+    for (Samples j = 0; j < length; ++j) wide[j] = e[j];
+    const double* const x = wide + taps - 1;
     std::fill(acc, acc + count, 0.0);
     int k = 0;
+    for (; k + 8 <= taps; k += 8) AddTaps<8>(h + k, x - k, acc, count);
     for (; k + 4 <= taps; k += 4) AddTaps<4>(h + k, x - k, acc, count);
     for (; k < taps; ++k) AddTaps<1>(h + k, x - k, acc, count);
     for (Samples j = 0; j < count; ++j) out[j] = static_cast<float>(acc[j]);
