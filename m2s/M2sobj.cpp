@@ -91,7 +91,7 @@ void M2SImplementation::setSpread(float decibels) {
 }
 
 void M2SImplementation::setCenter(float decibels) {
-    const bool music = (network_->flags_ & kM2SMusic) != 0;
+    const bool music = (network_->flags_ & M2S_MUSIC) != 0;
     const float gain = SettingGain(decibels, music ? 1.0f : Math::from_mb(kVoiceCenterMb));
     network_->SetProperty(kVastorCenter, &gain, sizeof gain);
 }
@@ -115,7 +115,7 @@ void M2SImplementation::reset() {
 int M2SImplementation::latency() const {
     // The bus delay (Music's FIR delay), then the inner widener's direct
     // path: a single network in Music, a dual one in Voice.
-    const unsigned widener = (network_->flags_ & kM2SMusic) ? VASTOR_SINGLE_NETWORK : 0u;
+    const unsigned widener = (network_->flags_ & M2S_MUSIC) ? VASTOR_SINGLE_NETWORK : 0u;
     return static_cast<int>(network_->firDelay_) + WidenerDirectLatency(*network_->widenerInput_, widener);
 }
 

@@ -19,9 +19,6 @@ constexpr int kVoiceCenter = -1000;    // millibels
 constexpr int kMusicBusLevel = -200;   // millibels
 constexpr long kRampLength = 1024;     // frames
 
-static_assert(kM2SAllRates == M2S_ALL_RATES, "the network reads the engine's open flag");
-static_assert(kM2SMusic == M2S_MUSIC, "the network reads the engine's open flag");
-
 }  // namespace
 
 MonoTo3D* CreateMonoTo3D(MathLibrary& library, MixBuffer (&outputs)[2], long sampleRate, long maxFrames,
@@ -40,9 +37,9 @@ MonoTo3D::MonoTo3D(MathLibrary& library, MixBuffer (&outputs)[2], long sampleRat
       widenerInput_(nullptr) {
     library.CreateBuffer(leftBus_, static_cast<Samples>(maxFrames));
     library.CreateBuffer(rightBus_, static_cast<Samples>(maxFrames));
-    const bool allRates = (flags & kM2SAllRates) != 0;
+    const bool allRates = (flags & M2S_ALL_RATES) != 0;
     const unsigned widenerRates = allRates ? VASTOR_ALL_RATES : 0u;
-    if (flags & kM2SMusic) {
+    if (flags & M2S_MUSIC) {
         // The left bus waits for the FIR's centre tap, however long the table.
         fir_ = CreateShortM2SFilter(library, sampleRate, &firDelay_, allRates);
         widener_ = CreateVastor(library, outputs, sampleRate, maxFrames, kMusicWidener | widenerRates);
@@ -153,7 +150,7 @@ void MonoTo3DInput::setupPanners() {
         return;
     }
     float gain = level_;
-    if (flags_ & kM2SMusic) gain *= Math::from_mb(kMusicBusLevel);
+    if (flags_ & M2S_MUSIC) gain *= Math::from_mb(kMusicBusLevel);
     direct_.pan(0.0f, ramp);
     delayed_.pan(gain, ramp);
     plain_.pan(gain, ramp);

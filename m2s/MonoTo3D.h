@@ -2,17 +2,17 @@
 // that differ, and spatialises them through an inner widener network, which
 // adds its stereo result into the engine's two output buffers.
 //
-// Modes (bit 3 of the open flags, kM2SMusic):
+// Modes (bit 3 of the open flags, M2S_MUSIC):
 //   Music  left bus  = g * x[t - 22]            (the FIR's group delay)
 //          right bus = g * FIR(x)[t]            (about one radian ahead of the left bus)
 //          g = level * -2 dB; inner widener: single network, single-stage
 //          widening filter, spread 1.0, high-pass 125 Hz.
 //   Voice  left bus = right bus = level * x; inner widener: dual network,
 //          single-stage widening filter, center -10 dB, input delays 0.5 ms,
-//          direct delay 1 frame (4 above 32000 Hz; with kM2SAllRates at the
+//          direct delay 1 frame (4 above 32000 Hz; with M2S_ALL_RATES at the
 //          high rates' rows, 8 frames at 88200/96000 Hz and 16 at 176400/192000
 //          Hz, the time of 4 at 44100/48000 Hz), high-pass 200 Hz.
-//   With kM2SAllRates the FIR and the inner widener take the high rates'
+//   With M2S_ALL_RATES the FIR and the inner widener take the high rates'
 //   tables above 48000 Hz (M2sfir.h, VastorTables.h); the left bus waits for
 //   the FIR's centre tap, whatever its length.
 //   Disabled (input-stage property 0): the buses fade out and x goes to both
@@ -25,6 +25,7 @@
 // VastorFilter.h).
 #pragma once
 
+#include "M2s.h"
 #include "Mixbuf.h"
 #include "Panner.h"
 #include "VastorFilter.h"
@@ -32,12 +33,6 @@
 class DelayMixBuffer;
 class InPlaceFilter;
 class MathLibrary;
-
-// Open-flag bit selecting Music mode; Voice when clear.
-constexpr unsigned kM2SMusic = 0x8;
-// Open-flag bit (M2S_ALL_RATES) admitting the high rates' FIR tables and
-// widener rows (88200 .. 192000 Hz); it makes no difference up to 48000 Hz.
-constexpr unsigned kM2SAllRates = 0x100;
 
 // Property ids of the input stage (the ids of the widener's input stages
 // that it shares keep their numbers).

@@ -18,9 +18,9 @@
 
 namespace {
 
-const char kSection[] = "Kesta";
 // Dual network, multi-stage widening filter, no shelf, high-pass initially on.
-const unsigned kVastorFlags = 0x40000000u;
+const unsigned kVastorFlags = VASTOR_HIPASS_ON;
+static_assert(kMusicMode == static_cast<int>(M2S_MUSIC), "the stored mode is the engine's open flag");
 
 // Output storage shared by both engines: grows, never shrinks, never freed.
 // Each block is written to buffer; spare holds the block written before. A
@@ -210,11 +210,11 @@ void kesta_init(void) {
     char* path = kesta_config_path();
     if (ConfigFile* file = xmms_cfg_open_file(path)) {
         gboolean on;
-        if (xmms_cfg_read_boolean(file, kSection, "m2s_enable", &on)) cfg.m2s_enabled = on;
-        xmms_cfg_read_int(file, kSection, "m2s_flags", &cfg.m2s_mode);
-        if (xmms_cfg_read_boolean(file, kSection, "vastor_enable", &on)) cfg.vastor_enabled = on;
-        xmms_cfg_read_float(file, kSection, "vastor_spread", &cfg.spread_db);
-        if (xmms_cfg_read_boolean(file, kSection, "subtone", &on)) cfg.subtone_enabled = on;
+        if (xmms_cfg_read_boolean(file, kSettingsSection, kMonoTo3DKey, &on)) cfg.m2s_enabled = on;
+        xmms_cfg_read_int(file, kSettingsSection, kModeKey, &cfg.m2s_mode);
+        if (xmms_cfg_read_boolean(file, kSettingsSection, kWideningKey, &on)) cfg.vastor_enabled = on;
+        xmms_cfg_read_float(file, kSettingsSection, kSpreadKey, &cfg.spread_db);
+        if (xmms_cfg_read_boolean(file, kSettingsSection, kSubtoneKey, &on)) cfg.subtone_enabled = on;
         xmms_cfg_free(file);
     }
     g_free(path);
@@ -296,11 +296,11 @@ void save_config() {
         g_free(path);
         return;
     }
-    xmms_cfg_write_boolean(file, kSection, "m2s_enable", cfg.m2s_enabled);
-    xmms_cfg_write_int(file, kSection, "m2s_flags", cfg.m2s_mode);
-    xmms_cfg_write_boolean(file, kSection, "vastor_enable", cfg.vastor_enabled);
-    xmms_cfg_write_float(file, kSection, "vastor_spread", cfg.spread_db);
-    xmms_cfg_write_boolean(file, kSection, "subtone", cfg.subtone_enabled);
+    xmms_cfg_write_boolean(file, kSettingsSection, kMonoTo3DKey, cfg.m2s_enabled);
+    xmms_cfg_write_int(file, kSettingsSection, kModeKey, cfg.m2s_mode);
+    xmms_cfg_write_boolean(file, kSettingsSection, kWideningKey, cfg.vastor_enabled);
+    xmms_cfg_write_float(file, kSettingsSection, kSpreadKey, cfg.spread_db);
+    xmms_cfg_write_boolean(file, kSettingsSection, kSubtoneKey, cfg.subtone_enabled);
     if (!xmms_cfg_write_file_full(file, path, &error))
         g_printerr("Kesta: %s cannot be written (%s); the settings were not saved\n", path, g_strerror(error));
     xmms_cfg_free(file);

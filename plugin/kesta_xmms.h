@@ -12,6 +12,7 @@
 
 #include <mutex>
 
+#include "SettingsFile.h"
 #include "plugin.h"
 
 struct M2S;
@@ -33,11 +34,6 @@ extern std::mutex engine_mutex;
 // Engines, opened on the first block of their kind (null until then).
 extern M2S* m2s;
 extern Vastor* vastor;
-
-constexpr int kMusicMode = 8;
-constexpr int kVoiceMode = 0;
-constexpr float kSpreadMinDb = -18.0f;
-constexpr float kSpreadMaxDb = 0.0f;
 
 extern "C" {
 // Reads the settings file (defaults for what it lacks); may be called again,

@@ -29,7 +29,7 @@ bool parseInt(const std::string& value, long lo, long hi, int& out) {
 }  // namespace
 
 void Options::apply(Settings& s) const {
-    if (mode) s.mode = std::strcmp(mode, "voice") == 0 ? 0 : 8;
+    if (mode) s.mode = std::strcmp(mode, "voice") == 0 ? kVoiceMode : kMusicMode;
     if (hasSpread) s.spreadDb = spread;
     if (subtone >= 0) s.subtone = subtone;
     if (mono3d >= 0) s.mono3d = mono3d;

@@ -43,7 +43,8 @@ std::unique_ptr<StereoImage> analyse(const std::string& path, std::string& error
 std::vector<std::string> settingsLines(const Settings& s) {
     char spread[32];
     std::snprintf(spread, sizeof spread, "%.1f", s.spreadDb);
-    return {std::string("Mono to 3D: ") + (s.mono3d ? "on" : "off") + ", " + (s.mode == 8 ? "Music" : "Voice"),
+    return {std::string("Mono to 3D: ") + (s.mono3d ? "on" : "off") + ", " +
+                (s.mode == kMusicMode ? "Music" : "Voice"),
             std::string("Stereo widening: ") + (s.widen ? "on" : "off") + ", spread " + spread + " dB",
             std::string("Subtone: ") + (s.subtone ? "on" : "off")};
 }

@@ -10,7 +10,6 @@
 
 namespace {
 
-const char kSection[] = "Kesta";
 
 }  // namespace
 
@@ -40,12 +39,13 @@ bool readSettings(const std::string& path, Settings& s, int* error) {
     gboolean on;
     gint mode;
     gfloat spread;
-    if (xmms_cfg_read_boolean(file, kSection, "m2s_enable", &on)) s.mono3d = on;
-    if (xmms_cfg_read_int(file, kSection, "m2s_flags", &mode)) s.mode = (mode & 8) ? 8 : 0;
-    if (xmms_cfg_read_boolean(file, kSection, "vastor_enable", &on)) s.widen = on;
-    if (xmms_cfg_read_float(file, kSection, "vastor_spread", &spread) && std::isfinite(spread))
+    if (xmms_cfg_read_boolean(file, kSettingsSection, kMonoTo3DKey, &on)) s.mono3d = on;
+    if (xmms_cfg_read_int(file, kSettingsSection, kModeKey, &mode))
+        s.mode = (mode & kMusicMode) ? kMusicMode : kVoiceMode;
+    if (xmms_cfg_read_boolean(file, kSettingsSection, kWideningKey, &on)) s.widen = on;
+    if (xmms_cfg_read_float(file, kSettingsSection, kSpreadKey, &spread) && std::isfinite(spread))
         s.spreadDb = std::fmin(0.0f, std::fmax(-18.0f, spread));
-    if (xmms_cfg_read_boolean(file, kSection, "subtone", &on)) s.subtone = on;
+    if (xmms_cfg_read_boolean(file, kSettingsSection, kSubtoneKey, &on)) s.subtone = on;
     xmms_cfg_free(file);
     return true;
 }
@@ -59,11 +59,11 @@ bool writeSettings(const std::string& path, const Settings& s, std::string* why)
         return false;
     }
     if (!file) file = xmms_cfg_new();
-    xmms_cfg_write_boolean(file, kSection, "m2s_enable", s.mono3d);
-    xmms_cfg_write_int(file, kSection, "m2s_flags", s.mode);
-    xmms_cfg_write_boolean(file, kSection, "vastor_enable", s.widen);
-    xmms_cfg_write_float(file, kSection, "vastor_spread", s.spreadDb);
-    xmms_cfg_write_boolean(file, kSection, "subtone", s.subtone);
+    xmms_cfg_write_boolean(file, kSettingsSection, kMonoTo3DKey, s.mono3d);
+    xmms_cfg_write_int(file, kSettingsSection, kModeKey, s.mode);
+    xmms_cfg_write_boolean(file, kSettingsSection, kWideningKey, s.widen);
+    xmms_cfg_write_float(file, kSettingsSection, kSpreadKey, s.spreadDb);
+    xmms_cfg_write_boolean(file, kSettingsSection, kSubtoneKey, s.subtone);
     const bool ok = xmms_cfg_write_file_full(file, path.c_str(), &failure);
     xmms_cfg_free(file);
     if (!ok && why) {

@@ -4,12 +4,14 @@
 
 #include <string>
 
+#include "SettingsFile.h"
+
 struct Settings {
-    bool mono3d = true;   // "m2s_enable"
-    int mode = 8;         // "m2s_flags": 8 Music, 0 Voice
-    bool widen = true;    // "vastor_enable"
-    float spreadDb = 0;   // "vastor_spread", -18 .. 0
-    bool subtone = true;  // "subtone"
+    bool mono3d = true;     // "m2s_enable"
+    int mode = kMusicMode;  // "m2s_flags": kMusicMode or kVoiceMode
+    bool widen = true;      // "vastor_enable"
+    float spreadDb = 0;     // "vastor_spread", -18 .. 0
+    bool subtone = true;    // "subtone"
 };
 
 // "<home>/.xmms/config"; the user's own home when home is empty.

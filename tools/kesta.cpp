@@ -282,7 +282,7 @@ bool runSettings(const Options& o, Settings& s, std::string& error) {
 kesta::Settings coreSettings(const Settings& s) {
     kesta::Settings c;
     c.monoTo3D = s.mono3d;
-    c.music = s.mode == 8;
+    c.music = s.mode == kMusicMode;
     c.widen = s.widen;
     c.spreadDb = s.spreadDb;
     c.subtone = s.subtone;
@@ -503,8 +503,8 @@ int demo(const Options& o) {
     if (o.quiet) return 0;
     const Settings& s = run.settings();
     std::printf("Kesta demo at %d Hz: mono-to-3D %s (%s), widening %s (spread %.1f dB), Subtone %s\n", rate,
-                s.mono3d ? "on" : "off", s.mode == 8 ? "Music" : "Voice", s.widen ? "on" : "off", s.spreadDb,
-                s.subtone ? "on" : "off");
+                s.mono3d ? "on" : "off", s.mode == kMusicMode ? "Music" : "Voice", s.widen ? "on" : "off",
+                s.spreadDb, s.subtone ? "on" : "off");
     std::printf("%-10s %10s %10s %13s %9s\n", "signal", "peak dBFS", "RMS dBFS", "correlation", "clipped");
     printRow("voice in", measure(voice.data(), voice.size(), 1));
     printRow("voice out", measure(voiceOut.data(), voiceOut.size() / voiceChannels, voiceChannels));
@@ -531,7 +531,7 @@ int info(const Options& o) {
     std::printf("Plug-in:   %s\n", host.plugin().description ? host.plugin().description : "(no description)");
     std::printf("Settings:  %s\n", where.c_str());
     std::printf("  m2s_enable    = %s   (mono-to-3D)\n", s.mono3d ? "TRUE" : "FALSE");
-    std::printf("  m2s_flags     = %d   (%s)\n", s.mode, s.mode == 8 ? "Music" : "Voice");
+    std::printf("  m2s_flags     = %d   (%s)\n", s.mode, s.mode == kMusicMode ? "Music" : "Voice");
     std::printf("  vastor_enable = %s   (stereo widening)\n", s.widen ? "TRUE" : "FALSE");
     std::printf("  vastor_spread = %g dB\n", s.spreadDb);
     std::printf("  subtone       = %s\n", s.subtone ? "TRUE" : "FALSE");

@@ -4,15 +4,8 @@
 
 #include "FltDelay.h"
 #include "MathLib.h"
-#include "SingleVastor.h"
 #include "Vastor.h"
 #include "VastorTables.h"
-
-VastorFilter* CreateVastor(MathLibrary& library, MixBuffer (&output)[2], long rate, long blockSize,
-                           unsigned flags) {
-    if (flags & VASTOR_SINGLE_NETWORK) return new SingleVastorFilter(library, output, rate, blockSize, flags);
-    return new DualVastorFilter(library, output, rate, blockSize, flags);
-}
 
 DualVastorFilter::DualVastorFilter(MathLibrary& library, MixBuffer (&output)[2], long rate, long blockSize,
                                    unsigned flags)

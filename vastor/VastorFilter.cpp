@@ -1,5 +1,15 @@
 #include "VastorFilter.h"
 
+#include "DualVastor.h"
+#include "SingleVastor.h"
+#include "Vastor.h"
+
+VastorFilter* CreateVastor(MathLibrary& library, MixBuffer (&output)[2], long rate, long blockSize,
+                           unsigned flags) {
+    if (flags & VASTOR_SINGLE_NETWORK) return new SingleVastorFilter(library, output, rate, blockSize, flags);
+    return new DualVastorFilter(library, output, rate, blockSize, flags);
+}
+
 WidenerSetup ApplySharedInputSetting(int id, const void* value, bool& disabled, float (&scale)[2],
                                      int (&inputDelay)[2], long& directDelay, long& rampLength) {
     switch (id) {

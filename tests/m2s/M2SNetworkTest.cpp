@@ -90,7 +90,7 @@ struct SpiedNetwork {
 
 TEST(MonoTo3DInput, musicDelaysTheLeftBusBy22FramesAtMinus2dB) {
     Buffers b;
-    MonoTo3DInput stage(Lib(), kM2SMusic, b.outputs, b.left, b.right, 22);
+    MonoTo3DInput stage(Lib(), M2S_MUSIC, b.outputs, b.left, b.right, 22);
     const float g = Math::from_mb(-200);
     EXPECT_NEAR(g, 0.7943282, 1e-6);
 
@@ -117,7 +117,7 @@ TEST(MonoTo3DInput, musicDelaysTheLeftBusBy22FramesAtMinus2dB) {
 
 TEST(MonoTo3DInput, gainChangesApplyAtOnceUntilTheFirstMixAndGlideAfterIt) {
     Buffers b;
-    MonoTo3DInput stage(Lib(), kM2SMusic, b.outputs, b.left, b.right, 22);
+    MonoTo3DInput stage(Lib(), M2S_MUSIC, b.outputs, b.left, b.right, 22);
     SetDisabled(stage, true);
     EXPECT_EQ(stage.direct_.left_.gain_, 1.0f);
     EXPECT_EQ(stage.direct_.right_.gain_, 1.0f);
@@ -173,7 +173,7 @@ TEST(MonoTo3D, voiceSetsUpTheDualWidenerForTheRate) {
 }
 
 TEST(MonoTo3D, propertiesGoToTheInnerInputStageAndThenToTheInnerWidener) {
-    SpiedNetwork s(kM2SMusic, true, true);
+    SpiedNetwork s(M2S_MUSIC, true, true);
     const float spread = 0.5f;
     s.network.SetProperty(kVastorSpread, &spread, sizeof spread);
     const unsigned char on = 0;
@@ -182,7 +182,7 @@ TEST(MonoTo3D, propertiesGoToTheInnerInputStageAndThenToTheInnerWidener) {
 }
 
 TEST(MonoTo3D, resetClearsTheFirTheWidenerAndItsInputStage) {
-    SpiedNetwork s(kM2SMusic, true, true);
+    SpiedNetwork s(M2S_MUSIC, true, true);
     s.network.Reset();
     EXPECT_EQ(s.log, (Log{"widener reset", "input reset"}));
 }
@@ -230,7 +230,7 @@ TEST(MonoTo3D, theWidenerRunsWhileItHasInputOrStillRings) {
 }
 
 TEST(MonoTo3D, once3DIsOffAndTheTailsHaveDiedTheWidenerIsSkipped) {
-    for (unsigned flags : {kM2SMusic, 0u}) {
+    for (unsigned flags : {M2S_MUSIC, 0u}) {
         MixBuffer outputs[2];
         for (MixBuffer& b : outputs) Lib().CreateBuffer(b, 1024);
         MonoTo3D network(Lib(), outputs, 44100, 1024, flags);
