@@ -114,7 +114,6 @@ void FloatFIR::Process(MixBuffer& buffer) {
         return;
     }
     float run[kMaxStackTaps - 1 + kChunk];
-    float out[kChunk];
     double acc[kChunk];
     for (Samples start = 0; start < n; start += kChunk) {
         const Samples count = std::min(kChunk, n - start);
@@ -123,16 +122,19 @@ void FloatFIR::Process(MixBuffer& buffer) {
         const float* const past = history_ + position_ + 1;
         for (int k = 0; k < taps - 1; ++k) run[k] = past[taps - 2 - k];
         std::copy(x, x + count, run + taps - 1);
-        SumTaps(coeffs_, taps, run, acc, out, count);
 
-        int pos = position_;
-        for (Samples i = 0; i < count; ++i) {
+        // The history as sample-by-sample writes would leave it: sample i goes
+        // to position_ - i (mod taps), so only the last taps samples survive.
+        const Samples first = count > taps ? count - taps : 0;
+        int pos = static_cast<int>(((position_ - first) % taps + taps) % taps);
+        for (Samples i = first; i < count; ++i) {
             history_[pos] = x[i];
             history_[pos + taps] = x[i];
             pos = pos == 0 ? taps - 1 : pos - 1;
         }
         position_ = pos;
-        std::copy(out, out + count, x);
+        // Every input is in run now, so the outputs go straight into the block.
+        SumTaps(coeffs_, taps, run, acc, x, count);
     }
 }
 
