@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -92,8 +93,8 @@ void ExpectPairMatchesAlone(const Make& make, const std::vector<int>& lengths0, 
         const int n[2] = {lengths0[block], lengths1[block]};
         for (int side = 0; side < 2; ++side) {
             const std::vector<float> x = Noise(n[side], ++seed);
-            std::memcpy(a[side].floats(), x.data(), x.size() * sizeof(float));
-            std::memcpy(b[side].floats(), x.data(), x.size() * sizeof(float));
+            std::copy(x.begin(), x.end(), a[side].floats());
+            std::copy(x.begin(), x.end(), b[side].floats());
             a[side].used_ = b[side].used_ = n[side];
         }
         pair[0]->ProcessPair(a[0], *pair[1], a[1]);
@@ -152,7 +153,7 @@ struct FedNetwork {
         for (int side = 0; side < sides; ++side) {
             for (MixBuffer* b : {&feed[side], &bus[side], &out[side]}) {
                 const std::vector<float> x = Noise(n, ++seed);
-                std::memcpy(b->floats(), x.data(), x.size() * sizeof(float));
+                std::copy(x.begin(), x.end(), b->floats());
                 b->used_ = n;
             }
         }
