@@ -42,6 +42,9 @@ public:
 
     // used_ = max(used_, n); writes nothing.
     void SetUsed(Samples n) { if (used_ < n) used_ = n; }
+    // Empties the buffer (used_ = 0): its frames are silence again, lazily,
+    // without a write. The storage and the clip count stay.
+    void MarkEmpty() { used_ = 0; }
     // Zero-fills frames used_..n-1 when fewer than n are used.
     void Extend(Samples n);
     // Whether filter must run on this buffer for a block of n frames: true with

@@ -29,21 +29,16 @@ void Panner::pan(float gain, Samples rampLength) {
     }
 }
 
+// mix_noUpdate's additions, then the ramp moves on by count frames.
 void Panner::mix(const Buffer& in, Samples count, Samples offset) {
-    if (rampSamples_ == 0) {
-        if (gain_ == 0.0f) return;
-        KESTA_ASSERT(mixBuffer_ != 0, "mixBuffer_!=0", kMixText);
-        mixBuffer_->Mix(in, gain_, 0.0f, count, offset);
-    } else if (count < rampSamples_) {
-        KESTA_ASSERT(mixBuffer_ != 0, "mixBuffer_!=0", kMixText);
-        mixBuffer_->Mix(in, gain_, gainStep_, count, offset);
+    if (rampSamples_ == 0 && gain_ == 0.0f) return;
+    KESTA_ASSERT(mixBuffer_ != 0, "mixBuffer_!=0", kMixText);
+    mix_noUpdate(in, count, offset);
+    if (rampSamples_ == 0) return;
+    if (count < rampSamples_) {
         rampSamples_ -= count;
         gain_ = gainStep_ * static_cast<float>(count) + gain_;
     } else {
-        KESTA_ASSERT(mixBuffer_ != 0, "mixBuffer_!=0", kMixText);
-        const Samples r = rampSamples_;
-        mixBuffer_->Mix(in, gain_, gainStep_, r, offset);
-        mixBuffer_->Mix(in + r, targetGain_, 0.0f, count - r, offset + r);
         rampSamples_ = 0;
         gain_ = targetGain_;
         gainStep_ = 0.0f;

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstddef>
 
-#include "DenormalGuard.h"
+#include "ChunkLoop.h"
 #include "MathLib.h"
 #include "Mathutil.h"
 #include "MonoTo3D.h"
@@ -73,16 +73,11 @@ void M2SImplementation::process(const float* in, float (*out)[2], unsigned count
 }
 
 void M2SImplementation::run(const Buffer& in, const Buffer& out, unsigned count) {
-    DenormalGuard guard;
-    for (unsigned pos = 0; pos < count;) {
-        const Samples n = static_cast<Samples>(std::min<unsigned>(count - pos, kChunk));
+    RunInChunks(outputBuffers_, count, kChunk, [&](unsigned pos, Samples n) {
         input_->Mix(Advanced(in, pos), n, 0);
         network_->Process(n);
         outputBuffers_[0].Merge(Advanced(out, pos), outputBuffers_[1], n);
-        outputBuffers_[0].used_ = 0;
-        outputBuffers_[1].used_ = 0;
-        pos += static_cast<unsigned>(n);
-    }
+    });
 }
 
 void M2SImplementation::setSpread(float decibels) {

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "DenormalGuard.h"
+#include "ChunkLoop.h"
 #include "DualVastor.h"
 #include "MathLib.h"
 #include "Mathutil.h"
@@ -62,6 +62,7 @@ int VastorImplementation::open(MathLibrary* library, unsigned int rate, unsigned
     scratch_ = new char[kScratchBytes];
     network_ = CreateVastor(*library, outputBuffers_, static_cast<long>(rate), kChunk, flags);
     if (network_) input_ = network_->CreateVastorFilterInput();
+    if (!outputBuffers_[0].data_ || !outputBuffers_[1].data_ || !network_ || !input_) return 1;
     reset();
     return 0;
 }
@@ -97,35 +98,25 @@ void VastorImplementation::process(const float* leftIn, const float* rightIn, fl
 }
 
 void VastorImplementation::doStereo(const Buffer& in, const Buffer& out, Samples n) {
-    DenormalGuard guard;
     const int type = Buffer::getType(1, Buffer::bits_[in.type_]);
     const Buffer left(scratch_, type);
     const Buffer right(scratch_ + kChunk * Buffer::sizes_[type], type);
-    for (Samples done = 0; done < n;) {
-        const Samples k = n - done < kChunk ? n - done : kChunk;
+    RunInChunks(outputBuffers_, n, kChunk, [&](Samples done, Samples k) {
         library_->Split(left, right, in + done, k);
         input_->Mix(left, right, k, 0);
         network_->Process(k);
         outputBuffers_[0].Merge(out + done, outputBuffers_[1], k);
-        outputBuffers_[0].used_ = 0;
-        outputBuffers_[1].used_ = 0;
-        done += k;
-    }
+    });
 }
 
 void VastorImplementation::doMono(const Buffer& leftIn, const Buffer& rightIn, const Buffer& leftOut,
                                   const Buffer& rightOut, Samples n) {
-    DenormalGuard guard;
-    for (Samples done = 0; done < n;) {
-        const Samples k = n - done < kChunk ? n - done : kChunk;
+    RunInChunks(outputBuffers_, n, kChunk, [&](Samples done, Samples k) {
         input_->Mix(leftIn + done, rightIn + done, k, 0);
         network_->Process(k);
         outputBuffers_[0].Save(leftOut + done, k);
         outputBuffers_[1].Save(rightOut + done, k);
-        outputBuffers_[0].used_ = 0;
-        outputBuffers_[1].used_ = 0;
-        done += k;
-    }
+    });
 }
 
 void VastorImplementation::setSpread(float decibels) {

@@ -60,9 +60,11 @@ class VastorImplementation : public IVastor {
 
     VastorImplementation();
     ~VastorImplementation() override;
+    VastorImplementation(const VastorImplementation&) = delete;
+    VastorImplementation& operator=(const VastorImplementation&) = delete;
 
     // Allocates the buffers, builds the network and its input stage, resets.
-    // Answers 0.
+    // Answers 0, or 1 when one of them could not be made.
     int open(MathLibrary* library, unsigned int rate, unsigned int flags);
 
     void process(const short (*in)[2], short (*out)[2], Samples n) override;
