@@ -113,8 +113,8 @@ void MonoTo3D::Process(Samples n) {
             widener_->Process(n);
         }
     }
-    leftBus_.used_ = 0;
-    rightBus_.used_ = 0;
+    leftBus_.MarkEmpty();
+    rightBus_.MarkEmpty();
 }
 
 MonoTo3DInput::MonoTo3DInput(MathLibrary& library, unsigned flags, MixBuffer (&outputs)[2],

@@ -114,9 +114,9 @@ void DualVastorFilter::Process(Samples n) {
             if (!shelfFilter_[side] || run[side]) output_[side] += shelfBuffers_[side];
     }
     for (int side = 0; side < 2; ++side) {
-        crossBuffers_[side].used_ = 0;
-        filterBuffers_[side].used_ = 0;
-        shelfBuffers_[side].used_ = 0;
+        crossBuffers_[side].MarkEmpty();
+        filterBuffers_[side].MarkEmpty();
+        shelfBuffers_[side].MarkEmpty();
     }
 }
 

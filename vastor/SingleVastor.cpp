@@ -71,18 +71,18 @@ void SingleVastorFilter::Process(Samples n) {
             shelfFilter_[side]->Process(directBuffers_[side]);
         output_[side] += directBuffers_[side];
     }
-    directBuffers_[0].used_ = 0;
-    directBuffers_[1].used_ = 0;
-    differenceBuffer_.used_ = 0;
+    directBuffers_[0].MarkEmpty();
+    directBuffers_[1].MarkEmpty();
+    differenceBuffer_.MarkEmpty();
 }
 
 void SingleVastorFilter::Reset() {
     for (int side = 0; side < 2; ++side) {
-        output_[side].used_ = 0;
-        directBuffers_[side].used_ = 0;
+        output_[side].MarkEmpty();
+        directBuffers_[side].MarkEmpty();
         if (shelfFilter_[side]) shelfFilter_[side]->Reset();
     }
-    differenceBuffer_.used_ = 0;
+    differenceBuffer_.MarkEmpty();
     if (highpass_) highpass_->Reset();
     if (widenerFilter_) widenerFilter_->Reset();
 }
