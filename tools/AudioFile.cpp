@@ -140,7 +140,9 @@ std::string InputFile::damage(long framesRead) const {
         if (std::sscanf(text.c_str() + at + std::strlen(chunk), "%lld (should be %lld)", &said, &there) == 2 &&
             there > 0 && said > there) {
             const long long skip = chunk[0] == 'S' ? 8 : 0;  // SSND's offset and block size
-            announced = static_cast<long>(static_cast<double>(framesRead) * (said - skip) / (there - skip) + 0.5);
+            announced = static_cast<long>(static_cast<double>(framesRead) * static_cast<double>(said - skip) /
+                                              static_cast<double>(there - skip) +
+                                          0.5);
         }
     }
     const bool brokeOff = text.find("ended unexpectedly") != std::string::npos ||

@@ -96,7 +96,8 @@ double goniometerScale(const std::vector<StereoImage::Point>& points) {
     if (points.empty()) return 0;
     std::vector<float> radius(points.size());
     for (size_t i = 0; i < points.size(); ++i) radius[i] = std::fabs(points[i].mid) + std::fabs(points[i].side);
-    const size_t k = std::min(radius.size() - 1, static_cast<size_t>(radius.size() * 0.999));
+    const size_t k =
+        std::min(radius.size() - 1, static_cast<size_t>(static_cast<double>(radius.size()) * 0.999));
     std::nth_element(radius.begin(), radius.begin() + static_cast<long>(k), radius.end());
     return radius[k];
 }
@@ -246,7 +247,7 @@ void drawCorrelation(cairo_t* cr, const PictureLayout& l, const PictureContent& 
         std::vector<double> xs, ys;
         // The windows' midpoints; the last window may be shorter than the others.
         for (size_t k = 0; k < values.size(); ++k) {
-            const double start = k * image.windowSeconds();
+            const double start = static_cast<double>(k) * image.windowSeconds();
             const double end = std::min(static_cast<double>(image.frames()) / image.rate(), start + image.windowSeconds());
             xs.push_back(timeX((start + end) / 2));
             ys.push_back(std::isnan(values[k]) ? values[k] : l.correlationY(values[k]));

@@ -33,9 +33,11 @@ StereoImage::StereoImage(int rate, Limits limits)
     mid_.assign(fftSize_, 0.0f);
     side_.assign(fftSize_, 0.0f);
     hann_.resize(fftSize_);
-    for (size_t i = 0; i < fftSize_; ++i) hann_[i] = 0.5 - 0.5 * std::cos(2 * kPi * i / fftSize_);
+    for (size_t i = 0; i < fftSize_; ++i)
+        hann_[i] = 0.5 - 0.5 * std::cos(2 * kPi * static_cast<double>(i) / static_cast<double>(fftSize_));
     twiddle_.resize(fftSize_ / 2);
-    for (size_t i = 0; i < twiddle_.size(); ++i) twiddle_[i] = std::polar(1.0, -2 * kPi * i / fftSize_);
+    for (size_t i = 0; i < twiddle_.size(); ++i)
+        twiddle_[i] = std::polar(1.0, -2 * kPi * static_cast<double>(i) / static_cast<double>(fftSize_));
     reversed_.resize(fftSize_);
     int bits = 0;
     while ((size_t(1) << bits) < fftSize_) ++bits;
@@ -166,7 +168,7 @@ std::vector<double> StereoImage::correlation() const {
     std::vector<double> values;
     values.reserve(windows_.size());
     for (const Window& w : windows_) {
-        if (w.ll + w.rr < 2 * silence * w.frames)
+        if (w.ll + w.rr < 2 * silence * static_cast<double>(w.frames))
             values.push_back(std::numeric_limits<double>::quiet_NaN());
         else if (w.ll <= 0 || w.rr <= 0)
             values.push_back(0.0);  // one side only
@@ -183,7 +185,7 @@ std::vector<double> StereoImage::bandCentres() {
 }
 
 std::vector<double> StereoImage::sideToMidDb() const {
-    const double nyquist = rate_ / 2.0, bin = static_cast<double>(rate_) / fftSize_;
+    const double nyquist = rate_ / 2.0, bin = static_cast<double>(rate_) / static_cast<double>(fftSize_);
     const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
     // A band more than 100 dB under the whole spectrum holds nothing to compare.
     double total = 0;
@@ -201,7 +203,8 @@ std::vector<double> StereoImage::sideToMidDb() const {
         const size_t first = static_cast<size_t>(std::max(0.0, std::floor(lo / bin - 0.5)));
         const size_t last = std::min(fftSize_ / 2, static_cast<size_t>(std::ceil(hi / bin + 0.5)));
         for (size_t k = first; k <= last; ++k) {
-            const double share = std::min(hi, (k + 0.5) * bin) - std::max(lo, (k - 0.5) * bin);
+            const double share = std::min(hi, (static_cast<double>(k) + 0.5) * bin) -
+                                 std::max(lo, (static_cast<double>(k) - 0.5) * bin);
             if (share <= 0) continue;
             mid += midPower_[k] * share / bin;
             side += sidePower_[k] * share / bin;
