@@ -20,7 +20,7 @@ struct IIR2p0zCoeffs;
 struct FilterTap;
 
 class Filter {
-public:
+  public:
     virtual ~Filter();
     // Untyped setter: the meaning of id and of the size bytes at value belong
     // to the overriding class. Unknown ids are ignored; this version ignores all.
@@ -49,7 +49,7 @@ struct FedSide {
 
 // Filters the first used-count samples of a mono float MixBuffer in place.
 class InPlaceFilter : public Filter {
-public:
+  public:
     virtual void Process(MixBuffer& buffer) = 0;
     // Process(buffer), and other.Process(otherBuffer), with exactly the bits
     // of those two calls: for a network that runs the same kind of filter on
@@ -75,13 +75,13 @@ public:
 // Reads the used samples of input and adds the filtered signal into output at
 // the same positions. Input is not changed.
 class InOutFilter : public Filter {
-public:
+  public:
     virtual void Process(MixBuffer& output, MixBuffer& input) = 0;
 };
 
 // First-order filters, designed for the sample rate given at construction.
 class FirstOrderFilter : public InPlaceFilter {
-public:
+  public:
     explicit FirstOrderFilter(Samples sampleRate) : sampleRate_(sampleRate) {}
     virtual void SetCoeffs(float a0, float b, float c) = 0;
     virtual void SetGain(float gain) = 0;
@@ -93,37 +93,37 @@ public:
     void DesignHighpass(long frequency, float g);
     void DesignLowpass(long frequency, float g);
 
-protected:
+  protected:
     Samples sampleRate_;  // Hz, fixed at construction
 };
 
 // A filter with one corner frequency (the state-variable high-pass).
 class SingleFreqFilter : public InPlaceFilter {
-public:
+  public:
     virtual void SetFrequency(Samples hz) = 0;
 };
 
 // A cascade of biquad sections; answers 0 on success, 1 on a failed allocation.
 class BiquadFilter : public InPlaceFilter {
-public:
+  public:
     virtual int SetFilter(const BiquadCoeffs& coeffs) = 0;
 };
 
 // Gain times a cascade of all-pole two-pole sections; 0 on success, 1 on failure.
 class IIR2p0zFilter : public InPlaceFilter {
-public:
+  public:
     virtual int setFilter(const IIR2p0zCoeffs* coeffs) = 0;
 };
 
 // out[t] += sum of gain_i * in[t - delay_i] over a handful of isolated taps.
 class SparseFIRFilter : public InOutFilter {
-public:
+  public:
     virtual void SetTaps(int count, const FilterTap* taps, bool unused) = 0;
 };
 
 // A comb with a delay in milliseconds and a decay time in seconds.
 class SimpleCombFilter : public InOutFilter {
-public:
+  public:
     virtual void SetDelay(float milliseconds) = 0;
     virtual void SetFeedback(InPlaceFilter* feedback) = 0;
     virtual void SetDecayTime(float seconds) = 0;
@@ -131,7 +131,7 @@ public:
 };
 
 class AllPassCombFilter : public InOutFilter {
-public:
+  public:
     virtual void SetDelay(float milliseconds) = 0;
     virtual void SetDecayTime(float seconds) = 0;
 };
@@ -139,7 +139,7 @@ public:
 // Multiplies the used samples of its buffer by scale_. Has no state, so it is
 // always quiet and Reset, GettingInput and NoInput do nothing.
 class InPlaceScaleFilter : public InPlaceFilter {
-public:
+  public:
     explicit InPlaceScaleFilter(float scale = 1.0f) : scale_(scale) {}
     void Process(MixBuffer& buffer) override;
     bool IsQuiet() override { return true; }

@@ -20,7 +20,7 @@ float fDotProduct(const float* a, const float* b, Samples n);
 // Tail: the number of taps, so the filter goes quiet N samples after its last
 // input. A filter without taps outputs silence.
 class FloatFIR : public InPlaceFilter, public QuietFilterStatus {
-public:
+  public:
     FloatFIR();
     ~FloatFIR() override;
     FloatFIR(const FloatFIR&) = delete;

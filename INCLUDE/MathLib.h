@@ -25,7 +25,7 @@ struct FIRCoeffs;
 struct BiquadCoeffs2;
 
 class MathLibrary {
-public:
+  public:
     // Gives buffer a new zeroed storage block of n mono float frames; leaves
     // buffer unchanged when the block cannot be allocated.
     virtual void CreateBuffer(MixBuffer& buffer, Samples n) = 0;
@@ -65,8 +65,8 @@ public:
     // src into dst's format; the float implementation counts clipped samples.
     virtual void Save(const Buffer& dst, const Buffer& src, Samples n, Samples* clips);
     // Linear-interpolating resampler, mono float; 16.16 fixed-point phase and step.
-    virtual void ResampleWithInterpolation(const Buffer& dst, const Buffer& src, Samples n, unsigned long phase,
-                                           unsigned long step, long stepDelta);
+    virtual void ResampleWithInterpolation(const Buffer& dst, const Buffer& src, Samples n,
+                                           unsigned long phase, unsigned long step, long stepDelta);
     // The same from an interleaved stereo (quad) float block, channel c into
     // dst c, all destinations mono float.
     void ResampleWithInterpolation(const Buffer& dst0, const Buffer& dst1, const Buffer& src, Samples n,
@@ -100,7 +100,7 @@ public:
 };
 
 class FloatLibrary : public MathLibrary {
-public:
+  public:
     void CreateBuffer(MixBuffer& buffer, Samples n) override;
     DelayMixBuffer* CreateDelayBuffer() override;
     void CopyRamped(const Buffer& dst, const Buffer& src, float gain, float step, Samples n) override;

@@ -8,7 +8,7 @@
 #pragma once
 
 class Math {
-public:
+  public:
     static constexpr double Pi = 3.141592653589793;
     static constexpr double Pi2 = 6.283185307179586;  // two pi
     static constexpr double E = 2.718281828459045;

@@ -22,7 +22,7 @@ struct ScaledMixBuffer {
 };
 
 class MixBuffer : public Buffer {
-public:
+  public:
     MixBuffer();
     // Wraps memory it does not own.
     MixBuffer(MathLibrary& library, const Buffer& memory, Samples used);
@@ -41,7 +41,9 @@ public:
     void free();
 
     // used_ = max(used_, n); writes nothing.
-    void SetUsed(Samples n) { if (used_ < n) used_ = n; }
+    void SetUsed(Samples n) {
+        if (used_ < n) used_ = n;
+    }
     // Empties the buffer (used_ = 0): its frames are silence again, lazily,
     // without a write. The storage and the clip count stay.
     void MarkEmpty() { used_ = 0; }

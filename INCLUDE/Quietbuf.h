@@ -8,7 +8,7 @@
 #include "Wavedata.h"
 
 class QuietFilterStatus {
-public:
+  public:
     // A new status is quiet.
     explicit QuietFilterStatus(Samples needed) : needed_(needed), silentCount_(needed) {}
 

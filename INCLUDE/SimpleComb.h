@@ -25,7 +25,7 @@ class MathLibrary;
 // <float, float>.
 template <class Data, class Scale>
 class SimpleComb : public SimpleCombFilter, public QuietFilterStatus {
-public:
+  public:
     // The library is kept for viewing runs of the loop as MixBuffers.
     SimpleComb(MathLibrary& library, Samples sampleRate);
     SimpleComb(const SimpleComb&) = delete;
@@ -127,7 +127,7 @@ void SimpleComb<Data, Scale>::Process(MixBuffer& output, MixBuffer& input) {
 // Ready after SetDelay and SetDecayTime. Tail: 0 until SetDecayTime.
 template <class Data, class Scale>
 class AllPassComb : public AllPassCombFilter, public QuietFilterStatus {
-public:
+  public:
     AllPassComb(MathLibrary& library, Samples sampleRate);
     AllPassComb(const AllPassComb&) = delete;
     AllPassComb& operator=(const AllPassComb&) = delete;

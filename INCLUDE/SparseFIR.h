@@ -21,7 +21,7 @@ struct FilterTap {
 // Tail: the largest tap delay in samples.
 template <class Data, class Scale>
 class SparseFIR : public SparseFIRFilter, public QuietFilterStatus {
-public:
+  public:
     // An empty filter (no taps, no history) for sampleRate Hz. The library is
     // not kept.
     SparseFIR(MathLibrary& library, Samples sampleRate);

@@ -45,7 +45,7 @@ enum FormatType {
 };
 
 class Buffer {
-public:
+  public:
     // Per-format tables, indexed by format type 0..9.
     static const int sizes_[10];     // bytes per frame
     static const int shifts_[10];    // log2 of bytes per frame

@@ -1,10 +1,10 @@
 #include "KestaEffect.h"
 
-#include <algorithm>
-#include <cmath>
-
 #include <libaudcore/preferences.h>
 #include <libaudcore/runtime.h>
+
+#include <algorithm>
+#include <cmath>
 
 #include "Settings.h"
 
@@ -93,8 +93,7 @@ void KestaEffect::start(int& channels, int& rate) {
 
 Index<float>& KestaEffect::run(Index<float>& data) {
     const int frames = data.len() / inChannels_;
-    if (frames > 0)
-        latencyPending_ = ringPending_ = true;
+    if (frames > 0) latencyPending_ = ringPending_ = true;
     if (inChannels_ == 2) {
         processor_.process(data.begin(), data.begin(), frames);
         return data;
@@ -105,14 +104,12 @@ Index<float>& KestaEffect::run(Index<float>& data) {
 }
 
 Index<float>& KestaEffect::process(Index<float>& data) {
-    if (!active_)
-        return data;
+    if (!active_) return data;
     return run(data);
 }
 
 bool KestaEffect::flush(bool) {
-    if (active_)
-        processor_.reset();
+    if (active_) processor_.reset();
     latencyPending_ = ringPending_ = false;
     return true;
 }
@@ -136,18 +133,14 @@ void KestaEffect::playOut(Index<float>& out, int frames) {
 // out only at the end of the playlist, so that a following track starts
 // without a gap.
 Index<float>& KestaEffect::finish(Index<float>& data, bool endOfPlaylist) {
-    if (!active_)
-        return data;
+    if (!active_) return data;
     Index<float>& out = run(data);
     int frames = 0;
-    if (latencyPending_)
-        frames += latency_;
-    if (endOfPlaylist && ringPending_)
-        frames += ringFrames_;
+    if (latencyPending_) frames += latency_;
+    if (endOfPlaylist && ringPending_) frames += ringFrames_;
     latencyPending_ = false;
     ringPending_ = ringPending_ && !endOfPlaylist;
-    if (frames == 0)
-        return out;
+    if (frames == 0) return out;
     if (&out != &out_) {
         out_.resize(0);
         out_.insert(out.begin(), 0, out.len());

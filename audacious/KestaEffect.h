@@ -7,9 +7,9 @@
 // thread and reach the processor through its thread-safe setters.
 #pragma once
 
-#include <atomic>
-
 #include <libaudcore/plugin.h>
+
+#include <atomic>
 
 #include "Processor.h"
 
@@ -50,10 +50,10 @@ class KestaEffect : public EffectPlugin {
     void playOut(Index<float>& out, int frames);
 
     Processor processor_;
-    bool active_ = false;      // the stream goes through the processor
-    int inChannels_ = 0;       // channels of the incoming stream
-    int latency_ = 0;          // frames from input to output
-    int ringFrames_ = 0;       // how long the filters and delays ring after that
+    bool active_ = false;          // the stream goes through the processor
+    int inChannels_ = 0;           // channels of the incoming stream
+    int latency_ = 0;              // frames from input to output
+    int ringFrames_ = 0;           // how long the filters and delays ring after that
     bool latencyPending_ = false;  // audio has gone in since the last play-out
     bool ringPending_ = false;     // ... and the ringing has not been played out
     std::atomic<int> delayMs_{0};  // the processor's delay, read by other threads

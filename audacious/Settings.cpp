@@ -6,13 +6,8 @@ namespace kesta::audacious {
 
 void registerDefaults() {
     static const char* const defaults[] = {
-        kMonoTo3DKey, "TRUE",
-        kModeKey,     "8",
-        kWidenKey,    "TRUE",
-        kSpreadKey,   "0",
-        kSubtoneKey,  "TRUE",
-        kAutoMonoKey, "TRUE",
-        nullptr,
+        kMonoTo3DKey, "TRUE",      kModeKey, "8",          kWidenKey, "TRUE",  kSpreadKey,
+        "0",          kSubtoneKey, "TRUE",   kAutoMonoKey, "TRUE",    nullptr,
     };
     aud_config_set_defaults(kSection, defaults);
 }

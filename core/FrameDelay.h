@@ -30,7 +30,8 @@ class FrameDelay {
     const float* out() const { return history_.data(); }
     // After a block of n frames: the last delay_ frames move to the front.
     void advance(int n) {
-        if (delay_ > 0) std::memmove(history_.data(), history_.data() + n, static_cast<size_t>(delay_) * sizeof(float));
+        if (delay_ > 0)
+            std::memmove(history_.data(), history_.data() + n, static_cast<size_t>(delay_) * sizeof(float));
     }
 
   private:

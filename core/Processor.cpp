@@ -94,8 +94,8 @@ struct Processor::Impl {
     MonoDetector detector;
 
     // Blocks of kBlock frames.
-    std::vector<float> input[3];  // the input FIFO: left (or mono), right; and their mean
-    std::vector<float> output[2];  // the output FIFO: the last block processed
+    std::vector<float> input[3];     // the input FIFO: left (or mono), right; and their mean
+    std::vector<float> output[2];    // the output FIFO: the last block processed
     std::vector<float> interleaved;  // the mono engines' output
 
     ~Impl() { close(); }
@@ -175,12 +175,14 @@ struct Processor::Impl {
         rate = newRate;
         channels = newChannels;
         fadeFrames = 1024;
-        while (fadeFrames < 4096 && static_cast<double>(fadeFrames) * 44100.0 < 1024.0 * rate) fadeFrames *= 2;
+        while (fadeFrames < 4096 && static_cast<double>(fadeFrames) * 44100.0 < 1024.0 * rate)
+            fadeFrames *= 2;
         if (channels == 2 && vastorOpen(&widener, rate, VASTOR_HIPASS_ON | VASTOR_ALL_RATES) != 0) {
             widener = nullptr;
             return false;
         }
-        if (m2sOpen(&m2s[0], rate, M2S_MUSIC | M2S_ALL_RATES) != 0 || m2sOpen(&m2s[1], rate, M2S_ALL_RATES) != 0) {
+        if (m2sOpen(&m2s[0], rate, M2S_MUSIC | M2S_ALL_RATES) != 0 ||
+            m2sOpen(&m2s[1], rate, M2S_ALL_RATES) != 0) {
             close();
             return false;
         }

@@ -42,7 +42,8 @@ void RunPass(Section* c, int count, float* s, Samples n) {
             break;
         }
         default: {
-            float z1_1 = c[1].z1, z2_1 = c[1].z2, z1_2 = c[2].z1, z2_2 = c[2].z2, z1_3 = c[3].z1, z2_3 = c[3].z2;
+            float z1_1 = c[1].z1, z2_1 = c[1].z2, z1_2 = c[2].z1, z2_2 = c[2].z2, z1_3 = c[3].z1,
+                  z2_3 = c[3].z2;
             for (Samples i = 0; i < n; ++i)
                 s[i] = c[3].advance(
                     c[2].advance(c[1].advance(c[0].advance(s[i], z1_0, z2_0), z1_1, z2_1), z1_2, z2_2), z1_3,

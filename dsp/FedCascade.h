@@ -141,8 +141,8 @@ void RunShape(bool pre, bool feed, bool out, bool applyGain, const Lanes (&c)[K]
 
 // The first K sections of a (and b) packed, run, and unpacked.
 template <class Lanes, int K, bool kTwo, class Section>
-void RunSections(Section* a, Section* b, bool pre, bool feed, bool out, bool applyGain, Highpass& hp, __m128 gain,
-                 Side l, Side r, Samples n) {
+void RunSections(Section* a, Section* b, bool pre, bool feed, bool out, bool applyGain, Highpass& hp,
+                 __m128 gain, Side l, Side r, Samples n) {
     Lanes c[K];
     __m128 z1[K], z2[K];
     for (int k = 0; k < K; ++k) {
@@ -182,9 +182,12 @@ bool ProcessFed(C& self, const FedSide& side, InPlaceFilter* otherFilter, const 
     if (pre && (!hpLeft || (two && (!hpRight || hpRight == hpLeft)))) return false;
     const Samples n = side.bus->used_;
     if (n <= 0 || self.sectionCount_ < 1) return false;
-    MixBuffer* const buffers[6] = {side.bus,     side.feed,
-                                   side.out,     two ? otherSide->bus : nullptr,
-                                   two ? otherSide->feed : nullptr, two ? otherSide->out : nullptr};
+    MixBuffer* const buffers[6] = {side.bus,
+                                   side.feed,
+                                   side.out,
+                                   two ? otherSide->bus : nullptr,
+                                   two ? otherSide->feed : nullptr,
+                                   two ? otherSide->out : nullptr};
     for (int i = 0; i < 6; ++i) {
         if (!buffers[i]) continue;
         if (buffers[i]->used_ != n) return false;
@@ -200,8 +203,10 @@ bool ProcessFed(C& self, const FedSide& side, InPlaceFilter* otherFilter, const 
         hp.low = fed::Pack(hpLeft->low_, two ? hpRight->low_ : 0.0f);
     }
     const __m128 gain = fed::Pack(self.gain_, two ? other->gain_ : 0.0f);
-    const fed::Side l{side.bus->floats(), feed ? side.feed->floats() : nullptr, out ? side.out->floats() : nullptr};
-    const fed::Side r{two ? otherSide->bus->floats() : nullptr, two && feed ? otherSide->feed->floats() : nullptr,
+    const fed::Side l{side.bus->floats(), feed ? side.feed->floats() : nullptr,
+                      out ? side.out->floats() : nullptr};
+    const fed::Side r{two ? otherSide->bus->floats() : nullptr,
+                      two && feed ? otherSide->feed->floats() : nullptr,
                       two && out ? otherSide->out->floats() : nullptr};
     typename C::Section* const a = self.sections_;
     typename C::Section* const b = two ? other->sections_ : nullptr;
@@ -210,14 +215,30 @@ bool ProcessFed(C& self, const FedSide& side, InPlaceFilter* otherFilter, const 
     // The output addition joins the loop when no section runs after it.
     const bool outInLoop = out && self.sectionCount_ == fused;
     switch (fused * 2 + (two ? 1 : 0)) {
-        case 2: fed::RunSections<Lanes, 1, false>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n); break;
-        case 3: fed::RunSections<Lanes, 1, true>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n); break;
-        case 4: fed::RunSections<Lanes, 2, false>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n); break;
-        case 5: fed::RunSections<Lanes, 2, true>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n); break;
-        case 6: fed::RunSections<Lanes, 3, false>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n); break;
-        case 7: fed::RunSections<Lanes, 3, true>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n); break;
-        case 8: fed::RunSections<Lanes, 4, false>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n); break;
-        default: fed::RunSections<Lanes, 4, true>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n); break;
+        case 2:
+            fed::RunSections<Lanes, 1, false>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
+            break;
+        case 3:
+            fed::RunSections<Lanes, 1, true>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
+            break;
+        case 4:
+            fed::RunSections<Lanes, 2, false>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
+            break;
+        case 5:
+            fed::RunSections<Lanes, 2, true>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
+            break;
+        case 6:
+            fed::RunSections<Lanes, 3, false>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
+            break;
+        case 7:
+            fed::RunSections<Lanes, 3, true>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
+            break;
+        case 8:
+            fed::RunSections<Lanes, 4, false>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
+            break;
+        default:
+            fed::RunSections<Lanes, 4, true>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
+            break;
     }
     if (pre) {
         hpLeft->band_ = _mm_cvtss_f32(hp.band);

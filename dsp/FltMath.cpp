@@ -82,18 +82,23 @@ struct From8 {
     const unsigned char* in;
     float operator()(Samples i) const { return f8cvt[in[i]]; }
     void held(float* dst, Samples from, float held, Samples n, bool add) const {
-        for (Samples i = 0; i < n; ++i) dst[i] = add ? dst[i] + held * f8cvt[in[from + i]] : held * f8cvt[in[from + i]];
+        for (Samples i = 0; i < n; ++i)
+            dst[i] = add ? dst[i] + held * f8cvt[in[from + i]] : held * f8cvt[in[from + i]];
     }
 };
 struct From16 {
     const short* in;
     float operator()(Samples i) const { return static_cast<float>(in[i]); }
-    void held(float* dst, Samples from, float g, Samples n, bool add) const { heldFrom16(dst, in + from, g, n, add); }
+    void held(float* dst, Samples from, float g, Samples n, bool add) const {
+        heldFrom16(dst, in + from, g, n, add);
+    }
 };
 struct FromFloat {
     const float* in;
     float operator()(Samples i) const { return in[i]; }
-    void held(float* dst, Samples from, float g, Samples n, bool add) const { heldFromFloat(dst, in + from, g, n, add); }
+    void held(float* dst, Samples from, float g, Samples n, bool add) const {
+        heldFromFloat(dst, in + from, g, n, add);
+    }
 };
 
 // Any other source type, or a destination that is not mono float, leaves dst

@@ -46,7 +46,7 @@ void FloatFIR::Reset() {
 
 namespace {
 
-constexpr Samples kChunk = 1024;  // frames per pass; the work arrays live on the stack
+constexpr Samples kChunk = 1024;    // frames per pass; the work arrays live on the stack
 constexpr int kMaxStackTaps = 256;  // longer filters take the per-sample path
 
 // acc[j] += sum over the G taps h[0 .. G-1] of h[g] * x[j - g], for j < count,

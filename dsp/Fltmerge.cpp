@@ -55,7 +55,8 @@ void merge16(short* out, const float* left, const float* right, Samples n, unsig
              unsigned int& rightClips) {
     Samples i = 0;
 #if defined(__SSE2__)
-    const __m128 scale = _mm_set1_ps(kFullScale), bottom = _mm_set1_ps(-32768.0f), top = _mm_set1_ps(32767.0f);
+    const __m128 scale = _mm_set1_ps(kFullScale), bottom = _mm_set1_ps(-32768.0f),
+                 top = _mm_set1_ps(32767.0f);
     const __m128 over = _mm_set1_ps(32768.0f), under = _mm_set1_ps(-32769.0f);
     __m128i countLeft = _mm_setzero_si128(), countRight = _mm_setzero_si128();
     for (; i + 4 <= n; i += 4) {
@@ -63,8 +64,7 @@ void merge16(short* out, const float* left, const float* right, Samples n, unsig
         const __m128 r = _mm_mul_ps(_mm_loadu_ps(right + i), scale);
         const __m128i li = _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(l, bottom), top));
         const __m128i ri = _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(r, bottom), top));
-        const __m128i frames =
-            _mm_packs_epi32(_mm_unpacklo_epi32(li, ri), _mm_unpackhi_epi32(li, ri));
+        const __m128i frames = _mm_packs_epi32(_mm_unpacklo_epi32(li, ri), _mm_unpackhi_epi32(li, ri));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), frames);
         // A lane that clips is all ones, -1 as an integer.
         countLeft = _mm_sub_epi32(

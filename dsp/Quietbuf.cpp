@@ -1,7 +1,8 @@
 // The filter tree's shared defaults and its one stateless filter.
+#include "Quietbuf.h"
+
 #include "Filter.h"
 #include "Mixbuf.h"
-#include "Quietbuf.h"
 
 Filter::~Filter() {}
 
@@ -24,4 +25,6 @@ bool InPlaceFilter::ProcessFed(const FedSide&, InPlaceFilter*, const FedSide*) {
     return false;
 }
 
-void InPlaceScaleFilter::Process(MixBuffer& buffer) { buffer *= scale_; }
+void InPlaceScaleFilter::Process(MixBuffer& buffer) {
+    buffer *= scale_;
+}

@@ -10,16 +10,27 @@ const int Buffer::bits_[10] = {0, 8, 16, 32, 8, 16, 32, 8, 16, 32};
 int Buffer::getType(int channels, int bits) {
     int layout;
     switch (channels) {
-        case 1: layout = 0; break;
-        case 2: layout = 3; break;
-        case 4: layout = 6; break;
-        default: return kNoFormat;
+        case 1:
+            layout = 0;
+            break;
+        case 2:
+            layout = 3;
+            break;
+        case 4:
+            layout = 6;
+            break;
+        default:
+            return kNoFormat;
     }
     switch (bits) {
-        case 8: return layout + 1;
-        case 16: return layout + 2;
-        case 32: return layout + 3;
-        default: return kNoFormat;
+        case 8:
+            return layout + 1;
+        case 16:
+            return layout + 2;
+        case 32:
+            return layout + 3;
+        default:
+            return kNoFormat;
     }
 }
 

@@ -36,11 +36,16 @@ void check(bool condition) {
 
 int pickFormat(FuzzedDataProvider& in) {
     switch (in.ConsumeIntegralInRange(0, 4)) {
-        case 0: return FMT_U8;
-        case 1: return FMT_S16_LE;
-        case 2: return FMT_S16_NE;
-        case 3: return in.ConsumeIntegralInRange(0, 9);
-        default: return in.ConsumeIntegral<int>();
+        case 0:
+            return FMT_U8;
+        case 1:
+            return FMT_S16_LE;
+        case 2:
+            return FMT_S16_NE;
+        case 3:
+            return in.ConsumeIntegralInRange(0, 9);
+        default:
+            return in.ConsumeIntegral<int>();
     }
 }
 
@@ -49,18 +54,28 @@ int pickFormat(FuzzedDataProvider& in) {
 int pickRate(FuzzedDataProvider& in, int previous) {
     static const int kRates[] = {8000, 11025, 22050, 32000, 44100, 48000, 96000};
     switch (in.ConsumeIntegralInRange(0, 7)) {
-        case 0: case 1: return in.PickValueInArray(kRates);
-        case 2: return in.ConsumeIntegralInRange(-1, 400000);
-        default: return previous;
+        case 0:
+        case 1:
+            return in.PickValueInArray(kRates);
+        case 2:
+            return in.ConsumeIntegralInRange(-1, 400000);
+        default:
+            return previous;
     }
 }
 
 int pickChannels(FuzzedDataProvider& in) {
     switch (in.ConsumeIntegralInRange(0, 5)) {
-        case 0: case 1: return 1;
-        case 2: case 3: return 2;
-        case 4: return 0;
-        default: return in.ConsumeIntegral<int>();
+        case 0:
+        case 1:
+            return 1;
+        case 2:
+        case 3:
+            return 2;
+        case 4:
+            return 0;
+        default:
+            return in.ConsumeIntegral<int>();
     }
 }
 
@@ -77,7 +92,8 @@ float anyFloat(FuzzedDataProvider& in) {
 void rereadSettings(FuzzedDataProvider& in) {
     const char* truth[] = {"TRUE", "FALSE", "1", "0", "yes"};
     char text[256];
-    std::snprintf(text, sizeof text, "[Kesta]\nm2s_enable=%s\nm2s_flags=%d\nvastor_enable=%s\nvastor_spread=%g\nsubtone=%s\n",
+    std::snprintf(text, sizeof text,
+                  "[Kesta]\nm2s_enable=%s\nm2s_flags=%d\nvastor_enable=%s\nvastor_spread=%g\nsubtone=%s\n",
                   in.PickValueInArray(truth), in.ConsumeIntegral<int>(), in.PickValueInArray(truth),
                   static_cast<double>(anyFloat(in)), in.PickValueInArray(truth));
     if (FILE* file = std::fopen((home + "/.xmms/config").c_str(), "w")) {
@@ -108,12 +124,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     int rate = 44100;
     for (int step = 0; step < 32 && in.remaining_bytes() > 0; ++step) {
         switch (in.ConsumeIntegralInRange(0, 12)) {
-            case 0: kesta_set_m2s_enabled(in.ConsumeBool()); break;
-            case 1: kesta_set_m2s_mode(in.ConsumeBool() ? kMusicMode : in.ConsumeIntegral<int>()); break;
-            case 2: kesta_set_vastor_enabled(in.ConsumeBool()); break;
-            case 3: kesta_set_spread(anyFloat(in)); break;
-            case 4: kesta_set_subtone(in.ConsumeBool()); break;
-            case 5: rereadSettings(in); break;
+            case 0:
+                kesta_set_m2s_enabled(in.ConsumeBool());
+                break;
+            case 1:
+                kesta_set_m2s_mode(in.ConsumeBool() ? kMusicMode : in.ConsumeIntegral<int>());
+                break;
+            case 2:
+                kesta_set_vastor_enabled(in.ConsumeBool());
+                break;
+            case 3:
+                kesta_set_spread(anyFloat(in));
+                break;
+            case 4:
+                kesta_set_subtone(in.ConsumeBool());
+                break;
+            case 5:
+                rereadSettings(in);
+                break;
             case 6: {
                 // Only a mono block of a format the plug-in takes is answered as stereo.
                 const int format = pickFormat(in), channels = pickChannels(in);

@@ -14,12 +14,12 @@
 
 #include "Options.h"
 
-#define CHECK(condition)                                                       \
-    do {                                                                       \
-        if (!(condition)) {                                                    \
+#define CHECK(condition)                                                                \
+    do {                                                                                \
+        if (!(condition)) {                                                             \
             std::fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__); \
-            std::abort();                                                      \
-        }                                                                      \
+            std::abort();                                                               \
+        }                                                                               \
     } while (0)
 
 namespace {
@@ -35,11 +35,12 @@ bool same(const Options& a, const Options& b) {
     const bool sameMode = (!a.mode && !b.mode) || (a.mode && b.mode && std::strcmp(a.mode, b.mode) == 0);
     return a.args == b.args && a.save == b.save && a.bits == b.bits && a.floatBits == b.floatBits &&
            a.block == b.block && a.plugin == b.plugin && a.player == b.player && a.noDither == b.noDither &&
-           a.hasGain == b.hasGain && (!a.hasGain || a.gainDb == b.gainDb) && a.headroomAuto == b.headroomAuto &&
-           a.strict == b.strict && a.type == b.type && a.outDir == b.outDir && a.jobs == b.jobs &&
-           a.picture == b.picture && a.quiet == b.quiet && a.help == b.help && sameMode &&
-           a.hasSpread == b.hasSpread && (!a.hasSpread || a.spread == b.spread) && a.subtone == b.subtone &&
-           a.mono3d == b.mono3d && a.widen == b.widen;
+           a.hasGain == b.hasGain && (!a.hasGain || a.gainDb == b.gainDb) &&
+           a.headroomAuto == b.headroomAuto && a.strict == b.strict && a.type == b.type &&
+           a.outDir == b.outDir && a.jobs == b.jobs && a.picture == b.picture && a.quiet == b.quiet &&
+           a.help == b.help && sameMode && a.hasSpread == b.hasSpread &&
+           (!a.hasSpread || a.spread == b.spread) && a.subtone == b.subtone && a.mono3d == b.mono3d &&
+           a.widen == b.widen;
 }
 
 // The options as a command line, "--name=value" so that any value stays one word.
@@ -75,11 +76,14 @@ std::vector<std::string> words(const Options& o) {
     return w;
 }
 
-const char* const kWords[] = {"--mode", "--spread", "--subtone", "--mono-3d", "--widen", "--bits", "--block",
-                              "--plugin", "--save", "music", "voice", "on", "off", "-18", "0", "-6.5", "8",
-                              "16", "65536", "in.wav", "out.flac", "--", "-", "--save=1", "--spread=nan",
-                              "--player", "--gain", "--headroom", "auto", "--type", "flac", "-o", "-j", "-q",
-                              "-h", "-j2", "--picture", "--bits=float", "24", "--no-dither", "--strict"};
+const char* const kWords[] = {
+    "--mode",       "--spread",     "--subtone", "--mono-3d",   "--widen", "--bits",
+    "--block",      "--plugin",     "--save",    "music",       "voice",   "on",
+    "off",          "-18",          "0",         "-6.5",        "8",       "16",
+    "65536",        "in.wav",       "out.flac",  "--",          "-",       "--save=1",
+    "--spread=nan", "--player",     "--gain",    "--headroom",  "auto",    "--type",
+    "flac",         "-o",           "-j",        "-q",          "-h",      "-j2",
+    "--picture",    "--bits=float", "24",        "--no-dither", "--strict"};
 
 }  // namespace
 
@@ -89,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     while (in.remaining_bytes() > 0 && argv.size() < 32) {
         const size_t choice = in.ConsumeIntegralInRange<size_t>(0, std::size(kWords));
         argv.push_back(choice < std::size(kWords) ? std::string(kWords[choice])
-                                                   : std::string(in.ConsumeRandomLengthString(64).c_str()));
+                                                  : std::string(in.ConsumeRandomLengthString(64).c_str()));
     }
     Options o;
     const std::string problem = parse(argv, o);

@@ -19,12 +19,12 @@
 
 #include "configfile.h"
 
-#define CHECK(condition)                                                       \
-    do {                                                                       \
-        if (!(condition)) {                                                    \
+#define CHECK(condition)                                                                \
+    do {                                                                                \
+        if (!(condition)) {                                                             \
             std::fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__); \
-            std::abort();                                                      \
-        }                                                                      \
+            std::abort();                                                               \
+        }                                                                               \
     } while (0)
 
 namespace {
@@ -90,7 +90,8 @@ const std::string& folder() {
     static const std::string dir = [] {
         // In memory where the system has such a folder: a write ends with an
         // fsync, which on a disk would make every run wait for it.
-        std::string tmpl = access("/dev/shm", W_OK) == 0 ? "/dev/shm/settings-fuzz-XXXXXX" : "/tmp/settings-fuzz-XXXXXX";
+        std::string tmpl =
+            access("/dev/shm", W_OK) == 0 ? "/dev/shm/settings-fuzz-XXXXXX" : "/tmp/settings-fuzz-XXXXXX";
         const std::string made = mkdtemp(&tmpl[0]);
         static const std::string removeCommand = "rm -rf '" + made + "'";
         std::atexit([] { (void)std::system(removeCommand.c_str()); });
@@ -109,9 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     const std::string text = in.ConsumeRandomLengthString(1 << 16);
     const std::string original = folder() + "/original", written = folder() + "/written";
-    {
-        std::ofstream(original, std::ios::binary | std::ios::trunc) << text;
-    }
+    { std::ofstream(original, std::ios::binary | std::ios::trunc) << text; }
     gint error = -1;
     ConfigFile* cfg = xmms_cfg_open_file_full(original.c_str(), &error);
     CHECK(cfg && error == 0);
@@ -123,7 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int w = 0; w < writes; ++w) {
         auto pick = [&](const char* const* names, size_t count) {
             const size_t choice = in.ConsumeIntegralInRange<size_t>(0, count);
-            return choice < count ? std::string(names[choice]) : std::string(in.ConsumeRandomLengthString(32).c_str());
+            return choice < count ? std::string(names[choice])
+                                  : std::string(in.ConsumeRandomLengthString(32).c_str());
         };
         const Key key(pick(kSections, std::size(kSections)), pick(kKeys, std::size(kKeys)));
         const std::string value = pick(kValues, std::size(kValues));

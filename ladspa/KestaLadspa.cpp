@@ -55,14 +55,15 @@ struct Ports {
     static LADSPA_PortRangeHintDescriptor Hint(const ControlInfo& c) {
         switch (c.kind) {
             case ControlInfo::kToggle:
-                return LADSPA_HINT_TOGGLED | (c.fallback > 0.0f ? LADSPA_HINT_DEFAULT_1 : LADSPA_HINT_DEFAULT_0);
+                return LADSPA_HINT_TOGGLED |
+                       (c.fallback > 0.0f ? LADSPA_HINT_DEFAULT_1 : LADSPA_HINT_DEFAULT_0);
             case ControlInfo::kModeChoice:
                 return LADSPA_HINT_BOUNDED_BELOW | LADSPA_HINT_BOUNDED_ABOVE | LADSPA_HINT_INTEGER |
                        (c.fallback > 0.0f ? LADSPA_HINT_DEFAULT_1 : LADSPA_HINT_DEFAULT_0);
             case ControlInfo::kDecibels:
                 break;
         }
-        const LADSPA_PortRangeHintDescriptor def = c.fallback == 0.0f           ? LADSPA_HINT_DEFAULT_0
+        const LADSPA_PortRangeHintDescriptor def = c.fallback == 0.0f        ? LADSPA_HINT_DEFAULT_0
                                                    : c.fallback == c.maximum ? LADSPA_HINT_DEFAULT_MAXIMUM
                                                    : c.fallback == c.minimum ? LADSPA_HINT_DEFAULT_MINIMUM
                                                                              : LADSPA_HINT_DEFAULT_MIDDLE;
@@ -132,6 +133,7 @@ const LADSPA_Descriptor kStereo = {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) const LADSPA_Descriptor* ladspa_descriptor(unsigned long index) {
+extern "C" __attribute__((visibility("default"))) const LADSPA_Descriptor* ladspa_descriptor(
+    unsigned long index) {
     return index == 0 ? &kStereo : nullptr;
 }

@@ -34,7 +34,8 @@ bool Same(const Settings& a, const Settings& b) {
 
 }  // namespace
 
-const Layout kStereoLayout = {2, kStereoControls, static_cast<int>(sizeof kStereoControls / sizeof *kStereoControls)};
+const Layout kStereoLayout = {2, kStereoControls,
+                              static_cast<int>(sizeof kStereoControls / sizeof *kStereoControls)};
 const Layout kMonoLayout = {1, kMonoControls, static_cast<int>(sizeof kMonoControls / sizeof *kMonoControls)};
 
 Settings SettingsFrom(const float* const* values) {

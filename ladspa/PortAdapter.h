@@ -27,7 +27,7 @@ struct ControlInfo {
     Kind kind;
     float minimum;
     float maximum;
-    float fallback;      // the default value
+    float fallback;  // the default value
 };
 
 // Indexed by Control.
@@ -38,8 +38,8 @@ constexpr float kVoice = 0.0f;
 constexpr float kMusic = 1.0f;
 
 struct Layout {
-    int inputs;                 // audio inputs, 1 or 2; there are always 2 outputs
-    const Control* controls;    // control inputs in port order
+    int inputs;               // audio inputs, 1 or 2; there are always 2 outputs
+    const Control* controls;  // control inputs in port order
     int controlCount;
 
     unsigned long portCount() const { return static_cast<unsigned long>(inputs + 2 + controlCount + 1); }

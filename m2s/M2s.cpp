@@ -36,7 +36,8 @@ void m2sProcess8(M2S* lpM2S, const Data8* inbuf, unsigned char (*outbuf)[2], uns
 }
 
 void m2sProcessFloat(M2S* lpM2S, const float* inbuf, float (*outbuf)[2], unsigned int count) {
-    static const char kText[] = "void m2sProcessFloat(struct M2S *, const float *, float (*)[2], unsigned int)";
+    static const char kText[] =
+        "void m2sProcessFloat(struct M2S *, const float *, float (*)[2], unsigned int)";
     KESTA_ASSERT(lpM2S, "lpM2S", kText);
     KESTA_ASSERT(inbuf, "inbuf", kText);
     KESTA_ASSERT(outbuf, "outbuf", kText);

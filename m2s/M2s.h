@@ -71,7 +71,8 @@ M2S_EXPORT void m2sProcess8(struct M2S* handle, const Data8* inbuf, unsigned cha
 M2S_EXPORT void m2sProcess16(struct M2S* handle, const Data16* inbuf, short (*outbuf)[2], unsigned int count);
 /* Float samples (1.0 full scale), not clipped; for in-range input the same
  * signal as m2sProcess16. */
-M2S_EXPORT void m2sProcessFloat(struct M2S* handle, const float* inbuf, float (*outbuf)[2], unsigned int count);
+M2S_EXPORT void m2sProcessFloat(struct M2S* handle, const float* inbuf, float (*outbuf)[2],
+                                unsigned int count);
 
 /* The engine's delay from input to output, in frames. */
 M2S_EXPORT int m2sGetLatency(struct M2S* handle);

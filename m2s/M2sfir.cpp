@@ -12,8 +12,8 @@ const M2SFIRRate& Nearest(const M2SFIRRate (&table)[kM2SFIRRates],
         return i < kM2SFIRRates ? table[i] : highTable[i - kM2SFIRRates];
     };
     const int count = allRates ? kM2SFIRRates + kM2SFIRHighRates : kM2SFIRRates;
-    return entry(
-        NearestRateIndex(count, sampleRate, [&](int i) { return static_cast<long long>(entry(i).sampleRate); }));
+    return entry(NearestRateIndex(count, sampleRate,
+                                  [&](int i) { return static_cast<long long>(entry(i).sampleRate); }));
 }
 
 InPlaceFilter* CreateM2SFilter(MathLibrary& library, const M2SFIRRate& entry, long* delay) {

@@ -22,7 +22,9 @@ GtkWidget* vastor_enable = nullptr;
 
 namespace {
 
-bool isActive(GtkWidget* button) { return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(button)); }
+bool isActive(GtkWidget* button) {
+    return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(button));
+}
 
 // The spread scrollbar's value v runs from -20 (top, 0 dB) to -2 (bottom, -18 dB).
 constexpr double kAdjustmentLower = -20.0;
@@ -138,7 +140,8 @@ void kesta_configure(void) {
     gtk_container_set_border_width(GTK_CONTAINER(vastor_vbox), 5);
     gtk_container_add(GTK_CONTAINER(vastor_frame), vastor_vbox);
 
-    vastor_scrollbar_adj = gtk_adjustment_new(kAdjustmentLower - cfg.spread_db, kAdjustmentLower, 0.0, 2.0, 2.0, 2.0);
+    vastor_scrollbar_adj =
+        gtk_adjustment_new(kAdjustmentLower - cfg.spread_db, kAdjustmentLower, 0.0, 2.0, 2.0, 2.0);
     g_signal_connect(vastor_scrollbar_adj, "value_changed", G_CALLBACK(vastor_scrollbar_cb), nullptr);
 
     vastor_scrollbar = gtk_scrollbar_new(GTK_ORIENTATION_VERTICAL, vastor_scrollbar_adj);

@@ -38,7 +38,9 @@ int vastor_rate = 0;
 
 const KestaConfig kDefaults = {1, kMusicMode, 1, 0.0f, 1};
 
-BOOL lowByte(int on) { return static_cast<BOOL>(on != 0); }
+BOOL lowByte(int on) {
+    return static_cast<BOOL>(on != 0);
+}
 
 bool inside(const void* p, const unsigned char* storage, int size) {
     const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(p);
@@ -65,7 +67,9 @@ bool grow(unsigned char*& storage, int& size, long bytes) {
     return true;
 }
 
-bool growBuffer(long bytes) { return grow(buffer, buffer_len, bytes); }
+bool growBuffer(long bytes) {
+    return grow(buffer, buffer_len, bytes);
+}
 
 // The bytes of input at an address fit for samples of width bytes: input
 // itself, or a copy in spare; null when no copy can be made. Call after
@@ -92,10 +96,14 @@ int formatCode(const AFormat& format) {
 // Both 16-bit codes reach the engines as native samples, which little-endian is.
 int sampleBytes(int format) {
     switch (format) {
-        case FMT_U8: return 1;
-        case FMT_S16_NE: return 2;
-        case FMT_S16_LE: return G_BYTE_ORDER == G_LITTLE_ENDIAN ? 2 : 0;
-        default: return 0;
+        case FMT_U8:
+            return 1;
+        case FMT_S16_NE:
+            return 2;
+        case FMT_S16_LE:
+            return G_BYTE_ORDER == G_LITTLE_ENDIAN ? 2 : 0;
+        default:
+            return 0;
     }
 }
 
@@ -106,7 +114,8 @@ gint monoBlock(gpointer* data, gint length, int format, gint rate) {
         if (m2s) m2sClose(m2s);
         m2s = nullptr;
         m2s_rate = 0;
-        if (m2sOpen(&m2s, static_cast<unsigned>(rate), static_cast<unsigned>(kesta_cfg.m2s_mode)) != 0 || !m2s) {
+        if (m2sOpen(&m2s, static_cast<unsigned>(rate), static_cast<unsigned>(kesta_cfg.m2s_mode)) != 0 ||
+            !m2s) {
             m2s = nullptr;
             return length;
         }
@@ -128,7 +137,8 @@ gint monoBlock(gpointer* data, gint length, int format, gint rate) {
     if (bytes == 2)
         m2sProcess16(m2s, static_cast<const Data16*>(in), reinterpret_cast<short(*)[2]>(buffer), samples);
     else
-        m2sProcess8(m2s, static_cast<const Data8*>(in), reinterpret_cast<unsigned char(*)[2]>(buffer), samples);
+        m2sProcess8(m2s, static_cast<const Data8*>(in), reinterpret_cast<unsigned char(*)[2]>(buffer),
+                    samples);
     *data = buffer;
     return static_cast<gint>(samples * 2 * bytes);
 }
@@ -186,8 +196,8 @@ M2S* m2s = nullptr;
 Vastor* vastor = nullptr;
 
 EffectPlugin kesta_ep = {
-    nullptr,                                   // handle
-    nullptr,                                   // filename
+    nullptr,                                     // handle
+    nullptr,                                     // filename
     const_cast<char*>("Orvane Kesta for XMMS"),  // description
     kesta_init,
     nullptr,  // cleanup: the engines and the buffer live as long as the process
@@ -197,7 +207,9 @@ EffectPlugin kesta_ep = {
     kesta_query_format,
 };
 
-extern "C" __attribute__((visibility("default"))) EffectPlugin* get_eplugin_info(void) { return &kesta_ep; }
+extern "C" __attribute__((visibility("default"))) EffectPlugin* get_eplugin_info(void) {
+    return &kesta_ep;
+}
 
 char* kesta_config_path() {
     const char* home = g_getenv("HOME");
@@ -237,9 +249,12 @@ gint kesta_mod_samples(gpointer* data, gint length, AFormat format, gint rate, g
     if (!data || !*data || length <= 0 || rate <= 0) return length;
     std::lock_guard<std::mutex> lock(engine_mutex);
     switch (channels) {
-        case 1: return monoBlock(data, length, formatCode(format), rate);
-        case 2: return stereoBlock(data, length, formatCode(format), rate);
-        default: return length;
+        case 1:
+            return monoBlock(data, length, formatCode(format), rate);
+        case 2:
+            return stereoBlock(data, length, formatCode(format), rate);
+        default:
+            return length;
     }
 }
 
@@ -302,7 +317,8 @@ void save_config() {
     xmms_cfg_write_float(file, kSettingsSection, kSpreadKey, cfg.spread_db);
     xmms_cfg_write_boolean(file, kSettingsSection, kSubtoneKey, cfg.subtone_enabled);
     if (!xmms_cfg_write_file_full(file, path, &error))
-        g_printerr("Kesta: %s cannot be written (%s); the settings were not saved\n", path, g_strerror(error));
+        g_printerr("Kesta: %s cannot be written (%s); the settings were not saved\n", path,
+                   g_strerror(error));
     xmms_cfg_free(file);
     g_free(path);
 }

@@ -5,7 +5,9 @@
 #include <cstdlib>
 
 namespace {
-double toDb(double linear) { return linear > 0 ? 20.0 * std::log10(linear) : -150.0; }
+double toDb(double linear) {
+    return linear > 0 ? 20.0 * std::log10(linear) : -150.0;
+}
 }  // namespace
 
 Levels measure(const short* s, size_t frames, int channels) {

@@ -14,23 +14,35 @@
 
 int depthBits(SampleDepth depth) {
     switch (depth) {
-        case SampleDepth::Int8: return 8;
-        case SampleDepth::Int16: return 16;
-        case SampleDepth::Int24: return 24;
-        case SampleDepth::Int32: return 32;
-        default: return 0;
+        case SampleDepth::Int8:
+            return 8;
+        case SampleDepth::Int16:
+            return 16;
+        case SampleDepth::Int24:
+            return 24;
+        case SampleDepth::Int32:
+            return 32;
+        default:
+            return 0;
     }
 }
 
 const char* depthName(SampleDepth depth) {
     switch (depth) {
-        case SampleDepth::Int8: return "8-bit";
-        case SampleDepth::Int16: return "16-bit";
-        case SampleDepth::Int24: return "24-bit";
-        case SampleDepth::Int32: return "32-bit";
-        case SampleDepth::Float: return "float";
-        case SampleDepth::Double: return "double";
-        default: return "lossy";
+        case SampleDepth::Int8:
+            return "8-bit";
+        case SampleDepth::Int16:
+            return "16-bit";
+        case SampleDepth::Int24:
+            return "24-bit";
+        case SampleDepth::Int32:
+            return "32-bit";
+        case SampleDepth::Float:
+            return "float";
+        case SampleDepth::Double:
+            return "double";
+        default:
+            return "lossy";
     }
 }
 
@@ -46,7 +58,8 @@ bool InputFile::open(const std::string& path) {
             error_ = sf_strerror(nullptr);
             return false;
         }
-        if (fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode)) device_ = st.st_dev, inode_ = st.st_ino, known_ = true;
+        if (fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode))
+            device_ = st.st_dev, inode_ = st.st_ino, known_ = true;
     } else {
         if (g_file_test(path.c_str(), G_FILE_TEST_IS_DIR)) {
             error_ = "is a folder";
@@ -54,7 +67,8 @@ bool InputFile::open(const std::string& path) {
         }
         file_ = sf_open(path.c_str(), SFM_READ, &info_);
         if (!file_) {
-            error_ = g_file_test(path.c_str(), G_FILE_TEST_EXISTS) ? sf_strerror(nullptr) : std::strerror(ENOENT);
+            error_ =
+                g_file_test(path.c_str(), G_FILE_TEST_EXISTS) ? sf_strerror(nullptr) : std::strerror(ENOENT);
             return false;
         }
         if (stat(path.c_str(), &st) == 0) device_ = st.st_dev, inode_ = st.st_ino, known_ = true;
@@ -62,7 +76,8 @@ bool InputFile::open(const std::string& path) {
     // A header written to a pipe says "as long as it goes" (0xFFFFFFFF bytes).
     const std::string text = log();
     const bool streamed = text.find(": 4294967295") != std::string::npos;
-    if (info_.frames != SF_COUNT_MAX && info_.frames < INT_MAX && !streamed) frames_ = static_cast<long>(info_.frames);
+    if (info_.frames != SF_COUNT_MAX && info_.frames < INT_MAX && !streamed)
+        frames_ = static_cast<long>(info_.frames);
     return true;
 }
 
@@ -80,12 +95,18 @@ bool InputFile::eightBit() const {
 SampleDepth InputFile::depth() const {
     switch (info_.format & SF_FORMAT_SUBMASK) {
         case SF_FORMAT_PCM_U8:
-        case SF_FORMAT_PCM_S8: return SampleDepth::Int8;
-        case SF_FORMAT_PCM_24: return SampleDepth::Int24;
-        case SF_FORMAT_PCM_32: return SampleDepth::Int32;
-        case SF_FORMAT_FLOAT: return SampleDepth::Float;
-        case SF_FORMAT_DOUBLE: return SampleDepth::Double;
-        default: return SampleDepth::Int16;
+        case SF_FORMAT_PCM_S8:
+            return SampleDepth::Int8;
+        case SF_FORMAT_PCM_24:
+            return SampleDepth::Int24;
+        case SF_FORMAT_PCM_32:
+            return SampleDepth::Int32;
+        case SF_FORMAT_FLOAT:
+            return SampleDepth::Float;
+        case SF_FORMAT_DOUBLE:
+            return SampleDepth::Double;
+        default:
+            return SampleDepth::Int16;
     }
 }
 
@@ -100,7 +121,9 @@ long InputFile::read(short* dst, long frames) {
     return static_cast<long>(sf_readf_short(file_, dst, frames));
 }
 
-long InputFile::read(float* dst, long frames) { return static_cast<long>(sf_readf_float(file_, dst, frames)); }
+long InputFile::read(float* dst, long frames) {
+    return static_cast<long>(sf_readf_float(file_, dst, frames));
+}
 
 long InputFile::read(float* dst, long frames, float gain) {
     if ((info_.format & SF_FORMAT_SUBMASK) != SF_FORMAT_PCM_16) {
@@ -124,9 +147,13 @@ long InputFile::read(float* dst, long frames, float gain) {
     return n;
 }
 
-bool InputFile::failed() const { return file_ && sf_error(file_) != SF_ERR_NO_ERROR; }
+bool InputFile::failed() const {
+    return file_ && sf_error(file_) != SF_ERR_NO_ERROR;
+}
 
-std::string InputFile::readError() const { return error_.empty() ? sf_strerror(file_) : error_; }
+std::string InputFile::readError() const {
+    return error_.empty() ? sf_strerror(file_) : error_;
+}
 
 std::string InputFile::damage(long framesRead) const {
     const std::string text = log();
@@ -137,7 +164,8 @@ std::string InputFile::damage(long framesRead) const {
         const size_t at = text.find(chunk);
         if (at == std::string::npos) continue;
         long long said = 0, there = 0;
-        if (std::sscanf(text.c_str() + at + std::strlen(chunk), "%lld (should be %lld)", &said, &there) == 2 &&
+        if (std::sscanf(text.c_str() + at + std::strlen(chunk), "%lld (should be %lld)", &said, &there) ==
+                2 &&
             there > 0 && said > there) {
             const long long skip = chunk[0] == 'S' ? 8 : 0;  // SSND's offset and block size
             announced = static_cast<long>(static_cast<double>(framesRead) * static_cast<double>(said - skip) /
@@ -148,9 +176,10 @@ std::string InputFile::damage(long framesRead) const {
     const bool brokeOff = text.find("ended unexpectedly") != std::string::npos ||
                           text.find("LOST_SYNC") != std::string::npos || failed();
     if (announced > framesRead)
-        return "truncated or damaged: read " + std::to_string(framesRead) + " of " + std::to_string(announced) +
-               " frames";
-    if (brokeOff) return "truncated or damaged: the stream broke off after " + std::to_string(framesRead) + " frames";
+        return "truncated or damaged: read " + std::to_string(framesRead) + " of " +
+               std::to_string(announced) + " frames";
+    if (brokeOff)
+        return "truncated or damaged: the stream broke off after " + std::to_string(framesRead) + " frames";
     return std::string();
 }
 
@@ -173,14 +202,17 @@ namespace {
 struct Container {
     const char* name;
     int major;
-    int s8;  // the 8-bit encoding, 0 when there is none
+    int s8;     // the 8-bit encoding, 0 when there is none
     bool wide;  // holds 32-bit integer, float and double samples
 };
 
 const Container kContainers[] = {
-    {"wav", SF_FORMAT_WAV, SF_FORMAT_PCM_U8, true},    {"flac", SF_FORMAT_FLAC, SF_FORMAT_PCM_S8, false},
-    {"ogg", SF_FORMAT_OGG, 0, false},                  {"aiff", SF_FORMAT_AIFF, SF_FORMAT_PCM_S8, true},
-    {"au", SF_FORMAT_AU, SF_FORMAT_PCM_S8, true},      {"caf", SF_FORMAT_CAF, SF_FORMAT_PCM_S8, true},
+    {"wav", SF_FORMAT_WAV, SF_FORMAT_PCM_U8, true},
+    {"flac", SF_FORMAT_FLAC, SF_FORMAT_PCM_S8, false},
+    {"ogg", SF_FORMAT_OGG, 0, false},
+    {"aiff", SF_FORMAT_AIFF, SF_FORMAT_PCM_S8, true},
+    {"au", SF_FORMAT_AU, SF_FORMAT_PCM_S8, true},
+    {"caf", SF_FORMAT_CAF, SF_FORMAT_PCM_S8, true},
     {"raw", SF_FORMAT_RAW, SF_FORMAT_PCM_S8, true},
 };
 
@@ -192,13 +224,20 @@ const Container* containerFor(const std::string& name) {
 
 int subtypeFor(const Container& c, SampleDepth depth) {
     switch (depth) {
-        case SampleDepth::Int8: return c.s8;
-        case SampleDepth::Int16: return SF_FORMAT_PCM_16;
-        case SampleDepth::Int24: return SF_FORMAT_PCM_24;
-        case SampleDepth::Int32: return c.wide ? SF_FORMAT_PCM_32 : 0;
-        case SampleDepth::Float: return c.wide ? SF_FORMAT_FLOAT : 0;
-        case SampleDepth::Double: return c.wide ? SF_FORMAT_DOUBLE : 0;
-        default: return 0;
+        case SampleDepth::Int8:
+            return c.s8;
+        case SampleDepth::Int16:
+            return SF_FORMAT_PCM_16;
+        case SampleDepth::Int24:
+            return SF_FORMAT_PCM_24;
+        case SampleDepth::Int32:
+            return c.wide ? SF_FORMAT_PCM_32 : 0;
+        case SampleDepth::Float:
+            return c.wide ? SF_FORMAT_FLOAT : 0;
+        case SampleDepth::Double:
+            return c.wide ? SF_FORMAT_DOUBLE : 0;
+        default:
+            return 0;
     }
 }
 
@@ -243,7 +282,9 @@ bool writeEmptyFlac(int fd, int channels, int rate, int bits) {
     return pwrite(fd, b, sizeof b, 0) == static_cast<ssize_t>(sizeof b);
 }
 
-std::string fdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+std::string fdPath(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
+}
 
 // Opens an unnamed file in folder; -1 where the file system has none.
 int openUnnamed(const std::string& folder) {
@@ -295,8 +336,8 @@ bool OutputFile::open(const std::string& path, int channels, int rate, bool eigh
     return open(path, std::string(), channels, rate, eightBit ? SampleDepth::Int8 : SampleDepth::Int16, true);
 }
 
-bool OutputFile::open(const std::string& path, const std::string& type, int channels, int rate, SampleDepth depth,
-                      bool exact) {
+bool OutputFile::open(const std::string& path, const std::string& type, int channels, int rate,
+                      SampleDepth depth, bool exact) {
     if (path != "-" && g_file_test(path.c_str(), G_FILE_TEST_IS_DIR)) {
         error_ = "is a folder";
         return false;
@@ -479,7 +520,8 @@ bool OutputFile::commit() {
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) return error_ = std::strerror(errno), false;
             if (n == 0) return true;
-            if (!writeAll(STDOUT_FILENO, block, static_cast<size_t>(n))) return error_ = std::strerror(errno), false;
+            if (!writeAll(STDOUT_FILENO, block, static_cast<size_t>(n)))
+                return error_ = std::strerror(errno), false;
             at += n;
         }
     }

@@ -21,7 +21,7 @@ const char* depthName(SampleDepth depth);
 using Tags = std::vector<std::pair<int, std::string>>;
 
 class InputFile {
-public:
+  public:
     ~InputFile();
     // "-" reads standard input. False with error() set when the file cannot
     // be read as audio.
@@ -55,7 +55,7 @@ public:
     // Whether path names this very file (same device and inode, through links).
     bool isSameFile(const std::string& path) const;
 
-private:
+  private:
     std::string log() const;
 
     SNDFILE* file_ = nullptr;
@@ -78,7 +78,7 @@ private:
 // and a file that is replaced keeps its permissions. "-" writes standard
 // output, once the whole result is complete. Without commit() nothing stays.
 class OutputFile {
-public:
+  public:
     ~OutputFile();
     // The format comes from type when it is not empty (wav, flac, ogg, aiff,
     // au, caf, raw), else from the extension of path. When the format cannot
@@ -105,7 +105,7 @@ public:
     // path's extension; empty when unknown.
     static std::string typeFor(const std::string& path, const std::string& type);
 
-private:
+  private:
     bool readsBack();
     bool putInPlace();
 
@@ -114,6 +114,6 @@ private:
     SampleDepth depth_ = SampleDepth::Int16;
     int fd_ = -1;
     bool toStdout_ = false;
-    long frames_ = 0;  // written so far
+    long frames_ = 0;                    // written so far
     std::string target_, temp_, error_;  // temp_: the hidden name, when there is one
 };

@@ -11,8 +11,8 @@
 #include <map>
 #include <set>
 
-std::string planBatch(const std::vector<std::string>& inputs, const std::string& folder, const std::string& type,
-                      std::vector<BatchItem>& items) {
+std::string planBatch(const std::vector<std::string>& inputs, const std::string& folder,
+                      const std::string& type, std::vector<BatchItem>& items) {
     std::set<std::string> taken;
     for (const std::string& in : inputs) {
         if (in == "-") return "standard input cannot be one of several inputs";
@@ -85,7 +85,7 @@ int runBatch(const std::vector<BatchItem>& items, int jobs, bool quiet,
     }
     if (*stop) return 1;
     if (!quiet || failures)
-        std::fprintf(stderr, "kesta: %zu of %zu files rendered, %zu failed\n", items.size() - failures, items.size(),
-                     failures);
+        std::fprintf(stderr, "kesta: %zu of %zu files rendered, %zu failed\n", items.size() - failures,
+                     items.size(), failures);
     return failures ? 1 : 0;
 }

@@ -14,8 +14,8 @@ struct BatchItem {
 // Where each input lands in folder: its name with the extension of type
 // (or its own extension when type is empty). Answers an empty string, or
 // what is wrong (two inputs that would land on one output).
-std::string planBatch(const std::vector<std::string>& inputs, const std::string& folder, const std::string& type,
-                      std::vector<BatchItem>& items);
+std::string planBatch(const std::vector<std::string>& inputs, const std::string& folder,
+                      const std::string& type, std::vector<BatchItem>& items);
 
 // Runs render(item) for every item in a child process, jobs at a time; a
 // failed file does not stop the others. Says one line per file and a

@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -22,7 +22,7 @@ const float kHeadroomPeak = std::pow(10.0f, -0.1f / 20.0f);
 
 // Writes the processor's float frames in the output's depth, counting clips.
 class Writer {
-public:
+  public:
     Writer(OutputFile& out, bool dither) : out_(out), q_(out.depth(), dither) {}
     bool write(const float* frames, long n) {
         const size_t samples = static_cast<size_t>(n) * 2;
@@ -44,7 +44,7 @@ public:
     }
     const Quantizer& quantizer() const { return q_; }
 
-private:
+  private:
     OutputFile& out_;
     Quantizer q_;
     std::vector<short> shorts_;
@@ -54,7 +54,7 @@ private:
 
 // Float frames held aside in an unnamed temporary file, for a second pass.
 class Spill {
-public:
+  public:
     Spill() : file_(std::tmpfile()) {}
     ~Spill() {
         if (file_) std::fclose(file_);
@@ -62,7 +62,8 @@ public:
     bool ok() const { return file_ != nullptr; }
     bool put(const float* frames, long n) {
         for (long k = 0; k < 2 * n; ++k) peak_ = std::max(peak_, std::fabs(frames[k]));
-        return std::fwrite(frames, sizeof(float) * 2, static_cast<size_t>(n), file_) == static_cast<size_t>(n);
+        return std::fwrite(frames, sizeof(float) * 2, static_cast<size_t>(n), file_) ==
+               static_cast<size_t>(n);
     }
     bool rewind() { return std::fseek(file_, 0, SEEK_SET) == 0; }
     long get(float* frames, long n) {
@@ -70,7 +71,7 @@ public:
     }
     float peak() const { return peak_; }
 
-private:
+  private:
     std::FILE* file_;
     float peak_ = 0.0f;
 };
@@ -80,7 +81,7 @@ private:
 // to wait, sleeps until half the ring is ready for it, so that the threads
 // wake each other once per half ring rather than once per chunk.
 class ChunkQueue {
-public:
+  public:
     ChunkQueue() {
         for (Slot& s : slots_) s.frames.resize(static_cast<size_t>(kChunk * 2));
     }
@@ -126,7 +127,7 @@ public:
         space_.notify_one();
     }
 
-private:
+  private:
     static constexpr int kSlots = 16;
     struct Slot {
         std::vector<float> frames;
@@ -147,7 +148,9 @@ std::string dB(double value) {
 
 }  // namespace
 
-void say(const std::string& what) { std::fprintf(stderr, "kesta: %s\n", what.c_str()); }
+void say(const std::string& what) {
+    std::fprintf(stderr, "kesta: %s\n", what.c_str());
+}
 
 std::string peakAndGain(float peak) {
     const double peakDb = 20.0 * std::log10(std::max(peak, 1e-9f));
@@ -167,9 +170,11 @@ int renderFloat(const RenderRequest& r) {
     InputFile in;
     if (!in.open(r.in)) return failed("cannot read " + name + ": " + in.error());
     if (in.channels() != 1 && in.channels() != 2)
-        return failed(name + " has " + std::to_string(in.channels()) + " channels; only mono and stereo can be rendered");
+        return failed(name + " has " + std::to_string(in.channels()) +
+                      " channels; only mono and stereo can be rendered");
     if (in.isSameFile(r.out))
-        return failed(r.out + " is the input itself; choose another output so that the input is not destroyed");
+        return failed(r.out +
+                      " is the input itself; choose another output so that the input is not destroyed");
 
     // Settings first: prepare starts the stream with them, with no fade from the defaults.
     kesta::Processor processor;
@@ -180,7 +185,8 @@ int renderFloat(const RenderRequest& r) {
     const bool exact = r.depth != SampleDepth::None;
     OutputFile out;
     if (!out.open(r.out, r.type, 2, in.rate(), exact ? r.depth : in.depth(), exact))
-        return failed("cannot write " + (r.out == "-" ? std::string("standard output") : r.out) + ": " + out.error());
+        return failed("cannot write " + (r.out == "-" ? std::string("standard output") : r.out) + ": " +
+                      out.error());
     out.setTags(in.tags());
 
     const long announced = in.frames();
@@ -229,18 +235,22 @@ int renderFloat(const RenderRequest& r) {
     const float* frames;
     long frameCount, readSoFar;
     while (queue.next(frames, frameCount, readSoFar)) {
-        if (good && frameCount > 0) good = r.headroomAuto ? spill.put(frames, frameCount) : writer.write(frames, frameCount);
+        if (good && frameCount > 0)
+            good = r.headroomAuto ? spill.put(frames, frameCount) : writer.write(frames, frameCount);
         queue.release();
         if (!good) queue.cancel();
         if (showProgress && announced > 0) {
             const long percent = 100 * std::min(readSoFar, announced) / announced;
-            if (percent != shown) std::fprintf(stderr, "\rkesta: rendering %s: %3ld%%", name.c_str(), shown = percent);
+            if (percent != shown)
+                std::fprintf(stderr, "\rkesta: rendering %s: %3ld%%", name.c_str(), shown = percent);
         }
     }
     producer.join();
     if (showProgress) std::fprintf(stderr, "\n");
     if (stopped()) return 1;
-    if (!good) return failed("cannot write " + r.out + ": " + (r.headroomAuto ? "temporary file full" : out.error()));
+    if (!good)
+        return failed("cannot write " + r.out + ": " +
+                      (r.headroomAuto ? "temporary file full" : out.error()));
 
     const std::string damage = in.damage(read);
     if (!damage.empty()) {
@@ -265,8 +275,8 @@ int renderFloat(const RenderRequest& r) {
 
     const Quantizer& q = writer.quantizer();
     if (q.clipped() > 0)
-        say("warning: " + name + ": clipped " + std::to_string(q.clipped()) + " samples (" + peakAndGain(q.peak()) +
-            ")");
+        say("warning: " + name + ": clipped " + std::to_string(q.clipped()) + " samples (" +
+            peakAndGain(q.peak()) + ")");
     if (!out.commit()) return failed("cannot write " + r.out + ": " + out.error());
     return 0;
 }

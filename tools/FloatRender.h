@@ -9,16 +9,16 @@
 #include "Processor.h"
 
 struct RenderRequest {
-    std::string in, out;  // "-" for standard input and output
-    std::string type;     // output format; empty: from out's extension
+    std::string in, out;                    // "-" for standard input and output
+    std::string type;                       // output format; empty: from out's extension
     SampleDepth depth = SampleDepth::None;  // None: the input's own
-    bool dither = true;       // TPDF dither when reducing to 16 or 8 bits
-    float gainDb = 0;         // applied to the input
-    bool headroomAuto = false;  // scale the result so that its peak sits at -0.1 dBFS, never up
-    bool strict = false;      // a damaged input is an error that writes nothing
-    bool quiet = false;       // no notes or progress; warnings and errors still shown
-    bool progress = false;    // a percentage on stderr for long files
-    int block = 512;          // largest block handed to the processor
+    bool dither = true;                     // TPDF dither when reducing to 16 or 8 bits
+    float gainDb = 0;                       // applied to the input
+    bool headroomAuto = false;              // scale the result so that its peak sits at -0.1 dBFS, never up
+    bool strict = false;                    // a damaged input is an error that writes nothing
+    bool quiet = false;                     // no notes or progress; warnings and errors still shown
+    bool progress = false;                  // a percentage on stderr for long files
+    int block = 512;                        // largest block handed to the processor
     kesta::Settings settings;
     const volatile std::sig_atomic_t* stop = nullptr;  // non-zero: give up, leave nothing
 };

@@ -40,8 +40,8 @@ namespace {
 
 // The options each command takes; the settings and --save go with render and demo.
 const char* const kSettingsOptions[] = {"--mode", "--spread", "--subtone", "--mono-3d", "--widen", "--save"};
-const char* const kRenderOnly[] = {"--bits", "--player", "--no-dither", "--gain", "--headroom", "--strict",
-                                   "--type", "--output-dir", "--jobs", "--picture"};
+const char* const kRenderOnly[] = {"--bits",   "--player", "--no-dither",  "--gain", "--headroom",
+                                   "--strict", "--type",   "--output-dir", "--jobs", "--picture"};
 
 bool among(const std::string& name, const char* const* begin, const char* const* end) {
     return std::find_if(begin, end, [&](const char* n) { return name == n; }) != end;
@@ -60,10 +60,11 @@ std::string checkOptionsFor(const std::string& command, const Options& o) {
     const bool settings = command == "render" || command == "demo";
     for (const std::string& name : o.given) {
         if (name == "--help" || name == "--plugin") continue;
-        const bool taken = (settings && (among(name, std::begin(kSettingsOptions), std::end(kSettingsOptions)) ||
-                                         name == "--block" || name == "--quiet")) ||
-                           (command == "render" && among(name, std::begin(kRenderOnly), std::end(kRenderOnly))) ||
-                           (command == "picture" && name == "--output-dir");
+        const bool taken =
+            (settings && (among(name, std::begin(kSettingsOptions), std::end(kSettingsOptions)) ||
+                          name == "--block" || name == "--quiet")) ||
+            (command == "render" && among(name, std::begin(kRenderOnly), std::end(kRenderOnly))) ||
+            (command == "picture" && name == "--output-dir");
         if (!taken) return command + " does not take " + shown(name);
     }
     if (command == "render" && o.player) {
@@ -95,10 +96,11 @@ std::string parseOptions(int argc, char** argv, int first, Options& o) {
         }
         const size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        static const char* const kFlags[] = {"--save", "--player", "--no-dither", "--strict", "--quiet", "--help"};
-        static const char* const kValued[] = {"--mode", "--spread", "--subtone", "--mono-3d", "--widen",
-                                              "--bits", "--block", "--plugin", "--gain", "--headroom",
-                                              "--type", "--output-dir", "--jobs", "--picture"};
+        static const char* const kFlags[] = {"--save",   "--player", "--no-dither",
+                                             "--strict", "--quiet",  "--help"};
+        static const char* const kValued[] = {
+            "--mode",   "--spread", "--subtone",  "--mono-3d", "--widen",      "--bits", "--block",
+            "--plugin", "--gain",   "--headroom", "--type",    "--output-dir", "--jobs", "--picture"};
         if (among(name, std::begin(kFlags), std::end(kFlags))) {
             if (equals != std::string::npos) return name + " takes no value";
             o.given.push_back(name);
@@ -115,7 +117,8 @@ std::string parseOptions(int argc, char** argv, int first, Options& o) {
         const std::string value = equals == std::string::npos ? argv[++i] : arg.substr(equals + 1);
         o.given.push_back(name);
         if (name == "--mode") {
-            if (value != "music" && value != "voice") return "--mode takes music or voice, not '" + value + "'";
+            if (value != "music" && value != "voice")
+                return "--mode takes music or voice, not '" + value + "'";
             o.mode = value == "voice" ? "voice" : "music";
         } else if (name == "--spread") {
             char* end = nullptr;
@@ -148,7 +151,8 @@ std::string parseOptions(int argc, char** argv, int first, Options& o) {
             if (!parseInt(value, 1, 65536, o.block))
                 return "--block takes a frame count from 1 to 65536, not '" + value + "'";
         } else if (name == "--jobs") {
-            if (!parseInt(value, 1, 256, o.jobs)) return "-j takes a number of files at once from 1 to 256, not '" + value + "'";
+            if (!parseInt(value, 1, 256, o.jobs))
+                return "-j takes a number of files at once from 1 to 256, not '" + value + "'";
         } else if (name == "--headroom") {
             if (value != "auto") return "--headroom takes auto, not '" + value + "'";
             o.headroomAuto = true;

@@ -10,28 +10,28 @@
 struct Options {
     std::vector<std::string> args;  // positional arguments after the command
     bool save = false;
-    int bits = 0;  // 0: from the input; else 8, 16, 24 or 32
+    int bits = 0;            // 0: from the input; else 8, 16, 24 or 32
     bool floatBits = false;  // --bits float
-    int block = 512;  // frames per block, 1 .. 65536
+    int block = 512;         // frames per block, 1 .. 65536
     std::string plugin;
     // Rendering.
-    bool player = false;      // through the player plug-in, as a player plays
+    bool player = false;  // through the player plug-in, as a player plays
     bool noDither = false;
     bool hasGain = false;
-    float gainDb = 0;         // -60 .. 60
+    float gainDb = 0;  // -60 .. 60
     bool headroomAuto = false;
-    bool strict = false;      // a damaged input is an error
-    std::string type;         // output format for "-" and folders; empty: from the name
-    std::string outDir;       // -o: render every input into this folder
-    int jobs = 0;             // -j: files at once; 0: one per core
-    std::string picture;      // --picture: a PNG of the input and the result
+    bool strict = false;  // a damaged input is an error
+    std::string type;     // output format for "-" and folders; empty: from the name
+    std::string outDir;   // -o: render every input into this folder
+    int jobs = 0;         // -j: files at once; 0: one per core
+    std::string picture;  // --picture: a PNG of the input and the result
     bool quiet = false;
     bool help = false;
     std::vector<std::string> given;  // the options named, as "--name" (short ones too: "-o")
     // Overrides of the saved settings.
     const char* mode = nullptr;  // null, "music" or "voice"
     bool hasSpread = false;
-    float spread = 0;  // dB, -18 .. 0
+    float spread = 0;                           // dB, -18 .. 0
     int subtone = -1, mono3d = -1, widen = -1;  // -1 unset, else 0 or 1
 
     bool overrides() const { return mode || hasSpread || subtone >= 0 || mono3d >= 0 || widen >= 0; }

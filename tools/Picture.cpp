@@ -18,7 +18,7 @@ const PictureColour kPictureColours[2] = {{0.12, 0.40, 0.80}, {0.90, 0.40, 0.05}
 namespace {
 
 const double kLowHz = 17.8, kHighHz = 22400;  // the outer edges of the 20 Hz and 20 kHz bands
-const double kPad = 8;                         // inside a plot's frame, around the data
+const double kPad = 8;                        // inside a plot's frame, around the data
 const double kPi = 3.14159265358979323846;
 
 }  // namespace
@@ -53,9 +53,13 @@ double PictureLayout::spectrumY(double db) const {
 
 namespace {
 
-void setColour(cairo_t* cr, const PictureColour& c, double alpha = 1) { cairo_set_source_rgba(cr, c.r, c.g, c.b, alpha); }
+void setColour(cairo_t* cr, const PictureColour& c, double alpha = 1) {
+    cairo_set_source_rgba(cr, c.r, c.g, c.b, alpha);
+}
 
-void grey(cairo_t* cr, double level) { cairo_set_source_rgb(cr, level, level, level); }
+void grey(cairo_t* cr, double level) {
+    cairo_set_source_rgb(cr, level, level, level);
+}
 
 void font(cairo_t* cr, double size, bool bold = false, bool mono = false) {
     cairo_select_font_face(cr, mono ? "Monospace" : "Sans", CAIRO_FONT_SLANT_NORMAL,
@@ -95,7 +99,8 @@ std::string format(const char* f, double v) {
 double goniometerScale(const std::vector<StereoImage::Point>& points) {
     if (points.empty()) return 0;
     std::vector<float> radius(points.size());
-    for (size_t i = 0; i < points.size(); ++i) radius[i] = std::fabs(points[i].mid) + std::fabs(points[i].side);
+    for (size_t i = 0; i < points.size(); ++i)
+        radius[i] = std::fabs(points[i].mid) + std::fabs(points[i].side);
     const size_t k =
         std::min(radius.size() - 1, static_cast<size_t>(static_cast<double>(radius.size()) * 0.999));
     std::nth_element(radius.begin(), radius.begin() + static_cast<long>(k), radius.end());
@@ -104,8 +109,8 @@ double goniometerScale(const std::vector<StereoImage::Point>& points) {
 
 // One goniometer: mid up, side across, left channel toward the upper left;
 // the density of the points shades the file's colour from light to full.
-void drawGoniometer(cairo_t* cr, const PictureLayout& layout, const PictureLayout::Rect& r, const PictureFile& file,
-                    const PictureColour& colour, const char* role) {
+void drawGoniometer(cairo_t* cr, const PictureLayout& layout, const PictureLayout::Rect& r,
+                    const PictureFile& file, const PictureColour& colour, const char* role) {
     const double cx = r.x + r.w / 2, cy = r.y + r.h / 2, rad = layout.goniometerRadius;
     cairo_set_source_rgb(cr, 1, 1, 1);
     cairo_rectangle(cr, r.x, r.y, r.w, r.h);
@@ -157,7 +162,9 @@ void drawGoniometer(cairo_t* cr, const PictureLayout& layout, const PictureLayou
                 }
                 // Light for a single point, full colour where they pile up (premultiplied ARGB).
                 const double a = 0.3 + 0.7 * std::log1p(static_cast<double>(c)) / top;
-                const auto channel = [&](double v) { return static_cast<uint32_t>(std::lround(255 * v * a)); };
+                const auto channel = [&](double v) {
+                    return static_cast<uint32_t>(std::lround(255 * v * a));
+                };
                 row[x] = (static_cast<uint32_t>(std::lround(255 * a)) << 24) | (channel(colour.r) << 16) |
                          (channel(colour.g) << 8) | channel(colour.b);
             }
@@ -238,7 +245,8 @@ void drawCorrelation(cairo_t* cr, const PictureLayout& l, const PictureContent& 
         }
     for (double t = 0; t <= seconds + 1e-9; t += step) {
         grey(cr, 0.3);
-        const std::string label = step >= 60 ? format("%.0f min", t / 60) : format(step < 1 ? "%.1f s" : "%.0f s", t);
+        const std::string label =
+            step >= 60 ? format("%.0f min", t / 60) : format(step < 1 ? "%.1f s" : "%.0f s", t);
         text(cr, label, timeX(t), r.y + r.h + 16, 0.5);
     }
     for (size_t i = 0; i < content.files.size(); ++i) {
@@ -248,7 +256,8 @@ void drawCorrelation(cairo_t* cr, const PictureLayout& l, const PictureContent& 
         // The windows' midpoints; the last window may be shorter than the others.
         for (size_t k = 0; k < values.size(); ++k) {
             const double start = static_cast<double>(k) * image.windowSeconds();
-            const double end = std::min(static_cast<double>(image.frames()) / image.rate(), start + image.windowSeconds());
+            const double end =
+                std::min(static_cast<double>(image.frames()) / image.rate(), start + image.windowSeconds());
             xs.push_back(timeX((start + end) / 2));
             ys.push_back(std::isnan(values[k]) ? values[k] : l.correlationY(values[k]));
         }
@@ -268,14 +277,17 @@ void drawSpectrum(cairo_t* cr, const PictureLayout& l, const PictureContent& con
         grey(cr, db == 0 ? 0.7 : 0.88);
         line(cr, r.x, l.spectrumY(db), r.x + r.w, l.spectrumY(db));
         grey(cr, 0.3);
-        text(cr, db == PictureLayout::kMinDb ? "\xe2\x89\xa4\xe2\x88\x92" "40" : format("%+.0f", db), r.x - 6,
-             l.spectrumY(db) + 4, 1);
+        text(cr,
+             db == PictureLayout::kMinDb ? "\xe2\x89\xa4\xe2\x88\x92"
+                                           "40"
+                                         : format("%+.0f", db),
+             r.x - 6, l.spectrumY(db) + 4, 1);
     }
     const struct {
         double hz;
         const char* label;
-    } ticks[] = {{31.5, "31.5"}, {63, "63"},  {125, "125"}, {250, "250"}, {500, "500"},
-                 {1000, "1k"},   {2000, "2k"}, {4000, "4k"}, {8000, "8k"},  {16000, "16k Hz"}};
+    } ticks[] = {{31.5, "31.5"}, {63, "63"},   {125, "125"}, {250, "250"}, {500, "500"},
+                 {1000, "1k"},   {2000, "2k"}, {4000, "4k"}, {8000, "8k"}, {16000, "16k Hz"}};
     for (const auto& t : ticks) {
         grey(cr, 0.93);
         line(cr, l.spectrumX(t.hz), r.y, l.spectrumX(t.hz), r.y + r.h);
@@ -328,14 +340,15 @@ void drawCaption(cairo_t* cr, const PictureLayout& l, const PictureContent& cont
     text(cr, "Levels", r.x, y);
     font(cr, 13, false, true);
     char row[160];
-    std::snprintf(row, sizeof row, "%-7s %10s %9s %12s %8s", "", "peak dBFS", "RMS dBFS", "correlation", "clipped");
+    std::snprintf(row, sizeof row, "%-7s %10s %9s %12s %8s", "", "peak dBFS", "RMS dBFS", "correlation",
+                  "clipped");
     grey(cr, 0.3);
     text(cr, row, r.x, y += 22);
     for (size_t i = 0; i < content.files.size(); ++i) {
         const Levels v = content.files[i].image->levels();
         const char* role = content.files.size() > 1 ? (i == 0 ? "before" : "after") : "file";
-        std::snprintf(row, sizeof row, "%-7s %10.1f %9.1f %12.3f %8ld", role, v.peakDb, v.rmsDb, v.correlation,
-                      v.clipped);
+        std::snprintf(row, sizeof row, "%-7s %10.1f %9.1f %12.3f %8ld", role, v.peakDb, v.rmsDb,
+                      v.correlation, v.clipped);
         setColour(cr, kPictureColours[i]);
         text(cr, row, r.x, y += 20);
     }
@@ -356,10 +369,11 @@ cairo_status_t toFile(void* closure, const unsigned char* data, unsigned int len
 }  // namespace
 
 bool drawPicture(const PictureContent& content, const std::string& path, std::string& error) {
-    if (content.files.empty() || content.files.size() > 2) return error = "a picture shows one or two files", false;
+    if (content.files.empty() || content.files.size() > 2)
+        return error = "a picture shows one or two files", false;
     const PictureLayout l = pictureLayout(static_cast<int>(content.files.size()));
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, PictureLayout::kWidth,
-                                                          PictureLayout::kHeight);
+    cairo_surface_t* surface =
+        cairo_image_surface_create(CAIRO_FORMAT_RGB24, PictureLayout::kWidth, PictureLayout::kHeight);
     cairo_t* cr = cairo_create(surface);
     cairo_set_source_rgb(cr, 0.97, 0.97, 0.97);
     cairo_paint(cr);

@@ -10,7 +10,7 @@
 #include "StereoImage.h"
 
 struct PictureFile {
-    std::string name;  // as shown in the picture
+    std::string name;          // as shown in the picture
     const StereoImage* image;  // finished
 };
 

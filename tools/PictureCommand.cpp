@@ -24,7 +24,8 @@ std::unique_ptr<StereoImage> analyse(const std::string& path, std::string& error
     InputFile in;
     if (!in.open(path)) return error = "cannot read " + path + ": " + in.error(), nullptr;
     if (in.channels() != 1 && in.channels() != 2)
-        return error = path + " has " + std::to_string(in.channels()) + " channels; only mono and stereo can be drawn",
+        return error = path + " has " + std::to_string(in.channels()) +
+                       " channels; only mono and stereo can be drawn",
                nullptr;
     auto image = std::make_unique<StereoImage>(in.rate());
     std::vector<short> block(static_cast<size_t>(4096) * in.channels());
@@ -65,7 +66,8 @@ bool pictureOfFiles(const std::vector<std::string>& paths, const std::vector<std
 }
 
 bool pictureOfSignals(const std::string& title, const Signal& before, const Signal& after, int rate,
-                      const std::vector<std::string>& settings, const std::string& image, std::string& error) {
+                      const std::vector<std::string>& settings, const std::string& image,
+                      std::string& error) {
     StereoImage a(rate), b(rate);
     a.add(before.samples, before.frames, before.channels);
     b.add(after.samples, after.frames, after.channels);

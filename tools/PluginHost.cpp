@@ -25,7 +25,9 @@ bool PluginHost::load(const std::string& path) {
     return true;
 }
 
-void* PluginHost::symbol(const char* name) const { return handle_ ? dlsym(handle_, name) : nullptr; }
+void* PluginHost::symbol(const char* name) const {
+    return handle_ ? dlsym(handle_, name) : nullptr;
+}
 
 void PluginHost::init(const std::string& home) {
     if (!plugin_->init) return;
@@ -48,7 +50,8 @@ int PluginHost::outputChannels(AFormat format, int rate, int channels) {
     return channels;
 }
 
-const void* PluginHost::process(void* block, int bytes, AFormat format, int rate, int channels, int* outBytes) {
+const void* PluginHost::process(void* block, int bytes, AFormat format, int rate, int channels,
+                                int* outBytes) {
     gpointer data = block;
     *outBytes = plugin_->mod_samples ? plugin_->mod_samples(&data, bytes, format, rate, channels) : bytes;
     return data;

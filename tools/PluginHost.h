@@ -8,7 +8,7 @@
 #include "plugin.h"
 
 class PluginHost {
-public:
+  public:
     PluginHost() = default;
     ~PluginHost();
     PluginHost(const PluginHost&) = delete;
@@ -29,7 +29,7 @@ public:
     // One block: answers the plug-in's block and its length in bytes.
     const void* process(void* block, int bytes, AFormat format, int rate, int channels, int* outBytes);
 
-private:
+  private:
     void* handle_ = nullptr;
     EffectPlugin* plugin_ = nullptr;
     std::string error_;

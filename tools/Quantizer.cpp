@@ -5,8 +5,11 @@
 #include <cstring>
 
 Quantizer::Quantizer(SampleDepth depth, bool dither, std::uint32_t seed)
-    : bits_(depthBits(depth)), lossy_(depth == SampleDepth::None), dither_(dither && bits_ > 0 && bits_ <= 16) {
-    for (int l = 0; l < kLanes; ++l) lanes_[l] = (seed + 0x9E3779B9u * static_cast<std::uint32_t>(l + 1)) | 1u;
+    : bits_(depthBits(depth)),
+      lossy_(depth == SampleDepth::None),
+      dither_(dither && bits_ > 0 && bits_ <= 16) {
+    for (int l = 0; l < kLanes; ++l)
+        lanes_[l] = (seed + 0x9E3779B9u * static_cast<std::uint32_t>(l + 1)) | 1u;
 }
 
 // Triangular noise of +-1 step for n <= kNoiseBlock samples: the difference
@@ -61,8 +64,8 @@ inline float fromMagnitudeBits(std::int32_t bits) {
 // way.) Answers the bits of the largest |x|. Written without branches, so
 // that it runs on vectors.
 template <typename Word>
-std::int32_t quantizeShort(const float* __restrict x, Word* __restrict out, size_t n, const float* __restrict noise,
-                           float scale, float step, long& clipped) {
+std::int32_t quantizeShort(const float* __restrict x, Word* __restrict out, size_t n,
+                           const float* __restrict noise, float scale, float step, long& clipped) {
     const float top = scale - 1.0f, bottom = -scale;
     std::int32_t peak = 0;
     int clips = 0;
@@ -96,14 +99,16 @@ void Quantizer::quantizeSmall(const float* in, Word* out, size_t n, int wordBits
     for (size_t start = 0; start < n; start += kNoiseBlock) {
         const size_t count = std::min(kNoiseBlock, n - start);
         if (dither_) fillNoise(count);
-        peak = std::max(peak, quantizeShort(in + start, out + start, count, dither_ ? noise_ : zeros_, scale, step,
-                                            clipped));
+        peak = std::max(peak, quantizeShort(in + start, out + start, count, dither_ ? noise_ : zeros_, scale,
+                                            step, clipped));
     }
     peak_ = std::max(peak_, fromMagnitudeBits(peak));
     clipped_ += clipped;
 }
 
-void Quantizer::toShort(const float* in, short* out, size_t n) { quantizeSmall(in, out, n, 16); }
+void Quantizer::toShort(const float* in, short* out, size_t n) {
+    quantizeSmall(in, out, n, 16);
+}
 
 void Quantizer::toInt(const float* in, int* out, size_t n) {
     if (bits_ <= 16) return quantizeSmall(in, out, n, 32);

@@ -8,7 +8,7 @@
 #include "AudioFile.h"
 
 class Quantizer {
-public:
+  public:
     // depth: the written depth. Integer depths are rounded to the nearest
     // step, 16 and 8 bits after triangular dither of +-1 step when dither is
     // set; float and double pass unchanged; None (a lossy format) is held to
@@ -24,9 +24,9 @@ public:
 
     bool integer() const { return bits_ > 0; }
     long clipped() const { return clipped_; }  // samples beyond the written range
-    float peak() const { return peak_; }        // largest magnitude handed in
+    float peak() const { return peak_; }       // largest magnitude handed in
 
-private:
+  private:
     static constexpr int kLanes = 8;
     static constexpr size_t kNoiseBlock = 512;  // a multiple of kLanes
     void fillNoise(size_t n);

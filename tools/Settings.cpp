@@ -8,16 +8,16 @@
 
 #include "configfile.h"
 
-namespace {
-
-
-}  // namespace
+namespace {}  // namespace
 
 std::string settingsProblem(int error) {
     switch (error) {
-        case EISDIR: return "it is a folder";
-        case EINVAL: return "it is not a regular file";
-        default: return std::strerror(error);
+        case EISDIR:
+            return "it is a folder";
+        case EINVAL:
+            return "it is not a regular file";
+        default:
+            return std::strerror(error);
     }
 }
 

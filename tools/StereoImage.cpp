@@ -9,7 +9,9 @@ namespace {
 
 const double kPi = 3.14159265358979323846;
 
-double toDb(double linear) { return linear > 0 ? 20.0 * std::log10(linear) : -150.0; }
+double toDb(double linear) {
+    return linear > 0 ? 20.0 * std::log10(linear) : -150.0;
+}
 
 // The smallest power of two of at least n.
 size_t powerOfTwo(size_t n) {
@@ -186,7 +188,8 @@ std::vector<double> StereoImage::bandCentres() {
 
 std::vector<double> StereoImage::sideToMidDb() const {
     const double nyquist = rate_ / 2.0, bin = static_cast<double>(rate_) / static_cast<double>(fftSize_);
-    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN(),
+                 inf = std::numeric_limits<double>::infinity();
     // A band more than 100 dB under the whole spectrum holds nothing to compare.
     double total = 0;
     for (size_t k = 0; k < midPower_.size(); ++k) total += midPower_[k] + sidePower_[k];
@@ -197,7 +200,8 @@ std::vector<double> StereoImage::sideToMidDb() const {
             ratios.push_back(nan);
             continue;
         }
-        const double lo = centre * std::pow(2.0, -1.0 / 6), hi = std::min(nyquist, centre * std::pow(2.0, 1.0 / 6));
+        const double lo = centre * std::pow(2.0, -1.0 / 6),
+                     hi = std::min(nyquist, centre * std::pow(2.0, 1.0 / 6));
         // Each bin k covers (k - 1/2 .. k + 1/2) * bin; a band takes its share of the bins it overlaps.
         double mid = 0, side = 0;
         const size_t first = static_cast<size_t>(std::max(0.0, std::floor(lo / bin - 0.5)));

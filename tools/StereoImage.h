@@ -13,7 +13,7 @@
 #include "Analysis.h"
 
 class StereoImage {
-public:
+  public:
     struct Limits {
         size_t points = 1 << 17;  // goniometer points kept
         size_t windows = 4096;    // correlation windows kept (even)
@@ -56,7 +56,7 @@ public:
     // nothing (100 dB under the whole spectrum) or lies above half the rate.
     std::vector<double> sideToMidDb() const;
 
-private:
+  private:
     struct Window {
         double ll = 0, rr = 0, lr = 0;
         long frames = 0;

@@ -35,7 +35,8 @@ const char kUsage[] =
     "       kesta demo [options]                 render built-in voice and music samples into kesta-demo/\n"
     "       kesta configure                      open the plug-in's configuration window\n"
     "       kesta info                           show the plug-in and the settings in force\n"
-    "       kesta picture IN [OUT] -o IMAGE.png  draw the stereo image of a file, or of a file and its result\n"
+    "       kesta picture IN [OUT] -o IMAGE.png  draw the stereo image of a file, or of a file and its "
+    "result\n"
     "       kesta --version\n"
     "\n"
     "'kesta COMMAND --help' lists a command's options.\n";
@@ -118,11 +119,16 @@ int usage(const std::string& problem, const std::string& command = std::string()
 }
 
 int help(const std::string& command) {
-    if (command == "render") std::printf(kRenderHelp, kSettingsHelp);
-    else if (command == "demo") std::printf(kDemoHelp, kSettingsHelp);
-    else if (command == "info") std::printf("%s", kInfoHelp);
-    else if (command == "picture") std::printf("%s", kPictureHelp);
-    else std::printf("%s", kConfigureHelp);
+    if (command == "render")
+        std::printf(kRenderHelp, kSettingsHelp);
+    else if (command == "demo")
+        std::printf(kDemoHelp, kSettingsHelp);
+    else if (command == "info")
+        std::printf("%s", kInfoHelp);
+    else if (command == "picture")
+        std::printf("%s", kPictureHelp);
+    else
+        std::printf("%s", kConfigureHelp);
     return 0;
 }
 
@@ -136,7 +142,9 @@ int fail(const std::string& message) {
 // removed on the way out; main then ends the process by the same signal.
 volatile std::sig_atomic_t interrupted = 0;
 
-void onInterrupt(int signal) { interrupted = signal; }
+void onInterrupt(int signal) {
+    interrupted = signal;
+}
 
 void catchInterrupts() {
     struct sigaction action {};
@@ -150,7 +158,8 @@ void removeTree(const std::string& path) {
     if (GDir* dir = g_dir_open(path.c_str(), 0, nullptr)) {
         while (const char* name = g_dir_read_name(dir)) {
             const std::string child = path + "/" + name;
-            if (g_file_test(child.c_str(), G_FILE_TEST_IS_DIR) && !g_file_test(child.c_str(), G_FILE_TEST_IS_SYMLINK))
+            if (g_file_test(child.c_str(), G_FILE_TEST_IS_DIR) &&
+                !g_file_test(child.c_str(), G_FILE_TEST_IS_SYMLINK))
                 removeTree(child);
             else
                 g_remove(child.c_str());
@@ -165,7 +174,7 @@ void removeTree(const std::string& path) {
 // copy is removed as soon as it has been read, and in any case when the run
 // ends.
 class RunSettings {
-public:
+  public:
     ~RunSettings() { discard(); }
     // Removes the private copy; the run goes on with what the plug-in read.
     void discard() {
@@ -180,7 +189,8 @@ public:
         settings_ = s;
         if (o.save) {
             std::string why;
-            if (!writeSettings(settingsPath(), s, &why)) return error = "cannot save the settings: " + why, false;
+            if (!writeSettings(settingsPath(), s, &why))
+                return error = "cannot save the settings: " + why, false;
             return true;
         }
         if (!o.overrides()) return true;
@@ -203,7 +213,7 @@ public:
     const std::string& home() const { return home_; }
     const Settings& settings() const { return settings_; }
 
-private:
+  private:
     std::string home_;
     Settings settings_;
 };
@@ -226,8 +236,8 @@ unsigned char toEightBit(short sample) {
 // frames (outChannels each). Answers false with error set when write fails.
 bool renderStream(PluginHost& host, int channels, int rate, bool eightBit, int block,
                   const std::function<long(short*, long)>& read,
-                  const std::function<bool(const short*, long)>& write, const std::function<void(long)>& progress,
-                  int outChannels) {
+                  const std::function<bool(const short*, long)>& write,
+                  const std::function<void(long)>& progress, int outChannels) {
     const AFormat format = eightBit ? FMT_U8 : FMT_S16_NE;
     std::vector<short> in(static_cast<size_t>(block) * channels);
     std::vector<unsigned char> in8(eightBit ? in.size() : 0);
@@ -259,7 +269,8 @@ bool renderStream(PluginHost& host, int channels, int rate, bool eightBit, int b
         // channels: spread it over the output's.
         if (result == data && outChannels != channels) {
             std::vector<short> spread(static_cast<size_t>(outSamples / channels * outChannels));
-            for (size_t k = 0; k < spread.size(); ++k) spread[k] = out[k / outChannels * channels + k % channels];
+            for (size_t k = 0; k < spread.size(); ++k)
+                spread[k] = out[k / outChannels * channels + k % channels];
             out.swap(spread);
         }
         if (!write(out.data(), static_cast<long>(out.size()) / outChannels)) return false;
@@ -275,7 +286,8 @@ bool runSettings(const Options& o, Settings& s, std::string& error) {
     readSettings(settingsPath(), s);
     o.apply(s);
     std::string why;
-    if (o.save && !writeSettings(settingsPath(), s, &why)) return error = "cannot save the settings: " + why, false;
+    if (o.save && !writeSettings(settingsPath(), s, &why))
+        return error = "cannot save the settings: " + why, false;
     return true;
 }
 
@@ -295,9 +307,11 @@ int renderPlayer(const Options& o, const std::string& inPath, const std::string&
     InputFile in;
     if (!in.open(inPath)) return fail("cannot read " + name + ": " + in.error());
     if (in.channels() != 1 && in.channels() != 2)
-        return fail(name + " has " + std::to_string(in.channels()) + " channels; only mono and stereo can be rendered");
+        return fail(name + " has " + std::to_string(in.channels()) +
+                    " channels; only mono and stereo can be rendered");
     if (in.isSameFile(outPath))
-        return fail(outPath + " is the input itself; choose another output so that the input is not destroyed");
+        return fail(outPath +
+                    " is the input itself; choose another output so that the input is not destroyed");
     if (in.rate() > 48000)
         say("note: " + name + ": the player's tables stop at 48 kHz, so at " + std::to_string(in.rate()) +
             " Hz the effect does not sound as it does at 48 kHz (render without --player covers every rate)");
@@ -313,7 +327,8 @@ int renderPlayer(const Options& o, const std::string& inPath, const std::string&
     const bool eightBit = o.bits ? o.bits == 8 : in.eightBit();
     const int outChannels = host.outputChannels(eightBit ? FMT_U8 : FMT_S16_NE, in.rate(), in.channels());
     OutputFile out;
-    if (!out.open(outPath, o.type, outChannels, in.rate(), eightBit ? SampleDepth::Int8 : SampleDepth::Int16, true))
+    if (!out.open(outPath, o.type, outChannels, in.rate(), eightBit ? SampleDepth::Int8 : SampleDepth::Int16,
+                  true))
         return fail("cannot write " + (outPath == "-" ? std::string("standard output") : outPath) + ": " +
                     out.error());
     out.setTags(in.tags());
@@ -348,7 +363,8 @@ int renderPlayer(const Options& o, const std::string& inPath, const std::string&
         if (o.strict) return fail(name + ": " + damage + "; nothing written (--strict)");
         say("warning: " + name + ": " + damage + "; what was read is written");
     }
-    if (clipped > 0) say("warning: " + name + ": " + std::to_string(clipped) + " samples at full scale (clipped)");
+    if (clipped > 0)
+        say("warning: " + name + ": " + std::to_string(clipped) + " samples at full scale (clipped)");
     if (!written || !out.commit()) return fail("cannot write " + outPath + ": " + out.error());
     return 0;
 }
@@ -356,15 +372,21 @@ int renderPlayer(const Options& o, const std::string& inPath, const std::string&
 SampleDepth requestedDepth(const Options& o) {
     if (o.floatBits) return SampleDepth::Float;
     switch (o.bits) {
-        case 8: return SampleDepth::Int8;
-        case 16: return SampleDepth::Int16;
-        case 24: return SampleDepth::Int24;
-        case 32: return SampleDepth::Int32;
-        default: return SampleDepth::None;
+        case 8:
+            return SampleDepth::Int8;
+        case 16:
+            return SampleDepth::Int16;
+        case 24:
+            return SampleDepth::Int24;
+        case 32:
+            return SampleDepth::Int32;
+        default:
+            return SampleDepth::None;
     }
 }
 
-int renderOne(const Options& o, const Settings& s, const std::string& in, const std::string& out, bool progress) {
+int renderOne(const Options& o, const Settings& s, const std::string& in, const std::string& out,
+              bool progress) {
     if (o.player) return renderPlayer(o, in, out);
     RenderRequest r;
     r.in = in;
@@ -390,7 +412,8 @@ int render(const Options& o) {
     if (batch && o.args.empty()) return usage("render -o DIR takes one or more inputs", "render");
     if (!batch && o.given.end() != std::find(o.given.begin(), o.given.end(), "--jobs"))
         return usage("-j goes with -o DIR", "render");
-    if (!o.picture.empty() && batch) return usage("--picture draws one input and its result, not with -o", "render");
+    if (!o.picture.empty() && batch)
+        return usage("--picture draws one input and its result, not with -o", "render");
     if (!o.picture.empty() && (o.args[0] == "-" || o.args[1] == "-"))
         return usage("--picture reads the input and the result again, so neither can be \"-\"", "render");
     if (!batch && o.args[1] == "-" && o.type.empty())
@@ -414,8 +437,9 @@ int render(const Options& o) {
     }
 
     if (!g_file_test(o.outDir.c_str(), G_FILE_TEST_IS_DIR))
-        return fail("cannot write into " + o.outDir + ": " +
-                    (g_file_test(o.outDir.c_str(), G_FILE_TEST_EXISTS) ? "not a folder" : std::strerror(ENOENT)));
+        return fail(
+            "cannot write into " + o.outDir + ": " +
+            (g_file_test(o.outDir.c_str(), G_FILE_TEST_EXISTS) ? "not a folder" : std::strerror(ENOENT)));
     std::vector<BatchItem> items;
     const std::string problem = planBatch(o.args, o.outDir, o.type, items);
     if (!problem.empty()) return usage(problem, "render");
@@ -424,8 +448,8 @@ int render(const Options& o) {
     const long cores = sysconf(_SC_NPROCESSORS_ONLN);
     const int jobs = o.jobs > 0 ? o.jobs : static_cast<int>(std::max(1L, cores));
     return runBatch(
-        items, jobs, o.quiet, [&](const BatchItem& item) { return renderOne(each, s, item.in, item.out, false); },
-        &interrupted);
+        items, jobs, o.quiet,
+        [&](const BatchItem& item) { return renderOne(each, s, item.in, item.out, false); }, &interrupted);
 }
 
 // Renders a signal held in memory; answers the plug-in's frames.
@@ -451,10 +475,11 @@ std::vector<short> renderMemory(PluginHost& host, const std::vector<short>& sign
     return result;
 }
 
-bool saveWav(const std::string& path, const std::vector<short>& frames, int channels, int rate, std::string& error) {
+bool saveWav(const std::string& path, const std::vector<short>& frames, int channels, int rate,
+             std::string& error) {
     OutputFile f;
-    if (!f.open(path, channels, rate, false) || !f.write(frames.data(), static_cast<long>(frames.size() / channels)) ||
-        !f.commit())
+    if (!f.open(path, channels, rate, false) ||
+        !f.write(frames.data(), static_cast<long>(frames.size() / channels)) || !f.commit())
         return error = "cannot write " + path + ": " + f.error(), false;
     return true;
 }
@@ -475,7 +500,8 @@ int demo(const Options& o) {
 
     const int rate = 44100;
     const std::string dir = "kesta-demo";
-    if (g_mkdir_with_parents(dir.c_str(), 0755) != 0) return fail("cannot make " + dir + ": " + std::strerror(errno));
+    if (g_mkdir_with_parents(dir.c_str(), 0755) != 0)
+        return fail("cannot make " + dir + ": " + std::strerror(errno));
 
     const std::vector<short> voice = voiceLike(rate, 3.0);
     const std::vector<short> music = musicLike(rate, 4.0);
@@ -490,13 +516,15 @@ int demo(const Options& o) {
         return fail(error);
 
     const std::vector<std::string> caption = settingsLines(run.settings());
-    if (!pictureOfSignals("Kesta demo: voice", {"voice-in.wav", voice.data(), static_cast<long>(voice.size()), 1},
-                          {"voice-out.wav", voiceOut.data(), static_cast<long>(voiceOut.size() / voiceChannels),
-                           voiceChannels},
+    if (!pictureOfSignals("Kesta demo: voice",
+                          {"voice-in.wav", voice.data(), static_cast<long>(voice.size()), 1},
+                          {"voice-out.wav", voiceOut.data(),
+                           static_cast<long>(voiceOut.size() / voiceChannels), voiceChannels},
                           rate, caption, dir + "/voice.png", error) ||
-        !pictureOfSignals("Kesta demo: music", {"music-in.wav", music.data(), static_cast<long>(music.size() / 2), 2},
-                          {"music-out.wav", musicOut.data(), static_cast<long>(musicOut.size() / musicChannels),
-                           musicChannels},
+        !pictureOfSignals("Kesta demo: music",
+                          {"music-in.wav", music.data(), static_cast<long>(music.size() / 2), 2},
+                          {"music-out.wav", musicOut.data(),
+                           static_cast<long>(musicOut.size() / musicChannels), musicChannels},
                           rate, caption, dir + "/music.png", error))
         return fail(error);
 
@@ -528,7 +556,8 @@ int info(const Options& o) {
     if (!fromFile)
         where += readError == ENOENT ? " (not there yet: defaults)"
                                      : " (cannot be read: " + settingsProblem(readError) + "; defaults)";
-    std::printf("Plug-in:   %s\n", host.plugin().description ? host.plugin().description : "(no description)");
+    std::printf("Plug-in:   %s\n",
+                host.plugin().description ? host.plugin().description : "(no description)");
     std::printf("Settings:  %s\n", where.c_str());
     std::printf("  m2s_enable    = %s   (mono-to-3D)\n", s.mono3d ? "TRUE" : "FALSE");
     std::printf("  m2s_flags     = %d   (%s)\n", s.mode, s.mode == kMusicMode ? "Music" : "Voice");
@@ -539,14 +568,17 @@ int info(const Options& o) {
 }
 
 int picture(const Options& o) {
-    if (o.args.empty() || o.args.size() > 2) return usage("picture takes a file, or a file and its result", "picture");
+    if (o.args.empty() || o.args.size() > 2)
+        return usage("picture takes a file, or a file and its result", "picture");
     if (o.outDir.empty()) return usage("picture needs -o IMAGE.png", "picture");
     std::string error;
     if (!pictureOfFiles(o.args, std::vector<std::string>(), o.outDir, error)) return fail(error);
     return 0;
 }
 
-void quitWhenClosed(GtkWidget*, gpointer) { gtk_main_quit(); }
+void quitWhenClosed(GtkWidget*, gpointer) {
+    gtk_main_quit();
+}
 
 int configure(const Options& o) {
     if (!o.args.empty() || o.overrides() || o.save) return usage("configure takes no files", "configure");
@@ -589,8 +621,8 @@ int main(int argc, char** argv) {
         std::printf("kesta %s\n", KESTA_VERSION);
         return 0;
     }
-    const bool known = command == "render" || command == "demo" || command == "info" || command == "configure" ||
-                       command == "picture";
+    const bool known = command == "render" || command == "demo" || command == "info" ||
+                       command == "configure" || command == "picture";
     if (!known) return usage("unknown command " + command);
     Options o;
     std::string problem = parseOptions(argc, argv, 2, o);

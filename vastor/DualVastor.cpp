@@ -73,7 +73,8 @@ void RunSides(F* (&filters)[2], MixBuffer (&buffers)[2], const bool (&run)[2]) {
 // The two sides share nothing, so each stage runs for both before the next.
 void DualVastorFilter::Process(Samples n) {
     bool run[2];
-    for (int side = 0; side < 2; ++side) run[side] = hipassOn_ && crossBuffers_[side].Prepare(highpass_[side], n);
+    for (int side = 0; side < 2; ++side)
+        run[side] = hipassOn_ && crossBuffers_[side].Prepare(highpass_[side], n);
     // With every bus full, the high-passes, the additions and the widening
     // filters of both sides can run as one loop (the same bits); the widening
     // filters then have input, which Prepare records.
@@ -222,9 +223,9 @@ void DualVastorFilterInput::setupDelays() {
     // The cross panner of one side reads the other channel's line at its own
     // side's delay, which may exceed that line's direct delay.
     delayLine_[0]->SetSize(DelayLineSize(std::max(direct + left, right), directPanner_.left_,
-                                    sameSidePanner_.left_, crossPanner_.right_));
+                                         sameSidePanner_.left_, crossPanner_.right_));
     delayLine_[1]->SetSize(DelayLineSize(std::max(direct + right, left), directPanner_.right_,
-                                    sameSidePanner_.right_, crossPanner_.left_));
+                                         sameSidePanner_.right_, crossPanner_.left_));
 }
 
 void DualVastorFilterInput::SetProperty(int id, const void* value, int) {

@@ -153,10 +153,12 @@ void SingleVastorFilterInput::setupDelays() {
     const int direct = static_cast<int>(directDelay_);
     directPanner_.left_.setDelay(direct + inputDelay_[0], ramp);
     leftDifferencePanner_.setDelay(inputDelay_[0], ramp);
-    delayLine_[0]->SetSize(DelayLineSize(direct + inputDelay_[0], directPanner_.left_, leftDifferencePanner_));
+    delayLine_[0]->SetSize(
+        DelayLineSize(direct + inputDelay_[0], directPanner_.left_, leftDifferencePanner_));
     directPanner_.right_.setDelay(direct + inputDelay_[1], ramp);
     rightDifferencePanner_.setDelay(inputDelay_[1], ramp);
-    delayLine_[1]->SetSize(DelayLineSize(direct + inputDelay_[1], directPanner_.right_, rightDifferencePanner_));
+    delayLine_[1]->SetSize(
+        DelayLineSize(direct + inputDelay_[1], directPanner_.right_, rightDifferencePanner_));
 }
 
 void SingleVastorFilterInput::SetProperty(int id, const void* value, int) {

@@ -22,10 +22,12 @@
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 struct Line {
-    std::string text;                     // the line's bytes with its line end ("\n", "\r\n" or none at the end)
+    std::string text;  // the line's bytes with its line end ("\n", "\r\n" or none at the end)
     size_t valueBegin = 0, valueEnd = 0;  // a key line's value, without the blanks around it
 };
 using Lines = std::list<Line>;
@@ -35,7 +37,9 @@ struct Section {
     std::unordered_map<std::string, Lines::iterator> keys;  // each key's last line
 };
 
-bool hasLineEnd(const Line& line) { return !line.text.empty() && line.text.back() == '\n'; }
+bool hasLineEnd(const Line& line) {
+    return !line.text.empty() && line.text.back() == '\n';
+}
 
 bool isBlankLine(const Line& line) {
     for (char c : line.text)
@@ -45,12 +49,16 @@ bool isBlankLine(const Line& line) {
 
 // What a writer may store so that reading the file gives it back unchanged
 // and no other line is made.
-bool validSection(const char* s) { return !std::strpbrk(s, "]\r\n"); }
+bool validSection(const char* s) {
+    return !std::strpbrk(s, "]\r\n");
+}
 bool validKey(const char* k) {
     const size_t n = std::strlen(k);
     return n > 0 && k[0] != '[' && !std::strpbrk(k, "=\r\n") && !isBlank(k[0]) && !isBlank(k[n - 1]);
 }
-bool validValue(const char* v) { return !std::strpbrk(v, "\r\n"); }
+bool validValue(const char* v) {
+    return !std::strpbrk(v, "\r\n");
+}
 
 }  // namespace
 
@@ -65,7 +73,8 @@ struct _ConfigFile {
         size_t start = 0;
         while (start < length) {
             const void* found = std::memchr(text + start, '\n', length - start);
-            const size_t end = found ? static_cast<size_t>(static_cast<const char*>(found) - text) + 1 : length;
+            const size_t end =
+                found ? static_cast<size_t>(static_cast<const char*>(found) - text) + 1 : length;
             if (found && !lineEndSeen) {
                 lineEndSeen = true;
                 if (end >= start + 2 && text[end - 2] == '\r') lineEnd = "\r\n";
@@ -175,14 +184,19 @@ bool readRegularFile(const char* path, std::string& out, int& error) {
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return error = errno, false;
     bool ok = fstat(fd, &st) == 0;
-    if (!ok) error = errno;
-    else if (!S_ISREG(st.st_mode)) ok = false, error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    if (!ok)
+        error = errno;
+    else if (!S_ISREG(st.st_mode))
+        ok = false, error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     char chunk[65536];
     while (ok) {
         const ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n > 0) out.append(chunk, static_cast<size_t>(n));
-        else if (n == 0) break;
-        else if (errno != EINTR) ok = false, error = errno;
+        if (n > 0)
+            out.append(chunk, static_cast<size_t>(n));
+        else if (n == 0)
+            break;
+        else if (errno != EINTR)
+            ok = false, error = errno;
     }
     close(fd);
     return ok;
@@ -248,7 +262,8 @@ bool rewriteInPlace(const std::string& target, const std::string& text, int& err
 // Writes a temporary file beside target and renames it over target. An
 // existing file's mode and owner are given to the new one; a new file gets
 // the usual mode under the umask.
-bool replaceAtomically(const std::string& target, const struct stat* old, const std::string& text, int& error) {
+bool replaceAtomically(const std::string& target, const struct stat* old, const std::string& text,
+                       int& error) {
     gchar* temp = g_strdup_printf("%s.XXXXXX", target.c_str());
     const int fd = g_mkstemp_full(temp, O_WRONLY | O_CLOEXEC, old ? 0600 : 0666);
     if (fd < 0) {
@@ -275,7 +290,9 @@ bool replaceAtomically(const std::string& target, const struct stat* old, const 
 
 extern "C" {
 
-ConfigFile* xmms_cfg_new(void) { return new ConfigFile(); }
+ConfigFile* xmms_cfg_new(void) {
+    return new ConfigFile();
+}
 
 ConfigFile* xmms_cfg_open_file_full(const gchar* filename, gint* error) {
     int failure = EINVAL;
@@ -290,7 +307,9 @@ ConfigFile* xmms_cfg_open_file_full(const gchar* filename, gint* error) {
     return cfg;
 }
 
-ConfigFile* xmms_cfg_open_file(const gchar* filename) { return xmms_cfg_open_file_full(filename, nullptr); }
+ConfigFile* xmms_cfg_open_file(const gchar* filename) {
+    return xmms_cfg_open_file_full(filename, nullptr);
+}
 
 gboolean xmms_cfg_write_file_full(ConfigFile* cfg, const gchar* filename, gint* error) {
     int failure = 0;
@@ -323,7 +342,9 @@ gboolean xmms_cfg_write_file(ConfigFile* cfg, const gchar* filename) {
     return xmms_cfg_write_file_full(cfg, filename, nullptr);
 }
 
-void xmms_cfg_free(ConfigFile* cfg) { delete cfg; }
+void xmms_cfg_free(ConfigFile* cfg) {
+    delete cfg;
+}
 
 gboolean xmms_cfg_read_string(ConfigFile* cfg, const gchar* section, const gchar* key, gchar** value) {
     std::string found;

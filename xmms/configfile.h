@@ -25,9 +25,9 @@ extern "C" {
 typedef struct _ConfigFile ConfigFile;
 
 /* An empty configuration. */
-ConfigFile *xmms_cfg_new(void);
+ConfigFile* xmms_cfg_new(void);
 /* The configuration read from filename, or NULL when it cannot be read. */
-ConfigFile *xmms_cfg_open_file(const gchar *filename);
+ConfigFile* xmms_cfg_open_file(const gchar* filename);
 /* As xmms_cfg_open_file, and tells why it failed: *error (when error is not
  * NULL) is 0 when the file was read, ENOENT when there is no file at
  * filename (nothing there, or a link to nothing), and any other errno value
@@ -35,7 +35,7 @@ ConfigFile *xmms_cfg_open_file(const gchar *filename);
  * for a folder, EINVAL for anything else that is not a regular file (a FIFO,
  * a device or a socket, which are never opened for reading). Only after
  * ENOENT may a caller start a new file in its place without losing data. */
-ConfigFile *xmms_cfg_open_file_full(const gchar *filename, gint *error);
+ConfigFile* xmms_cfg_open_file_full(const gchar* filename, gint* error);
 /* Writes the configuration to filename (the folder is created if needed).
  * A link is written through: the file it points to is replaced, or created
  * when it points to nothing yet. The file is replaced atomically and keeps
@@ -45,25 +45,25 @@ ConfigFile *xmms_cfg_open_file_full(const gchar *filename, gint *error);
  * also the answer for a file without write permission (the user's way of
  * saying "keep this file as it is"), a link loop, and a folder or other
  * non-regular file in the way. */
-gboolean xmms_cfg_write_file(ConfigFile *cfg, const gchar *filename);
+gboolean xmms_cfg_write_file(ConfigFile* cfg, const gchar* filename);
 /* As xmms_cfg_write_file, and sets *error (when not NULL) to 0 or to the
  * errno value of the failure. */
-gboolean xmms_cfg_write_file_full(ConfigFile *cfg, const gchar *filename, gint *error);
-void xmms_cfg_free(ConfigFile *cfg);
+gboolean xmms_cfg_write_file_full(ConfigFile* cfg, const gchar* filename, gint* error);
+void xmms_cfg_free(ConfigFile* cfg);
 
-gboolean xmms_cfg_read_string(ConfigFile *cfg, const gchar *section, const gchar *key, gchar **value);
-gboolean xmms_cfg_read_int(ConfigFile *cfg, const gchar *section, const gchar *key, gint *value);
-gboolean xmms_cfg_read_boolean(ConfigFile *cfg, const gchar *section, const gchar *key, gboolean *value);
-gboolean xmms_cfg_read_float(ConfigFile *cfg, const gchar *section, const gchar *key, gfloat *value);
+gboolean xmms_cfg_read_string(ConfigFile* cfg, const gchar* section, const gchar* key, gchar** value);
+gboolean xmms_cfg_read_int(ConfigFile* cfg, const gchar* section, const gchar* key, gint* value);
+gboolean xmms_cfg_read_boolean(ConfigFile* cfg, const gchar* section, const gchar* key, gboolean* value);
+gboolean xmms_cfg_read_float(ConfigFile* cfg, const gchar* section, const gchar* key, gfloat* value);
 
 /* Writers set a key, adding its section when needed. A write that could not
  * be read back as written is refused and changes nothing: a section holding
  * ']' or a line break, a key that is empty, holds '=' or a line break, starts
  * with '[' or has blanks around it, and a value holding a line break. */
-void xmms_cfg_write_string(ConfigFile *cfg, const gchar *section, const gchar *key, const gchar *value);
-void xmms_cfg_write_int(ConfigFile *cfg, const gchar *section, const gchar *key, gint value);
-void xmms_cfg_write_boolean(ConfigFile *cfg, const gchar *section, const gchar *key, gboolean value);
-void xmms_cfg_write_float(ConfigFile *cfg, const gchar *section, const gchar *key, gfloat value);
+void xmms_cfg_write_string(ConfigFile* cfg, const gchar* section, const gchar* key, const gchar* value);
+void xmms_cfg_write_int(ConfigFile* cfg, const gchar* section, const gchar* key, gint value);
+void xmms_cfg_write_boolean(ConfigFile* cfg, const gchar* section, const gchar* key, gboolean value);
+void xmms_cfg_write_float(ConfigFile* cfg, const gchar* section, const gchar* key, gfloat value);
 
 #ifdef __cplusplus
 }

@@ -23,18 +23,18 @@ typedef enum {
 
 /* The record an effect plug-in hands the player from get_eplugin_info(). */
 typedef struct {
-    void *handle;      /* filled in by the player */
-    char *filename;    /* filled in by the player */
-    char *description;
+    void* handle;   /* filled in by the player */
+    char* filename; /* filled in by the player */
+    char* description;
     void (*init)(void);
     void (*cleanup)(void);
     void (*about)(void);
     void (*configure)(void);
     /* Processes the block *data of length bytes; may point *data at a block of
      * its own and returns the length in bytes of the block *data points to. */
-    gint (*mod_samples)(gpointer *data, gint length, AFormat fmt, gint srate, gint nch);
+    gint (*mod_samples)(gpointer* data, gint length, AFormat fmt, gint srate, gint nch);
     /* Adjusts the format the plug-in will emit for the given input. */
-    void (*query_format)(AFormat *fmt, gint *rate, gint *nch);
+    void (*query_format)(AFormat* fmt, gint* rate, gint* nch);
 } EffectPlugin;
 
 #ifdef __cplusplus

@@ -32,8 +32,7 @@ inline Audio readAudio(const std::string& path) {
     Audio a;
     SF_INFO info{};
     SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-    if (!f)
-        return a;
+    if (!f) return a;
     a.rate = info.samplerate;
     a.channels = info.channels;
     a.samples.resize(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels));
@@ -50,8 +49,7 @@ inline bool writeAudio(const std::string& path, const Audio& a) {
     info.channels = a.channels;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!f)
-        return false;
+    if (!f) return false;
     const sf_count_t written = sf_writef_float(f, a.samples.data(), a.frames());
     sf_close(f);
     return written == a.frames();
@@ -65,8 +63,10 @@ inline Audio makeMusic(int rate, double seconds) {
     a.channels = 2;
     const int frames = static_cast<int>(seconds * rate);
     a.samples.assign(2 * static_cast<size_t>(frames), 0.0f);
-    const double chords[4][3] = {{261.63, 329.63, 392.00}, {220.00, 261.63, 329.63},
-                                 {174.61, 220.00, 261.63}, {196.00, 246.94, 293.66}};
+    const double chords[4][3] = {{261.63, 329.63, 392.00},
+                                 {220.00, 261.63, 329.63},
+                                 {174.61, 220.00, 261.63},
+                                 {196.00, 246.94, 293.66}};
     const double beat = 0.5;
     for (int i = 0; i < frames; ++i) {
         const double t = static_cast<double>(i) / rate;
@@ -77,8 +77,8 @@ inline Audio makeMusic(int rate, double seconds) {
         double left = 0.0, right = 0.0;
         for (int n = 0; n < 3; ++n) {
             const double pan = 0.15 + 0.35 * n;  // left to right
-            const double note = std::sin(2.0 * M_PI * chord[n] * t) +
-                                0.3 * std::sin(4.0 * M_PI * chord[n] * t);
+            const double note =
+                std::sin(2.0 * M_PI * chord[n] * t) + 0.3 * std::sin(4.0 * M_PI * chord[n] * t);
             left += 0.12 * env * note * std::cos(pan * M_PI / 2.0);
             right += 0.12 * env * note * std::sin(pan * M_PI / 2.0);
         }
@@ -99,10 +99,8 @@ inline Audio processWithCore(const Audio& in, const Settings& settings, int extr
     Processor p;
     p.setSettings(settings);
     Audio out;
-    if (!p.prepare(static_cast<unsigned>(in.rate), in.channels, 4096))
-        return out;
-    if (extra < 0)
-        extra = p.latency() + static_cast<int>(std::lround(kRingSeconds * in.rate));
+    if (!p.prepare(static_cast<unsigned>(in.rate), in.channels, 4096)) return out;
+    if (extra < 0) extra = p.latency() + static_cast<int>(std::lround(kRingSeconds * in.rate));
     std::vector<float> padded(in.samples);
     padded.resize(padded.size() + static_cast<size_t>(extra) * static_cast<size_t>(in.channels), 0.0f);
     const int frames = in.frames() + extra;
@@ -116,8 +114,7 @@ inline Audio processWithCore(const Audio& in, const Settings& settings, int extr
 inline float maxDifference(const Audio& a, const Audio& b) {
     float worst = 0.0f;
     const size_t n = std::min(a.samples.size(), b.samples.size());
-    for (size_t i = 0; i < n; ++i)
-        worst = std::max(worst, std::fabs(a.samples[i] - b.samples[i]));
+    for (size_t i = 0; i < n; ++i) worst = std::max(worst, std::fabs(a.samples[i] - b.samples[i]));
     return worst;
 }
 
@@ -171,8 +168,7 @@ class AudaciousHost {
         run_ = root_ / ("run" + std::to_string(++runs_));
         out_ = run_ / "out";
         fs::create_directories(out_);
-        for (const char* d : {"config", "data", "cache"})
-            fs::create_directories(run_ / d);
+        for (const char* d : {"config", "data", "cache"}) fs::create_directories(run_ / d);
         setenv("XDG_CONFIG_HOME", (run_ / "config").c_str(), 1);
         setenv("XDG_DATA_HOME", (run_ / "data").c_str(), 1);
         setenv("XDG_CACHE_HOME", (run_ / "cache").c_str(), 1);
@@ -180,20 +176,18 @@ class AudaciousHost {
         // open would be handed the file instead.
         setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + (root_ / "no-bus").string()).c_str(), 1);
         unsetenv("DISPLAY");
-        if (runCommand("timeout 60 " + (root_ / "bin" / "audacious").string() +
-                       " -H -q >/dev/null 2>&1") != 0)
+        if (runCommand("timeout 60 " + (root_ / "bin" / "audacious").string() + " -H -q >/dev/null 2>&1") !=
+            0)
             return false;
         const fs::path registry = configDir() / "plugin-registry";
-        if (!fs::exists(registry))
-            return false;
+        if (!fs::exists(registry)) return false;
         std::istringstream in(readText(registry));
         std::ofstream out(registry, std::ios::trunc);
         std::string line, entry;
         while (std::getline(in, line)) {
             // An entry starts with its type and the plug-in's path.
             const size_t space = line.find(' ');
-            if (space != std::string::npos && line.compare(space, 2, " /") == 0)
-                entry = line;
+            if (space != std::string::npos && line.compare(space, 2, " /") == 0) entry = line;
             if (line.rfind("enabled ", 0) == 0) {
                 if (entry.find("/Output/filewriter.so") != std::string::npos ||
                     entry.find("/Effect/" + pluginName_) != std::string::npos)
@@ -215,8 +209,7 @@ class AudaciousHost {
     fs::path render(const fs::path& input) {
         const std::string command = "timeout 60 " + (root_ / "bin" / "audacious").string() + " -H -q " +
                                     input.string() + " >" + (run_ / "log").string() + " 2>&1";
-        if (runCommand(command) != 0)
-            return {};
+        if (runCommand(command) != 0) return {};
         const fs::path written = out_ / input.filename();
         return fs::exists(written) ? written : fs::path();
     }

@@ -13,8 +13,7 @@ namespace {
 class AudaciousEndToEnd : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        if (KESTA_SANITIZED)
-            return;
+        if (KESTA_SANITIZED) return;
         host_ = std::make_unique<AudaciousHost>(KESTA_AUDACIOUS_BIN, KESTA_AUDACIOUS_SYSTEM_PLUGINS,
                                                 KESTA_AUDACIOUS_PLUGIN);
         const fs::path dir = host_->root();
@@ -120,8 +119,9 @@ TEST_F(AudaciousEndToEnd, preferencesWindowScreenshot) {
     const fs::path png = KESTA_SCREENSHOT;
     std::error_code ignored;
     fs::remove(png, ignored);
-    const int rc = runCommand("timeout 120 " + std::string(KESTA_XVFB_RUN) + " -a -s '-screen 0 800x600x24' " +
-                              shot.string() + " " + png.string() + " >/dev/null 2>&1");
+    const int rc =
+        runCommand("timeout 120 " + std::string(KESTA_XVFB_RUN) + " -a -s '-screen 0 800x600x24' " +
+                   shot.string() + " " + png.string() + " >/dev/null 2>&1");
     ASSERT_EQ(rc, 0);
     const std::string head = readText(png).substr(0, 8);
     EXPECT_EQ(head, "\x89PNG\r\n\x1a\n");

@@ -3,7 +3,6 @@
 // and the preferences reaching a running stream.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-
 #include <libaudcore/plugin.h>
 #include <libaudcore/preferences.h>
 #include <libaudcore/runtime.h>
@@ -29,8 +28,7 @@ EffectPlugin& loadPlugin() {
         }
         return p;
     }();
-    if (!plugin)
-        std::abort();
+    if (!plugin) std::abort();
     return *plugin;
 }
 
@@ -38,11 +36,9 @@ EffectPlugin& loadPlugin() {
 const PreferencesWidget* findWidget(ArrayRef<PreferencesWidget> widgets, PreferencesWidget::Type type,
                                     const char* label) {
     for (const PreferencesWidget& w : widgets) {
-        if (w.type == type && w.label && std::strcmp(w.label, label) == 0)
-            return &w;
+        if (w.type == type && w.label && std::strcmp(w.label, label) == 0) return &w;
         if (w.type == PreferencesWidget::Box)
-            if (const PreferencesWidget* found = findWidget(w.data.box.widgets, type, label))
-                return found;
+            if (const PreferencesWidget* found = findWidget(w.data.box.widgets, type, label)) return found;
     }
     return nullptr;
 }
@@ -52,14 +48,12 @@ const PreferencesWidget& widget(PreferencesWidget::Type type, const char* label,
     ArrayRef<PreferencesWidget> widgets = loadPlugin().info.prefs->widgets;
     if (within) {
         const PreferencesWidget* box = findWidget(widgets, PreferencesWidget::Box, within);
-        if (!box)
-            std::abort();
+        if (!box) std::abort();
         widgets = box->data.box.widgets;
     }
     const PreferencesWidget* w = findWidget(widgets, type, label);
     EXPECT_NE(w, nullptr) << label;
-    if (!w)
-        std::abort();
+    if (!w) std::abort();
     return *w;
 }
 
@@ -120,9 +114,7 @@ TEST(AudaciousPlugin, announcesItselfWithTheLabelsOfTheXmmsWindow) {
 
 TEST(AudaciousPlugin, monoAndStereoComeOutStereoOtherLayoutsPassThroughUntouched) {
     EffectPlugin& p = loadPlugin();
-    const struct {
-        int channels, announced;
-    } cases[] = {{1, 2}, {2, 2}, {3, 3}, {6, 6}};
+    const struct { int channels, announced; } cases[] = {{1, 2}, {2, 2}, {3, 3}, {6, 6}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.channels);
         int channels = c.channels, rate = 44100;
@@ -146,8 +138,7 @@ TEST(AudaciousPlugin, everyBlockingGivesTheCoresStreamAndTheTailOnce) {
     EffectPlugin& p = loadPlugin();
     const std::vector<int> blocks = {441, 4096, 0, 1, 5000, 1024, 0};
     int total = 0;
-    for (int b : blocks)
-        total += b;
+    for (int b : blocks) total += b;
     for (int channels : {1, 2}) {
         SCOPED_TRACE(channels);
         const std::vector<float> input = testSignal(channels, total);
@@ -183,8 +174,8 @@ TEST(AudaciousPlugin, flushStartsTheStreamAfresh) {
         const std::vector<float> input = testSignal(channels, 2000);
         play(p, input, channels, {1000});
         EXPECT_TRUE(p.flush(false));
-        const std::vector<float> after = play(p, std::vector<float>(input.begin() + 1000 * channels, input.end()),
-                                              channels, {1000});
+        const std::vector<float> after =
+            play(p, std::vector<float>(input.begin() + 1000 * channels, input.end()), channels, {1000});
         Processor core;
         ASSERT_TRUE(core.prepare(44100, channels, 4096));
         EXPECT_EQ(after, runCore(core, input, channels, 1000, 1000));
@@ -196,10 +187,18 @@ TEST(AudaciousPlugin, flushStartsTheStreamAfresh) {
 // callback, as both of Audacious's interfaces do.
 void setThroughWidget(const PreferencesWidget& w, double value) {
     switch (w.cfg.type) {
-    case WidgetConfig::Bool: w.cfg.set_bool(value != 0.0); break;
-    case WidgetConfig::Int: w.cfg.set_int(static_cast<int>(value)); break;
-    case WidgetConfig::Float: w.cfg.set_float(value); break;
-    default: ADD_FAILURE() << "unexpected widget binding"; return;
+        case WidgetConfig::Bool:
+            w.cfg.set_bool(value != 0.0);
+            break;
+        case WidgetConfig::Int:
+            w.cfg.set_int(static_cast<int>(value));
+            break;
+        case WidgetConfig::Float:
+            w.cfg.set_float(value);
+            break;
+        default:
+            ADD_FAILURE() << "unexpected widget binding";
+            return;
     }
     ASSERT_NE(w.cfg.callback, nullptr) << w.label;
     w.cfg.callback();
@@ -237,8 +236,7 @@ TEST(AudaciousPlugin, preferenceChangesReachTheRunningStream) {
         const int before = 6 * 4096;
         std::vector<float> input = testSignal(c.channels, before + 4096);
         if (c.type == PreferencesWidget::CheckButton && std::strstr(c.label, "equal"))
-            for (size_t i = 0; i + 1 < input.size(); i += 2)
-                input[i + 1] = input[i];
+            for (size_t i = 0; i + 1 < input.size(); i += 2) input[i + 1] = input[i];
         play(p, input, c.channels, std::vector<int>(6, 4096));
         setThroughWidget(w, c.value);
         const std::vector<float> after =
@@ -251,7 +249,8 @@ TEST(AudaciousPlugin, preferenceChangesReachTheRunningStream) {
         runCore(unchanged, input, c.channels, 0, before);
         c.onCore(core);
         EXPECT_EQ(after, runCore(core, input, c.channels, before, 4096));
-        EXPECT_NE(after, runCore(unchanged, input, c.channels, before, 4096)) << "the change made no difference";
+        EXPECT_NE(after, runCore(unchanged, input, c.channels, before, 4096))
+            << "the change made no difference";
         setThroughWidget(w, c.before);
     }
 }

@@ -32,15 +32,15 @@ int main(int argc, char** argv) {
         audgui_show_plugin_prefs(plugin);
         // Let the window map and draw.
         for (int i = 0; i < 100; ++i) {
-            while (gtk_events_pending())
-                gtk_main_iteration();
+            while (gtk_events_pending()) gtk_main_iteration();
             g_usleep(10000);
         }
         GtkWidget* shown = nullptr;
         GList* windows = gtk_window_list_toplevels();
         for (GList* w = windows; w; w = w->next) {
             const char* title = gtk_window_get_title(GTK_WINDOW(w->data));
-            if (gtk_widget_get_visible(GTK_WIDGET(w->data)) && title && std::strstr(title, aud_plugin_get_name(plugin)))
+            if (gtk_widget_get_visible(GTK_WIDGET(w->data)) && title &&
+                std::strstr(title, aud_plugin_get_name(plugin)))
                 shown = GTK_WIDGET(w->data);
         }
         g_list_free(windows);
@@ -56,8 +56,7 @@ int main(int argc, char** argv) {
                 std::printf("%s: %dx%d\n", gtk_window_get_title(GTK_WINDOW(shown)), width, height);
                 status = 0;
             }
-            if (image)
-                g_object_unref(image);
+            if (image) g_object_unref(image);
         }
     }
     audgui_cleanup();

@@ -36,7 +36,8 @@ inline std::vector<float> Music(int n, uint32_t seed, double amplitude = 0.25, d
 
 inline std::vector<float> Sine(int n, double hz, double amplitude, double rate = 44100.0) {
     std::vector<float> out(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) out[static_cast<size_t>(i)] = static_cast<float>(amplitude * std::sin(2.0 * kPi * hz * i / rate));
+    for (int i = 0; i < n; ++i)
+        out[static_cast<size_t>(i)] = static_cast<float>(amplitude * std::sin(2.0 * kPi * hz * i / rate));
     return out;
 }
 
@@ -65,8 +66,8 @@ struct Event {
 // Streams interleaved input through p in calls whose sizes next() gives (a size
 // is cut short at the next event and at the end), applying each event at its
 // frame. Answers the interleaved stereo output.
-inline std::vector<float> Stream(kesta::Processor& p, const std::vector<float>& in, const std::function<int()>& next,
-                              const std::vector<Event>& events = {}) {
+inline std::vector<float> Stream(kesta::Processor& p, const std::vector<float>& in,
+                                 const std::function<int()>& next, const std::vector<Event>& events = {}) {
     const int ch = p.channels();
     const int frames = static_cast<int>(in.size()) / ch;
     std::vector<float> out(2 * static_cast<size_t>(frames), 12345.0f);
@@ -110,7 +111,8 @@ inline double Energy(const std::vector<float>& x, size_t from = 0, size_t to = S
 }
 
 // A prepared processor with the given settings.
-inline void Prepare(kesta::Processor& p, unsigned rate, int channels, const kesta::Settings& s, int maxBlock = 4096) {
+inline void Prepare(kesta::Processor& p, unsigned rate, int channels, const kesta::Settings& s,
+                    int maxBlock = 4096) {
     p.setSettings(s);
     ASSERT_TRUE(p.prepare(rate, channels, maxBlock));
 }

@@ -83,7 +83,8 @@ INSTANTIATE_TEST_SUITE_P(RatesAndModes, M2SFloat,
 size_t PeakOfSum(const std::vector<float>& stereo) {
     size_t at = 0;
     for (size_t i = 0; i < stereo.size() / 2; ++i)
-        if (std::fabs(stereo[2 * i] + stereo[2 * i + 1]) > std::fabs(stereo[2 * at] + stereo[2 * at + 1])) at = i;
+        if (std::fabs(stereo[2 * i] + stereo[2 * i + 1]) > std::fabs(stereo[2 * at] + stereo[2 * at + 1]))
+            at = i;
     return at;
 }
 
@@ -97,7 +98,8 @@ TEST(EngineLatency, theMonoTo3DPathPeaksAtTheReportedDelay) {
             std::vector<float> in(256, 0.0f), out(512);
             in[0] = 0.5f;
             m2sProcessFloat(e, in.data(), reinterpret_cast<float(*)[2]>(out.data()), 256);
-            EXPECT_EQ(static_cast<int>(PeakOfSum(out)), m2sGetLatency(e)) << "flags " << flags << " rate " << rate;
+            EXPECT_EQ(static_cast<int>(PeakOfSum(out)), m2sGetLatency(e))
+                << "flags " << flags << " rate " << rate;
             if (flags == 0) {
                 EXPECT_EQ(m2sGetLatency(e), (rate > 32000 ? 4 : 1) + static_cast<int>(rate * 0.0005 + 0.5));
             } else {

@@ -59,13 +59,28 @@ std::vector<SplitCase> SplitCases() {
     auto widen = [](bool on) { return [on](Processor& p) { p.setWidening(on); }; };
     auto subtone = [](bool on) { return [on](Processor& p) { p.setSubtone(on); }; };
     return {
-        {"MonoMusicToVoice", 1, false, With(true, true, true), {{5001, music(false)}, {9000, subtone(false)}}},
+        {"MonoMusicToVoice",
+         1,
+         false,
+         With(true, true, true),
+         {{5001, music(false)}, {9000, subtone(false)}}},
         {"MonoVoiceToDry", 1, false, With(true, false, true), {{4999, mono3d(false)}}},
         {"MonoDryToMusic", 1, false, With(false, true, true), {{6007, mono3d(true)}}},
-        {"StereoSpreadGlide", 2, false, With(true, true, true), {{3001, spread(-12.0f)}, {7777, spread(-3.0f)}}},
-        {"StereoWideningOffAndOn", 2, false, With(true, true, true), {{4100, widen(false)}, {9100, widen(true)}}},
+        {"StereoSpreadGlide",
+         2,
+         false,
+         With(true, true, true),
+         {{3001, spread(-12.0f)}, {7777, spread(-3.0f)}}},
+        {"StereoWideningOffAndOn",
+         2,
+         false,
+         With(true, true, true),
+         {{4100, widen(false)}, {9100, widen(true)}}},
         {"DualMonoFoundMono", 2, true, With(true, true, true), {{15000, music(false)}}},
-        {"DualMonoAutoMonoOff", 2, true, With(true, false, true),
+        {"DualMonoAutoMonoOff",
+         2,
+         true,
+         With(true, false, true),
          {{20000, [](Processor& p) { p.setAutoMono(false); }}}},
     };
 }
@@ -118,8 +133,10 @@ TEST(ProcessorLatency, isTheSameForEverySettingAndThePlainPathsAreExactlyThatLat
             const std::vector<float> out = Stream(p, in, RandomSizes(rate, 300));
             for (int i = 0; i < n; ++i)
                 for (int c = 0; c < 2; ++c) {
-                    const float expected = i < latency ? 0.0f : in[static_cast<size_t>((i - latency) * channels + c % channels)];
-                    ASSERT_EQ(out[2 * i + c], expected) << rate << " Hz, " << channels << " channels, frame " << i;
+                    const float expected =
+                        i < latency ? 0.0f : in[static_cast<size_t>((i - latency) * channels + c % channels)];
+                    ASSERT_EQ(out[2 * i + c], expected)
+                        << rate << " Hz, " << channels << " channels, frame " << i;
                 }
             EXPECT_EQ(p.latency(), latency) << "settings do not move the latency";
         }
@@ -148,7 +165,8 @@ TEST(ProcessorLatency, everyPathsUnfilteredPartArrivesAtTheReportedFrame) {
             int peak = 0;
             for (int i = 0; i < n; ++i) {
                 auto size = [&](int k) {
-                    return path.channels == 1 ? std::fabs(out[2 * k] + out[2 * k + 1]) : std::fabs(out[2 * k]);
+                    return path.channels == 1 ? std::fabs(out[2 * k] + out[2 * k + 1])
+                                              : std::fabs(out[2 * k]);
                 };
                 if (size(i) > size(peak)) peak = i;
             }
@@ -162,7 +180,8 @@ TEST(ProcessorLatency, everyPathsUnfilteredPartArrivesAtTheReportedFrame) {
 // A stereo sine pair a quarter turn apart: plenty for the widener to work on.
 std::vector<float> SinePair(int n, double hz = 440.0) {
     std::vector<float> l = Sine(n, hz, 0.5), r(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) r[static_cast<size_t>(i)] = static_cast<float>(0.5 * std::cos(2 * kPi * hz * i / kRate));
+    for (int i = 0; i < n; ++i)
+        r[static_cast<size_t>(i)] = static_cast<float>(0.5 * std::cos(2 * kPi * hz * i / kRate));
     return Interleave({l, r});
 }
 
@@ -175,7 +194,8 @@ TEST(ProcessorGlides, aSpreadSweepMakesNoLargerStepThanTheUnsweptOutput) {
         const std::vector<float> out = Stream(p, in, Fixed(block), events);
         return std::max(LargestStep(out, 0, 4000), LargestStep(out, 1, 4000));
     };
-    const float unswept = std::max(largestStep({}), largestStep({{0, [](Processor& p) { p.setSpread(-18.0f); }}}));
+    const float unswept =
+        std::max(largestStep({}), largestStep({{0, [](Processor& p) { p.setSpread(-18.0f); }}}));
     // A slow sweep, block by block, then jumps the whole range at once.
     std::vector<Event> sweep;
     for (int k = 0; k <= 180; ++k)
@@ -212,7 +232,8 @@ TEST_P(ProcessorSwitches, fadeWithoutAClick) {
         if (switched) events.push_back({fromStart ? 0 : at, c.change});
         return Stream(p, in, Fixed(256), events);
     };
-    const std::vector<float> before = render(false, false), after = render(true, true), across = render(true, false);
+    const std::vector<float> before = render(false, false), after = render(true, true),
+                             across = render(true, false);
     const float steady = std::max({LargestStep(before, 0, 2000), LargestStep(before, 1, 2000),
                                    LargestStep(after, 0, 2000), LargestStep(after, 1, 2000)});
     const float switching = std::max(LargestStep(across, 0, at - 1000), LargestStep(across, 1, at - 1000));
@@ -221,15 +242,20 @@ TEST_P(ProcessorSwitches, fadeWithoutAClick) {
     for (int i = n - 2000; i < n; ++i) EXPECT_NEAR(across[2 * i], after[2 * i], 2e-3f) << "frame " << i;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ModesAndSwitches, ProcessorSwitches,
-    ::testing::Values(SwitchCase{"MusicToVoice", 1, false, With(true, true, true), [](Processor& p) { p.setMusic(false); }},
-                      SwitchCase{"MonoTo3DOff", 1, false, With(true, false, true), [](Processor& p) { p.setMonoTo3D(false); }},
-                      SwitchCase{"MonoTo3DOn", 1, false, With(false, true, true), [](Processor& p) { p.setMonoTo3D(true); }},
-                      SwitchCase{"WideningOff", 2, false, With(true, true, true), [](Processor& p) { p.setWidening(false); }},
-                      SwitchCase{"WideningOn", 2, false, With(true, true, false), [](Processor& p) { p.setWidening(true); }},
-                      SwitchCase{"AutoMonoOff", 2, true, With(true, true, true), [](Processor& p) { p.setAutoMono(false); }}),
-    [](const ::testing::TestParamInfo<SwitchCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(ModesAndSwitches, ProcessorSwitches,
+                         ::testing::Values(SwitchCase{"MusicToVoice", 1, false, With(true, true, true),
+                                                      [](Processor& p) { p.setMusic(false); }},
+                                           SwitchCase{"MonoTo3DOff", 1, false, With(true, false, true),
+                                                      [](Processor& p) { p.setMonoTo3D(false); }},
+                                           SwitchCase{"MonoTo3DOn", 1, false, With(false, true, true),
+                                                      [](Processor& p) { p.setMonoTo3D(true); }},
+                                           SwitchCase{"WideningOff", 2, false, With(true, true, true),
+                                                      [](Processor& p) { p.setWidening(false); }},
+                                           SwitchCase{"WideningOn", 2, false, With(true, true, false),
+                                                      [](Processor& p) { p.setWidening(true); }},
+                                           SwitchCase{"AutoMonoOff", 2, true, With(true, true, true),
+                                                      [](Processor& p) { p.setAutoMono(false); }}),
+                         [](const ::testing::TestParamInfo<SwitchCase>& info) { return info.param.name; });
 
 // --- Automatic mono --------------------------------------------------------
 
@@ -293,7 +319,7 @@ struct DetectorCase {
     const char* name;
     // Runs of hops: {count, level of the signal, difference between the channels}.
     std::vector<std::array<double, 3>> runs;
-    int switches;    // changes of state expected over the whole sequence
+    int switches;  // changes of state expected over the whole sequence
     bool monoAtEnd;
 };
 
@@ -301,13 +327,26 @@ TEST(ProcessorAutoMono, theDetectorSwitchesOnlyOnClearEvidenceAndNeverFlutters) 
     const double equal = 1.0 / 200000, between = 1.0 / 30000, different = 1.0 / 5000, quiet = 1e-5;
     const DetectorCase cases[] = {
         {"mono then stereo", {{200, 0.3, 0}, {1, 0.3, different}}, 2, false},
-        {"equal for less than half a second", {{170, 0.3, equal}, {1, 0.3, different}, {170, 0.3, 0}}, 0, false},
-        {"alternating equal and different", {{60, 0.3, 0}, {5, 0.3, different}, {60, 0.3, 0}, {5, 0.3, different},
-                                             {60, 0.3, 0}, {5, 0.3, different}, {60, 0.3, 0}}, 0, false},
+        {"equal for less than half a second",
+         {{170, 0.3, equal}, {1, 0.3, different}, {170, 0.3, 0}},
+         0,
+         false},
+        {"alternating equal and different",
+         {{60, 0.3, 0},
+          {5, 0.3, different},
+          {60, 0.3, 0},
+          {5, 0.3, different},
+          {60, 0.3, 0},
+          {5, 0.3, different},
+          {60, 0.3, 0}},
+         0,
+         false},
         {"mono with silence between songs", {{200, 0.3, 0}, {300, quiet, 0}, {200, 0.3, equal}}, 1, true},
         {"silence alone is not mono", {{1000, 0.0, 0}, {1000, quiet, 0}}, 0, false},
         {"differences between the thresholds change nothing",
-         {{200, 0.3, between}, {200, 0.3, 0}, {400, 0.3, between}}, 1, true},
+         {{200, 0.3, between}, {200, 0.3, 0}, {400, 0.3, between}},
+         1,
+         true},
     };
     for (const DetectorCase& c : cases) {
         kesta::MonoDetector detector;
@@ -347,7 +386,9 @@ TEST_P(ProcessorHostileInput, silencesTheBlockAndRecoversWithinOneBlock) {
     const struct {
         int channels;
         Settings settings;
-    } streams[] = {{1, With(true, true, true)}, {1, With(true, false, true)}, {2, With(true, true, true, false)},
+    } streams[] = {{1, With(true, true, true)},
+                   {1, With(true, false, true)},
+                   {2, With(true, true, true, false)},
                    {2, With(true, true, true, true)}};
     for (const auto& stream : streams) {
         std::vector<float> in = Input(stream.channels, n, stream.channels == 2 && stream.settings.autoMono);
@@ -357,7 +398,8 @@ TEST_P(ProcessorHostileInput, silencesTheBlockAndRecoversWithinOneBlock) {
         Prepare(p, kRate, stream.channels, stream.settings);
         const std::vector<float> out = Stream(p, in, Fixed(block));
         ExpectNoSubnormals(out);
-        for (size_t i = 0; i < out.size(); ++i) ASSERT_TRUE(std::isfinite(out[i])) << h.name << ", sample " << i;
+        for (size_t i = 0; i < out.size(); ++i)
+            ASSERT_TRUE(std::isfinite(out[i])) << h.name << ", sample " << i;
         if (!h.finite) {
             for (int i = 10 * block; i < 11 * block; ++i) ASSERT_EQ(out[2 * i], 0.0f) << "frame " << i;
         }
@@ -365,10 +407,12 @@ TEST_P(ProcessorHostileInput, silencesTheBlockAndRecoversWithinOneBlock) {
         EXPECT_GT(Energy(Channel(out, 0), 12 * block, 13 * block), 0.1);
         Processor clean;
         Prepare(clean, kRate, stream.channels, stream.settings);
-        std::vector<float> cleanIn = Input(stream.channels, n, stream.channels == 2 && stream.settings.autoMono);
+        std::vector<float> cleanIn =
+            Input(stream.channels, n, stream.channels == 2 && stream.settings.autoMono);
         const std::vector<float> reference = Stream(clean, cleanIn, Fixed(block));
         double err = 0;
-        for (int i = 25 * block; i < n; ++i) err = std::max(err, static_cast<double>(std::fabs(out[2 * i] - reference[2 * i])));
+        for (int i = 25 * block; i < n; ++i)
+            err = std::max(err, static_cast<double>(std::fabs(out[2 * i] - reference[2 * i])));
         EXPECT_LT(err, 0.05) << h.name;
     }
 }
@@ -390,7 +434,8 @@ TEST(ProcessorHostileInput, subnormalInputAndDecayingTailsLeaveNoSubnormals) {
         for (int i = 20000; i < n; ++i)
             for (int c = 0; c < channels; ++c) {
                 const size_t k = static_cast<size_t>(i * channels + c);
-                in[k] = i < 30000 ? in[k] * std::pow(1e-5f, static_cast<float>(i - 20000)) : (i < 60000 ? 1e-42f : 0.0f);
+                in[k] = i < 30000 ? in[k] * std::pow(1e-5f, static_cast<float>(i - 20000))
+                                  : (i < 60000 ? 1e-42f : 0.0f);
             }
         Processor p;
         Prepare(p, kRate, channels, Settings());
@@ -476,7 +521,10 @@ TEST(ProcessorInterface, spreadIsClampedAndNotANumberCountsAsZero) {
     Processor p;
     const struct {
         float given, kept;
-    } cases[] = {{-6.5f, -6.5f}, {-40.0f, -18.0f}, {3.0f, 0.0f}, {-std::numeric_limits<float>::infinity(), -18.0f},
+    } cases[] = {{-6.5f, -6.5f},
+                 {-40.0f, -18.0f},
+                 {3.0f, 0.0f},
+                 {-std::numeric_limits<float>::infinity(), -18.0f},
                  {std::numeric_limits<float>::quiet_NaN(), 0.0f}};
     for (const auto& c : cases) {
         p.setSpread(c.given);

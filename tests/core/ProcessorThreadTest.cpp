@@ -21,7 +21,8 @@ TEST(ProcessorThreads, settingsChangeFromAnotherThreadWhileAudioStreams) {
         std::atomic<bool> done{false};
         std::thread audio([&] {
             const int n = 512;
-            const std::vector<float> in = channels == 1 ? Music(n, 4) : Interleave({Music(n, 4), Music(n, 4)});
+            const std::vector<float> in =
+                channels == 1 ? Music(n, 4) : Interleave({Music(n, 4), Music(n, 4)});
             std::vector<float> out(2 * n);
             for (int block = 0; block < 600; ++block) {
                 p.process(in.data(), out.data(), 1 + block % n);

@@ -13,7 +13,7 @@ namespace {
 // Built like the library's float filters: the family first, the quiet status
 // second, the quiet calls handed to the status. Counts its runs.
 class TailFilter : public InPlaceFilter, public QuietFilterStatus {
-public:
+  public:
     explicit TailFilter(Samples tail) : QuietFilterStatus(tail) {}
     void Process(MixBuffer&) override { ++runs_; }
     bool IsQuiet() override { return QuietFilterStatus::IsQuiet(); }

@@ -28,7 +28,7 @@ std::vector<float> frames(const MixBuffer& buffer, Samples n) {
 }
 
 class RecordingFilter : public InPlaceFilter {
-public:
+  public:
     void Process(MixBuffer&) override {}
     bool IsQuiet() override { return quiet_; }
     void Reset() override {}
@@ -66,7 +66,7 @@ TEST(MixBufferStorage, viewsAndCopiesShareOneBlockThatIsFreedExactlyOnce) {
     EXPECT_EQ(view.floats(), owner->floats() + 30);
     copy = *owner;
     MixBuffer& same = copy;
-    copy = same;  // self-assignment
+    copy = same;      // self-assignment
     beyond = *owner;  // same block: one reference down, one up
     EXPECT_EQ(*owner->refCount_, 5);
     copy.free();

@@ -62,7 +62,8 @@ Make Biquads(int sections, float gain0 = 0.5f, float gain1 = 1.0f) {
             row[2] = -1.5f * std::cos(w + 0.1f);
             row[3] = 0.6f;
         }
-        f->SetFilter(BiquadCoeffs{variant ? gain1 : gain0, sections, reinterpret_cast<float(*)[4]>(rows.data())});
+        f->SetFilter(
+            BiquadCoeffs{variant ? gain1 : gain0, sections, reinterpret_cast<float(*)[4]>(rows.data())});
         return f;
     };
 }
@@ -78,7 +79,8 @@ Make Highpass() {
 // Runs blocks of the given lengths (one list per side) through a pair of
 // filters with ProcessPair and through a second pair alone; the outputs must
 // be the same bits.
-void ExpectPairMatchesAlone(const Make& make, const std::vector<int>& lengths0, const std::vector<int>& lengths1) {
+void ExpectPairMatchesAlone(const Make& make, const std::vector<int>& lengths0,
+                            const std::vector<int>& lengths1) {
     std::unique_ptr<InPlaceFilter> pair[2] = {std::unique_ptr<InPlaceFilter>(make(0)),
                                               std::unique_ptr<InPlaceFilter>(make(1))};
     std::unique_ptr<InPlaceFilter> alone[2] = {std::unique_ptr<InPlaceFilter>(make(0)),
@@ -176,7 +178,8 @@ struct FedNetwork {
     }
     bool Fed(int sides, bool withPre, bool withFeed, bool withOut = false) {
         const FedSide left = Side(0, withPre, withFeed, withOut), right = Side(1, withPre, withFeed, withOut);
-        return filter[0]->ProcessFed(left, sides == 2 ? filter[1].get() : nullptr, sides == 2 ? &right : nullptr);
+        return filter[0]->ProcessFed(left, sides == 2 ? filter[1].get() : nullptr,
+                                     sides == 2 ? &right : nullptr);
     }
 };
 
@@ -188,7 +191,8 @@ bool SameBits(const MixBuffer& a, const MixBuffer& b, int n) {
 // every side must match bit for bit, block after block. expectFed: whether
 // ProcessFed is to take the work (otherwise it must answer false and leave
 // every bus as it was).
-void ExpectFedMatchesCalls(const Make& make, int sides, bool withPre, bool withFeed, bool withOut, bool expectFed) {
+void ExpectFedMatchesCalls(const Make& make, int sides, bool withPre, bool withFeed, bool withOut,
+                           bool expectFed) {
     FedNetwork fed(make), calls(make);
     uint32_t seed = 7;
     for (int n : {1024, 1, 333, 1024, 5}) {
@@ -230,7 +234,8 @@ TEST(FedFilters, filtersThatCannotRunInOneLoopAreLeftToTheCaller) {
     // One side with gain 1 and one without, different section counts, other kinds of filter.
     ExpectFedMatchesCalls(AllPole(4, 1.0f, 0.7f), 2, true, true, true, false);
     ExpectFedMatchesCalls([](int v) { return AllPole(v ? 3 : 4)(v); }, 2, true, true, false, false);
-    ExpectFedMatchesCalls([](int v) { return v ? AllPole(2)(v) : Biquads(2)(v); }, 2, true, true, true, false);
+    ExpectFedMatchesCalls([](int v) { return v ? AllPole(2)(v) : Biquads(2)(v); }, 2, true, true, true,
+                          false);
     ExpectFedMatchesCalls([](int v) { return Highpass()(v); }, 1, true, false, false, false);
 }
 

@@ -20,15 +20,16 @@ void PrintTo(const HostCase& c, std::ostream* os) {
 }
 
 std::string Sox(const std::string& in, const std::string& out, const std::vector<float>& controls) {
-    std::string c = "sox " + in + " -e floating-point -b 32 " + out + " channels 2 ladspa " KESTA_LADSPA_PATH
-                    " kesta_stereo";
+    std::string c = "sox " + in + " -e floating-point -b 32 " + out +
+                    " channels 2 ladspa " KESTA_LADSPA_PATH " kesta_stereo";
     for (float v : controls) c += " " + std::to_string(v);
     return c;
 }
 
 // Latency compensation: sox drops as many frames at the start as the
 // latency port reports, and runs silence through at the end.
-std::string SoxCompensated(const std::string& in, const std::string& out, const std::vector<float>& controls) {
+std::string SoxCompensated(const std::string& in, const std::string& out,
+                           const std::vector<float>& controls) {
     std::string c = Sox(in, out, controls);
     return c.replace(c.find(" ladspa ") + 8, 0, "-l ");
 }
@@ -36,7 +37,8 @@ std::string SoxCompensated(const std::string& in, const std::string& out, const 
 std::string Ffmpeg(const std::string& in, const std::string& out, const std::vector<float>& controls) {
     std::string c = "ffmpeg -nostdin -hide_banner -loglevel error -y -i " + in +
                     " -af 'ladspa=f=" KESTA_LADSPA_PATH ":p=kesta_stereo:c=";
-    for (size_t i = 0; i < controls.size(); ++i) c += (i ? "|c" : "c") + std::to_string(i) + "=" + std::to_string(controls[i]);
+    for (size_t i = 0; i < controls.size(); ++i)
+        c += (i ? "|c" : "c") + std::to_string(i) + "=" + std::to_string(controls[i]);
     return c + "' -c:a pcm_f32le " + out;
 }
 

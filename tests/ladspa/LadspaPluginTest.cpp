@@ -158,7 +158,8 @@ TEST_F(LadspaPlugin, sharedInputAndOutputBuffersGiveTheSameResult) {
         SCOPED_TRACE(crossed ? "crossed" : "in place");
         Ladspa plugin(stereo->rate);
         std::vector<float> left(frames), right(frames), controls = Controls(Unusual(), 2);
-        for (long i = 0; i < frames; ++i) left[i] = stereo->samples[2 * i], right[i] = stereo->samples[2 * i + 1];
+        for (long i = 0; i < frames; ++i)
+            left[i] = stereo->samples[2 * i], right[i] = stereo->samples[2 * i + 1];
         plugin.connect(0, left.data());
         plugin.connect(1, right.data());
         plugin.connect(crossed ? 3 : 2, left.data());
@@ -186,7 +187,8 @@ TEST_F(LadspaPlugin, controlsWrittenAfterActivateApplyFromTheFirstFrame) {
     std::vector<float> bufs[4], controls = Controls(kesta::Settings(), 2);
     for (unsigned long p = 0; p < 4; ++p) bufs[p].resize(frames), plugin.connect(p, bufs[p].data());
     for (unsigned long p = 0; p < controls.size(); ++p) plugin.connect(4 + p, &controls[p]);
-    for (long i = 0; i < frames; ++i) bufs[0][i] = stereo->samples[2 * i], bufs[1][i] = stereo->samples[2 * i + 1];
+    for (long i = 0; i < frames; ++i)
+        bufs[0][i] = stereo->samples[2 * i], bufs[1][i] = stereo->samples[2 * i + 1];
     plugin.activate();
     const auto late = Controls(dry, 2);
     std::copy(late.begin(), late.end(), controls.begin());

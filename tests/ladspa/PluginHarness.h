@@ -81,7 +81,8 @@ inline std::string MakeSpeech(const TempDir& dir, unsigned rate, int channels, b
                                          : "-M " + sounds + "Front_Left.wav " + sounds + "Front_Right.wav";
     std::string said;
     const std::string format = floating ? " -e floating-point -b 32 " : " -b 16 ";
-    const int status = RunCommand("sox " + in + format + out + " rate " + std::to_string(rate) + " vol 0.5", &said);
+    const int status =
+        RunCommand("sox " + in + format + out + " rate " + std::to_string(rate) + " vol 0.5", &said);
     EXPECT_EQ(status, 0) << said;
     return out;
 }
@@ -117,8 +118,8 @@ inline std::vector<std::string> ControlSymbols(int inputs) {
 // Compares a host's stereo output with the reference: the same length, equal
 // within float rounding from frame from on, and not the input passed through
 // (the reference differs from it).
-inline void ExpectSameAudio(const Audio& got, const std::vector<float>& want, const Audio& in, float tolerance = 2e-6f,
-                            long from = 0) {
+inline void ExpectSameAudio(const Audio& got, const std::vector<float>& want, const Audio& in,
+                            float tolerance = 2e-6f, long from = 0) {
     ASSERT_EQ(got.channels, 2);
     ASSERT_EQ(got.samples.size(), want.size());
     float worst = 0, change = 0;

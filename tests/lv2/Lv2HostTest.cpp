@@ -23,12 +23,14 @@ TEST(Lv2Bundle, descriptionsAreTurtle) {
     for (const char* file : {"manifest.ttl", "kesta.ttl"}) {
         SCOPED_TRACE(file);
         std::string triples;
-        EXPECT_EQ(RunCommand("serdi -i turtle -o ntriples " + kBundle + "/" + file + " 2>/dev/null", &triples), 0);
+        EXPECT_EQ(
+            RunCommand("serdi -i turtle -o ntriples " + kBundle + "/" + file + " 2>/dev/null", &triples), 0);
         std::string errors;
         RunCommand("serdi -q " + kBundle + "/" + file + " >/dev/null", &errors);
         EXPECT_EQ(errors, "");
         for (const char* name : {"stereo", "mono"})
-            EXPECT_NE(triples.find("<" KESTA_LV2_URI_BASE + std::string(name) + "> "), std::string::npos) << name;
+            EXPECT_NE(triples.find("<" KESTA_LV2_URI_BASE + std::string(name) + "> "), std::string::npos)
+                << name;
     }
 }
 
@@ -54,17 +56,22 @@ std::string Command(const HostCase& c, const std::string& in, const std::string&
     switch (c.host) {
         case kLv2file:
             cmd += "lv2file -i " + in + " -o " + out;
-            for (size_t i = 0; i < values.size(); ++i) cmd += " -p " + symbols[i] + ":" + std::to_string(values[i]);
+            for (size_t i = 0; i < values.size(); ++i)
+                cmd += " -p " + symbols[i] + ":" + std::to_string(values[i]);
             return cmd + " " + uri;
         case kLv2apply:
             cmd += "lv2apply -i " + in + " -o " + out;
-            for (size_t i = 0; i < values.size(); ++i) cmd += " -c " + symbols[i] + " " + std::to_string(values[i]);
+            for (size_t i = 0; i < values.size(); ++i)
+                cmd += " -c " + symbols[i] + " " + std::to_string(values[i]);
             return cmd + " " + uri;
         case kFfmpeg: {
             std::string escaped = uri;
-            for (size_t at = 0; (at = escaped.find(':', at)) != std::string::npos; at += 3) escaped.replace(at, 1, "\\\\:");
-            cmd += "ffmpeg -nostdin -hide_banner -loglevel error -y -i " + in + " -af 'lv2=p=" + escaped + ":c=";
-            for (size_t i = 0; i < values.size(); ++i) cmd += (i ? "|" : "") + symbols[i] + "=" + std::to_string(values[i]);
+            for (size_t at = 0; (at = escaped.find(':', at)) != std::string::npos; at += 3)
+                escaped.replace(at, 1, "\\\\:");
+            cmd +=
+                "ffmpeg -nostdin -hide_banner -loglevel error -y -i " + in + " -af 'lv2=p=" + escaped + ":c=";
+            for (size_t i = 0; i < values.size(); ++i)
+                cmd += (i ? "|" : "") + symbols[i] + "=" + std::to_string(values[i]);
             return cmd + "' -c:a pcm_f32le " + out;
         }
     }
@@ -102,7 +109,8 @@ INSTANTIATE_TEST_SUITE_P(
     Hosts, Lv2Host,
     ::testing::Values(HostCase{"lv2file_stereo_44100_spread", kLv2file, 2, 44100, With(-6.0f)},
                       HostCase{"lv2file_mono_96000_voice", kLv2file, 1, 96000, With(0.0f, false)},
-                      HostCase{"lv2apply_mono_44100_no_subtone", kLv2apply, 1, 44100, With(0.0f, true, false)},
+                      HostCase{"lv2apply_mono_44100_no_subtone", kLv2apply, 1, 44100,
+                               With(0.0f, true, false)},
                       HostCase{"lv2apply_stereo_96000_spread", kLv2apply, 2, 96000, With(-12.0f)},
                       HostCase{"ffmpeg_stereo_44100_no_subtone", kFfmpeg, 2, 44100, With(-2.0f, true, false)},
                       HostCase{"ffmpeg_stereo_96000_spread", kFfmpeg, 2, 96000, With(-15.0f)}),

@@ -24,12 +24,15 @@ const LV2_Descriptor* Descriptor(uint32_t index) {
 class Lv2 : public PortHost {
   public:
     Lv2(uint32_t index, double rate)
-        : d_(Descriptor(index)), h_(d_ ? d_->instantiate(d_, rate, KESTA_LV2_BUNDLE "/", kNoFeatures) : nullptr) {}
+        : d_(Descriptor(index)),
+          h_(d_ ? d_->instantiate(d_, rate, KESTA_LV2_BUNDLE "/", kNoFeatures) : nullptr) {}
     ~Lv2() override {
         if (h_) d_->cleanup(h_);
     }
     bool ok() const { return h_ != nullptr; }
-    void connect(unsigned long port, float* data) override { d_->connect_port(h_, static_cast<uint32_t>(port), data); }
+    void connect(unsigned long port, float* data) override {
+        d_->connect_port(h_, static_cast<uint32_t>(port), data);
+    }
     void activate() override { d_->activate(h_); }
     void run(unsigned long frames) override { d_->run(h_, static_cast<uint32_t>(frames)); }
 

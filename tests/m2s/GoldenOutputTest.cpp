@@ -88,12 +88,14 @@ uint64_t Digest(unsigned rate, unsigned flags) {
                 const int n = std::min(calls[next++ % calls.size()], kFrames - done);
                 const unsigned k = static_cast<unsigned>(n);
                 if (entry == 0)
-                    m2sProcess16(h, in16.data() + done, reinterpret_cast<short(*)[2]>(out16.data()) + done, k);
+                    m2sProcess16(h, in16.data() + done, reinterpret_cast<short(*)[2]>(out16.data()) + done,
+                                 k);
                 else if (entry == 1)
-                    m2sProcess8(h, in8.data() + done, reinterpret_cast<unsigned char(*)[2]>(out8.data()) + done, k);
+                    m2sProcess8(h, in8.data() + done,
+                                reinterpret_cast<unsigned char(*)[2]>(out8.data()) + done, k);
                 else
-                    m2sProcessFloat(h, inFloat.data() + done, reinterpret_cast<float(*)[2]>(outFloat.data()) + done,
-                                    k);
+                    m2sProcessFloat(h, inFloat.data() + done,
+                                    reinterpret_cast<float(*)[2]>(outFloat.data()) + done, k);
                 done += n;
             }
             m2sClose(h);
@@ -137,8 +139,9 @@ TEST(M2SGoldenOutput, everyEntryPointRateRowModeAndCallSizeGivesTheRecordedBits)
             }
         }
         if (print)
-            std::printf("    {0x%016llxull, 0x%016llxull},  // %u Hz\n", static_cast<unsigned long long>(hash[0]),
-                        static_cast<unsigned long long>(hash[1]), kRates[r]);
+            std::printf("    {0x%016llxull, 0x%016llxull},  // %u Hz\n",
+                        static_cast<unsigned long long>(hash[0]), static_cast<unsigned long long>(hash[1]),
+                        kRates[r]);
     }
 }
 #endif

@@ -29,7 +29,9 @@ namespace {
 
 std::string home;
 
-std::string settingsPath() { return home + "/.xmms/config"; }
+std::string settingsPath() {
+    return home + "/.xmms/config";
+}
 
 std::string settingsText() {
     std::ifstream in(settingsPath());
@@ -52,11 +54,14 @@ void closeWindow() {
     drainEvents();
 }
 
-bool active(GtkWidget* w) { return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(w)); }
+bool active(GtkWidget* w) {
+    return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(w));
+}
 
 std::vector<short> signal(size_t samples, double w) {
     std::vector<short> v(samples);
-    for (size_t i = 0; i < samples; ++i) v[i] = static_cast<short>(9000 * std::sin(w * i) + 3000 * std::sin(7.3 * w * i));
+    for (size_t i = 0; i < samples; ++i)
+        v[i] = static_cast<short>(9000 * std::sin(w * i) + 3000 * std::sin(7.3 * w * i));
     return v;
 }
 
@@ -81,7 +86,7 @@ void freshEngines() {
 }
 
 class ConfigureWindow : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         char tmpl[] = "/tmp/kesta-window-XXXXXX";
         home = mkdtemp(tmpl);
@@ -174,11 +179,11 @@ TEST_F(ConfigureWindow, voiceIsStoredAndReCreatesOnlyTheMonoEngine) {
     vastorSetSpread(v, 0.0f);
     vastorEnableHipass(v, 1);
     std::vector<short> out(stereo.size());
-    vastorProcess16(v, reinterpret_cast<const short(*)[2]>(stereo.data()), reinterpret_cast<short(*)[2]>(out.data()),
-                    stereo.size() / 2);
+    vastorProcess16(v, reinterpret_cast<const short(*)[2]>(stereo.data()),
+                    reinterpret_cast<short(*)[2]>(out.data()), stereo.size() / 2);
     EXPECT_EQ(out, stereoBefore);
-    vastorProcess16(v, reinterpret_cast<const short(*)[2]>(stereo.data()), reinterpret_cast<short(*)[2]>(out.data()),
-                    stereo.size() / 2);
+    vastorProcess16(v, reinterpret_cast<const short(*)[2]>(stereo.data()),
+                    reinterpret_cast<short(*)[2]>(out.data()), stereo.size() / 2);
     vastorClose(v);
     EXPECT_EQ(pluginStereo(stereo, 44100), out);
 
@@ -224,13 +229,13 @@ TEST_F(ConfigureWindow, enableAndSubtoneSwitchesReachRecordFileAndRunningEngines
     vastorSetSpread(v, 0.0f);
     vastorEnableHipass(v, 1);
     std::vector<short> vout(stereo.size());
-    vastorProcess16(v, reinterpret_cast<const short(*)[2]>(stereo.data()), reinterpret_cast<short(*)[2]>(vout.data()),
-                    stereo.size() / 2);
+    vastorProcess16(v, reinterpret_cast<const short(*)[2]>(stereo.data()),
+                    reinterpret_cast<short(*)[2]>(vout.data()), stereo.size() / 2);
     EXPECT_EQ(vout, stereoFirst);
     vastorEnable(v, 0);
     vastorEnableHipass(v, 0);
-    vastorProcess16(v, reinterpret_cast<const short(*)[2]>(stereo.data()), reinterpret_cast<short(*)[2]>(vout.data()),
-                    stereo.size() / 2);
+    vastorProcess16(v, reinterpret_cast<const short(*)[2]>(stereo.data()),
+                    reinterpret_cast<short(*)[2]>(vout.data()), stereo.size() / 2);
     vastorClose(v);
     EXPECT_EQ(pluginStereo(stereo, 44100), vout);
 }

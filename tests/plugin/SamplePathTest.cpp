@@ -32,7 +32,7 @@ typedef void (*VastorProcess16)(Vastor*, const short (*)[2], short (*)[2], unsig
 typedef void (*VastorProcess8)(Vastor*, const unsigned char (*)[2], unsigned char (*)[2], unsigned);
 
 class Plugin {
-public:
+  public:
     Plugin() {
         handle_ = dlopen(KESTA_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
         if (!handle_) return;
@@ -85,7 +85,9 @@ void writeSettings(const std::string& text) {
     std::ofstream(dir + "/config") << text;
 }
 
-void removeSettings() { std::remove((home + "/.xmms/config").c_str()); }
+void removeSettings() {
+    std::remove((home + "/.xmms/config").c_str());
+}
 
 std::vector<short> music16(size_t samples, unsigned seed) {
     std::vector<short> v(samples);
@@ -98,7 +100,7 @@ std::vector<short> music16(size_t samples, unsigned seed) {
 }
 
 class SamplePath : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         char tmpl[] = "/tmp/kesta-home-XXXXXX";
         home = mkdtemp(tmpl);
@@ -135,7 +137,8 @@ protected:
     void restartMono(int rate) { mono16(std::vector<short>(8), rate + 1); }
     void restartStereo(int rate) { stereo16(std::vector<short>(8), rate + 1); }
 
-    std::vector<short> directMono16(const std::vector<short>& in, int rate, unsigned mode, bool on, bool hipass) {
+    std::vector<short> directMono16(const std::vector<short>& in, int rate, unsigned mode, bool on,
+                                    bool hipass) {
         M2S* m = nullptr;
         EXPECT_EQ(p.m2sOpen(&m, rate, mode), 0);
         p.m2sEnable(m, on);
@@ -145,15 +148,16 @@ protected:
         p.m2sClose(m);
         return out;
     }
-    std::vector<short> directStereo16(const std::vector<short>& in, int rate, bool on, float spread, bool hipass) {
+    std::vector<short> directStereo16(const std::vector<short>& in, int rate, bool on, float spread,
+                                      bool hipass) {
         Vastor* v = nullptr;
         EXPECT_EQ(p.vastorOpen(&v, rate, 0x40000000u), 0);
         p.vastorEnable(v, on);
         p.vastorSetSpread(v, spread);
         p.vastorEnableHipass(v, hipass);
         std::vector<short> out(in.size());
-        p.vastorProcess16(v, reinterpret_cast<const short(*)[2]>(in.data()), reinterpret_cast<short(*)[2]>(out.data()),
-                          in.size() / 2);
+        p.vastorProcess16(v, reinterpret_cast<const short(*)[2]>(in.data()),
+                          reinterpret_cast<short(*)[2]>(out.data()), in.size() / 2);
         p.vastorClose(v);
         return out;
     }
@@ -198,7 +202,8 @@ TEST_F(SamplePath, monoEightBitBlocksDoubleInLength) {
     std::vector<unsigned char> expected(600);
     p.m2sProcess8(m, in.data(), reinterpret_cast<unsigned char(*)[2]>(expected.data()), 300);
     p.m2sClose(m);
-    EXPECT_EQ(std::vector<unsigned char>(static_cast<unsigned char*>(data), static_cast<unsigned char*>(data) + 600),
+    EXPECT_EQ(std::vector<unsigned char>(static_cast<unsigned char*>(data),
+                                         static_cast<unsigned char*>(data) + 600),
               expected);
 }
 
@@ -208,7 +213,8 @@ TEST_F(SamplePath, stereoBlocksAreWidenedInPlaceOfTheirLength) {
     EXPECT_EQ(stereo16(in, 44100, FMT_S16_LE), directStereo16(in, 44100, true, 0.0f, true));
 
     std::vector<unsigned char> in8(512, 128);
-    for (size_t i = 0; i < in8.size(); ++i) in8[i] = static_cast<unsigned char>(128 + (i % 2 ? 60 : -60) * std::sin(0.05 * i));
+    for (size_t i = 0; i < in8.size(); ++i)
+        in8[i] = static_cast<unsigned char>(128 + (i % 2 ? 60 : -60) * std::sin(0.05 * i));
     restartStereo(32000);
     gpointer data = in8.data();
     ASSERT_EQ(p.ep->mod_samples(&data, 512, FMT_U8, 32000, 2), 512);
@@ -221,7 +227,8 @@ TEST_F(SamplePath, stereoBlocksAreWidenedInPlaceOfTheirLength) {
     p.vastorProcess8(v, reinterpret_cast<const unsigned char(*)[2]>(in8.data()),
                      reinterpret_cast<unsigned char(*)[2]>(expected.data()), 256);
     p.vastorClose(v);
-    EXPECT_EQ(std::vector<unsigned char>(static_cast<unsigned char*>(data), static_cast<unsigned char*>(data) + 512),
+    EXPECT_EQ(std::vector<unsigned char>(static_cast<unsigned char*>(data),
+                                         static_cast<unsigned char*>(data) + 512),
               expected);
 }
 
@@ -284,10 +291,10 @@ TEST_F(SamplePath, blocksNoEngineTakesPassThroughUntouched) {
         gint rate;
         gint channels;
     } cases[] = {
-        {128, FMT_S8, 44100, 2},     {128, FMT_S16_BE, 44100, 2}, {128, FMT_U16_LE, 44100, 1},
-        {128, FMT_S16_NE, 44100, 3}, {128, FMT_S16_NE, 44100, 0}, {128, FMT_S16_NE, 0, 2},
-        {128, FMT_S16_NE, -44100, 1}, {0, FMT_S16_NE, 44100, 2},  {-4, FMT_S16_NE, 44100, 1},
-        {1, FMT_S16_NE, 44100, 1},   {3, FMT_S16_NE, 44100, 2},   {INT_MAX / 2 + 1, FMT_S16_NE, 44100, 1},
+        {128, FMT_S8, 44100, 2},         {128, FMT_S16_BE, 44100, 2}, {128, FMT_U16_LE, 44100, 1},
+        {128, FMT_S16_NE, 44100, 3},     {128, FMT_S16_NE, 44100, 0}, {128, FMT_S16_NE, 0, 2},
+        {128, FMT_S16_NE, -44100, 1},    {0, FMT_S16_NE, 44100, 2},   {-4, FMT_S16_NE, 44100, 1},
+        {1, FMT_S16_NE, 44100, 1},       {3, FMT_S16_NE, 44100, 2},   {INT_MAX / 2 + 1, FMT_S16_NE, 44100, 1},
         {INT_MAX, FMT_S16_NE, 44100, 1},
     };
     for (const Case& c : cases) {
@@ -325,8 +332,10 @@ TEST_F(SamplePath, aBlockThePluginReturnedMayComeBackAsItsInput) {
         gint channels;
         size_t offset, bytes;  // of the returned block's 6000 bytes
     } cases[] = {
-        {"the whole block, as mono", 1, 0, 6000},        {"its second half, as mono", 1, 3000, 3000},
-        {"the whole block, as stereo", 2, 0, 6000},      {"a block inside it, as stereo", 2, 1000, 4000},
+        {"the whole block, as mono", 1, 0, 6000},
+        {"its second half, as mono", 1, 3000, 3000},
+        {"the whole block, as stereo", 2, 0, 6000},
+        {"a block inside it, as stereo", 2, 1000, 4000},
         {"a block at an odd address, as mono", 1, 1001, 2000},
         {"a block at an odd address, as stereo", 2, 999, 4000},
     };
@@ -350,7 +359,8 @@ TEST_F(SamplePath, aBlockThePluginReturnedMayComeBackAsItsInput) {
             std::vector<short> scratch(in.size() * 2);
             p.m2sProcess16(m, in.data(), reinterpret_cast<short(*)[2]>(scratch.data()), in.size());
             expected.resize(returned.size() * 2);
-            p.m2sProcess16(m, returned.data(), reinterpret_cast<short(*)[2]>(expected.data()), returned.size());
+            p.m2sProcess16(m, returned.data(), reinterpret_cast<short(*)[2]>(expected.data()),
+                           returned.size());
             p.m2sClose(m);
         } else {
             expected = directStereo16(returned, 44100, true, 0.0f, true);

@@ -17,7 +17,7 @@
 namespace {
 
 class SaveConfig : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char tmpl[] = "/tmp/kesta-save-XXXXXX";
         home_ = mkdtemp(tmpl);
@@ -40,7 +40,8 @@ protected:
     std::string home_, folder_, path_;
 };
 
-const char kWritten[] = "[Kesta]\nm2s_enable=FALSE\nm2s_flags=0\nvastor_enable=TRUE\nvastor_spread=-6\nsubtone=FALSE\n";
+const char kWritten[] =
+    "[Kesta]\nm2s_enable=FALSE\nm2s_flags=0\nvastor_enable=TRUE\nvastor_spread=-6\nsubtone=FALSE\n";
 
 TEST_F(SaveConfig, aMissingFileIsCreatedAndAnExistingOneKeepsItsOtherSettings) {
     save_config();
@@ -48,8 +49,9 @@ TEST_F(SaveConfig, aMissingFileIsCreatedAndAnExistingOneKeepsItsOtherSettings) {
 
     std::ofstream(path_) << "[xmms]\nvolume=80\n\n[Kesta]\nsubtone=TRUE\n";
     save_config();
-    EXPECT_EQ(text(), "[xmms]\nvolume=80\n\n[Kesta]\nsubtone=FALSE\nm2s_enable=FALSE\nm2s_flags=0\n"
-                      "vastor_enable=TRUE\nvastor_spread=-6\n");
+    EXPECT_EQ(text(),
+              "[xmms]\nvolume=80\n\n[Kesta]\nsubtone=FALSE\nm2s_enable=FALSE\nm2s_flags=0\n"
+              "vastor_enable=TRUE\nvastor_spread=-6\n");
 }
 
 // The file left by running the player once with sudo: root's, mode 0600, in

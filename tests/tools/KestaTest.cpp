@@ -4,8 +4,8 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <sndfile.h>
 #include <signal.h>
+#include <sndfile.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,8 +37,8 @@ struct Result {
 // The shell command that runs kesta in dir, with dir as its home and dir/tmp
 // as its temporary folder; prefix runs it as another user, for instance.
 std::string kestaCommand(const std::string& args, const std::string& prefix = std::string()) {
-    return "cd '" + dir + "' && HOME='" + dir + "' TMPDIR='" + dir + "/tmp' exec " + prefix + "'" KESTA_BIN "' " +
-           args + " >'" + dir + "/stdout' 2>'" + dir + "/stderr' </dev/null";
+    return "cd '" + dir + "' && HOME='" + dir + "' TMPDIR='" + dir + "/tmp' exec " + prefix +
+           "'" KESTA_BIN "' " + args + " >'" + dir + "/stdout' 2>'" + dir + "/stderr' </dev/null";
 }
 
 Result kesta(const std::string& args, const std::string& prefix = std::string()) {
@@ -64,13 +64,14 @@ std::vector<short> tone(long frames, int channels, unsigned seed) {
     for (long f = 0; f < frames; ++f)
         for (int c = 0; c < channels; ++c) {
             seed = seed * 1664525u + 1013904223u;
-            v[f * channels + c] =
-                static_cast<short>(12000 * std::sin(0.013 * f * (c + 1)) + static_cast<int>(seed >> 20) - 2048);
+            v[f * channels + c] = static_cast<short>(12000 * std::sin(0.013 * f * (c + 1)) +
+                                                     static_cast<int>(seed >> 20) - 2048);
         }
     return v;
 }
 
-void writeWav(const std::string& path, const std::vector<short>& s, int channels, int rate, int sub = SF_FORMAT_PCM_16) {
+void writeWav(const std::string& path, const std::vector<short>& s, int channels, int rate,
+              int sub = SF_FORMAT_PCM_16) {
     SF_INFO info{};
     info.channels = channels;
     info.samplerate = rate;
@@ -158,7 +159,7 @@ std::vector<short> expected(const std::vector<short>& in, int channels, int rate
 }
 
 class Kesta : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char tmpl[] = "/tmp/kesta-cli-XXXXXX";
         dir = mkdtemp(tmpl);
@@ -180,7 +181,8 @@ TEST_F(Kesta, rendersMonoAndStereoFilesAsThePlugInDoes) {
             EXPECT_EQ(info.channels, 2);
             EXPECT_EQ(info.samplerate, rate);
             EXPECT_EQ(info.frames, 3000);
-            EXPECT_EQ(out, expected(in, channels, rate, 8, true, true, 0.0f, true)) << rate << " Hz, " << channels;
+            EXPECT_EQ(out, expected(in, channels, rate, 8, true, true, 0.0f, true))
+                << rate << " Hz, " << channels;
         }
     }
 }
@@ -267,11 +269,12 @@ TEST_F(Kesta, badInputGetsOneClearErrorAndLeavesNoOutput) {
 
 TEST_F(Kesta, unknownOptionsAndBadValuesAreRefusedWithOneLineAndAHint) {
     writeWav(dir + "/in.wav", tone(100, 2, 1), 2, 44100);
-    for (const char* args : {"render in.wav out.wav --spread abc", "render in.wav out.wav --block 0",
-                             "render in.wav out.wav --spread 3", "render in.wav out.wav --mode jazz",
-                             "render in.wav out.wav --loud", "render in.wav", "frobnicate", "render in.wav out.wav --bits 12",
-                             "info --mode voice", "demo --bits 8", "render in.wav out.wav --player --bits 24",
-                             "render in.wav out.wav --gain 99", "render in.wav - ", "render in.wav out.wav -j 2"}) {
+    for (const char* args :
+         {"render in.wav out.wav --spread abc", "render in.wav out.wav --block 0",
+          "render in.wav out.wav --spread 3", "render in.wav out.wav --mode jazz",
+          "render in.wav out.wav --loud", "render in.wav", "frobnicate", "render in.wav out.wav --bits 12",
+          "info --mode voice", "demo --bits 8", "render in.wav out.wav --player --bits 24",
+          "render in.wav out.wav --gain 99", "render in.wav - ", "render in.wav out.wav -j 2"}) {
         const Result r = kesta(args);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << args << ": " << r.err;
@@ -361,7 +364,8 @@ TEST_F(Kesta, saveNeverReplacesSettingsItCannotRead) {
         // Without --save the run goes on with the defaults, and info says why.
         Result info = kesta("info", c.prefix);
         EXPECT_EQ(info.status, 0) << c.name;
-        EXPECT_NE(info.out.find(config + " (cannot be read: "), std::string::npos) << c.name << ": " << info.out;
+        EXPECT_NE(info.out.find(config + " (cannot be read: "), std::string::npos)
+            << c.name << ": " << info.out;
         if (!root || c.prefix.empty()) {
             EXPECT_EQ(kesta("render in.wav out.wav --spread -6").status, 0) << c.name;
             EXPECT_EQ(std::remove((dir + "/out.wav").c_str()), 0) << c.name;
@@ -447,7 +451,8 @@ TEST_F(Kesta, anInterruptedRenderLeavesNothingBehind) {
             const pid_t child = fork();
             ASSERT_GE(child, 0);
             if (child == 0) {
-                const std::string cmd = kestaCommand(std::string("render long.wav out.wav --spread -6") + path);
+                const std::string cmd =
+                    kestaCommand(std::string("render long.wav out.wav --spread -6") + path);
                 execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
                 _exit(127);
             }
@@ -461,7 +466,8 @@ TEST_F(Kesta, anInterruptedRenderLeavesNothingBehind) {
             ASSERT_EQ(kill(child, signal), 0);
             int status = 0;
             ASSERT_EQ(waitpid(child, &status, 0), child);
-            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "signal " << signal << ": " << status;
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal)
+                << "signal " << signal << ": " << status;
             EXPECT_EQ(countEntries(dir + "/tmp", "kesta-settings-"), 0) << "signal " << signal << path;
             EXPECT_EQ(readFile(dir + "/out.wav"), "previous result") << "signal " << signal << path;
             EXPECT_EQ(countEntries(dir, ".out.wav."), 0) << "signal " << signal << path;

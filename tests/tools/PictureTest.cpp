@@ -24,7 +24,8 @@ namespace {
 const double kPi = 3.14159265358979323846;
 
 // Interleaved 16-bit frames whose left and right come from f(frame).
-std::vector<short> signal(long frames, int channels, const std::function<std::pair<double, double>(long)>& f) {
+std::vector<short> signal(long frames, int channels,
+                          const std::function<std::pair<double, double>(long)>& f) {
     std::vector<short> s(static_cast<size_t>(frames * channels));
     for (long i = 0; i < frames; ++i) {
         const auto lr = f(i);
@@ -46,7 +47,8 @@ StereoImage analysed(const std::vector<short>& s, int channels, int rate,
 }
 
 // Mid at mid Hz, side at side Hz (0: none), a tenth of full scale each unless given.
-std::vector<short> midSide(long frames, int rate, double midHz, double midAmp, double sideHz, double sideAmp) {
+std::vector<short> midSide(long frames, int rate, double midHz, double midAmp, double sideHz,
+                           double sideAmp) {
     return signal(frames, 2, [=](long i) {
         const double m = midAmp * std::sin(2 * kPi * midHz * i / rate);
         const double s = sideHz > 0 ? sideAmp * std::sin(2 * kPi * sideHz * i / rate) : 0;
@@ -87,10 +89,14 @@ TEST(StereoImage, correlationFollowsTheImageWindowByWindowAndLongStreamsKeepFewW
     const std::vector<short> s = signal(4 * part, 2, [&](long i) {
         const double x = 0.5 * std::sin(2 * kPi * 440 * i / rate);
         switch (i / part) {
-            case 0: return std::make_pair(x, x);
-            case 1: return std::make_pair(x, -x);
-            case 2: return std::make_pair(x, 0.0);
-            default: return std::make_pair(0.0, 0.0);
+            case 0:
+                return std::make_pair(x, x);
+            case 1:
+                return std::make_pair(x, -x);
+            case 2:
+                return std::make_pair(x, 0.0);
+            default:
+                return std::make_pair(0.0, 0.0);
         }
     });
     for (size_t limit : {4096, 8}) {
@@ -156,7 +162,8 @@ TEST(StereoImage, sideToMidRatioPerBandAtAnyRate) {
         }
     }
     // Mono: no side in any band that sounds, nothing where nothing sounds.
-    const std::vector<short> mono = signal(44100, 1, [](long i) { return std::make_pair(0.3 * std::sin(0.1 * i), 0.0); });
+    const std::vector<short> mono =
+        signal(44100, 1, [](long i) { return std::make_pair(0.3 * std::sin(0.1 * i), 0.0); });
     const std::vector<double> db = analysed(mono, 1, 44100).sideToMidDb();
     const double hz = 0.1 * 44100 / (2 * kPi);
     EXPECT_EQ(db[band(hz)], -INFINITY);
@@ -168,7 +175,7 @@ TEST(StereoImage, sideToMidRatioPerBandAtAnyRate) {
 std::string dir;
 
 class Pictures : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char templ[] = "/tmp/kesta-picture-XXXXXX";
         ASSERT_NE(mkdtemp(templ), nullptr);
@@ -184,8 +191,9 @@ struct Outcome {
 };
 
 Outcome kesta(const std::string& args) {
-    const std::string cmd = "cd '" + dir + "' && HOME='" + dir + "' TMPDIR='" + dir + "/tmp' '" KESTA_BIN "' " +
-                            args + " >'" + dir + "/stdout' 2>'" + dir + "/stderr' </dev/null";
+    const std::string cmd = "cd '" + dir + "' && HOME='" + dir + "' TMPDIR='" + dir +
+                            "/tmp' '" KESTA_BIN "' " + args + " >'" + dir + "/stdout' 2>'" + dir +
+                            "/stderr' </dev/null";
     const int raw = std::system(cmd.c_str());
     std::ifstream o(dir + "/stdout"), e(dir + "/stderr");
     std::stringstream so, se;
@@ -224,7 +232,7 @@ std::vector<short> wideNoise(long frames) {
 
 // A PNG as a user sees it: pixels, and which file's colour one shows.
 class Png {
-public:
+  public:
     explicit Png(const std::string& path) : surface_(cairo_image_surface_create_from_png(path.c_str())) {}
     ~Png() { cairo_surface_destroy(surface_); }
     bool ok() const { return cairo_surface_status(surface_) == CAIRO_STATUS_SUCCESS; }
@@ -248,7 +256,7 @@ public:
         return found;
     }
 
-private:
+  private:
     cairo_surface_t* surface_;
 };
 
@@ -272,10 +280,11 @@ double curveY(const Png& png, const PictureLayout::Rect& r, int file, double x) 
 }
 
 TEST_F(Pictures, aMonoFileIsAVerticalLineAtCorrelationPlusOne) {
-    writeWav("speech.wav", signal(3 * 22050, 1, [](long i) {
-                 return std::make_pair(0.5 * std::sin(0.05 * i) * std::sin(0.0003 * i), 0.0);
-             }),
-             1, 22050);
+    writeWav(
+        "speech.wav",
+        signal(3 * 22050, 1,
+               [](long i) { return std::make_pair(0.5 * std::sin(0.05 * i) * std::sin(0.0003 * i), 0.0); }),
+        1, 22050);
     const Outcome r = kesta("picture speech.wav -o speech.png");
     ASSERT_EQ(r.status, 0) << r.err;
     const Png png(dir + "/speech.png");
@@ -291,9 +300,11 @@ TEST_F(Pictures, aMonoFileIsAVerticalLineAtCorrelationPlusOne) {
 }
 
 TEST_F(Pictures, renderDrawsThePairItMadeAndTheWidenedResultSpreadsAcross) {
-    writeWav("voice.wav", signal(2 * 44100, 1, [](long i) {
-                 return std::make_pair(0.4 * std::sin(0.07 * i) + 0.2 * std::sin(0.31 * i), 0.0);
-             }),
+    writeWav("voice.wav",
+             signal(2 * 44100, 1,
+                    [](long i) {
+                        return std::make_pair(0.4 * std::sin(0.07 * i) + 0.2 * std::sin(0.31 * i), 0.0);
+                    }),
              1, 44100);
     const Outcome r = kesta("render voice.wav voice-3d.wav --picture voice.png");
     ASSERT_EQ(r.status, 0) << r.err;
@@ -317,7 +328,8 @@ TEST_F(Pictures, subtoneKeepsTheBassBandsOfTheResultNearerTheCentre) {
     const Png on(dir + "/on.png"), off(dir + "/off.png");
     const PictureLayout l = pictureLayout(2);
     for (double hz : {25.0, 31.5, 40.0, 50.0}) {
-        const double yOn = curveY(on, l.spectrum, 1, l.spectrumX(hz)), yOff = curveY(off, l.spectrum, 1, l.spectrumX(hz));
+        const double yOn = curveY(on, l.spectrum, 1, l.spectrumX(hz)),
+                     yOff = curveY(off, l.spectrum, 1, l.spectrumX(hz));
         ASSERT_FALSE(std::isnan(yOn) || std::isnan(yOff)) << hz;
         EXPECT_GT(yOn, yOff + 4) << hz << " Hz: lower on the picture is a larger y";
     }
@@ -342,7 +354,8 @@ TEST_F(Pictures, emptyAndSilentStreamsDrawWithoutInk) {
     empty.finish();
     silent.finish();
     std::string error;
-    ASSERT_TRUE(drawPicture({"nothing", {"Subtone: on"}, {{"empty", &empty}, {"silent", &silent}}}, dir + "/q.png", error))
+    ASSERT_TRUE(drawPicture({"nothing", {"Subtone: on"}, {{"empty", &empty}, {"silent", &silent}}},
+                            dir + "/q.png", error))
         << error;
     const Png png(dir + "/q.png");
     ASSERT_TRUE(png.ok());
@@ -355,7 +368,8 @@ TEST_F(Pictures, emptyAndSilentStreamsDrawWithoutInk) {
 }
 
 TEST_F(Pictures, whatCannotBeDrawnIsRefusedAndNoPictureIsLeft) {
-    writeWav("a.wav", signal(1000, 2, [](long i) { return std::make_pair(0.1 * std::sin(0.1 * i), 0.0); }), 2, 8000);
+    writeWav("a.wav", signal(1000, 2, [](long i) { return std::make_pair(0.1 * std::sin(0.1 * i), 0.0); }), 2,
+             8000);
     writeWav("six.wav", std::vector<short>(6000), 6, 8000);
     const struct {
         const char* args;

@@ -65,11 +65,12 @@ Audio load(const std::string& path) {
 }
 
 class Render : public ::testing::Test {
-protected:
+  protected:
     std::string dir;
 
     void SetUp() override {
-        if (std::system("command -v sox >/dev/null && command -v ffmpeg >/dev/null") != 0 || access(kSpeech, R_OK) != 0)
+        if (std::system("command -v sox >/dev/null && command -v ffmpeg >/dev/null") != 0 ||
+            access(kSpeech, R_OK) != 0)
             GTEST_SKIP() << "needs sox, ffmpeg and alsa-utils' sounds";
         char tmpl[] = "/tmp/kesta-render-XXXXXX";
         dir = mkdtemp(tmpl);
@@ -87,12 +88,15 @@ protected:
     // An input made by sox: format options, source, effects.
     void make(const std::string& name, const std::string& format, const char* from = kSpeech,
               const std::string& effects = std::string()) const {
-        ASSERT_EQ(sh("sox -D " + std::string(from) + " " + format + " '" + name + "' " + effects + " 2>/dev/null"), 0)
+        ASSERT_EQ(
+            sh("sox -D " + std::string(from) + " " + format + " '" + name + "' " + effects + " 2>/dev/null"),
+            0)
             << name;
     }
     // kesta with args in dir; stdin and stdout as redirections in args, if any.
     Result kesta(const std::string& args) const {
-        const int status = sh("HOME='" + dir + "' TMPDIR='" + dir + "/tmp' '" KESTA_BIN "' " + args + " 2>stderr");
+        const int status =
+            sh("HOME='" + dir + "' TMPDIR='" + dir + "/tmp' '" KESTA_BIN "' " + args + " 2>stderr");
         std::ifstream e(path("stderr"));
         std::stringstream s;
         s << e.rdbuf();
@@ -111,7 +115,7 @@ TEST_F(Render, realFormatsKeepRateDepthLengthAndLevel) {
         const char* name;
         const char* sox;  // how the input is made from the speech
         const char* out;
-        int subtype;      // expected in the output
+        int subtype;  // expected in the output
         int rate;
     };
     const Case cases[] = {
@@ -125,7 +129,8 @@ TEST_F(Render, realFormatsKeepRateDepthLengthAndLevel) {
         {"i24-96k.flac", "-b 24 -r 96000", "o-i24-96k.flac", SF_FORMAT_PCM_24, 96000},
         {"f32-192k.wav", "-e floating-point -b 32 -r 192000", "o-f32-192k.wav", SF_FORMAT_FLOAT, 192000},
         {"stereo.aiff", "-b 24 -c 2 -r 44100", "o-stereo.aiff", SF_FORMAT_PCM_24, 44100},
-        {"f32.wav", "-e floating-point -b 32", "o-f32.flac", SF_FORMAT_PCM_24, 48000},  // FLAC holds 24 at most
+        {"f32.wav", "-e floating-point -b 32", "o-f32.flac", SF_FORMAT_PCM_24,
+         48000},  // FLAC holds 24 at most
         {"i24.flac", "-b 24", "o-i16.wav --bits 16", SF_FORMAT_PCM_16, 48000},
         {"i24.flac", "-b 24", "o-ogg.ogg", SF_FORMAT_VORBIS, 48000},
     };
@@ -151,7 +156,8 @@ TEST_F(Render, realFormatsKeepRateDepthLengthAndLevel) {
 TEST_F(Render, withTheEffectOffTheOutputIsTheInputFrameForFrame) {
     make("mono.wav", "-e floating-point -b 32");
     make("stereo.wav", "-e floating-point -b 32 -r 44100", kStereo);
-    for (const char* args : {"render mono.wav out.wav --mono-3d off", "render stereo.wav out.wav --widen off"}) {
+    for (const char* args :
+         {"render mono.wav out.wav --mono-3d off", "render stereo.wav out.wav --widen off"}) {
         ASSERT_EQ(kesta(args).status, 0) << args;
         const Audio in = load(path(std::string(args).substr(7, std::string(args).find(' ', 7) - 7)));
         const Audio out = load(path("out.wav"));
@@ -159,7 +165,8 @@ TEST_F(Render, withTheEffectOffTheOutputIsTheInputFrameForFrame) {
         long differ = 0;
         for (long f = 0; f < in.frames(); ++f)
             for (int c = 0; c < 2; ++c)
-                differ += out.samples[2 * f + c] != in.samples[in.info.channels * f + (in.info.channels == 2 ? c : 0)];
+                differ += out.samples[2 * f + c] !=
+                          in.samples[in.info.channels * f + (in.info.channels == 2 ? c : 0)];
         EXPECT_EQ(differ, 0) << args;
     }
     // 16-bit without dither is exact too; with dither it stays within a step.
@@ -188,7 +195,8 @@ TEST_F(Render, everyDepthIsTheFloatResultRoundedToItsSteps) {
         bool dither;
     } cases[] = {{8, false}, {16, false}, {24, false}, {32, false}, {8, true}, {16, true}};
     for (const auto& c : cases) {
-        const std::string args = "render hot.wav i.wav --bits " + std::to_string(c.bits) + (c.dither ? "" : " --no-dither");
+        const std::string args =
+            "render hot.wav i.wav --bits " + std::to_string(c.bits) + (c.dither ? "" : " --no-dither");
         const Result r = kesta(args);
         ASSERT_EQ(r.status, 0) << args << r.err;
         SF_INFO info{};
@@ -247,7 +255,8 @@ TEST_F(Render, tagsAreCopied) {
     ASSERT_EQ(sh(std::string("ffmpeg -loglevel error -i ") + kSpeech +
                  " -metadata title=Centre -metadata artist=ALSA tagged.flac"),
               0);
-    ASSERT_EQ(sh(std::string("ffmpeg -loglevel error -i ") + kSpeech + " -metadata title=Centre tagged.ogg"), 0);
+    ASSERT_EQ(sh(std::string("ffmpeg -loglevel error -i ") + kSpeech + " -metadata title=Centre tagged.ogg"),
+              0);
     for (const char* args : {"tagged.flac out.flac", "tagged.flac out.wav", "tagged.ogg out.ogg"}) {
         ASSERT_EQ(kesta(std::string("render ") + args).status, 0) << args;
         const std::string out = std::string(args).substr(std::string(args).find(' ') + 1);
@@ -266,7 +275,8 @@ TEST_F(Render, truncatedInputWarnsOrWithStrictFails) {
         ASSERT_EQ(r.status, 0) << name << ": " << r.err;
         const long written = load(path("out.wav")).frames();
         EXPECT_GT(written, 1000) << name;
-        EXPECT_NE(r.err.find("read " + std::to_string(written) + " of " + std::to_string(load(path("whole.wav")).frames())),
+        EXPECT_NE(r.err.find("read " + std::to_string(written) + " of " +
+                             std::to_string(load(path("whole.wav")).frames())),
                   std::string::npos)
             << name << ": " << r.err;
         std::ofstream(path("kept.wav")) << "kept";
@@ -322,8 +332,8 @@ TEST_F(Render, theInputIsNeverOverwritten) {
 
 // ffmpeg | kesta | sox: a pipe in, a pipe out (with --type).
 TEST_F(Render, pipesInAndOut) {
-    ASSERT_EQ(sh(std::string("ffmpeg -loglevel error -i ") + kSpeech + " -f wav - | HOME=. '" KESTA_BIN
-                 "' render - - --type flac > piped.flac"),
+    ASSERT_EQ(sh(std::string("ffmpeg -loglevel error -i ") + kSpeech +
+                 " -f wav - | HOME=. '" KESTA_BIN "' render - - --type flac > piped.flac"),
               0);
     const Audio out = load(path("piped.flac"));
     EXPECT_EQ(out.frames(), load(kSpeech).frames());

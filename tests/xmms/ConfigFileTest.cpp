@@ -1,6 +1,5 @@
-#include <gtest/gtest.h>
-
 #include <glib/gstdio.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,8 +7,8 @@
 #include <cerrno>
 #include <clocale>
 #include <cmath>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -18,7 +17,7 @@
 namespace {
 
 class ConfigFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = g_dir_make_tmp("kesta-cfg-XXXXXX", nullptr);
         ASSERT_NE(dir_, nullptr);
@@ -81,7 +80,9 @@ TEST_F(ConfigFileTest, valuesWrittenReadBackWithTheirTypes) {
     g_free(s);
     xmms_cfg_free(cfg);
 
-    EXPECT_EQ(readText(), "[Kesta]\nm2s_enable=FALSE\nm2s_flags=-12345\nvastor_spread=-7.345679\n\n[Other]\nname=a = b\n");
+    EXPECT_EQ(
+        readText(),
+        "[Kesta]\nm2s_enable=FALSE\nm2s_flags=-12345\nvastor_spread=-7.345679\n\n[Other]\nname=a = b\n");
 }
 
 // Each case: the file as the user left it, what is written, and the file
@@ -94,8 +95,10 @@ TEST_F(ConfigFileTest, aWriteChangesOnlyTheLinesOfTheKeysItSets) {
     };
     const Case cases[] = {
         {"comments, stray lines, spacing and a broken header are kept",
-         "; made by hand\norphan=1\n[Kesta]\n  vastor_spread = 0  \nnot a pair\n\t# note\n[broken\nsubtone=TRUE\n",
-         "; made by hand\norphan=1\n[Kesta]\n  vastor_spread = -2  \nsubtone=FALSE\nnot a pair\n\t# note\n[broken\n"
+         "; made by hand\norphan=1\n[Kesta]\n  vastor_spread = 0  \nnot a pair\n\t# "
+         "note\n[broken\nsubtone=TRUE\n",
+         "; made by hand\norphan=1\n[Kesta]\n  vastor_spread = -2  \nsubtone=FALSE\nnot a pair\n\t# "
+         "note\n[broken\n"
          "subtone=TRUE\n"},
         {"CRLF line ends stay CRLF, also on the lines added",
          "[xmms]\r\nvolume=80\r\n[Kesta]\r\nvastor_spread = 0\r\n",
@@ -106,8 +109,8 @@ TEST_F(ConfigFileTest, aWriteChangesOnlyTheLinesOfTheKeysItSets) {
         {"a section given twice takes new keys after its last key",
          "[Kesta]\nvastor_spread=1\n[xmms]\nv=2\n[Kesta]\nother=3\n\n# end\n",
          "[Kesta]\nvastor_spread=-2\n[xmms]\nv=2\n[Kesta]\nother=3\nsubtone=FALSE\n\n# end\n"},
-        {"a last line without a line end gets one before a new section",
-         "[xmms]\nvolume=80", "[xmms]\nvolume=80\n\n[Kesta]\nvastor_spread=-2\nsubtone=FALSE\n"},
+        {"a last line without a line end gets one before a new section", "[xmms]\nvolume=80",
+         "[xmms]\nvolume=80\n\n[Kesta]\nvastor_spread=-2\nsubtone=FALSE\n"},
         {"an empty value is filled in where it stood", "[Kesta]\nvastor_spread=\nsubtone =  \n",
          "[Kesta]\nvastor_spread=-2\nsubtone =FALSE  \n"},
     };
@@ -125,8 +128,9 @@ TEST_F(ConfigFileTest, aWriteChangesOnlyTheLinesOfTheKeysItSets) {
 }
 
 TEST_F(ConfigFileTest, missingKeysAndUnreadableValuesLeaveTheCallersValue) {
-    writeText("stray=1\n[Kesta]\nm2s_flags=abc\nvastor_spread=nan\nsubtone=maybe\n"
-              "m2s_enable=\n=orphan\nbig=99999999999\nhuge=1e300\n[broken\nlost=1\n");
+    writeText(
+        "stray=1\n[Kesta]\nm2s_flags=abc\nvastor_spread=nan\nsubtone=maybe\n"
+        "m2s_enable=\n=orphan\nbig=99999999999\nhuge=1e300\n[broken\nlost=1\n");
     ConfigFile* cfg = xmms_cfg_open_file(path_.c_str());
     ASSERT_NE(cfg, nullptr);
     gint i = 7;
@@ -154,11 +158,16 @@ TEST_F(ConfigFileTest, writesThatWouldMakeOtherLinesAreRefused) {
     const std::string before = "[xmms]\ntitle=old\n";
     // section, key, value
     const char* const writes[][3] = {
-        {"xmms", "title", "a\n[Kesta]\nm2s_flags=0"}, {"xmms", "title", "a\r[Kesta]"},
-        {"xmms", "m2s_flags=0\n[Kesta]\nx", "1"},     {"xmms", "a=b", "1"},
-        {"xmms", "[Kesta]", "1"},                     {"xmms", " title", "1"},
-        {"xmms", "", "1"},                            {"Kesta]\nm2s_flags=0\n[x", "1"},
-        {"a]b", "k", "1"},                            {"a\nb", "k", "1"},
+        {"xmms", "title", "a\n[Kesta]\nm2s_flags=0"},
+        {"xmms", "title", "a\r[Kesta]"},
+        {"xmms", "m2s_flags=0\n[Kesta]\nx", "1"},
+        {"xmms", "a=b", "1"},
+        {"xmms", "[Kesta]", "1"},
+        {"xmms", " title", "1"},
+        {"xmms", "", "1"},
+        {"Kesta]\nm2s_flags=0\n[x", "1"},
+        {"a]b", "k", "1"},
+        {"a\nb", "k", "1"},
     };
     for (const auto& w : writes) {
         writeText(before);
@@ -192,9 +201,11 @@ TEST_F(ConfigFileTest, openingTellsAMissingFileFromAnUnreadableOne) {
         int error;
     };
     const Case cases[] = {
-        {in("absent"), ENOENT},      {in("no/such/folder/config"), ENOENT}, {in("dangling"), ENOENT},
-        {in("folder"), EISDIR},      {in("fifo"), EINVAL},                  {in("device"), EINVAL},
-        {in("loop-a"), ELOOP},       {in("plain/config"), ENOTDIR},         {in("plain"), 0},
+        {in("absent"), ENOENT},   {in("no/such/folder/config"), ENOENT},
+        {in("dangling"), ENOENT}, {in("folder"), EISDIR},
+        {in("fifo"), EINVAL},     {in("device"), EINVAL},
+        {in("loop-a"), ELOOP},    {in("plain/config"), ENOTDIR},
+        {in("plain"), 0},
     };
     for (const Case& c : cases) {
         gint error = -1;
@@ -296,14 +307,16 @@ TEST_F(ConfigFileTest, aFailedWriteLeavesWhatWasThereIntact) {
     writeText("[Kesta]\nsubtone=TRUE\n");
     ASSERT_EQ(chmod(path_.c_str(), 0444), 0);
     gint error = 0;
-    EXPECT_FALSE(edit([](ConfigFile* cfg) { xmms_cfg_write_boolean(cfg, "Kesta", "subtone", FALSE); }, &error));
+    EXPECT_FALSE(
+        edit([](ConfigFile* cfg) { xmms_cfg_write_boolean(cfg, "Kesta", "subtone", FALSE); }, &error));
     EXPECT_EQ(error, EACCES);
     EXPECT_EQ(readText(), "[Kesta]\nsubtone=TRUE\n");
     ASSERT_EQ(chmod(path_.c_str(), 0644), 0);
 
     ASSERT_EQ(unlink(path_.c_str()), 0);
     ASSERT_EQ(g_mkdir(path_.c_str(), 0755), 0);
-    EXPECT_FALSE(edit([](ConfigFile* cfg) { xmms_cfg_write_boolean(cfg, "Kesta", "subtone", FALSE); }, &error));
+    EXPECT_FALSE(
+        edit([](ConfigFile* cfg) { xmms_cfg_write_boolean(cfg, "Kesta", "subtone", FALSE); }, &error));
     EXPECT_EQ(error, EISDIR);
     struct stat st;
     ASSERT_EQ(stat(path_.c_str(), &st), 0);
@@ -314,7 +327,8 @@ TEST_F(ConfigFileTest, aFailedWriteLeavesWhatWasThereIntact) {
     const std::string xmmsDir = std::string(dir_) + "/.xmms";
     ASSERT_EQ(chmod(xmmsDir.c_str(), 0555), 0);
     const bool root = geteuid() == 0;  // root writes through the folder's permission bits
-    const gboolean written = edit([](ConfigFile* cfg) { xmms_cfg_write_boolean(cfg, "Kesta", "subtone", FALSE); });
+    const gboolean written =
+        edit([](ConfigFile* cfg) { xmms_cfg_write_boolean(cfg, "Kesta", "subtone", FALSE); });
     chmod(xmmsDir.c_str(), 0755);
     if (!root) {
         EXPECT_FALSE(written);
