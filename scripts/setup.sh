@@ -9,7 +9,7 @@ packages=(
     libsndfile1-dev libgtk-3-dev
     xvfb xauth
     locales
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev clang-format
     ladspa-sdk lv2-dev sordi serdi lilv-utils lv2file
     sox libsox-fmt-all ffmpeg
     audacious audacious-plugins audacious-dev dbus
