@@ -31,6 +31,13 @@ class Panner {
     // Adds what mix would add and leaves the ramp where it is.
     void mix_noUpdate(const Buffer& in, Samples count, Samples offset = 0) const;
 
+    // The ramp's state, for inspection.
+    Samples rampSamples() const { return rampSamples_; }
+    float gain() const { return gain_; }
+    float targetGain() const { return targetGain_; }
+    float gainStep() const { return gainStep_; }
+
+  private:
     Samples rampSamples_;   // frames left in the ramp; 0 when steady
     float gain_;            // gain of the next frame
     float targetGain_;      // gain the ramp ends on
@@ -55,6 +62,10 @@ class DelayPanner : public Panner {
     // frame is repeated (growing) or skipped (shrinking) per step.
     void mix(const Buffer& in, Samples count, Samples offset = 0);
 
+    // Frames of delay applied now.
+    int delay() const { return delay_; }
+
+  private:
     int delay_;                    // frames of delay applied now
     int targetDelay_;              // frames of delay being moved to
     int delayStepPeriod_;          // output frames between one-frame steps while gliding

@@ -50,7 +50,7 @@ constexpr Samples kWidenerHipassHz = 75;
 // panner reading it still glides from an older, longer delay, that one too.
 template <class... Readers>
 Samples DelayLineSize(int longest, const Readers&... readers) {
-    return std::max({longest, readers.delay_...});
+    return std::max({longest, readers.delay()...});
 }
 
 // What a change of a setting both widener input stages share needs redone.

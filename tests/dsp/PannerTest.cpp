@@ -61,11 +61,11 @@ TEST(Panner, aRampOverAnyBlocksFollowsItsLineAndEndsExactlyOnTheTarget) {
             panner.mix(Floats(ones, at), n, at);
             at += n;
             if (at < ramp) {
-                ASSERT_EQ(panner.rampSamples_, ramp - at);
+                ASSERT_EQ(panner.rampSamples(), ramp - at);
             }
         }
-        EXPECT_EQ(panner.gain_, 0.75f);
-        EXPECT_EQ(panner.gainStep_, 0.0f);
+        EXPECT_EQ(panner.gain(), 0.75f);
+        EXPECT_EQ(panner.gainStep(), 0.0f);
         for (Samples k = 0; k < ramp; ++k) ASSERT_NEAR(out.memory[k], -0.25 + k / double(ramp), 1e-5) << k;
         for (Samples k = ramp; k < total; ++k) ASSERT_EQ(out.memory[k], 0.75f) << k;
     }
@@ -74,10 +74,10 @@ TEST(Panner, aRampOverAnyBlocksFollowsItsLineAndEndsExactlyOnTheTarget) {
     Panner steady;
     steady.pan(0.5f, 0);
     steady.pan(0.5f, 100);
-    EXPECT_EQ(steady.rampSamples_, 0);
+    EXPECT_EQ(steady.rampSamples(), 0);
     steady.pan(0.25f, -5);
-    EXPECT_EQ(steady.rampSamples_, 0);
-    EXPECT_EQ(steady.gain_, 0.25f);
+    EXPECT_EQ(steady.rampSamples(), 0);
+    EXPECT_EQ(steady.gain(), 0.25f);
 }
 
 TEST(Panner, mixWithoutUpdateAddsTheSameSamplesAgainAndLeavesTheRampAlone) {
@@ -88,8 +88,8 @@ TEST(Panner, mixWithoutUpdateAddsTheSameSamplesAgainAndLeavesTheRampAlone) {
     panner.pan(1.0f, 20);
     panner.mix_noUpdate(Floats(ones), 10);
     panner.mix_noUpdate(Floats(ones), 30);
-    EXPECT_EQ(panner.rampSamples_, 20);
-    EXPECT_EQ(panner.gain_, 0.0f);
+    EXPECT_EQ(panner.rampSamples(), 20);
+    EXPECT_EQ(panner.gain(), 0.0f);
     for (int k = 0; k < 20; ++k) EXPECT_NEAR(out.memory[k], (k < 10 ? 2 : 1) * 0.05 * k, 1e-6);
     for (int k = 20; k < 30; ++k) EXPECT_EQ(out.memory[k], 1.0f);
 }
@@ -127,12 +127,12 @@ TEST(DelayPanner, aDelayGlidesOneFrameAtATimeOverAboutTheTransitionTime) {
         panner.setDelayBuffer(line.get());
         panner.setDelay(c.to, c.time);
         Samples mixed = 0;
-        for (; panner.delay_ != c.to && mixed < 1000; ++mixed) panner.mix(Floats(frame), 1);
+        for (; panner.delay() != c.to && mixed < 1000; ++mixed) panner.mix(Floats(frame), 1);
         EXPECT_EQ(mixed, c.frames) << "to " << c.to << " over " << c.time;
     }
     DelayPanner clamped;
     clamped.setDelay(-5, 0);
-    EXPECT_EQ(clamped.delay_, 0);
+    EXPECT_EQ(clamped.delay(), 0);
 }
 
 // The owner's order: the panner mixes each block, then the block enters the
@@ -184,8 +184,8 @@ TEST(StereoPanners, eachSideGetsItsScaledGainAndItsShareOfASignedDelay) {
     StereoPanner stereo;
     const float gains[2] = {0.25f, 1.0f};
     stereo.pan(gains, 2.0f, 0);
-    EXPECT_EQ(stereo.left_.gain_, 0.5f);
-    EXPECT_EQ(stereo.right_.gain_, 2.0f);
+    EXPECT_EQ(stereo.left_.gain(), 0.5f);
+    EXPECT_EQ(stereo.right_.gain(), 2.0f);
 
     auto line = Line(4);
     line->Update(Floats({9, 9, 8}), 3);
@@ -197,8 +197,8 @@ TEST(StereoPanners, eachSideGetsItsScaledGainAndItsShareOfASignedDelay) {
     delayed.setDelayBuffer(line.get());
     delayed.pan(1.0f, 0);
     delayed.setDelay(-1, 0);
-    EXPECT_EQ(delayed.left_.delay_, 0);
-    EXPECT_EQ(delayed.right_.delay_, 1);
+    EXPECT_EQ(delayed.left_.delay(), 0);
+    EXPECT_EQ(delayed.right_.delay(), 1);
     const std::vector<float> block = {1, 2, 3, 4};
     delayed.mix(Floats(block), 4);
     EXPECT_EQ(left, (std::vector<float>{1, 2, 3, 4}));

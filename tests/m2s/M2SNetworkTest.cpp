@@ -119,35 +119,35 @@ TEST(MonoTo3DInput, gainChangesApplyAtOnceUntilTheFirstMixAndGlideAfterIt) {
     Buffers b;
     MonoTo3DInput stage(Lib(), M2S_MUSIC, b.outputs, b.left, b.right, 22);
     SetDisabled(stage, true);
-    EXPECT_EQ(stage.direct_.left_.gain_, 1.0f);
-    EXPECT_EQ(stage.direct_.right_.gain_, 1.0f);
-    EXPECT_EQ(stage.delayed_.gain_, 0.0f);
-    EXPECT_EQ(stage.plain_.rampSamples_, 0);
+    EXPECT_EQ(stage.direct_.left_.gain(), 1.0f);
+    EXPECT_EQ(stage.direct_.right_.gain(), 1.0f);
+    EXPECT_EQ(stage.delayed_.gain(), 0.0f);
+    EXPECT_EQ(stage.plain_.rampSamples(), 0);
 
     std::vector<float> in = Block(100);
     stage.Mix(Buffer(in.data(), kMonoFloat), 100, 0);
     SetDisabled(stage, false);
-    EXPECT_EQ(stage.plain_.rampSamples_, 1024);
-    EXPECT_EQ(stage.plain_.targetGain_, Math::from_mb(-200));
-    EXPECT_EQ(stage.direct_.left_.targetGain_, 0.0f);
+    EXPECT_EQ(stage.plain_.rampSamples(), 1024);
+    EXPECT_EQ(stage.plain_.targetGain(), Math::from_mb(-200));
+    EXPECT_EQ(stage.direct_.left_.targetGain(), 0.0f);
 
     // The same value again does not restart the glide.
     stage.Mix(Buffer(in.data(), kMonoFloat), 100, 0);
     SetDisabled(stage, false);
-    EXPECT_EQ(stage.plain_.rampSamples_, 924);
+    EXPECT_EQ(stage.plain_.rampSamples(), 924);
 
     // The level is always re-applied, and a new ramp length applies to later changes.
     const int32_t ramp = 256;
     stage.SetProperty(kM2SRampLength, &ramp, sizeof ramp);
     const float level = 0.5f;
     stage.SetProperty(kM2SLevel, &level, sizeof level);
-    EXPECT_EQ(stage.delayed_.targetGain_, 0.5f * Math::from_mb(-200));
-    EXPECT_EQ(stage.delayed_.rampSamples_, 256);
+    EXPECT_EQ(stage.delayed_.targetGain(), 0.5f * Math::from_mb(-200));
+    EXPECT_EQ(stage.delayed_.rampSamples(), 256);
 
     stage.Reset();
     SetDisabled(stage, true);
-    EXPECT_EQ(stage.direct_.left_.gain_, 1.0f);
-    EXPECT_EQ(stage.delayed_.rampSamples_, 0);
+    EXPECT_EQ(stage.direct_.left_.gain(), 1.0f);
+    EXPECT_EQ(stage.delayed_.rampSamples(), 0);
 }
 
 TEST(MonoTo3D, voiceSetsUpTheDualWidenerForTheRate) {
