@@ -29,6 +29,10 @@ class QuietFilterStatus {
         needed_ = n;
     }
 
+    Samples needed() const { return needed_; }
+    Samples silentCount() const { return silentCount_; }
+
+  private:
     Samples needed_;       // tail length in samples
     Samples silentCount_;  // silent samples fed since the last real input
 };

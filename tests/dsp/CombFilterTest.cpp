@@ -23,7 +23,7 @@ TEST(SimpleComb, roundsItsDelayToWholeSamplesAndItsDecayToATail) {
     fast.SetDelay(1.0f);  // 44.1 + 0.5
     EXPECT_EQ(fast.delayLine_.GetSize(), 44);
     fast.SetDecayTime(0.5f);
-    EXPECT_EQ(fast.needed_, 22050);
+    EXPECT_EQ(fast.needed(), 22050);
 }
 
 TEST(SimpleComb, anImpulseComesBackEveryLoopScaledByTheFeedback) {
@@ -151,7 +151,7 @@ TEST(AllPassComb, takesAtLeastSixMillisecondsAndDerivesGainAndTailFromTheDecayTi
     allPass.SetDecayTime(30.0f);
     EXPECT_NEAR(allPass.gain_, 0.1f, 1e-7f);
     EXPECT_EQ(allPass.feedbackScale_.scale_, allPass.gain_);
-    EXPECT_EQ(allPass.needed_, 30 * 44100);
+    EXPECT_EQ(allPass.needed(), 30 * 44100);
 }
 
 TEST(AllPassComb, resetSilencesTheLoop) {

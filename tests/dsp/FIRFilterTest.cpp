@@ -132,7 +132,7 @@ TEST(SparseFIR, roundsTapDelaysToWholeSamples) {
     EXPECT_EQ(filter.taps_[3].delaySamples, 0);   // the future is out of reach
     EXPECT_EQ(filter.taps_[3].gain, 3.0f);
     EXPECT_EQ(filter.delayLine_.GetSize(), 44);
-    EXPECT_EQ(filter.needed_, 44);
+    EXPECT_EQ(filter.needed(), 44);
 }
 
 // Delays of 0, shorter and longer than the blocks, a shared delay, and a ring

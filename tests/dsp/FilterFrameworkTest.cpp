@@ -44,7 +44,7 @@ TEST(QuietFilterStatus, ringsForItsTailAfterInputAndStopsCountingOnceQuiet) {
     status.NoInput(1);
     EXPECT_TRUE(status.IsQuiet());
     for (int i = 0; i < 10; ++i) status.NoInput(INT32_MAX);  // a long silence does not wrap
-    EXPECT_EQ(status.silentCount_, 100);
+    EXPECT_EQ(status.silentCount(), 100);
     status.GettingInput();
     status.NoInput(50);
     status.Reset();
@@ -52,7 +52,7 @@ TEST(QuietFilterStatus, ringsForItsTailAfterInputAndStopsCountingOnceQuiet) {
     status.GettingInput();
     status.NoInput(99);
     status.NoInput(INT32_MAX);  // one oversized count while ringing saturates
-    EXPECT_EQ(status.silentCount_, INT32_MAX);
+    EXPECT_EQ(status.silentCount(), INT32_MAX);
 
     QuietFilterStatus none(0);
     none.GettingInput();
@@ -63,15 +63,15 @@ TEST(QuietFilterStatus, aNewTailLengthKeepsQuietOrKeepsTheRingingCount) {
     QuietFilterStatus status(1000);
     status.SetNeeded(500);
     EXPECT_TRUE(status.IsQuiet());
-    EXPECT_EQ(status.silentCount_, 500);
+    EXPECT_EQ(status.silentCount(), 500);
     status.GettingInput();
     status.NoInput(300);
     status.SetNeeded(1000);
     EXPECT_FALSE(status.IsQuiet());
-    EXPECT_EQ(status.silentCount_, 300);
+    EXPECT_EQ(status.silentCount(), 300);
     status.SetNeeded(200);
     EXPECT_TRUE(status.IsQuiet());
-    EXPECT_EQ(status.needed_, 200);
+    EXPECT_EQ(status.needed(), 200);
 }
 
 TEST(FilterProtocol, aFilterRunsWithInputAndThroughItsTailThenIsSkipped) {
