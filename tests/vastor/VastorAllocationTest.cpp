@@ -3,66 +3,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
+#include "AllocationCounter.h"
 #include "WidenerSignal.h"
 
 namespace {
 
-bool counting = false;
-long allocations = 0;
-
-void* Allocate(std::size_t size) {
-    if (counting) ++allocations;
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-    return Allocate(size);
-}
-void* operator new[](std::size_t size) {
-    return Allocate(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    if (counting) ++allocations;
-    return std::malloc(size ? size : 1);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    if (counting) ++allocations;
-    return std::malloc(size ? size : 1);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
-
-namespace {
-
 using namespace widener_test;
-
-// Allocations made by f.
-template <class F>
-long AllocationsIn(F f) {
-    allocations = 0;
-    counting = true;
-    f();
-    counting = false;
-    return allocations;
-}
 
 TEST(VastorAllocation, theCounterSeesAnAllocation) {
     // Kept in a volatile so that no compiler may elide the pair.

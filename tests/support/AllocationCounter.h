@@ -1,5 +1,6 @@
 // Counts allocations: this header replaces the global operator new and
-// delete of the one test program that includes it.
+// delete of the test program that includes it, so include it in one source
+// file of a program only. AllocationsIn(f) answers the allocations f made.
 #pragma once
 
 #include <cstdlib>
