@@ -22,6 +22,12 @@ class FloatFirstOrderFilter : public FirstOrderFilter, public QuietFilterStatus 
     // Recorded only: the gain does not enter the processing.
     void SetGain(float gain) override;
 
+    // The coefficients in effect.
+    float a0() const { return a0_; }
+    float b() const { return b_; }
+    float c() const { return c_; }
+
+  private:
     float gain_;
     float a0_;  // overall multiplier
     float b_;   // zero coefficient, relative to a0

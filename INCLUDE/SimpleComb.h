@@ -49,6 +49,10 @@ class SimpleComb : public SimpleCombFilter, public QuietFilterStatus {
     void Reset() override;
     void Process(MixBuffer& output, MixBuffer& input) override;
 
+    // Frames in the loop (D).
+    Samples loopLength() const { return delayLine_.GetSize(); }
+
+  private:
     MathLibrary& library_;
     Samples sampleRate_;  // Hz
     Samples delay_;       // D; the ring's size
@@ -148,6 +152,14 @@ class AllPassComb : public AllPassCombFilter, public QuietFilterStatus {
     void Reset() override;
     void Process(MixBuffer& output, MixBuffer& input) override;
 
+    // The delay in effect (ms), frames in the loop, the loop gain g, and the
+    // scale the loop's feedback element applies.
+    float delayMs() const { return delayMs_; }
+    Samples loopLength() const { return comb_.loopLength(); }
+    Scale gain() const { return gain_; }
+    float loopScale() const { return feedbackScale_.scale_; }
+
+  private:
     MathLibrary& library_;
     Samples sampleRate_;                // Hz
     float delayMs_;                     // delay in effect, 0 until SetDelay

@@ -242,14 +242,14 @@ TEST(FirstOrderDesign, highpassAndLowpassPlaceTheirPoleByTheirEquations) {
             const double k = std::cos(2 * kPi * hz / fs), q = double(g) * g;
             FloatFirstOrderFilter f(44100);
             f.DesignHighpass(hz, g);
-            double p = f.c_;
-            EXPECT_TRUE(f.b_ == -1.0f && f.a0_ == 0.5f * (1.0f - f.c_));
+            double p = f.c();
+            EXPECT_TRUE(f.b() == -1.0f && f.a0() == 0.5f * (1.0f - f.c()));
             EXPECT_NEAR(q * (1 + 2 * k * p + p * p), (1 - k) * (1 - p), 1e-5) << hz << " " << g;
             EXPECT_LT(std::fabs(p), 1.0);
 
             f.DesignLowpass(hz, g);
-            p = f.c_;
-            EXPECT_TRUE(f.b_ == 1.0f && f.a0_ == 0.5f * (1.0f + f.c_));
+            p = f.c();
+            EXPECT_TRUE(f.b() == 1.0f && f.a0() == 0.5f * (1.0f + f.c()));
             EXPECT_NEAR(q * (1 + 2 * k * p + p * p), (1 + k) * (1 + p), 1e-5) << hz << " " << g;
             EXPECT_LT(std::fabs(p), 1.0);
         }
@@ -259,11 +259,11 @@ TEST(FirstOrderDesign, highpassAndLowpassPlaceTheirPoleByTheirEquations) {
 TEST(FirstOrderDesign, withoutARealRootOrWithZeroGThePoleStaysAtZero) {
     FloatFirstOrderFilter f(44100);
     f.DesignHighpass(11025, 2.0f);  // discriminant 1 + 4q - 4q^2 < 0
-    EXPECT_TRUE(f.a0_ == 0.5f && f.b_ == -1.0f && f.c_ == 0.0f);
+    EXPECT_TRUE(f.a0() == 0.5f && f.b() == -1.0f && f.c() == 0.0f);
     f.DesignLowpass(11025, 2.0f);
-    EXPECT_TRUE(f.a0_ == 0.5f && f.b_ == 1.0f && f.c_ == 0.0f);
+    EXPECT_TRUE(f.a0() == 0.5f && f.b() == 1.0f && f.c() == 0.0f);
     f.DesignHighpass(1000, 0.0f);  // no longer a quadratic: not a division by zero
-    EXPECT_EQ(f.c_, 0.0f);
+    EXPECT_EQ(f.c(), 0.0f);
     f.DesignLowpass(1000, 0.0f);
-    EXPECT_EQ(f.c_, 0.0f);
+    EXPECT_EQ(f.c(), 0.0f);
 }
