@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "Digest.h"
 #include "M2s.h"
 
 namespace {
@@ -29,11 +30,8 @@ constexpr int kSettingsAt = 1800, kDisableAt = 4300, kEnableAt = 5200;
 
 const std::vector<int> kCallSizes[] = {{1}, {97}, {1024}, {1500}, {5, 700, 1100, 64}};
 
-uint64_t Fnv1a(uint64_t hash, const void* data, size_t bytes) {
-    const unsigned char* p = static_cast<const unsigned char*>(data);
-    for (size_t i = 0; i < bytes; ++i) hash = (hash ^ p[i]) * 1099511628211ull;
-    return hash;
-}
+using test_support::Fnv1a;
+using test_support::kFnv1aStart;
 
 std::vector<short> Signal() {
     std::vector<short> out(kFrames);
@@ -61,7 +59,7 @@ uint64_t Digest(unsigned rate, unsigned flags) {
     std::vector<float> inFloat;
     for (short s : in16) in8.push_back(static_cast<unsigned char>((s >> 8) + 128));
     for (short s : in16) inFloat.push_back(s / 32768.0f);
-    uint64_t hash = 14695981039346656037ull;
+    uint64_t hash = kFnv1aStart;
     for (const std::vector<int>& calls : kCallSizes) {
         for (int entry = 0; entry < 3; ++entry) {
             std::vector<short> out16(2 * kFrames);

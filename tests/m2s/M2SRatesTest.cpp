@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "Digest.h"
 #include "Filter.h"
 #include "M2s.h"
 #include "M2sfir.h"
@@ -28,11 +29,8 @@ const unsigned kGoldenRates[] = {8000,  11025, 22050, 32000,  44100, 46050,
 constexpr int kGoldenRateCount = sizeof kGoldenRates / sizeof kGoldenRates[0];
 constexpr int kGoldenFrames = 3000;
 
-uint64_t Fnv1a(uint64_t hash, const void* data, size_t bytes) {
-    const unsigned char* p = static_cast<const unsigned char*>(data);
-    for (size_t i = 0; i < bytes; ++i) hash = (hash ^ p[i]) * 1099511628211ull;
-    return hash;
-}
+using test_support::Fnv1a;
+using test_support::kFnv1aStart;
 
 // Partials with vibrato plus noise, below amplitude * 32768. Deterministic.
 std::vector<short> Music(int n, double amplitude = 0.3) {
@@ -82,7 +80,7 @@ uint64_t Fingerprint(unsigned rate, unsigned flags) {
     }
     m2sClose(h16);
     m2sClose(h8);
-    uint64_t hash = 14695981039346656037ull;
+    uint64_t hash = kFnv1aStart;
     hash = Fnv1a(hash, out16.data(), out16.size() * sizeof(short));
     return Fnv1a(hash, out8.data(), out8.size());
 }

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "Digest.h"
 #include "Vastor.h"
 #include "WidenerSignal.h"
 
@@ -31,11 +32,8 @@ constexpr int kDisableAt = 4200;
 // size, the engine's chunk, calls that cross a chunk, and a mixture.
 const std::vector<int> kCallSizes[] = {{1}, {97}, {1024}, {1500}, {5, 700, 1100, 64}};
 
-uint64_t Fnv1a(uint64_t hash, const void* data, size_t bytes) {
-    const unsigned char* p = static_cast<const unsigned char*>(data);
-    for (size_t i = 0; i < bytes; ++i) hash = (hash ^ p[i]) * 1099511628211ull;
-    return hash;
-}
+using test_support::Fnv1a;
+using test_support::kFnv1aStart;
 
 // Interleaved 16-bit stereo: music, a clipping stretch, silence, music.
 std::vector<short> Signal() {
@@ -115,7 +113,7 @@ struct Run {
 
 uint64_t Digest(unsigned rate, unsigned flags) {
     const std::vector<short> signal = Signal();
-    uint64_t hash = 14695981039346656037ull;
+    uint64_t hash = kFnv1aStart;
     for (const std::vector<int>& calls : kCallSizes) {
         for (Entry entry : {Entry::kStereo16, Entry::kStereo8, Entry::kStereoFloat, Entry::kMono16,
                             Entry::kMono8, Entry::kMonoFloat}) {

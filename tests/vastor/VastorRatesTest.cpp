@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "Digest.h"
 #include "Filter.h"
 #include "MathLib.h"
 #include "Mixbuf.h"
@@ -40,11 +41,8 @@ unsigned OldFlags(int i) {
     return (static_cast<unsigned>(i) << 28) & kOldFlagBits;
 }
 
-uint64_t Fnv1a(uint64_t hash, const void* data, size_t bytes) {
-    const unsigned char* p = static_cast<const unsigned char*>(data);
-    for (size_t i = 0; i < bytes; ++i) hash = (hash ^ p[i]) * 1099511628211ull;
-    return hash;
-}
+using test_support::Fnv1a;
+using test_support::kFnv1aStart;
 
 // Runs a music-like stereo signal through a 16-bit and a float engine, in calls
 // of 700 frames, changing spread, center and the high-pass halfway; answers
@@ -75,7 +73,7 @@ uint64_t Fingerprint(unsigned rate, unsigned flags) {
     }
     vastorClose(h16);
     vastorClose(hFloat);
-    uint64_t hash = 14695981039346656037ull;
+    uint64_t hash = kFnv1aStart;
     hash = Fnv1a(hash, out16.data(), out16.size() * sizeof(short));
     return Fnv1a(hash, outFloat.data(), outFloat.size() * sizeof(float));
 }
