@@ -3,50 +3,11 @@
 // allocator, so under it the replacement is left out and the test skipped.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
-#include <cstdlib>
-#include <new>
 #include <vector>
 
+#include "HeapCounter.h"
 #include "M2s.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define KESTA_COUNT_ALLOCATIONS 0
-#else
-#define KESTA_COUNT_ALLOCATIONS 1
-#endif
-
-namespace {
-std::atomic<bool> gCounting{false};
-std::atomic<long> gAllocations{0};
-}  // namespace
-
-#if KESTA_COUNT_ALLOCATIONS
-// The replacement pairs malloc with free on purpose.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-    if (gCounting) ++gAllocations;
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void operator delete(void* p) noexcept {
-    if (gCounting && p) ++gAllocations;
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    operator delete(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    operator delete(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    operator delete(p);
-}
-#endif
 
 TEST(M2SAllocation, processingAndSettingAllocateNothing) {
     if (!KESTA_COUNT_ALLOCATIONS) GTEST_SKIP() << "allocations are not counted under AddressSanitizer";

@@ -1,6 +1,7 @@
 // Counts allocations: this header replaces the global operator new and
 // delete of the test program that includes it, so include it in one source
-// file of a program only. AllocationsIn(f) answers the allocations f made.
+// file of a program only. AllocationsIn(f) answers the allocations f made
+// (releases are not counted; HeapCounter.h counts both).
 #pragma once
 
 #include <cstdlib>
