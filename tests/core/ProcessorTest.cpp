@@ -113,7 +113,9 @@ TEST_P(BlockSplit, outputIsTheSameBitForBitHoweverTheStreamIsCut) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryMode, BlockSplit, ::testing::ValuesIn(SplitCases()),
-                         [](const ::testing::TestParamInfo<SplitCase>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<SplitCase>& testInfo) {
+                             return testInfo.param.name;
+                         });
 
 // --- Latency and alignment -------------------------------------------------
 
@@ -199,7 +201,8 @@ TEST(ProcessorGlides, aSpreadSweepMakesNoLargerStepThanTheUnsweptOutput) {
     // A slow sweep, block by block, then jumps the whole range at once.
     std::vector<Event> sweep;
     for (int k = 0; k <= 180; ++k)
-        sweep.push_back({6000 + k * block, [k](Processor& p) { p.setSpread(-0.1f * k); }});
+        sweep.push_back(
+            {6000 + k * block, [k](Processor& p) { p.setSpread(-0.1f * static_cast<float>(k)); }});
     sweep.push_back({25000, [](Processor& p) { p.setSpread(0.0f); }});
     sweep.push_back({32000, [](Processor& p) { p.setSpread(-18.0f); }});
     EXPECT_LE(largestStep(sweep), unswept * 1.02f);
@@ -255,7 +258,9 @@ INSTANTIATE_TEST_SUITE_P(ModesAndSwitches, ProcessorSwitches,
                                                       [](Processor& p) { p.setWidening(true); }},
                                            SwitchCase{"AutoMonoOff", 2, true, With(true, true, true),
                                                       [](Processor& p) { p.setAutoMono(false); }}),
-                         [](const ::testing::TestParamInfo<SwitchCase>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<SwitchCase>& testInfo) {
+                             return testInfo.param.name;
+                         });
 
 // --- Automatic mono --------------------------------------------------------
 
@@ -424,7 +429,7 @@ INSTANTIATE_TEST_SUITE_P(
                       HostileCase{"MinusInfinity", -std::numeric_limits<float>::infinity(), false},
                       HostileCase{"Huge", 3.0e38f, true}, HostileCase{"FarAboveFullScale", 1.0e5f, true},
                       HostileCase{"Subnormal", 1.0e-40f, true}),
-    [](const ::testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<HostileCase>& testInfo) { return testInfo.param.name; });
 
 TEST(ProcessorHostileInput, subnormalInputAndDecayingTailsLeaveNoSubnormals) {
     for (int channels : {1, 2}) {

@@ -98,6 +98,6 @@ INSTANTIATE_TEST_SUITE_P(
                       HostCase{"sox_latency_compensated", 48000, 2, true, With(-9.0f), SoxCompensated},
                       HostCase{"ffmpeg_44100_no_subtone", 44100, 2, false, With(-3.0f, true, false), Ffmpeg},
                       HostCase{"ffmpeg_96000_spread", 96000, 2, false, With(-12.0f), Ffmpeg}),
-    [](const ::testing::TestParamInfo<HostCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<HostCase>& testInfo) { return std::string(testInfo.param.name); });
 
 }  // namespace

@@ -114,6 +114,6 @@ INSTANTIATE_TEST_SUITE_P(
                       HostCase{"lv2apply_stereo_96000_spread", kLv2apply, 2, 96000, With(-12.0f)},
                       HostCase{"ffmpeg_stereo_44100_no_subtone", kFfmpeg, 2, 44100, With(-2.0f, true, false)},
                       HostCase{"ffmpeg_stereo_96000_spread", kFfmpeg, 2, 96000, With(-15.0f)}),
-    [](const ::testing::TestParamInfo<HostCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<HostCase>& testInfo) { return std::string(testInfo.param.name); });
 
 }  // namespace
