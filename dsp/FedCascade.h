@@ -8,7 +8,8 @@
 // separate calls in their order (packed single-precision arithmetic rounds
 // each operation as the scalar one does), so the bits are those calls' bits.
 // Sections past the fourth run afterwards section by section (cascade::Run),
-// which gives the same bits as well.
+// which gives the same bits as well. The plain two-cascade ProcessPair that
+// both classes share is here too.
 //
 // Lanes provides, for the class's Section, the packed step
 //   static Lanes From(const Section& left, const Section& right);
@@ -24,9 +25,29 @@
 #include "Cascade.h"
 #include "Filter.h"
 #include "Flthigh.h"
+#include "MathLib.h"
 #include "Mixbuf.h"
 
 namespace cascade {
+
+// ProcessPair for a cascade class C (FloatIIR2p0z, FloatBiquad: gain_,
+// applyGain_, sectionCount_, sections_): when other is another C with as many
+// sections and the buffers differ, each gets its gain pass as in Process and
+// the two cascades run side by side; answers false, with nothing done,
+// otherwise.
+template <class C>
+bool ProcessPair(C& self, MixBuffer& buffer, InPlaceFilter& otherFilter, MixBuffer& otherBuffer) {
+    C* const other = dynamic_cast<C*>(&otherFilter);
+    if (!other || other == &self || &buffer == &otherBuffer || other->sectionCount_ != self.sectionCount_)
+        return false;
+    const Samples n = buffer.used_ > 0 ? buffer.used_ : 0;
+    const Samples m = otherBuffer.used_ > 0 ? otherBuffer.used_ : 0;
+    if (self.applyGain_ && n > 0) GetFloatLibrary()->Multiply(buffer, self.gain_, n);
+    if (other->applyGain_ && m > 0) GetFloatLibrary()->Multiply(otherBuffer, other->gain_, m);
+    RunPair(self.sections_, buffer.floats(), n, other->sections_, otherBuffer.floats(), m,
+            self.sectionCount_);
+    return true;
+}
 
 #if defined(__SSE2__)
 

@@ -78,19 +78,10 @@ void FloatBiquad::Process(MixBuffer& buffer) {
     cascade::Run(sections_, sectionCount_, s, n);
 }
 
-// Both cascades in one loop when they have as many sections: each gets its
-// gain pass as in Process, then the two run side by side.
+// Both cascades in one loop when they have as many sections (cascade::ProcessPair).
 void FloatBiquad::ProcessPair(MixBuffer& buffer, InPlaceFilter& other, MixBuffer& otherBuffer) {
-    FloatBiquad* const that = dynamic_cast<FloatBiquad*>(&other);
-    if (!that || that == this || &buffer == &otherBuffer || that->sectionCount_ != sectionCount_) {
+    if (!cascade::ProcessPair(*this, buffer, other, otherBuffer))
         InPlaceFilter::ProcessPair(buffer, other, otherBuffer);
-        return;
-    }
-    const Samples n = buffer.used_ > 0 ? buffer.used_ : 0;
-    const Samples m = otherBuffer.used_ > 0 ? otherBuffer.used_ : 0;
-    if (applyGain_ && n > 0) GetFloatLibrary()->Multiply(buffer, gain_, n);
-    if (that->applyGain_ && m > 0) GetFloatLibrary()->Multiply(otherBuffer, that->gain_, m);
-    cascade::RunPair(sections_, buffer.floats(), n, that->sections_, otherBuffer.floats(), m, sectionCount_);
 }
 
 bool FloatBiquad::ProcessFed(const FedSide& side, InPlaceFilter* other, const FedSide* otherSide) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <vector>
 
+#include "MusicSignal.h"
 #include "Processor.h"
 
 namespace core_test {
@@ -16,21 +17,9 @@ constexpr double kPi = 3.14159265358979323846;
 // Music-like float material for one channel: a few partials with slow
 // vibrato plus noise, below amplitude in magnitude. Deterministic per seed.
 inline std::vector<float> Music(int n, uint32_t seed, double amplitude = 0.25, double rate = 44100.0) {
-    std::vector<float> out(static_cast<size_t>(n));
-    uint32_t state = seed * 2654435761u + 12345u;
-    const double base = 110.0 + (seed % 7) * 37.0;
-    double phase[4] = {0, 0, 0, 0};
-    for (int i = 0; i < n; ++i) {
-        double x = 0;
-        for (int p = 0; p < 4; ++p) {
-            const double f = base * (p + 1) * (1.0 + 0.01 * std::sin(i * 0.0007 * (p + 1)));
-            phase[p] += 2.0 * kPi * f / rate;
-            x += std::sin(phase[p]) / (p + 1.5);
-        }
-        state = state * 1664525u + 1013904223u;
-        const double noise = (static_cast<double>(state >> 8) / 16777216.0) - 0.5;
-        out[static_cast<size_t>(i)] = static_cast<float>(amplitude * (0.55 * x + 0.3 * noise));
-    }
+    const std::vector<double> shape = test_support::MusicShape(n, seed, rate);
+    std::vector<float> out(shape.size());
+    for (size_t i = 0; i < shape.size(); ++i) out[i] = static_cast<float>(amplitude * shape[i]);
     return out;
 }
 

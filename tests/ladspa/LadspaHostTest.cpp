@@ -42,14 +42,6 @@ std::string Ffmpeg(const std::string& in, const std::string& out, const std::vec
     return c + "' -c:a pcm_f32le " + out;
 }
 
-kesta::Settings With(float spread, bool music = true, bool subtone = true) {
-    kesta::Settings s;
-    s.spreadDb = spread;
-    s.music = music;
-    s.subtone = subtone;
-    return s;
-}
-
 class LadspaHost : public ::testing::TestWithParam<HostCase> {};
 
 TEST_P(LadspaHost, writesTheProcessorsOutput) {

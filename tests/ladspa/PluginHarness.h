@@ -87,6 +87,15 @@ inline std::string MakeSpeech(const TempDir& dir, unsigned rate, int channels, b
     return out;
 }
 
+// Settings with the given spread, music mode and subtone, the rest default.
+inline kesta::Settings With(float spread, bool music = true, bool subtone = true) {
+    kesta::Settings s;
+    s.spreadDb = spread;
+    s.music = music;
+    s.subtone = subtone;
+    return s;
+}
+
 // The float processor's output for in, prepared for in's channels, with the
 // settings s, in blocks of block frames: the reference for every host.
 inline std::vector<float> Reference(const Audio& in, const kesta::Settings& s, int block) {

@@ -78,14 +78,6 @@ std::string Command(const HostCase& c, const std::string& in, const std::string&
     return cmd;
 }
 
-kesta::Settings With(float spread, bool music = true, bool subtone = true) {
-    kesta::Settings s;
-    s.spreadDb = spread;
-    s.music = music;
-    s.subtone = subtone;
-    return s;
-}
-
 class Lv2Host : public ::testing::TestWithParam<HostCase> {};
 
 TEST_P(Lv2Host, writesTheProcessorsOutput) {

@@ -21,6 +21,7 @@
 #include "M2sfir.h"
 #include "MathLib.h"
 #include "Mixbuf.h"
+#include "ResponseDeviation.h"
 
 namespace {
 
@@ -116,28 +117,8 @@ std::vector<double> Grid(double step) {
     return grid;
 }
 
-struct Deviation {
-    double db = 0, rad = 0;
-};
-
-// The largest deviation of candidate from reference over grid, wherever the
-// reference is within 30 dB of its peak there.
-Deviation Compare(const Response& reference, const Response& candidate, const std::vector<double>& grid) {
-    std::vector<Complex> ref;
-    double peak = 0;
-    for (double f : grid) {
-        ref.push_back(reference(f));
-        peak = std::max(peak, std::abs(ref.back()));
-    }
-    Deviation worst;
-    for (size_t i = 0; i < grid.size(); ++i) {
-        if (std::abs(ref[i]) < peak * std::pow(10.0, -30.0 / 20.0)) continue;
-        const Complex q = candidate(grid[i]) / ref[i];
-        worst.db = std::max(worst.db, std::abs(20.0 * std::log10(std::abs(q))));
-        worst.rad = std::max(worst.rad, std::abs(std::arg(q)));
-    }
-    return worst;
-}
+using test_support::Compare;
+using test_support::Deviation;
 
 // A FIR table's response at rate, relative to its centre tap's delay.
 Response FirResponse(const FIRCoeffs& table, double rate) {

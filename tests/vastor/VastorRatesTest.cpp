@@ -20,6 +20,7 @@
 #include "Filter.h"
 #include "MathLib.h"
 #include "Mixbuf.h"
+#include "ResponseDeviation.h"
 #include "Vastor.h"
 #include "VastorTables.h"
 #include "WidenerSignal.h"
@@ -216,9 +217,7 @@ class RelativeResponse {
     std::vector<float> impulse_;
 };
 
-struct Deviation {
-    double db = 0, rad = 0;
-};
+using test_support::Deviation;
 
 // The largest deviation of candidate from reference over 10 Hz .. 24 kHz,
 // wherever the reference is within 30 dB of its peak there.
@@ -226,20 +225,7 @@ Deviation Compare(const RelativeResponse& reference, const RelativeResponse& can
     std::vector<double> grid;
     for (double f = 10.0; f < 1000.0; f *= 1.03) grid.push_back(f);
     for (double f = 1000.0; f < 24000.0; f += 100.0) grid.push_back(f);
-    std::vector<std::complex<double>> ref;
-    double peak = 0;
-    for (double f : grid) {
-        ref.push_back(reference(f));
-        peak = std::max(peak, std::abs(ref.back()));
-    }
-    Deviation worst;
-    for (size_t i = 0; i < grid.size(); ++i) {
-        if (std::abs(ref[i]) < peak * std::pow(10.0, -30.0 / 20.0)) continue;
-        const std::complex<double> q = candidate(grid[i]) / ref[i];
-        worst.db = std::max(worst.db, std::abs(20.0 * std::log10(std::abs(q))));
-        worst.rad = std::max(worst.rad, std::abs(std::arg(q)));
-    }
-    return worst;
+    return test_support::Compare(reference, candidate, grid);
 }
 
 long MultiStageDelay(long rate, bool allRates) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "MusicSignal.h"
 #include "Vastor.h"
 
 namespace widener_test {
@@ -26,22 +27,10 @@ inline short (*Frames(Block16& b))[2] {
 // Music-like 16-bit material: a few partials with slow vibrato plus noise,
 // peaking below amplitude * 32768. Deterministic for a given seed.
 inline std::vector<short> Music(int n, uint32_t seed, double amplitude = 0.25) {
-    std::vector<short> out(static_cast<size_t>(n));
-    uint32_t state = seed * 2654435761u + 12345u;
-    const double base = 110.0 + (seed % 7) * 37.0;
-    double phase[4] = {0, 0, 0, 0};
-    for (int i = 0; i < n; ++i) {
-        double x = 0;
-        for (int p = 0; p < 4; ++p) {
-            const double f = base * (p + 1) * (1.0 + 0.01 * std::sin(i * 0.0007 * (p + 1)));
-            phase[p] += 2.0 * 3.14159265358979323846 * f / 44100.0;
-            x += std::sin(phase[p]) / (p + 1.5);
-        }
-        state = state * 1664525u + 1013904223u;
-        const double noise = (static_cast<double>(state >> 8) / 16777216.0) - 0.5;
-        x = 0.55 * x + 0.3 * noise;
-        out[static_cast<size_t>(i)] = static_cast<short>(std::lround(amplitude * 32767.0 * x));
-    }
+    const std::vector<double> shape = test_support::MusicShape(n, seed, 44100.0);
+    std::vector<short> out(shape.size());
+    for (size_t i = 0; i < shape.size(); ++i)
+        out[i] = static_cast<short>(std::lround(amplitude * 32767.0 * shape[i]));
     return out;
 }
 
