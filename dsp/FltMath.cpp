@@ -27,7 +27,9 @@ const float kLargest = 3.4028235e+38f;
 // every block. The loops vectorise; where the processor has AVX2 a clone of
 // each for it is chosen when the library is loaded. Products and sums are
 // rounded one by one (no contraction), so the bits are the same.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// (Not under ThreadSanitizer: the clones' resolver runs while the program is
+// being loaded, before that runtime is ready, and would crash.)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define KESTA_WIDE_CLONES __attribute__((target_clones("default", "avx2")))
 #else
 #define KESTA_WIDE_CLONES

@@ -71,7 +71,9 @@ inline void AddTaps(const float* h, const double* x, double* acc, Samples count)
 // compiler turns into vector instructions, several taps per pass; where the
 // processor has wider vectors a clone of this function for them is chosen
 // when the library is loaded.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// (Not under ThreadSanitizer: the clones' resolver runs while the program is
+// being loaded, before that runtime is ready, and would crash.)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 __attribute__((target_clones("default", "avx2", "avx512f")))
 #endif
 void SumTaps(const float* h, int taps, const float* e, double* acc, float* out, Samples count) {
