@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "BenchCounters.h"
 #include "Processor.h"
 #include "Vastor.h"
 
@@ -38,14 +39,6 @@ std::vector<float> MusicLike(int frames, int channels) {
         }
     }
     return out;
-}
-
-void SetCounters(benchmark::State& state, int64_t framesPerIteration) {
-    state.SetItemsProcessed(state.iterations() * framesPerIteration);
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(framesPerIteration),
-                                                    benchmark::Counter::kIsIterationInvariantRate);
-    state.counters["x_realtime"] = benchmark::Counter(static_cast<double>(framesPerIteration) / kRate,
-                                                      benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void BM_VastorProcessFloat(benchmark::State& state) {

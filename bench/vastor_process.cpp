@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "BenchCounters.h"
 #include "MathLib.h"
 #include "Mixbuf.h"
 #include "Vastor.h"
@@ -39,14 +40,6 @@ std::vector<short> MusicLike(int frames) {
         }
     }
     return out;
-}
-
-void SetCounters(benchmark::State& state, int64_t framesPerIteration) {
-    state.SetItemsProcessed(state.iterations() * framesPerIteration);
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(framesPerIteration),
-                                                    benchmark::Counter::kIsIterationInvariantRate);
-    state.counters["x_realtime"] = benchmark::Counter(static_cast<double>(framesPerIteration) / kRate,
-                                                      benchmark::Counter::kIsIterationInvariantRate);
 }
 
 const short (*Frames(const std::vector<short>& b))[2] {

@@ -12,15 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "FuzzCheck.h"
 #include "Options.h"
-
-#define CHECK(condition)                                                                \
-    do {                                                                                \
-        if (!(condition)) {                                                             \
-            std::fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__); \
-            std::abort();                                                               \
-        }                                                                               \
-    } while (0)
 
 namespace {
 
