@@ -15,6 +15,17 @@ class Filter;
 class MathLibrary;
 class MixBuffer;
 
+// Where a ramp's gain stands frames frames after gain. Chained, as one chain
+// of float additions, the way the ramped mixing passes run it: gain + step,
+// rounded, then + step again, and so on; whatever calls the frames are cut
+// into, the gains are the same. Otherwise by one multiplication and one
+// addition, each rounded (the player's ramps).
+inline float GainAfter(float gain, float step, Samples frames, bool chained) {
+    if (!chained) return gain + step * static_cast<float>(frames);
+    for (Samples i = 0; i < frames; ++i) gain += step;
+    return gain;
+}
+
 // A buffer scaled on the fly: this += scale_ * *buffer_.
 struct ScaledMixBuffer {
     float scale_;
@@ -58,7 +69,11 @@ class MixBuffer : public Buffer {
 
     // Adds count frames of src (mono 8-bit, 16-bit or float) from frame offset
     // on, frame k scaled by gain + k * gainStep. A gap before offset is cleared.
-    void Mix(const Buffer& src, float gain, float gainStep, Samples count, Samples offset);
+    // With chained, frame k's gain is GainAfter(gain, gainStep, k, true) wherever
+    // the frames are split up inside, so that a ramp's gains never depend on
+    // how its frames were cut into calls.
+    void Mix(const Buffer& src, float gain, float gainStep, Samples count, Samples offset,
+             bool chained = false);
     MixBuffer& operator+=(const MixBuffer& other);
     MixBuffer& operator-=(const MixBuffer& other);
     MixBuffer& operator+=(const ScaledMixBuffer& scaled);

@@ -17,13 +17,24 @@ class DelayMixBuffer;
 
 class Panner {
   public:
-    Panner() : rampSamples_(0), gain_(0.0f), targetGain_(0.0f), gainStep_(0.0f), mixBuffer_(nullptr) {
+    Panner()
+        : rampSamples_(0),
+          gain_(0.0f),
+          targetGain_(0.0f),
+          gainStep_(0.0f),
+          chained_(false),
+          mixBuffer_(nullptr) {
         pan(0.0f, 0);
     }
 
     // New target gain (linear), reached after rampLength frames; 0 = at once.
     void pan(float gain, Samples rampLength);
     void setMixBuffer(MixBuffer& buffer) { mixBuffer_ = &buffer; }
+    // Chained ramps: a ramp's gain moves by one float addition per frame
+    // across calls as well as within them (GainAfter), so that the output
+    // does not depend on how the stream is cut into calls. Off, a call moves
+    // the gain on by one multiplication (the player's ramps).
+    void setChainedRamps(bool on) { chained_ = on; }
     // Adds count frames of in (mono 8-bit, 16-bit or float) to the mix buffer
     // from its frame offset on, under the ramping gain, and advances the ramp.
     // A steady gain of exactly 0 adds nothing and needs no mix buffer.
@@ -42,6 +53,7 @@ class Panner {
     float gain_;            // gain of the next frame
     float targetGain_;      // gain the ramp ends on
     float gainStep_;        // gain increment per frame while ramping, else 0
+    bool chained_;          // ramps run as one chain of additions across calls
     MixBuffer* mixBuffer_;  // not owned
 };
 
@@ -91,6 +103,10 @@ class PannerPair {
     void setMixBuffers(MixBuffer* pair) {
         left_.setMixBuffer(pair[0]);
         right_.setMixBuffer(pair[1]);
+    }
+    void setChainedRamps(bool on) {
+        left_.setChainedRamps(on);
+        right_.setChainedRamps(on);
     }
     void mix(const Buffer& in, Samples count, Samples offset = 0) { mix(in, in, count, offset); }
     void mix(const Buffer& inLeft, const Buffer& inRight, Samples count, Samples offset = 0) {

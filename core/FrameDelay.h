@@ -23,6 +23,9 @@ class FrameDelay {
     }
     // Forgets the signal held; the delay stays.
     void reset() { std::fill(history_.begin(), history_.end(), 0.0f); }
+    // Holds past (delay() frames, oldest first) as the signal before the next
+    // block, instead of silence.
+    void reset(const float* past) { std::copy(past, past + delay_, history_.begin()); }
     int delay() const { return delay_; }
 
     // Where the next block goes in, and where it comes out delayed.

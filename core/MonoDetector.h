@@ -29,13 +29,14 @@ class MonoDetector {
     // Back to stereo, with nothing measured.
     void reset();
 
-    // Adds n frames of the two channels to the current hop's measures. Once
-    // the hop is known to differ the rest of it is not looked at, so real
-    // stereo costs next to nothing.
-    void measure(const float* left, const float* right, int n) {
+    // Adds n frames of the two channels (sample i of each at i * stride) to
+    // the current hop's measures. Once the hop is known to differ the rest of
+    // it is not looked at, so real stereo costs next to nothing.
+    void measure(const float* left, const float* right, int n, int stride = 1) {
         constexpr int kRun = 32;
         for (int i = 0; i < n && difference_ <= kDifferentLimit; i += kRun)
-            DifferenceAndPeak(left + i, right + i, n - i < kRun ? n - i : kRun, &difference_, &peak_);
+            DifferenceAndPeak(left + i * stride, right + i * stride, n - i < kRun ? n - i : kRun, stride,
+                              &difference_, &peak_);
     }
 
     // Classes the hop just measured, updates the state, starts the next hop,

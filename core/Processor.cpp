@@ -1,12 +1,16 @@
 // How the processor works.
 //
-// The host's blocks go through a FIFO: the engines always run on whole
-// blocks of kBlock frames at fixed places in the stream, and the host gets
-// back output kBlock frames late. So everything that happens at a frame (a
-// glide step inside an engine, a fade step, a decision of the mono detector)
-// happens at the same frame however the host cuts the stream, and the output
-// does not depend on the block sizes. The settings a host block starts with
-// are used for every internal block completed during it.
+// The engines run straight on the host's blocks (in pieces of at most the
+// scratch size). Everything the processor does happens at a frame of the
+// stream, whatever blocks the host cuts it into, so the output does not
+// depend on the block sizes:
+// - the engines give the same samples for any cutting (their glides are
+//   chained across calls, see Panner::setChainedRamps);
+// - fades step once per frame;
+// - the mono detector measures hops of kHop frames counted from the start
+//   of the stream; a hop's verdict takes effect at the frame after it;
+// - settings are read when a host block starts and take effect at its first
+//   frame.
 //
 // The output is one of four paths, or a crossfade between some of them:
 //   widener  the stereo widener on the input (stereo streams only);
@@ -20,10 +24,10 @@
 // and not wanted is not run; when it is wanted again its engine is cleared
 // and fades in from silence.
 //
-// Settings are atomics written by any thread and read once per block. A
-// change of path fades the old path out and the new one in over fadeFrames_
-// frames; spread glides inside the widener over the same length; Subtone
-// switches the engines' high-pass stage.
+// Settings are atomics written by any thread and read once per host block.
+// A change of path fades the old path out and the new one in over
+// fadeFrames_ frames; spread glides inside the widener over the same length;
+// Subtone switches the engines' high-pass stage.
 #include "Processor.h"
 
 #include <algorithm>
@@ -46,8 +50,14 @@ namespace kesta {
 
 namespace {
 
-// Frames the engines are run on at a time; the FIFO's length.
-constexpr int kBlock = 128;
+// The mono detector's hop, in frames.
+constexpr int kHop = 128;
+
+// The scratch holds pieces of this many frames at least and at most: a host
+// that announces tiny blocks still gets the engines run on whole pieces,
+// and a huge announced block does not make huge buffers.
+constexpr int kMinPiece = 256;
+constexpr int kMaxPiece = 8192;
 
 // Input beyond this magnitude (+60 dBFS) is clipped to it, so that no finite
 // input can overflow the filters.
@@ -77,7 +87,8 @@ struct Processor::Impl {
     int channels = 0;
     int latency = 0;
     int fadeFrames = 1024;  // a power of two, so level / fadeFrames is exact
-    int fill = 0;           // frames in the input FIFO, and read from the output FIFO
+    int piece = kMinPiece;  // frames of scratch: the most the engines get at once
+    int hopLeft = kHop;     // frames until the detector's current hop ends
 
     Vastor* widener = nullptr;
     M2S* m2s[2] = {nullptr, nullptr};  // Music, Voice
@@ -93,10 +104,11 @@ struct Processor::Impl {
     FrameDelay align[kPathCount][2];
     MonoDetector detector;
 
-    // Blocks of kBlock frames.
-    std::vector<float> input[3];     // the input FIFO: left (or mono), right; and their mean
-    std::vector<float> output[2];    // the output FIFO: the last block processed
+    // Pieces of up to piece frames.
+    std::vector<float> input[3];     // left (or mono), right; and their mean
+    std::vector<float> mixed[2];     // a crossfade's sum
     std::vector<float> interleaved;  // the mono engines' output
+    std::vector<float> recent[2];    // the last latency frames of input, oldest first
 
     ~Impl() { close(); }
 
@@ -141,26 +153,54 @@ struct Processor::Impl {
         }
     }
 
+    // A path starts afresh: an engine from silence; the dry path from the
+    // input just played, so that it fades in without a step.
     void clearPath(int p) {
         if (p == kWidener && widener) vastorReset(widener);
         if (p == kMusic) m2sReset(m2s[0]);
         if (p == kVoice) m2sReset(m2s[1]);
-        align[p][0].reset();
-        align[p][1].reset();
+        for (int c = 0; c < 2; ++c) {
+            if (p == kDry)
+                align[p][c].reset(recent[std::min(c, channels - 1)].data());
+            else
+                align[p][c].reset();
+        }
     }
 
-    // Silence everywhere, the FIFOs too; the path the settings choose plays
-    // at full level.
+    // Keeps the last latency frames of input, after n more frames of each
+    // channel (sample i of channel c at in[c][i * stride]).
+    void remember(const float* const* in, int stride, int n) {
+        const int keep = latency;
+        const int kept = std::max(keep - n, 0);
+        for (int c = 0; c < channels; ++c) {
+            float* past = recent[c].data();
+            std::copy(past + (keep - kept), past + keep, past);
+            for (int i = kept, at = n - (keep - kept); i < keep; ++i, ++at)
+                past[i] = in[c][static_cast<size_t>(at) * static_cast<size_t>(stride)];
+        }
+    }
+
+    // Takes the path the settings choose now as the target; a path becomes
+    // running (cleared first) when wanted.
+    void retarget(const Settings& s) {
+        target = choose(s);
+        for (int p = 0; p < kPathCount; ++p) {
+            const bool wanted = level[p] > 0 || p == target;
+            if (wanted && !running[p]) clearPath(p);
+            running[p] = wanted;
+        }
+    }
+
+    // Silence everywhere; the path the settings choose plays at full level.
     void resetState() {
-        for (std::vector<float>& v : input) std::fill(v.begin(), v.end(), 0.0f);
-        for (std::vector<float>& v : output) std::fill(v.begin(), v.end(), 0.0f);
-        fill = 0;
+        for (std::vector<float>& v : recent) std::fill(v.begin(), v.end(), 0.0f);
         for (int p = 0; p < kPathCount; ++p) {
             clearPath(p);
             level[p] = 0;
             running[p] = false;
         }
         detector.reset();
+        hopLeft = kHop;
         const Settings s = snapshot();
         target = choose(s);
         level[target] = fadeFrames;
@@ -187,100 +227,100 @@ struct Processor::Impl {
             return false;
         }
         int pathLatency[kPathCount] = {0, m2sGetLatency(m2s[0]), m2sGetLatency(m2s[1]), 0};
-        // Later spread changes glide over a fade (a handle is the address of
-        // its engine object).
+        // Later spread changes glide over a fade, the same for any cutting of
+        // the stream (a handle is the address of its engine object).
         if (widener) {
             pathLatency[kWidener] = vastorGetLatency(widener);
-            reinterpret_cast<IVastor*>(widener)->setRampLength(fadeFrames);
+            IVastor* engine = reinterpret_cast<IVastor*>(widener);
+            engine->setRampLength(fadeFrames);
+            engine->setChainedRamps(true);
         }
-        for (M2S* engine : m2s) reinterpret_cast<M2SInterface*>(engine)->setRampLength(fadeFrames);
+        for (M2S* handle : m2s) {
+            M2SInterface* engine = reinterpret_cast<M2SInterface*>(handle);
+            engine->setRampLength(fadeFrames);
+            engine->setChainedRamps(true);
+        }
+        piece = std::min(std::max(maxBlock, kMinPiece), kMaxPiece);
         latency = *std::max_element(pathLatency, pathLatency + kPathCount);
+        if (widener) {
+            // The widener lines itself up: its input delayed on both sides
+            // delays all it makes, so that it can play alone straight from
+            // the host's buffers into the host's.
+            const int extra = latency - pathLatency[kWidener];
+            vastorSetInputDelay(widener, extra, extra);
+            pathLatency[kWidener] = vastorGetLatency(widener);
+        }
         for (int p = 0; p < kPathCount; ++p)
-            for (FrameDelay& d : align[p]) d.prepare(latency - pathLatency[p], kBlock);
-        latency += kBlock;
-        for (std::vector<float>& v : input) v.assign(kBlock, 0.0f);
-        for (std::vector<float>& v : output) v.assign(kBlock, 0.0f);
-        interleaved.assign(2 * kBlock, 0.0f);
-        detector.prepare(rate, kBlock);
+            for (FrameDelay& d : align[p]) d.prepare(latency - pathLatency[p], piece);
+        for (std::vector<float>& v : input) v.assign(static_cast<size_t>(piece), 0.0f);
+        for (std::vector<float>& v : mixed) v.assign(static_cast<size_t>(piece), 0.0f);
+        interleaved.assign(2 * static_cast<size_t>(piece), 0.0f);
+        for (std::vector<float>& v : recent) v.assign(static_cast<size_t>(latency), 0.0f);
+        detector.prepare(rate, kHop);
         prepared = true;
         resetState();
         return true;
     }
 
-    // Reads n frames into the input FIFO at fill, clipped: from separate
-    // channels (stride 1) or from interleaved stereo (stride 2, in[1] being
-    // in[0] + 1). Answers false when a sample is not finite.
-    bool readInput(const float* const* in, int stride, int n) {
-        if (stride == 2)
-            return SplitClipFinite(in[0], input[0].data() + fill, input[1].data() + fill, n, kInputLimit);
-        bool finite = true;
+    // Reads n frames of finite input into the input scratch, clipped: from
+    // separate channels (stride 1) or from interleaved stereo (stride 2,
+    // in[1] being in[0] + 1).
+    void readInput(const float* const* in, int stride, int n) {
+        if (stride == 2) {
+            SplitClipFinite(in[0], input[0].data(), input[1].data(), n, kInputLimit);
+            return;
+        }
         for (int c = 0; c < channels; ++c) {
-            float* dst = input[c].data() + fill;
+            float* dst = input[c].data();
             std::memcpy(dst, in[c], static_cast<size_t>(n) * sizeof(float));
-            finite &= ClipFinite(dst, n, kInputLimit);
-        }
-        return finite;
-    }
-
-    // Writes n frames of the output FIFO from fill on to out: separate
-    // channels (stride 1) or interleaved (stride 2, out[1] being out[0] + 1).
-    void writeOutput(float* const* out, int stride, int n) const {
-        const float* left = output[0].data() + fill;
-        const float* right = output[1].data() + fill;
-        if (stride == 1) {
-            std::memcpy(out[0], left, static_cast<size_t>(n) * sizeof(float));
-            std::memcpy(out[1], right, static_cast<size_t>(n) * sizeof(float));
-        } else {
-            float* dst = out[0];
-            for (int i = 0; i < n; ++i) {
-                dst[2 * i] = left[i];
-                dst[2 * i + 1] = right[i];
-            }
+            ClipFinite(dst, n, kInputLimit);
         }
     }
 
-    // Runs path p over the block into its delays, which line it up with the
-    // others.
-    void runPath(int p) {
+    // Runs path p over frames [from, from + n) of the input scratch into its
+    // delays, which line it up with the others.
+    void runPath(int p, int from, int n) {
         float* left = align[p][0].in();
         float* right = align[p][1].in();
-        const float* mono = channels == 1 ? input[0].data() : input[2].data();
+        const float* l = input[0].data() + from;
+        const float* r = input[channels - 1].data() + from;
+        const float* mono = (channels == 1 ? input[0].data() : input[2].data()) + from;
         switch (p) {
             case kWidener:
-                vastorMonoFloat(widener, input[0].data(), input[1].data(), left, right, kBlock);
+                vastorMonoFloat(widener, l, r, left, right, static_cast<unsigned>(n));
                 break;
             case kMusic:
             case kVoice: {
                 float(*frames)[2] = reinterpret_cast<float(*)[2]>(interleaved.data());
-                m2sProcessFloat(m2s[p == kMusic ? 0 : 1], mono, frames, kBlock);
-                for (int i = 0; i < kBlock; ++i) {
+                m2sProcessFloat(m2s[p == kMusic ? 0 : 1], mono, frames, static_cast<unsigned>(n));
+                for (int i = 0; i < n; ++i) {
                     left[i] = frames[i][0];
                     right[i] = frames[i][1];
                 }
                 break;
             }
             default:
-                std::memcpy(left, input[0].data(), kBlock * sizeof(float));
-                std::memcpy(right, input[channels - 1].data(), kBlock * sizeof(float));
+                std::memcpy(left, l, static_cast<size_t>(n) * sizeof(float));
+                std::memcpy(right, r, static_cast<size_t>(n) * sizeof(float));
                 break;
         }
     }
 
-    // Mixes the running paths into the output FIFO and moves the fades on.
-    // Answers false when the result is not finite.
-    bool mix() {
-        float* outL = output[0].data();
-        float* outR = output[1].data();
+    // The running paths' sum over n frames, with the fades moved on; the
+    // target alone is not copied. Leaves the result's channels in *left and
+    // *right.
+    void mix(int n, const float** left, const float** right) {
         bool alone = level[target] == fadeFrames;
         for (int p = 0; p < kPathCount; ++p) alone &= p == target || level[p] == 0;
         if (alone) {
-            // Subnormals may come straight from the input on the dry path.
-            const bool left = FlushFinite(align[target][0].out(), outL, kBlock);
-            const bool right = FlushFinite(align[target][1].out(), outR, kBlock);
-            return left && right;
+            *left = align[target][0].out();
+            *right = align[target][1].out();
+            return;
         }
-        std::fill(outL, outL + kBlock, 0.0f);
-        std::fill(outR, outR + kBlock, 0.0f);
+        float* outL = mixed[0].data();
+        float* outR = mixed[1].data();
+        std::fill(outL, outL + n, 0.0f);
+        std::fill(outR, outR + n, 0.0f);
         const float scale = 1.0f / static_cast<float>(fadeFrames);
         for (int p = 0; p < kPathCount; ++p) {
             if (!running[p]) continue;
@@ -288,7 +328,7 @@ struct Processor::Impl {
             int l = level[p];
             const float* inL = align[p][0].out();
             const float* inR = align[p][1].out();
-            for (int i = 0; i < kBlock; ++i) {
+            for (int i = 0; i < n; ++i) {
                 l = std::min(std::max(l + step, 0), fadeFrames);
                 const float g = static_cast<float>(l) * scale;
                 outL[i] += g * inL[i];
@@ -296,74 +336,154 @@ struct Processor::Impl {
             }
             level[p] = l;
         }
-        const bool left = FlushFinite(outL, outL, kBlock);
-        const bool right = FlushFinite(outR, outR, kBlock);
-        return left && right;
+        *left = outL;
+        *right = outR;
     }
 
-    // One block of kBlock frames from the input FIFO into the output FIFO,
-    // with the settings s.
-    void processBlock(const Settings& s) {
-        applyEngineSettings(s, false);
-        if (channels == 2) {
-            if (s.autoMono) {
-                detector.measure(input[0].data(), input[1].data(), kBlock);
-                detector.endHop();
-            } else {
-                detector.reset();
-            }
-        }
-        target = choose(s);
-        for (int p = 0; p < kPathCount; ++p) {
-            const bool wanted = level[p] > 0 || p == target;
-            if (wanted && !running[p]) clearPath(p);
-            running[p] = wanted;
-        }
+    // Frames [from, from + n) of the input scratch through the running paths
+    // into out (separate channels, stride 1, or interleaved, stride 2 with
+    // out[1] being out[0] + 1). Answers false when the result is not finite.
+    bool processPiece(int from, int n, float* const* out, int stride) {
         if (channels == 2 && (running[kMusic] || running[kVoice])) {
-            const float* l = input[0].data();
-            const float* r = input[1].data();
-            float* m = input[2].data();
-            for (int i = 0; i < kBlock; ++i) m[i] = 0.5f * (l[i] + r[i]);
+            const float* l = input[0].data() + from;
+            const float* r = input[1].data() + from;
+            float* m = input[2].data() + from;
+            for (int i = 0; i < n; ++i) m[i] = 0.5f * (l[i] + r[i]);
         }
         for (int p = 0; p < kPathCount; ++p)
-            if (running[p]) runPath(p);
-        const bool finite = mix();
+            if (running[p]) runPath(p, from, n);
+        const float* left;
+        const float* right;
+        mix(n, &left, &right);
+        // Subnormals may come straight from the input on the dry path.
+        bool finite;
+        if (stride == 2) {
+            finite = FlushFiniteInterleave(left, right, out[0], n);
+        } else {
+            const bool leftFinite = FlushFinite(left, out[0], n);
+            finite = FlushFinite(right, out[1], n) && leftFinite;
+        }
         for (int p = 0; p < kPathCount; ++p)
             if (running[p])
-                for (FrameDelay& d : align[p]) d.advance(kBlock);
-        if (!finite) {
-            resetState();
-            return;
-        }
+                for (FrameDelay& d : align[p]) d.advance(n);
         for (int p = 0; p < kPathCount; ++p) running[p] = level[p] > 0 || p == target;
+        const float* scratch[2] = {input[0].data() + from, input[1].data() + from};
+        remember(scratch, 1, n);
+        return finite;
+    }
+
+    // How many of the n frames of left and right (sample i at i * stride)
+    // play with the path as it is: up to the end of the first detector hop
+    // after which the settings s choose another path, or all n. The hops
+    // measured are finished.
+    int steadyFrames(const Settings& s, const float* left, const float* right, int stride, int n) {
+        if (channels != 2) return n;
+        if (!s.autoMono) {
+            // Nothing is measured; the hops keep their places in the stream.
+            detector.reset();
+            hopLeft = (hopLeft - n % kHop + kHop - 1) % kHop + 1;
+            return n;
+        }
+        int done = 0;
+        while (done < n) {
+            const int k = std::min(n - done, hopLeft);
+            const size_t at = static_cast<size_t>(done) * static_cast<size_t>(stride);
+            detector.measure(left + at, right + at, k, stride);
+            done += k;
+            hopLeft -= k;
+            if (hopLeft == 0) {
+                hopLeft = kHop;
+                detector.endHop();
+                if (choose(s) != target) break;
+            }
+        }
+        return done;
+    }
+
+    // Whether the widener plays alone, lined up by itself.
+    bool widenerAlone() const {
+        if (target != kWidener || level[kWidener] != fadeFrames || align[kWidener][0].delay() != 0)
+            return false;
+        for (int p = 0; p < kPathCount; ++p)
+            if (p != kWidener && level[p] != 0) return false;
+        return true;
+    }
+
+    // The widener alone on n frames of the host's input (in range) straight
+    // into the host's output, laid out as readInput and processPiece have them.
+    void runWidenerDirect(const float* const* in, int inStride, float* const* out, int outStride, int n) {
+        remember(in, inStride, n);
+        const unsigned count = static_cast<unsigned>(n);
+        if (inStride == 2 && outStride == 2) {
+            vastorProcessFloat(widener, reinterpret_cast<const float(*)[2]>(in[0]),
+                               reinterpret_cast<float(*)[2]>(out[0]), count);
+        } else if (inStride == 1 && outStride == 1) {
+            vastorMonoFloat(widener, in[0], in[1], out[0], out[1], count);
+        }
+#if !defined(KESTA_HAVE_MXCSR)
+        // Without flush-to-zero the engine may leave subnormals.
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < n; ++i) {
+                float& v = out[c][static_cast<size_t>(i) * static_cast<size_t>(outStride)];
+                if (std::fabs(v) < FLT_MIN) v = 0.0f;
+            }
+#endif
     }
 
     void run(const float* const* in, int inStride, float* const* out, int outStride, int frames) {
         if (!prepared || frames <= 0) return;
         DenormalGuard guard;
         const Settings s = snapshot();
-        const float* inAt[2];
-        float* outAt[2];
+        applyEngineSettings(s, false);
+        retarget(s);
+        const size_t inStep = static_cast<size_t>(inStride), outStep = static_cast<size_t>(outStride);
         for (int done = 0; done < frames;) {
-            const int n = std::min(frames - done, kBlock - fill);
-            for (int c = 0; c < channels; ++c) inAt[c] = in[c] + static_cast<size_t>(done) * inStride;
-            for (int c = 0; c < 2; ++c) outAt[c] = out[c] + static_cast<size_t>(done) * outStride;
-            if (!readInput(inAt, inStride, n)) {
-                // Something not finite: the whole block is silence, and the
-                // stream starts afresh with the next one.
-                for (int c = 0; c < 2; ++c)
-                    for (int i = 0; i < frames; ++i) out[c][static_cast<size_t>(i) * outStride] = 0.0f;
+            const int n = std::min(frames - done, piece);
+            const float* inAt[2];
+            for (int c = 0; c < channels; ++c) inAt[c] = in[c] + static_cast<size_t>(done) * inStep;
+            // Interleaved input is one run of samples; separate channels two.
+            InputKind kind = Classify(inAt[0], inStride == 2 ? 2 * n : n, kInputLimit);
+            if (channels == 2 && inStride == 1 && kind != InputKind::kNotFinite) {
+                const InputKind right = Classify(inAt[1], n, kInputLimit);
+                if (right != InputKind::kClean) kind = right;
+            }
+            if (kind == InputKind::kNotFinite) {
+                // The whole block is silence, and the stream starts afresh
+                // with the next one.
+                silence(out, outStride, frames);
                 resetState();
                 return;
             }
-            writeOutput(outAt, outStride, n);
-            fill += n;
-            done += n;
-            if (fill == kBlock) {
-                processBlock(s);
-                fill = 0;
+            bool scratchRead = false;
+            for (int from = 0; from < n;) {
+                const float* inPiece[2];
+                float* outPiece[2];
+                for (int c = 0; c < channels; ++c) inPiece[c] = inAt[c] + static_cast<size_t>(from) * inStep;
+                for (int c = 0; c < 2; ++c) outPiece[c] = out[c] + static_cast<size_t>(done + from) * outStep;
+                const int k = steadyFrames(s, inPiece[0], inPiece[channels - 1], inStride, n - from);
+                if (kind == InputKind::kClean && inStride == outStride && widenerAlone()) {
+                    runWidenerDirect(inPiece, inStride, outPiece, outStride, k);
+                } else {
+                    // (In place, the frames before from are output already;
+                    // only those from on are read from the scratch.)
+                    if (!scratchRead) readInput(inAt, inStride, n);
+                    scratchRead = true;
+                    if (!processPiece(from, k, outPiece, outStride)) {
+                        silence(out, outStride, frames);
+                        resetState();
+                        return;
+                    }
+                }
+                from += k;
+                if (channels == 2 && choose(s) != target) retarget(s);
             }
+            done += n;
         }
+    }
+
+    static void silence(float* const* out, int stride, int frames) {
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < frames; ++i) out[c][static_cast<size_t>(i) * stride] = 0.0f;
     }
 };
 

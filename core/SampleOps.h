@@ -4,10 +4,37 @@
 #pragma once
 
 #include <cfloat>
+#include <cmath>
 
 namespace kesta {
 
 constexpr int kLanes = 8;
+
+// What a block of input holds: every sample within [-limit, limit]; some
+// beyond it, all finite; or something not finite.
+enum class InputKind { kClean, kLoud, kNotFinite };
+
+// The kind of x[0..n). Reads only; the clean case costs one comparison a
+// sample.
+inline InputKind Classify(const float* x, int n, float limit) {
+    int over[kLanes] = {};
+    int i = 0;
+    for (; i + kLanes <= n; i += kLanes)
+        for (int j = 0; j < kLanes; ++j) {
+            const float a = x[i + j] < 0.0f ? -x[i + j] : x[i + j];
+            over[j] |= !(a <= limit);  // a NaN is over too
+        }
+    for (; i < n; ++i) {
+        const float a = x[i] < 0.0f ? -x[i] : x[i];
+        over[0] |= !(a <= limit);
+    }
+    int any = 0;
+    for (int o : over) any |= o;
+    if (!any) return InputKind::kClean;
+    for (int k = 0; k < n; ++k)
+        if (!std::isfinite(x[k])) return InputKind::kNotFinite;
+    return InputKind::kLoud;
+}
 
 // Clips x[0..n) to [-limit, limit] in place. Answers false when a sample was
 // not finite (a NaN stays NaN; the caller throws the block away).
@@ -84,33 +111,53 @@ inline bool FlushFinite(const float* src, float* dst, int n) {
     return sum == 0.0f;
 }
 
-// The largest |a[i] - b[i]| and the largest |a[i]| or |b[i]| over [0, n),
-// raised into *difference and *peak.
-inline void DifferenceAndPeak(const float* a, const float* b, int n, float* difference, float* peak) {
-    float d[kLanes] = {}, p[kLanes] = {};
+// dst[2 i] = left[i] and dst[2 i + 1] = right[i], with subnormals as zero.
+// Answers false when a sample was not finite.
+inline bool FlushFiniteInterleave(const float* left, const float* right, float* dst, int n) {
+    float check[kLanes] = {};
     int i = 0;
     for (; i + kLanes <= n; i += kLanes) {
         for (int j = 0; j < kLanes; ++j) {
-            const float x = a[i + j], y = b[i + j];
-            const float dx = x - y;
-            const float ad = dx < 0.0f ? -dx : dx;
-            const float ax = x < 0.0f ? -x : x;
-            const float ay = y < 0.0f ? -y : y;
-            const float m = ax > ay ? ax : ay;
-            d[j] = ad > d[j] ? ad : d[j];
-            p[j] = m > p[j] ? m : p[j];
+            const float l = left[i + j], r = right[i + j];
+            check[j] += (l - l) + (r - r);
+            const float al = l < 0.0f ? -l : l;
+            const float ar = r < 0.0f ? -r : r;
+            dst[2 * (i + j)] = al < FLT_MIN ? 0.0f : l;
+            dst[2 * (i + j) + 1] = ar < FLT_MIN ? 0.0f : r;
         }
     }
     for (; i < n; ++i) {
-        const float x = a[i], y = b[i];
+        const float l = left[i], r = right[i];
+        check[0] += (l - l) + (r - r);
+        const float al = l < 0.0f ? -l : l;
+        const float ar = r < 0.0f ? -r : r;
+        dst[2 * i] = al < FLT_MIN ? 0.0f : l;
+        dst[2 * i + 1] = ar < FLT_MIN ? 0.0f : r;
+    }
+    float sum = 0.0f;
+    for (float c : check) sum += c;
+    return sum == 0.0f;
+}
+
+// The largest |a[i] - b[i]| and the largest |a[i]| or |b[i]| over [0, n),
+// raised into *difference and *peak; sample i of a channel is at i * stride.
+inline void DifferenceAndPeak(const float* a, const float* b, int n, int stride, float* difference,
+                              float* peak) {
+    float d[kLanes] = {}, p[kLanes] = {};
+    auto take = [&](int i, int j) {
+        const float x = a[i * stride], y = b[i * stride];
         const float dx = x - y;
         const float ad = dx < 0.0f ? -dx : dx;
         const float ax = x < 0.0f ? -x : x;
         const float ay = y < 0.0f ? -y : y;
         const float m = ax > ay ? ax : ay;
-        d[0] = ad > d[0] ? ad : d[0];
-        p[0] = m > p[0] ? m : p[0];
-    }
+        d[j] = ad > d[j] ? ad : d[j];
+        p[j] = m > p[j] ? m : p[j];
+    };
+    int i = 0;
+    for (; i + kLanes <= n; i += kLanes)
+        for (int j = 0; j < kLanes; ++j) take(i + j, j);
+    for (; i < n; ++i) take(i, 0);
     for (int j = 0; j < kLanes; ++j) {
         *difference = d[j] > *difference ? d[j] : *difference;
         *peak = p[j] > *peak ? p[j] : *peak;

@@ -77,9 +77,10 @@ uint32_t MixBuffer::GetClips() {
 
 // Frames that already hold samples are added to; frames past the used part
 // are written by a copy, so they need no clearing first. The copied part
-// starts at gain + gainStep * overlap, the product and the sum each rounded to
-// float.
-void MixBuffer::Mix(const Buffer& src, float gain, float gainStep, Samples count, Samples offset) {
+// starts at GainAfter(gain, gainStep, overlap, chained): the ramp's gain
+// that far on.
+void MixBuffer::Mix(const Buffer& src, float gain, float gainStep, Samples count, Samples offset,
+                    bool chained) {
     if (used_ < offset) {
         (*this + used_).clear(offset - used_);
         used_ = offset;
@@ -89,8 +90,7 @@ void MixBuffer::Mix(const Buffer& src, float gain, float gainStep, Samples count
     const Samples rest = count - overlap;
     if (overlap > 0) library_->AddRamped(*this + offset, src, gain, gainStep, overlap);
     if (rest > 0) {
-        const float stepped = gainStep * static_cast<float>(overlap);
-        const float restGain = gain + stepped;
+        const float restGain = GainAfter(gain, gainStep, overlap, chained);
         library_->CopyRamped(*this + (offset + overlap), src + overlap, restGain, gainStep, rest);
     }
     if (used_ < offset + count) used_ = offset + count;

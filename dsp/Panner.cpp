@@ -37,7 +37,7 @@ void Panner::mix(const Buffer& in, Samples count, Samples offset) {
     if (rampSamples_ == 0) return;
     if (count < rampSamples_) {
         rampSamples_ -= count;
-        gain_ = gainStep_ * static_cast<float>(count) + gain_;
+        gain_ = GainAfter(gain_, gainStep_, count, chained_);
     } else {
         rampSamples_ = 0;
         gain_ = targetGain_;
@@ -52,10 +52,10 @@ void Panner::mix_noUpdate(const Buffer& in, Samples count, Samples offset) const
         mixBuffer_->Mix(in, gain_, 0.0f, count, offset);
     } else if (count < rampSamples_) {
         KESTA_ASSERT(mixBuffer_ != 0, "mixBuffer_!=0", kMixNoUpdateText);
-        mixBuffer_->Mix(in, gain_, gainStep_, count, offset);
+        mixBuffer_->Mix(in, gain_, gainStep_, count, offset, chained_);
     } else {
         KESTA_ASSERT(mixBuffer_ != 0, "mixBuffer_!=0", kMixNoUpdateText);
-        mixBuffer_->Mix(in, gain_, gainStep_, rampSamples_, offset);
+        mixBuffer_->Mix(in, gain_, gainStep_, rampSamples_, offset, chained_);
         mixBuffer_->Mix(in + rampSamples_, targetGain_, 0.0f, count - rampSamples_, offset + rampSamples_);
     }
 }

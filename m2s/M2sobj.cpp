@@ -119,3 +119,10 @@ void M2SImplementation::setRampLength(int frames) {
     const int32_t value = frames;
     network_->SetProperty(kVastorRampLength, &value, sizeof value);
 }
+
+void M2SImplementation::setChainedRamps(bool on) {
+    // The outer input stage's panners and the inner widener's.
+    const unsigned char value = on ? 1 : 0;
+    input_->SetProperty(kVastorChainedRamps, &value, 1);
+    network_->SetProperty(kVastorChainedRamps, &value, 1);
+}

@@ -42,6 +42,9 @@ class M2SInterface {
     virtual int latency() const = 0;
     // Frames over which later spread and center changes glide (0: at once).
     virtual void setRampLength(int frames) = 0;
+    // Glides whose gains do not depend on how the stream is cut into calls
+    // (Panner::setChainedRamps); off from open, as the player has them.
+    virtual void setChainedRamps(bool on) = 0;
 };
 
 class M2SImplementation : public M2SInterface {
@@ -68,6 +71,7 @@ class M2SImplementation : public M2SInterface {
     void process(const float* in, float (*out)[2], unsigned count) override;
     int latency() const override;
     void setRampLength(int frames) override;
+    void setChainedRamps(bool on) override;
 
     // count frames from in (mono 8-bit, 16-bit or float) into out (stereo of
     // the same sample type), chunk by chunk: the loop behind every process form.

@@ -173,6 +173,13 @@ void MonoTo3DInput::SetProperty(int id, const void* value, int) {
         case kM2SRampLength:
             rampLength_ = VastorPropertyValue<int32_t>(value);
             break;
+        case kM2SChainedRamps: {
+            const bool on = VastorPropertyValue<unsigned char>(value) != 0;
+            direct_.setChainedRamps(on);
+            delayed_.setChainedRamps(on);
+            plain_.setChainedRamps(on);
+            break;
+        }
         default:
             break;
     }

@@ -37,9 +37,10 @@ class MathLibrary;
 // Property ids of the input stage (the ids of the widener's input stages
 // that it shares keep their numbers).
 enum M2SInputProperty {
-    kM2SDisabled = kVastorDisabled,      // 1 byte: non-zero bypasses the network
-    kM2SLevel = 3,                       // float: bus level, linear
-    kM2SRampLength = kVastorRampLength,  // int: frames over which later gain changes glide
+    kM2SDisabled = kVastorDisabled,          // 1 byte: non-zero bypasses the network
+    kM2SLevel = 3,                           // float: bus level, linear
+    kM2SRampLength = kVastorRampLength,      // int: frames over which later gain changes glide
+    kM2SChainedRamps = kVastorChainedRamps,  // 1 byte: non-zero chains glides across calls (Panner)
 };
 
 // The network's input stage: mixes the mono input into the two buses (the

@@ -229,6 +229,13 @@ void DualVastorFilterInput::setupDelays() {
 }
 
 void DualVastorFilterInput::SetProperty(int id, const void* value, int) {
+    if (id == kVastorChainedRamps) {
+        const bool on = VastorPropertyValue<unsigned char>(value) != 0;
+        directPanner_.setChainedRamps(on);
+        crossPanner_.setChainedRamps(on);
+        sameSidePanner_.setChainedRamps(on);
+        return;
+    }
     switch (ApplySharedInputSetting(id, value, disabled_, scale_, inputDelay_, directDelay_, rampLength_)) {
         case WidenerSetup::kPanners:
             setupPanners();

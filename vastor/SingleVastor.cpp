@@ -162,6 +162,13 @@ void SingleVastorFilterInput::setupDelays() {
 }
 
 void SingleVastorFilterInput::SetProperty(int id, const void* value, int) {
+    if (id == kVastorChainedRamps) {
+        const bool on = VastorPropertyValue<unsigned char>(value) != 0;
+        directPanner_.setChainedRamps(on);
+        leftDifferencePanner_.setChainedRamps(on);
+        rightDifferencePanner_.setChainedRamps(on);
+        return;
+    }
     switch (ApplySharedInputSetting(id, value, disabled_, scale_, inputDelay_, directDelay_, rampLength_)) {
         case WidenerSetup::kPanners:
             setupPanners();

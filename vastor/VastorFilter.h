@@ -33,6 +33,7 @@ enum VastorProperty {
     kVastorHipassFrequency = 6,  // network; int: high-pass corner, Hz (75 from construction)
     kVastorRampLength = 7,       // input stage; int: frames over which later changes glide
     kVastorHipassOn = 8,         // network; 1 byte: high-pass stage on
+    kVastorChainedRamps = 9,     // input stage; 1 byte: non-zero chains glides across calls (Panner)
 };
 
 // Element index of a property value, read without alignment assumptions.

@@ -167,6 +167,11 @@ void VastorImplementation::setRampLength(int frames) {
     input_->SetProperty(kVastorRampLength, &value, 4);
 }
 
+void VastorImplementation::setChainedRamps(bool on) {
+    const unsigned char value = on ? 1 : 0;
+    input_->SetProperty(kVastorChainedRamps, &value, 1);
+}
+
 int WidenerDirectLatency(const VastorFilterInput& input, unsigned int flags) {
     long direct;
     const int* delays;

@@ -51,6 +51,9 @@ class IVastor {
     virtual int latency() const = 0;
     // Frames over which later gain and delay changes glide (0: at once).
     virtual void setRampLength(int frames) = 0;
+    // Glides whose gains do not depend on how the stream is cut into calls
+    // (Panner::setChainedRamps); off from open, as the player has them.
+    virtual void setChainedRamps(bool on) = 0;
 };
 
 class VastorImplementation : public IVastor {
@@ -86,6 +89,7 @@ class VastorImplementation : public IVastor {
     void reset() override;
     int latency() const override;
     void setRampLength(int frames) override;
+    void setChainedRamps(bool on) override;
 
     // n interleaved stereo frames of in (type 4, 5 or 6) into out of the same type.
     void doStereo(const Buffer& in, const Buffer& out, Samples n);

@@ -80,6 +80,35 @@ TEST(Panner, aRampOverAnyBlocksFollowsItsLineAndEndsExactlyOnTheTarget) {
     EXPECT_EQ(steady.gain(), 0.25f);
 }
 
+TEST(Panner, chainedRampsGiveTheSameBitsHoweverTheRampIsCutIntoCalls) {
+    // Mixed over a block another panner has half filled, so that the mix
+    // buffer's own split (add, then copy) falls inside a call too.
+    const Samples total = 2500, ramp = 1999;
+    std::vector<float> noise(total);
+    std::mt19937 random(3);
+    for (float& x : noise) x = std::uniform_real_distribution<float>(-1.0f, 1.0f)(random);
+    auto render = [&](bool chained, Samples longest) {
+        Panner panner, other;
+        Output out(total);
+        panner.setMixBuffer(out.buffer);
+        other.setMixBuffer(out.buffer);
+        panner.setChainedRamps(chained);
+        panner.pan(0.1f, 0);
+        panner.pan(-0.7f, ramp);
+        other.pan(0.5f, 0);
+        other.mix(Floats(noise), total / 2 + 3);
+        Samples at = 0;
+        for (Samples n : Split(total, longest, static_cast<unsigned>(longest))) {
+            panner.mix(Floats(noise, at), n, at);
+            at += n;
+        }
+        return out.memory;
+    };
+    const std::vector<float> whole = render(true, total);
+    for (Samples longest : {1, 7, 300}) EXPECT_EQ(render(true, longest), whole) << longest;
+    EXPECT_NE(render(false, 7), render(false, total)) << "the player's ramps move on by a multiplication";
+}
+
 TEST(Panner, mixWithoutUpdateAddsTheSameSamplesAgainAndLeavesTheRampAlone) {
     Panner panner;
     Output out(30);
