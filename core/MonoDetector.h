@@ -33,7 +33,7 @@ class MonoDetector {
     // the current hop's measures. Once the hop is known to differ the rest of
     // it is not looked at, so real stereo costs next to nothing.
     void measure(const float* left, const float* right, int n, int stride = 1) {
-        constexpr int kRun = 32;
+        constexpr int kRun = 8;
         for (int i = 0; i < n && difference_ <= kDifferentLimit; i += kRun)
             DifferenceAndPeak(left + i * stride, right + i * stride, n - i < kRun ? n - i : kRun, stride,
                               &difference_, &peak_);
