@@ -20,14 +20,8 @@ inline InputKind Classify(const float* x, int n, float limit) {
     int over[kLanes] = {};
     int i = 0;
     for (; i + kLanes <= n; i += kLanes)
-        for (int j = 0; j < kLanes; ++j) {
-            const float a = x[i + j] < 0.0f ? -x[i + j] : x[i + j];
-            over[j] |= !(a <= limit);  // a NaN is over too
-        }
-    for (; i < n; ++i) {
-        const float a = x[i] < 0.0f ? -x[i] : x[i];
-        over[0] |= !(a <= limit);
-    }
+        for (int j = 0; j < kLanes; ++j) over[j] |= !(std::fabs(x[i + j]) <= limit);  // a NaN is over too
+    for (; i < n; ++i) over[0] |= !(std::fabs(x[i]) <= limit);
     int any = 0;
     for (int o : over) any |= o;
     if (!any) return InputKind::kClean;
