@@ -98,17 +98,10 @@ BENCHMARK(M2STail)->ArgName("flags")->Arg(M2S_MUSIC)->Arg(0);
 // run, each timed on the thread's CPU clock so that other processes' load
 // falls on both alike. "ratio" is the engine's time over the reference's;
 // "same_bits" is 1 when both gave the same output for the whole input.
-#include <ctime>
-
+#include "BenchCounters.h"
 #include "m2s_reference.h"
 
 namespace {
-
-double ThreadSeconds() {
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
 
 void M2SVersusReference(benchmark::State& state) {
     const unsigned flags = static_cast<unsigned>(state.range(0));

@@ -173,17 +173,9 @@ BENCHMARK(BM_UnguardedTailAfterBurst);
 // run, each timed on the thread's CPU clock so that other processes' load
 // falls on both alike. "ratio" is the engine's time over the reference's;
 // "same_bits" is 1 when both gave the same output for the whole input.
-#include <ctime>
-
 #include "vastor_reference.h"
 
 namespace {
-
-double ThreadSeconds() {
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
 
 void BM_Process16VersusReference(benchmark::State& state) {
     constexpr int kBlocks = 64;
