@@ -267,13 +267,13 @@ struct Processor::Impl {
     // in[1] being in[0] + 1).
     void readInput(const float* const* in, int stride, int n) {
         if (stride == 2) {
-            SplitClipFinite(in[0], input[0].data(), input[1].data(), n, kInputLimit);
+            SplitClip(in[0], input[0].data(), input[1].data(), n, kInputLimit);
             return;
         }
         for (int c = 0; c < channels; ++c) {
             float* dst = input[c].data();
             std::memcpy(dst, in[c], static_cast<size_t>(n) * sizeof(float));
-            ClipFinite(dst, n, kInputLimit);
+            ClipInPlace(dst, n, kInputLimit);
         }
     }
 
@@ -410,23 +410,25 @@ struct Processor::Impl {
     }
 
     // The widener alone on n frames of the host's input (in range) straight
-    // into the host's output, laid out as readInput and processPiece have them.
-    void runWidenerDirect(const float* const* in, int inStride, float* const* out, int outStride, int n) {
-        remember(in, inStride, n);
+    // into the host's output, both interleaved (stride 2) or both separate
+    // channels (stride 1).
+    void runWidenerDirect(const float* const* in, float* const* out, int stride, int n) {
+        remember(in, stride, n);
         const unsigned count = static_cast<unsigned>(n);
-        if (inStride == 2 && outStride == 2) {
+        if (stride == 2) {
             vastorProcessFloat(widener, reinterpret_cast<const float(*)[2]>(in[0]),
                                reinterpret_cast<float(*)[2]>(out[0]), count);
-        } else if (inStride == 1 && outStride == 1) {
+        } else {
             vastorMonoFloat(widener, in[0], in[1], out[0], out[1], count);
         }
 #if !defined(KESTA_HAVE_MXCSR)
         // Without flush-to-zero the engine may leave subnormals.
-        for (int c = 0; c < 2; ++c)
-            for (int i = 0; i < n; ++i) {
-                float& v = out[c][static_cast<size_t>(i) * static_cast<size_t>(outStride)];
-                if (std::fabs(v) < FLT_MIN) v = 0.0f;
-            }
+        if (stride == 2) {
+            FlushFinite(out[0], out[0], 2 * n);
+        } else {
+            FlushFinite(out[0], out[0], n);
+            FlushFinite(out[1], out[1], n);
+        }
 #endif
     }
 
@@ -462,7 +464,7 @@ struct Processor::Impl {
                 for (int c = 0; c < 2; ++c) outPiece[c] = out[c] + static_cast<size_t>(done + from) * outStep;
                 const int k = steadyFrames(s, inPiece[0], inPiece[channels - 1], inStride, n - from);
                 if (kind == InputKind::kClean && inStride == outStride && widenerAlone()) {
-                    runWidenerDirect(inPiece, inStride, outPiece, outStride, k);
+                    runWidenerDirect(inPiece, outPiece, inStride, k);
                 } else {
                     // (In place, the frames before from are output already;
                     // only those from on are read from the scratch.)

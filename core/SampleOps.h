@@ -30,55 +30,25 @@ inline InputKind Classify(const float* x, int n, float limit) {
     return InputKind::kLoud;
 }
 
-// Clips x[0..n) to [-limit, limit] in place. Answers false when a sample was
-// not finite (a NaN stays NaN; the caller throws the block away).
-inline bool ClipFinite(float* x, int n, float limit) {
-    float check[kLanes] = {};
-    int i = 0;
-    for (; i + kLanes <= n; i += kLanes) {
-        for (int j = 0; j < kLanes; ++j) {
-            const float v = x[i + j];
-            check[j] += v - v;  // 0 for a finite v, NaN otherwise
-            const float low = v < -limit ? -limit : v;
-            x[i + j] = low > limit ? limit : low;
-        }
-    }
-    for (; i < n; ++i) {
-        const float v = x[i];
-        check[0] += v - v;
-        const float low = v < -limit ? -limit : v;
-        x[i] = low > limit ? limit : low;
-    }
-    float sum = 0.0f;
-    for (float c : check) sum += c;
-    return sum == 0.0f;
+// x clipped to [-limit, limit].
+inline float Clip(float x, float limit) {
+    const float low = x < -limit ? -limit : x;
+    return low > limit ? limit : low;
+}
+
+// Clips x[0..n) to [-limit, limit] in place; for finite samples (Classify
+// tells).
+inline void ClipInPlace(float* x, int n, float limit) {
+    for (int i = 0; i < n; ++i) x[i] = Clip(x[i], limit);
 }
 
 // Splits n interleaved stereo frames into left and right, clipped to
-// [-limit, limit]. Answers false when a sample was not finite.
-inline bool SplitClipFinite(const float* src, float* left, float* right, int n, float limit) {
-    float check[kLanes] = {};
-    int i = 0;
-    for (; i + kLanes <= n; i += kLanes) {
-        for (int j = 0; j < kLanes; ++j) {
-            const float l = src[2 * (i + j)], r = src[2 * (i + j) + 1];
-            check[j] += (l - l) + (r - r);
-            const float lowL = l < -limit ? -limit : l;
-            const float lowR = r < -limit ? -limit : r;
-            left[i + j] = lowL > limit ? limit : lowL;
-            right[i + j] = lowR > limit ? limit : lowR;
-        }
+// [-limit, limit]; for finite samples.
+inline void SplitClip(const float* src, float* left, float* right, int n, float limit) {
+    for (int i = 0; i < n; ++i) {
+        left[i] = Clip(src[2 * i], limit);
+        right[i] = Clip(src[2 * i + 1], limit);
     }
-    const int rest = n - i;
-    for (int k = i; k < n; ++k) {
-        left[k] = src[2 * k];
-        right[k] = src[2 * k + 1];
-    }
-    const bool leftFinite = ClipFinite(left + i, rest, limit);  // both sides clipped, whatever the first says
-    const bool tailFinite = ClipFinite(right + i, rest, limit) && leftFinite;
-    float sum = 0.0f;
-    for (float c : check) sum += c;
-    return sum == 0.0f && tailFinite;
 }
 
 // dst[i] = src[i], with subnormals as zero. Answers false when a sample was
