@@ -105,25 +105,20 @@ void BM_ProcessorVersusEngine(benchmark::State& state) {
     p.prepare(kRate, 2, kBlock);
     const std::vector<float> in = MusicLike(kBlock * kBlocks, 2);
     std::vector<float> out(2 * static_cast<size_t>(kBlock)), outEngine(out.size());
-    double processor = 0, engine = 0;
+    PairedTimes times;
     size_t at = 0;
     for (auto _ : state) {
-        const double t0 = ThreadSeconds();
-        vastorProcessFloat(h, reinterpret_cast<const float(*)[2]>(in.data() + at),
-                           reinterpret_cast<float(*)[2]>(outEngine.data()), kBlock);
-        const double t1 = ThreadSeconds();
-        p.process(in.data() + at, out.data(), kBlock);
-        const double t2 = ThreadSeconds();
-        engine += t1 - t0;
-        processor += t2 - t1;
+        times.run([&] { p.process(in.data() + at, out.data(), kBlock); },
+                  [&] {
+                      vastorProcessFloat(h, reinterpret_cast<const float(*)[2]>(in.data() + at),
+                                         reinterpret_cast<float(*)[2]>(outEngine.data()), kBlock);
+                  },
+                  kBlock);
         at = (at + 2 * kBlock) % in.size();
         benchmark::DoNotOptimize(out.data());
         benchmark::DoNotOptimize(outEngine.data());
     }
-    const double frames = static_cast<double>(state.iterations()) * kBlock;
-    state.counters["engine_ns_per_frame"] = 1e9 * engine / frames;
-    state.counters["processor_ns_per_frame"] = 1e9 * processor / frames;
-    state.counters["ratio"] = processor / engine;
+    times.report(state, "processor", "engine");
     vastorClose(h);
 }
 BENCHMARK(BM_ProcessorVersusEngine)->Arg(0)->Arg(1);

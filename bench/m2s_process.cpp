@@ -110,26 +110,18 @@ void M2SVersusReference(benchmark::State& state) {
     const std::vector<short> music = MusicLike(64 * kCall);
     std::vector<short> outRef(2 * kCall);
     bool same = true;
-    double engineTime = 0, referenceTime = 0;
-    int64_t frames = 0;
+    PairedTimes times;
     unsigned pos = 0;
     for (auto _ : state) {
-        const double t0 = ThreadSeconds();
-        engine.Process(music.data() + pos, kCall);
-        const double t1 = ThreadSeconds();
-        ref.Process(music.data() + pos, reinterpret_cast<short(*)[2]>(outRef.data()), kCall);
-        const double t2 = ThreadSeconds();
-        engineTime += t1 - t0;
-        referenceTime += t2 - t1;
-        frames += kCall;
+        times.run(
+            [&] { engine.Process(music.data() + pos, kCall); },
+            [&] { ref.Process(music.data() + pos, reinterpret_cast<short(*)[2]>(outRef.data()), kCall); },
+            kCall);
         same = same && std::equal(outRef.begin(), outRef.end(), engine.output.begin());
         pos = (pos + kCall) % static_cast<unsigned>(music.size());
         benchmark::ClobberMemory();
     }
-    state.counters["engine_ns_per_frame"] = 1e9 * engineTime / static_cast<double>(frames);
-    state.counters["reference_ns_per_frame"] = 1e9 * referenceTime / static_cast<double>(frames);
-    state.counters["engine_x_realtime"] = static_cast<double>(frames) / kRate / engineTime;
-    state.counters["ratio"] = engineTime / referenceTime;
+    times.report(state, "engine", "reference");
     state.counters["same_bits"] = same ? 1 : 0;
 }
 

@@ -185,27 +185,17 @@ void BM_Process16VersusReference(benchmark::State& state) {
     vastorOpen(&h, kRate, VASTOR_HIPASS_ON);
     reference::Widener ref(kRate);
     bool same = true;
-    double engine = 0, referenceTime = 0;
-    int64_t frames = 0;
+    PairedTimes times;
     size_t at = 0;
     for (auto _ : state) {
-        const double t0 = ThreadSeconds();
-        vastorProcess16(h, Frames(in) + at, Frames(out), kBlock);
-        const double t1 = ThreadSeconds();
-        ref.Process(Frames(in) + at, Frames(outRef), kBlock);
-        const double t2 = ThreadSeconds();
-        engine += t1 - t0;
-        referenceTime += t2 - t1;
-        frames += kBlock;
+        times.run([&] { vastorProcess16(h, Frames(in) + at, Frames(out), kBlock); },
+                  [&] { ref.Process(Frames(in) + at, Frames(outRef), kBlock); }, kBlock);
         same = same && out == outRef;
         at = (at + kBlock) % (kBlocks * kBlock);
         benchmark::DoNotOptimize(out.data());
         benchmark::DoNotOptimize(outRef.data());
     }
-    state.counters["engine_ns_per_frame"] = 1e9 * engine / static_cast<double>(frames);
-    state.counters["reference_ns_per_frame"] = 1e9 * referenceTime / static_cast<double>(frames);
-    state.counters["engine_x_realtime"] = static_cast<double>(frames) / kRate / engine;
-    state.counters["ratio"] = engine / referenceTime;
+    times.report(state, "engine", "reference");
     state.counters["same_bits"] = same ? 1 : 0;
     vastorClose(h);
 }
