@@ -183,6 +183,16 @@ void RunSections(Section* a, Section* b, bool pre, bool feed, bool out, bool app
     }
 }
 
+// RunSections for one side or for two.
+template <class Lanes, int K, class Section>
+void RunSides(bool two, Section* a, Section* b, bool pre, bool feed, bool out, bool applyGain, Highpass& hp,
+              __m128 gain, Side l, Side r, Samples n) {
+    if (two)
+        RunSections<Lanes, K, true>(a, b, pre, feed, out, applyGain, hp, gain, l, r, n);
+    else
+        RunSections<Lanes, K, false>(a, b, pre, feed, out, applyGain, hp, gain, l, r, n);
+}
+
 }  // namespace fed
 
 // ProcessFed for a cascade class C (FloatIIR2p0z, FloatBiquad: gain_,
@@ -235,30 +245,18 @@ bool ProcessFed(C& self, const FedSide& side, InPlaceFilter* otherFilter, const 
     const bool g = self.applyGain_;
     // The output addition joins the loop when no section runs after it.
     const bool outInLoop = out && self.sectionCount_ == fused;
-    switch (fused * 2 + (two ? 1 : 0)) {
+    switch (fused) {
+        case 1:
+            fed::RunSides<Lanes, 1>(two, a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
+            break;
         case 2:
-            fed::RunSections<Lanes, 1, false>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
+            fed::RunSides<Lanes, 2>(two, a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
             break;
         case 3:
-            fed::RunSections<Lanes, 1, true>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
-            break;
-        case 4:
-            fed::RunSections<Lanes, 2, false>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
-            break;
-        case 5:
-            fed::RunSections<Lanes, 2, true>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
-            break;
-        case 6:
-            fed::RunSections<Lanes, 3, false>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
-            break;
-        case 7:
-            fed::RunSections<Lanes, 3, true>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
-            break;
-        case 8:
-            fed::RunSections<Lanes, 4, false>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
+            fed::RunSides<Lanes, 3>(two, a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
             break;
         default:
-            fed::RunSections<Lanes, 4, true>(a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
+            fed::RunSides<Lanes, 4>(two, a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
             break;
     }
     if (pre) {
