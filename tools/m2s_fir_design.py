@@ -55,6 +55,8 @@ import math
 import os
 import sys
 
+from linsolve import solve
+
 RATES = [8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000]
 NAMES = {8000: 8, 11025: 11, 12000: 12, 16000: 16, 22050: 22, 24000: 24, 32000: 32, 44100: 44, 48000: 48}
 SHORT_HALF = 22
@@ -194,24 +196,6 @@ def relative_response(taps, rate, f):
         re += h * math.cos(w * (n - centre))
         im -= h * math.sin(w * (n - centre))
     return complex(re, im)
-
-
-def solve(a, b):
-    """x with a x = b, by Gaussian elimination with partial pivoting."""
-    n = len(b)
-    m = [list(row) + [b[i]] for i, row in enumerate(a)]
-    for c in range(n):
-        p = max(range(c, n), key=lambda r: abs(m[r][c]))
-        m[c], m[p] = m[p], m[c]
-        for r in range(c + 1, n):
-            k = m[r][c] / m[c][c]
-            if k:
-                for j in range(c, n + 1):
-                    m[r][j] -= k * m[c][j]
-    x = [0.0] * n
-    for c in range(n - 1, -1, -1):
-        x[c] = (m[c][n] - sum(m[c][j] * x[j] for j in range(c + 1, n))) / m[c][c]
-    return x
 
 
 def least_squares(basis, points):
