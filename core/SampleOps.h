@@ -1,6 +1,7 @@
-// The processor's per-sample passes over contiguous float blocks. Each keeps
-// kLanes independent running results, so the compiler can turn the loops
-// into vector code without reordering any float arithmetic.
+// The processor's per-sample passes over float blocks. Those that gather a
+// result (a check, a peak) keep kLanes independent running results, so the
+// compiler can turn the loops into vector code without reordering any float
+// arithmetic.
 #pragma once
 
 #include <cfloat>
