@@ -40,11 +40,9 @@
 #include "DenormalGuard.h"
 #include "FrameDelay.h"
 #include "M2s.h"
-#include "M2sobj.h"
 #include "MonoDetector.h"
 #include "SampleOps.h"
 #include "Vastor.h"
-#include "VastorObj.h"
 
 namespace kesta {
 
@@ -228,17 +226,15 @@ struct Processor::Impl {
         }
         int pathLatency[kPathCount] = {0, m2sGetLatency(m2s[0]), m2sGetLatency(m2s[1]), 0};
         // Later spread changes glide over a fade, the same for any cutting of
-        // the stream (a handle is the address of its engine object).
+        // the stream.
         if (widener) {
             pathLatency[kWidener] = vastorGetLatency(widener);
-            IVastor* engine = reinterpret_cast<IVastor*>(widener);
-            engine->setRampLength(fadeFrames);
-            engine->setChainedRamps(true);
+            vastorSetRampLength(widener, fadeFrames);
+            vastorSetChainedRamps(widener, 1);
         }
         for (M2S* handle : m2s) {
-            M2SInterface* engine = reinterpret_cast<M2SInterface*>(handle);
-            engine->setRampLength(fadeFrames);
-            engine->setChainedRamps(true);
+            m2sSetRampLength(handle, fadeFrames);
+            m2sSetChainedRamps(handle, 1);
         }
         piece = std::min(std::max(maxBlock, kMinPiece), kMaxPiece);
         latency = *std::max_element(pathLatency, pathLatency + kPathCount);

@@ -49,6 +49,16 @@ int m2sGetLatency(M2S* lpM2S) {
     return Engine(lpM2S)->latency();
 }
 
+void m2sSetRampLength(M2S* lpM2S, int frames) {
+    KESTA_ASSERT(lpM2S, "lpM2S", "void m2sSetRampLength(struct M2S *, int)");
+    Engine(lpM2S)->setRampLength(frames);
+}
+
+void m2sSetChainedRamps(M2S* lpM2S, BOOL on) {
+    KESTA_ASSERT(lpM2S, "lpM2S", "void m2sSetChainedRamps(struct M2S *, BOOL)");
+    Engine(lpM2S)->setChainedRamps(on != 0);
+}
+
 void m2sSetSpread(M2S* lpM2S, float decibels) {
     KESTA_ASSERT(lpM2S, "lpM2S", "void m2sSetSpread(struct M2S *, float)");
     Engine(lpM2S)->setSpread(decibels);

@@ -74,6 +74,14 @@ M2S_EXPORT void m2sProcess16(struct M2S* handle, const Data16* inbuf, short (*ou
 M2S_EXPORT void m2sProcessFloat(struct M2S* handle, const float* inbuf, float (*outbuf)[2],
                                 unsigned int count);
 
+/* Frames over which later spread and center changes glide (0: at once;
+ * negative counts as 0). The player's engines keep the ramp they open with. */
+M2S_EXPORT void m2sSetRampLength(struct M2S* handle, int frames);
+/* Glides whose gains move on by one addition a frame, across calls as within
+ * them, so the output does not depend on how the stream is cut into calls.
+ * Off from open, as the player has them. */
+M2S_EXPORT void m2sSetChainedRamps(struct M2S* handle, BOOL on);
+
 /* The engine's delay from input to output, in frames. */
 M2S_EXPORT int m2sGetLatency(struct M2S* handle);
 

@@ -9,7 +9,7 @@
 // that order): 45 taps with the centre at tap 22, and 51 taps with the centre
 // at tap 25, each long table being its short table with three more taps at
 // each end. Coefficient 0 weighs the newest sample. The tables are generated
-// by tools/m2s_fir_design.py.
+// by design/m2s_fir_design.py.
 //
 // For 88200, 96000, 176400 and 192000 Hz there are two more sets, fitted to
 // sound as the 48000 Hz short and long tables do; being as long in seconds as

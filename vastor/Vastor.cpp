@@ -73,6 +73,16 @@ void vastorSetDirectDelay(struct Vastor* lpVastor, int frames) {
     Engine(lpVastor)->setDirectDelay(frames);
 }
 
+void vastorSetRampLength(struct Vastor* lpVastor, int frames) {
+    KESTA_ASSERT(lpVastor, "lpVastor", "void vastorSetRampLength(struct Vastor *, int)");
+    Engine(lpVastor)->setRampLength(frames);
+}
+
+void vastorSetChainedRamps(struct Vastor* lpVastor, BOOL on) {
+    KESTA_ASSERT(lpVastor, "lpVastor", "void vastorSetChainedRamps(struct Vastor *, BOOL)");
+    Engine(lpVastor)->setChainedRamps(on != 0);
+}
+
 int vastorGetLatency(struct Vastor* lpVastor) {
     KESTA_ASSERT(lpVastor, "lpVastor", "int vastorGetLatency(struct Vastor *)");
     return Engine(lpVastor)->latency();

@@ -79,6 +79,13 @@ VASTOR_EXPORT void vastorSetInputDelay(struct Vastor* handle, int leftFrames, in
 /* Extra delay of the unfiltered path, in frames (negative counts as 0); the
  * widening filter's row sets it at open. */
 VASTOR_EXPORT void vastorSetDirectDelay(struct Vastor* handle, int frames);
+/* Frames over which later gain and delay changes glide (0: at once; negative
+ * counts as 0). The player's engines keep the ramp they open with. */
+VASTOR_EXPORT void vastorSetRampLength(struct Vastor* handle, int frames);
+/* Glides whose gains move on by one addition a frame, across calls as within
+ * them, so the output does not depend on how the stream is cut into calls.
+ * Off from open, as the player has them. */
+VASTOR_EXPORT void vastorSetChainedRamps(struct Vastor* handle, BOOL on);
 /* The delay of the unfiltered (direct) path from input to output, in frames:
  * what a host reports as the engine's latency. */
 VASTOR_EXPORT int vastorGetLatency(struct Vastor* handle);

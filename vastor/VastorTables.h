@@ -11,7 +11,7 @@
 // the caller, who deletes it through its virtual destructor.
 //
 // With allRates, four more rows (88200, 96000, 176400 and 192000 Hz, designed
-// by tools/vastor_rate_design.py to sound as the 48000 Hz rows do) join the
+// by design/vastor_rate_design.py to sound as the 48000 Hz rows do) join the
 // search: a rate takes the nearest row of all thirteen, so rates up to 48000 Hz
 // get exactly the rows they get without it.
 #pragma once

@@ -403,6 +403,10 @@ TEST_F(M2SEngineDeathTest, aNullHandleOrBufferIsAFatalError) {
     EXPECT_DEATH(m2sEnable(nullptr, 1), "void m2sEnable\\(struct M2S \\*, BOOL\\): Assertion `lpM2S'");
     EXPECT_DEATH(m2sEnableHipass(nullptr, 1),
                  "void m2sEnableHipass\\(struct M2S \\*, BOOL\\): Assertion `lpM2S'");
+    EXPECT_DEATH(m2sSetRampLength(nullptr, 64),
+                 "void m2sSetRampLength\\(struct M2S \\*, int\\): Assertion `lpM2S'");
+    EXPECT_DEATH(m2sSetChainedRamps(nullptr, 1),
+                 "void m2sSetChainedRamps\\(struct M2S \\*, BOOL\\): Assertion `lpM2S'");
     EXPECT_DEATH(m2sReset(nullptr), "void m2sReset\\(struct M2S \\*\\): Assertion `lpM2S'");
     EXPECT_DEATH(m2sClose(nullptr), "void m2sClose\\(struct M2S \\*\\): Assertion `lpM2S'");
 

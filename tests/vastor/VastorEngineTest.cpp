@@ -335,6 +335,10 @@ TEST(VastorAssertionsDeathTest, nullPointersAreFatalTheHandleFirstThenEachBuffer
                  assertionMessage("void vastorSetInputScale(struct Vastor *, float, float)", "lpVastor"));
     EXPECT_DEATH(vastorSetInputDelay(none, 0, 0),
                  assertionMessage("void vastorSetInputDelay(struct Vastor *, int, int)", "lpVastor"));
+    EXPECT_DEATH(vastorSetRampLength(none, 64),
+                 assertionMessage("void vastorSetRampLength(struct Vastor *, int)", "lpVastor"));
+    EXPECT_DEATH(vastorSetChainedRamps(none, 1),
+                 assertionMessage("void vastorSetChainedRamps(struct Vastor *, BOOL)", "lpVastor"));
     EXPECT_DEATH(vastorProcess16(none, nullptr, nullptr, 2), assertionMessage(p16, "lpVastor"));
     EXPECT_DEATH(vastorMono8(none, nullptr, nullptr, nullptr, nullptr, 2), assertionMessage(pm8, "lpVastor"));
 
