@@ -63,9 +63,13 @@ std::string defaultPluginPath() {
     if (n > 0) {
         exe[n] = '\0';
         gchar* dir = g_path_get_dirname(exe);
-        std::string path = std::string(dir) + "/../lib/libkesta_xmms.so";
+        const std::string bin = dir;
         g_free(dir);
-        if (access(path.c_str(), R_OK) == 0) return path;
+        // The build tree's lib/ beside bin/, then the installed plug-in.
+        for (const char* relative : {"../lib/libkesta_xmms.so", KESTA_INSTALLED_PLUGIN}) {
+            const std::string path = bin + "/" + relative;
+            if (access(path.c_str(), R_OK) == 0) return path;
+        }
     }
     return "libkesta_xmms.so";  // then the loader's search path decides
 }

@@ -35,5 +35,6 @@ class PluginHost {
     std::string error_;
 };
 
-// Where the plug-in lives: beside the kesta binary's lib/ folder.
+// Where the plug-in that came with kesta lives: in lib/ beside bin/ in a build
+// tree, in the player's plug-in folder once installed.
 std::string defaultPluginPath();

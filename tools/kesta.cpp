@@ -76,7 +76,7 @@ const char kRenderHelp[] =
     "  --player               render exactly as the XMMS player plays: the plug-in, 8 or 16 bits,\n"
     "                         the raw stream with its delay (--bits 8|16)\n"
     "  --block FRAMES         frames per block, 1 to 65536 (default 512)\n"
-    "  --plugin PATH          the plug-in for --player (default: lib/libkesta_xmms.so beside bin/)\n"
+    "  --plugin PATH          the plug-in for --player (default: the one that came with kesta)\n"
     "\n"
     "Exit status: 0 rendered (also with warnings), 1 failed, 2 usage error,\n"
     "129/130/143 stopped by SIGHUP/SIGINT/SIGTERM (nothing is left behind).\n";
