@@ -2,6 +2,8 @@
 # Installs everything the project needs to build and test on Debian 12.
 # Safe to run again: packages already present are left alone.
 set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/stage.sh
 
 packages=(
     build-essential cmake ninja-build pkg-config
@@ -14,6 +16,7 @@ packages=(
     sox libsox-fmt-all ffmpeg
     audacious audacious-plugins audacious-dev dbus
     alsa-utils
+    debhelper dpkg-dev lintian groff-base
 )
 
 missing=()
@@ -23,16 +26,21 @@ for p in "${packages[@]}"; do
     fi
 done
 
+# Root runs apt itself; a user goes through sudo.
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+# apt's output goes into a log, shown in full only when it fails. Another apt
+# or dpkg at work is waited for.
+log=$(mktemp "${TMPDIR:-/tmp}/kesta-setup.XXXXXX")
+apt=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -y -o DPkg::Lock::Timeout=600)
+install_missing() { "${apt[@]}" update && "${apt[@]}" install "${missing[@]}"; }
 if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    echo "Installing: ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+    stage "Installing ${missing[*]}" "$log" install_missing
 fi
 
 # A locale with a decimal comma, so the tests can show that settings files do
 # not depend on the user's locale.
 if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
-    $([ "$(id -u)" -eq 0 ] || echo sudo) localedef -i de_DE -f UTF-8 de_DE.UTF-8
+    stage "Making the de_DE.UTF-8 locale" "$log" "${sudo[@]}" localedef -i de_DE -f UTF-8 de_DE.UTF-8
 fi
+rm -f "$log"
