@@ -8,6 +8,7 @@
 # The full logs stay in the build folder (build.log, test.log).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/stage.sh
 
 verbose=${KESTA_VERBOSE:-0}
 for arg in "$@"; do
@@ -25,7 +26,9 @@ build_dir=build
 [ "$sanitize" = "ON" ] && build_dir=build-sanitize
 jobs=$(nproc)
 
-cmake -S . -B "$build_dir" -G Ninja -DKESTA_SANITIZE="$sanitize" -DKESTA_BUILD_BENCH="$([ "$sanitize" = ON ] && echo OFF || echo ON)" >/dev/null
+KESTA_VERBOSE=$verbose stage "Configuring $build_dir/" "$build_dir/configure.log" \
+    cmake -S . -B "$build_dir" -G Ninja -DKESTA_SANITIZE="$sanitize" \
+    -DKESTA_BUILD_BENCH="$([ "$sanitize" = ON ] && echo OFF || echo ON)"
 
 if [ "$verbose" = 1 ]; then
     cmake --build "$build_dir" -j "$jobs"
@@ -33,9 +36,13 @@ if [ "$verbose" = 1 ]; then
     exit
 fi
 
-# The build: everything but ninja's progress lines (so warnings and errors show).
+# The build: one line, then everything but ninja's progress lines (so
+# warnings and errors show).
 status=0
+start=$SECONDS
+printf 'Building in %s/ ... ' "$build_dir"
 cmake --build "$build_dir" -j "$jobs" >"$build_dir/build.log" 2>&1 || status=$?
+if [ "$status" = 0 ]; then echo "done ($((SECONDS - start)) s)"; else echo "failed:"; fi
 grep -Ev '^\[[0-9]+/[0-9]+\] |^ninja: (no work to do|build stopped)' "$build_dir/build.log" || true
 if [ "$status" != 0 ]; then
     echo "Build failed (exit status $status); the full log is $build_dir/build.log"
@@ -45,7 +52,10 @@ fi
 # The tests: the output of each failing test and ctest's list of failures,
 # then its summary line last.
 status=0
+start=$SECONDS
+printf 'Running the tests (%s) ... ' "$(ctest --test-dir "$build_dir" -N | sed -n 's/^Total Tests: //p')"
 ctest --test-dir "$build_dir" --output-on-failure -j "$jobs" >"$build_dir/test.log" 2>&1 || status=$?
+echo "$([ "$status" = 0 ] && echo done || echo failed) ($((SECONDS - start)) s)"
 awk -v logfile="$build_dir/test.log" -v failed="$status" '
     /^Test project |^Internal ctest changing into directory/   { blanks = 0; next }
     /^ *Start +[0-9]+: /                                       { blanks = 0; next }
