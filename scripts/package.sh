@@ -33,13 +33,14 @@ rm -rf "$work"
 mkdir -p "$work/kesta-$version"
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
     # The tracked files as they are now, edits included.
-    git ls-files -z --cached --others --exclude-standard | xargs -0 tar -cf - --no-recursion \
-        | tar -xf - -C "$work/kesta-$version"
+    git ls-files -z --cached --others --exclude-standard |
+        tar -cf - --null -T - --no-recursion --ignore-failed-read | tar -xf - -C "$work/kesta-$version"
 else
     tar -cf - --exclude='./build*' --exclude=./dist --exclude=./kesta-demo . | tar -xf - -C "$work/kesta-$version"
 fi
 
-export DEB_BUILD_OPTIONS="noddebs parallel=$(nproc) ${DEB_BUILD_OPTIONS:-}"
+DEB_BUILD_OPTIONS="noddebs parallel=$(nproc) ${DEB_BUILD_OPTIONS:-}"
+export DEB_BUILD_OPTIONS
 stage "Building the packages (build-deb/build.log)" "$work/build.log" \
     bash -c "cd '$work/kesta-$version' && dpkg-buildpackage -b -us -uc"
 

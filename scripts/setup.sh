@@ -16,7 +16,7 @@ packages=(
     sox libsox-fmt-all ffmpeg
     audacious audacious-plugins audacious-dev dbus
     alsa-utils
-    debhelper dpkg-dev lintian groff-base
+    debhelper dpkg-dev lintian groff-base man-db
 )
 
 missing=()

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # One line per stage for the scripts here, instead of the raw output of the
 # programs they run. Sourced, not run.
 #

@@ -55,7 +55,8 @@ status=0
 start=$SECONDS
 printf 'Running the tests (%s) ... ' "$(ctest --test-dir "$build_dir" -N | sed -n 's/^Total Tests: //p')"
 ctest --test-dir "$build_dir" --output-on-failure -j "$jobs" >"$build_dir/test.log" 2>&1 || status=$?
-echo "$([ "$status" = 0 ] && echo done || echo failed) ($((SECONDS - start)) s)"
+if [ "$status" = 0 ]; then outcome="done"; else outcome=failed; fi
+echo "$outcome ($((SECONDS - start)) s)"
 awk -v logfile="$build_dir/test.log" -v failed="$status" '
     /^Test project |^Internal ctest changing into directory/   { blanks = 0; next }
     /^ *Start +[0-9]+: /                                       { blanks = 0; next }

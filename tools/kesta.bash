@@ -31,7 +31,7 @@ _kesta() {
         return
     fi
 
-    local command=${COMP_WORDS[1]} spec= names= value= line=
+    local command=${COMP_WORDS[1]} spec='' names='' value='' line=''
     local -a specs
     mapfile -t specs < <(_kesta_option_lines "$kesta" "$command")
 

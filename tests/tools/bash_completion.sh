@@ -4,6 +4,7 @@
 #   bash bash_completion.sh KESTA COMPLETION_SCRIPT
 set -u
 kesta=$1
+# shellcheck source=/dev/null
 source "$2"
 cd "$(mktemp -d)" || exit 1
 mkdir folder && touch song.flac
