@@ -34,7 +34,7 @@ mkdir -p "$work/kesta-$version"
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
     # The tracked files as they are now, edits included.
     git ls-files -z --cached --others --exclude-standard |
-        tar -cf - --null -T - --no-recursion --ignore-failed-read | tar -xf - -C "$work/kesta-$version"
+        tar -cf - --no-recursion --ignore-failed-read --null -T - | tar -xf - -C "$work/kesta-$version"
 else
     tar -cf - --exclude='./build*' --exclude=./dist --exclude=./kesta-demo . | tar -xf - -C "$work/kesta-$version"
 fi

@@ -189,6 +189,15 @@ audacious_plays() {
 host audacious audacious_plays
 check "Audacious, its own plug-in" reference.wav audacious/out/stereo.wav any
 
+# GStreamer (when installed) lists both plug-ins, each once, from the system's
+# folders: the LADSPA one is in two of the folders it reads.
+if command -v gst-inspect-1.0 >/dev/null; then
+    elements=$(gst-inspect-1.0 2>/dev/null | grep -ciE ': +(ladspa-kesta-ladspa-so-kesta-stereo|kesta-example-plugins-stereo):')
+    if [ "$elements" = 2 ]; then echo "ok   GStreamer lists the LADSPA and LV2 elements"; else
+        fail "GStreamer lists $elements of the two elements: $(gst-inspect-1.0 2>/dev/null | grep -i kesta)"
+    fi
+fi
+
 # The XMMS plug-in, loaded by kesta from the player's plug-in folder with the
 # stand-in library beside it in ours.
 host kesta-info kesta info
