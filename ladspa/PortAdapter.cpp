@@ -52,8 +52,9 @@ Settings SettingsFrom(const float* const* values) {
 Instance::Instance(const Layout& layout) : layout_(layout) {}
 
 bool Instance::open(double rate) {
-    if (!std::isfinite(rate) || rate < 0.5 || rate >= static_cast<double>(UINT_MAX)) return false;
-    return processor_.prepare(static_cast<unsigned>(std::lround(rate)), layout_.inputs, kPiece);
+    if (!std::isfinite(rate) || rate < 1.0 || rate > static_cast<double>(UINT_MAX) || rate != std::floor(rate))
+        return false;
+    return processor_.prepare(static_cast<unsigned>(rate), layout_.inputs, kPiece);
 }
 
 void Instance::connect(unsigned long port, void* data) {

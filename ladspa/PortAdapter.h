@@ -66,8 +66,10 @@ class Instance {
 
     explicit Instance(const Layout& layout);
 
-    // Prepares the processor for rate Hz; false when it cannot be had (rate 0
-    // or not a whole number of Hz, or no memory).
+    // Prepares the processor for rate Hz, any whole number of Hz from 1 up
+    // (the filters are made for 8 to 192 kHz; other rates take the nearest
+    // ones); false for any other rate (0, a fraction, not a number), or
+    // when memory cannot be had.
     bool open(double rate);
 
     // Connects port to data (an array of samples for an audio port, one value

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "OutputPath.h"
+
 int depthBits(SampleDepth depth) {
     switch (depth) {
         case SampleDepth::Int8:
@@ -241,31 +243,6 @@ int subtypeFor(const Container& c, SampleDepth depth) {
     }
 }
 
-// The file a write lands in: links are followed, also to a target that does
-// not exist yet. False with errno's value in error on a loop or a link that
-// cannot be read.
-bool resolveTarget(const std::string& name, std::string& target, int& error) {
-    std::string path = name;
-    for (int hops = 0;; ++hops) {
-        struct stat st;
-        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-            target = path;
-            return true;
-        }
-        if (hops == 40) return error = ELOOP, false;
-        gchar* link = g_file_read_link(path.c_str(), nullptr);
-        if (!link) return error = errno, false;
-        if (g_path_is_absolute(link)) {
-            path = link;
-        } else {
-            gchar* dir = g_path_get_dirname(path.c_str());
-            path = std::string(dir) + "/" + link;
-            g_free(dir);
-        }
-        g_free(link);
-    }
-}
-
 // An empty FLAC stream: the marker and a last STREAMINFO block that says 0
 // samples, with the MD5 signature of no audio. The encoder writes nothing at
 // all when it is given no frames.
@@ -282,6 +259,13 @@ bool writeEmptyFlac(int fd, int channels, int rate, int bits) {
     return pwrite(fd, b, sizeof b, 0) == static_cast<ssize_t>(sizeof b);
 }
 
+std::string dirName(const std::string& path) {
+    gchar* dir = g_path_get_dirname(path.c_str());
+    std::string result = dir;
+    g_free(dir);
+    return result;
+}
+
 std::string fdPath(int fd) {
     return "/proc/self/fd/" + std::to_string(fd);
 }
@@ -295,17 +279,6 @@ int openUnnamed(const std::string& folder) {
     errno = EOPNOTSUPP;
     return -1;
 #endif
-}
-
-bool writeAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -326,9 +299,16 @@ std::string OutputFile::typeFor(const std::string& path, const std::string& type
     return containerFor(e) ? e : std::string();
 }
 
+pid_t OutputFile::parent_ = 0;
+
+void OutputFile::commitOnlyUnder(pid_t parent) {
+    parent_ = parent;
+}
+
 OutputFile::~OutputFile() {
     if (file_) sf_close(file_);
     if (fd_ >= 0) close(fd_);
+    if (stream_ > STDERR_FILENO) close(stream_);
     if (!temp_.empty()) g_unlink(temp_.c_str());
 }
 
@@ -368,24 +348,23 @@ bool OutputFile::open(const std::string& path, const std::string& type, int chan
         error_ = "this format cannot hold the result";
         return false;
     }
-    toStdout_ = path == "-";
+    // A device, a FIFO or a descriptor is written straight into at the end,
+    // as standard output is; it is opened now, so that a refusal comes
+    // before any work (a FIFO waits here for its reader).
     std::string folder;
-    if (toStdout_) {
-        folder = g_get_tmp_dir();
+    OutputPath where;
+    if (path == "-") {
+        stream_ = STDOUT_FILENO;
+    } else if (!classifyOutput(path, where, error_)) {
+        return false;
+    } else if (where.kind == OutputPath::Kind::Stream) {
+        stream_ = openStream(where, error_);
+        if (stream_ < 0) return false;
     } else {
-        int failure = 0;
-        if (!resolveTarget(path, target_, failure)) {
-            error_ = std::strerror(failure);
-            return false;
-        }
-        if (g_file_test(target_.c_str(), G_FILE_TEST_IS_DIR)) {
-            error_ = "is a folder";
-            return false;
-        }
-        gchar* dir = g_path_get_dirname(target_.c_str());
-        folder = dir;
-        g_free(dir);
+        target_ = where.target;
+        folder = dirName(target_);
     }
+    if (stream_ >= 0) folder = g_get_tmp_dir();
     fd_ = openUnnamed(folder);
     if (fd_ < 0) {
         if (errno == ENOENT || errno == ENOTDIR || errno == EACCES || errno == EROFS) {
@@ -393,7 +372,7 @@ bool OutputFile::open(const std::string& path, const std::string& type, int chan
             return false;
         }
         // No unnamed files here: a hidden name beside the target.
-        gchar* base = g_path_get_basename(toStdout_ ? "kesta" : target_.c_str());
+        gchar* base = g_path_get_basename(stream_ >= 0 ? "kesta" : target_.c_str());
         gchar* temp = g_strdup_printf("%s/.%s.XXXXXX", folder.c_str(), base);
         g_free(base);
         fd_ = g_mkstemp(temp);
@@ -513,15 +492,18 @@ bool OutputFile::commit() {
         error_ = "the result does not read back as written, so nothing was replaced";
         return false;
     }
-    if (toStdout_) {
+    if (parent_ != 0 && getppid() != parent_) {
+        error_ = "the batch that asked for it has ended, so nothing was put in place";
+        return false;
+    }
+    if (stream_ >= 0) {
         char block[1 << 16];
         for (off_t at = 0;;) {
             const ssize_t n = pread(fd_, block, sizeof block, at);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) return error_ = std::strerror(errno), false;
             if (n == 0) return true;
-            if (!writeAll(STDOUT_FILENO, block, static_cast<size_t>(n)))
-                return error_ = std::strerror(errno), false;
+            if (!writeFully(stream_, block, static_cast<size_t>(n))) return error_ = std::strerror(errno), false;
             at += n;
         }
     }

@@ -76,7 +76,9 @@ class InputFile {
 // killed run leaves nothing behind. A path that is a link is written through
 // (the file it points to is replaced, or made when it points to nothing yet),
 // and a file that is replaced keeps its permissions. "-" writes standard
-// output, once the whole result is complete. Without commit() nothing stays.
+// output, once the whole result is complete; so does a device, a FIFO or a
+// descriptor (/dev/stdout, /proc/self/fd/N), which is never renamed over or
+// replaced, and a socket is refused. Without commit() nothing stays.
 class OutputFile {
   public:
     ~OutputFile();
@@ -100,6 +102,9 @@ class OutputFile {
     bool write(const int* src, long frames);
     bool write(const float* src, long frames);
     bool commit();
+    // For a worker process: from now on commit() puts nothing in place once
+    // parent is no longer this process's parent (it has ended).
+    static void commitOnlyUnder(pid_t parent);
 
     // The format's name ("wav", ...) for a --type or, when it is empty, a
     // path's extension; empty when unknown.
@@ -113,7 +118,8 @@ class OutputFile {
     SF_INFO info_{};
     SampleDepth depth_ = SampleDepth::Int16;
     int fd_ = -1;
-    bool toStdout_ = false;
+    int stream_ = -1;  // standard output, or the device, FIFO or descriptor written straight into
     long frames_ = 0;                    // written so far
     std::string target_, temp_, error_;  // temp_: the hidden name, when there is one
+    static pid_t parent_;                // see commitOnlyUnder; 0: none
 };

@@ -1,6 +1,7 @@
 #include "Batch.h"
 
 #include <glib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +11,8 @@
 #include <cstring>
 #include <map>
 #include <set>
+
+#include "AudioFile.h"
 
 std::string planBatch(const std::vector<std::string>& inputs, const std::string& folder,
                       const std::string& type, std::vector<BatchItem>& items) {
@@ -40,11 +43,19 @@ int runBatch(const std::vector<BatchItem>& items, int jobs, bool quiet,
     std::map<pid_t, Running> running;
     size_t next = 0, failures = 0;
     bool forwarded = false;
+    const pid_t parent = getpid();
     std::fflush(nullptr);
     while (next < items.size() || !running.empty()) {
         while (!*stop && next < items.size() && static_cast<int>(running.size()) < jobs) {
             const pid_t child = fork();
             if (child == 0) {
+                // A worker ends with the batch, however the batch ends: the
+                // signal comes when the parent is gone, or the parent was gone
+                // before it could be asked for. Its result is then not put in
+                // place either.
+                prctl(PR_SET_PDEATHSIG, SIGTERM);
+                if (getppid() != parent) _exit(1);
+                OutputFile::commitOnlyUnder(parent);
                 const int status = render(items[next]);
                 std::fflush(nullptr);
                 _exit(status);

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -17,11 +16,39 @@ bool parseSwitch(const std::string& value, int& out) {
     return false;
 }
 
+// Whether value is a plain decimal number: a sign, digits, and (when
+// fraction allows) a point with more digits; no hexadecimal, exponent,
+// blanks, "inf" or "nan".
+bool isDecimal(const std::string& value, bool fraction) {
+    size_t k = value.size() > 0 && (value[0] == '-' || value[0] == '+') ? 1 : 0;
+    size_t digits = 0;
+    bool point = false;
+    for (; k < value.size(); ++k) {
+        if (value[k] >= '0' && value[k] <= '9')
+            ++digits;
+        else if (value[k] == '.' && fraction && !point)
+            point = true;
+        else
+            return false;
+    }
+    return digits > 0;
+}
+
+// A decimal number from lo to hi.
+bool parseNumber(const std::string& value, double lo, double hi, float& out) {
+    if (!isDecimal(value, true)) return false;
+    const double v = g_ascii_strtod(value.c_str(), nullptr);
+    if (!(v >= lo && v <= hi)) return false;
+    out = static_cast<float>(v);
+    return true;
+}
+
 bool parseInt(const std::string& value, long lo, long hi, int& out) {
+    if (!isDecimal(value, false)) return false;
     char* end = nullptr;
     errno = 0;
     const long v = std::strtol(value.c_str(), &end, 10);
-    if (value.empty() || *end || errno || v < lo || v > hi) return false;
+    if (*end || errno || v < lo || v > hi) return false;
     out = static_cast<int>(v);
     return true;
 }
@@ -121,19 +148,13 @@ std::string parseOptions(int argc, char** argv, int first, Options& o) {
                 return "--mode takes music or voice, not '" + value + "'";
             o.mode = value == "voice" ? "voice" : "music";
         } else if (name == "--spread") {
-            char* end = nullptr;
-            const double v = g_ascii_strtod(value.c_str(), &end);
-            if (value.empty() || *end || !std::isfinite(v) || v < -18.0 || v > 0.0)
+            if (!parseNumber(value, -18.0, 0.0, o.spread))
                 return "--spread takes a number of decibels from -18 to 0, not '" + value + "'";
             o.hasSpread = true;
-            o.spread = static_cast<float>(v);
         } else if (name == "--gain") {
-            char* end = nullptr;
-            const double v = g_ascii_strtod(value.c_str(), &end);
-            if (value.empty() || *end || !std::isfinite(v) || v < -60.0 || v > 60.0)
+            if (!parseNumber(value, -60.0, 60.0, o.gainDb))
                 return "--gain takes a number of decibels from -60 to 60, not '" + value + "'";
             o.hasGain = true;
-            o.gainDb = static_cast<float>(v);
         } else if (name == "--subtone" || name == "--mono-3d" || name == "--widen") {
             int& target = name == "--subtone" ? o.subtone : name == "--mono-3d" ? o.mono3d : o.widen;
             if (!parseSwitch(value, target)) return name + " takes on or off, not '" + value + "'";

@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "OutputPath.h"
+
 const PictureColour kPictureColours[2] = {{0.12, 0.40, 0.80}, {0.90, 0.40, 0.05}};
 
 namespace {
@@ -388,28 +390,39 @@ bool drawPicture(const PictureContent& content, const std::string& path, std::st
     drawSpectrum(cr, l, content);
     cairo_destroy(cr);
 
-    // Into a hidden file beside the picture, renamed over it once whole.
-    gchar* dir = g_path_get_dirname(path.c_str());
-    gchar* base = g_path_get_basename(path.c_str());
-    gchar* temp = g_strdup_printf("%s/.%s.XXXXXX", dir, base);
-    g_free(dir);
-    g_free(base);
-    int fd = g_mkstemp(temp);
-    bool ok = fd >= 0;
-    if (!ok) error = std::strerror(errno);
-    if (ok && cairo_surface_write_to_png_stream(surface, toFile, &fd) != CAIRO_STATUS_SUCCESS) {
-        ok = false;
-        error = "cannot write the picture";
+    // A device, a FIFO or a descriptor is written straight into; a file goes
+    // into a hidden file beside it, renamed over it once whole.
+    OutputPath where;
+    bool ok = classifyOutput(path, where, error);
+    if (ok && where.kind == OutputPath::Kind::Stream) {
+        int fd = openStream(where, error);
+        ok = fd >= 0;
+        if (ok && cairo_surface_write_to_png_stream(surface, toFile, &fd) != CAIRO_STATUS_SUCCESS)
+            ok = false, error = "cannot write the picture";
+        if (fd >= 0) close(fd);
+    } else if (ok) {
+        gchar* dir = g_path_get_dirname(where.target.c_str());
+        gchar* base = g_path_get_basename(where.target.c_str());
+        gchar* temp = g_strdup_printf("%s/.%s.XXXXXX", dir, base);
+        g_free(dir);
+        g_free(base);
+        int fd = g_mkstemp(temp);
+        ok = fd >= 0;
+        if (!ok) error = std::strerror(errno);
+        if (ok && cairo_surface_write_to_png_stream(surface, toFile, &fd) != CAIRO_STATUS_SUCCESS) {
+            ok = false;
+            error = "cannot write the picture";
+        }
+        if (fd >= 0 && close(fd) != 0 && ok) ok = false, error = std::strerror(errno);
+        if (ok) {
+            const mode_t mask = umask(0);
+            umask(mask);
+            g_chmod(temp, 0666 & ~mask);
+            if (g_rename(temp, where.target.c_str()) != 0) ok = false, error = std::strerror(errno);
+        }
+        if (!ok && fd >= 0) g_unlink(temp);
+        g_free(temp);
     }
-    if (fd >= 0 && close(fd) != 0 && ok) ok = false, error = std::strerror(errno);
-    if (ok) {
-        const mode_t mask = umask(0);
-        umask(mask);
-        g_chmod(temp, 0666 & ~mask);
-        if (g_rename(temp, path.c_str()) != 0) ok = false, error = std::strerror(errno);
-    }
-    if (!ok && fd >= 0) g_unlink(temp);
-    g_free(temp);
     cairo_surface_destroy(surface);
     if (!ok) error = "cannot write " + path + ": " + error;
     return ok;

@@ -22,6 +22,7 @@
 #include "Batch.h"
 #include "FloatRender.h"
 #include "Options.h"
+#include "OutputPath.h"
 #include "PictureCommand.h"
 #include "PluginHost.h"
 #include "Settings.h"
@@ -405,6 +406,31 @@ int renderOne(const Options& o, const Settings& s, const std::string& in, const 
     return renderFloat(r);
 }
 
+// A --type that names another format than the output's own extension, in
+// words for the user; empty when they agree or the name has no known one.
+std::string typeContradiction(const std::string& out, const std::string& type) {
+    if (type.empty() || out == "-") return std::string();
+    const std::string own = OutputFile::typeFor(out, std::string());
+    if (own.empty() || own == OutputFile::typeFor(out, type)) return std::string();
+    return "--type " + type + " contradicts the output's name " + out + " (" + own +
+           "); give one that agrees, or leave --type out";
+}
+
+// What keeps image from being drawn by a command that reads or writes files
+// (none may be the picture), in words for the user; empty when nothing does.
+// Opens nothing, so that it comes before any work.
+std::string pictureProblem(const std::string& image, const std::vector<std::string>& files,
+                           const char* const* roles) {
+    for (size_t k = 0; k < files.size(); ++k)
+        if (files[k] != "-" && samePlace(image, files[k]))
+            return "the picture " + image + " would replace " + roles[k] + " " + files[k] +
+                   "; give the picture a name of its own";
+    OutputPath where;
+    std::string error;
+    if (!classifyOutput(image, where, error)) return "cannot write " + image + ": " + error;
+    return std::string();
+}
+
 int render(const Options& o) {
     const bool batch = !o.outDir.empty();
     if (!batch && o.args.size() != 2)
@@ -418,6 +444,13 @@ int render(const Options& o) {
         return usage("--picture reads the input and the result again, so neither can be \"-\"", "render");
     if (!batch && o.args[1] == "-" && o.type.empty())
         return usage("standard output needs --type (wav, flac, ogg, aiff, au, caf or raw)", "render");
+    if (!batch && !typeContradiction(o.args[1], o.type).empty())
+        return usage(typeContradiction(o.args[1], o.type), "render");
+    if (!o.picture.empty()) {
+        static const char* const kRoles[] = {"the input", "the output"};
+        const std::string problem = pictureProblem(o.picture, o.args, kRoles);
+        if (!problem.empty()) return usage(problem, "render");
+    }
 
     Settings s;
     std::string error;
@@ -571,6 +604,9 @@ int picture(const Options& o) {
     if (o.args.empty() || o.args.size() > 2)
         return usage("picture takes a file, or a file and its result", "picture");
     if (o.outDir.empty()) return usage("picture needs -o IMAGE.png", "picture");
+    static const char* const kRoles[] = {"the input", "the input"};
+    const std::string problem = pictureProblem(o.outDir, o.args, kRoles);
+    if (!problem.empty()) return usage(problem, "picture");
     std::string error;
     if (!pictureOfFiles(o.args, std::vector<std::string>(), o.outDir, error)) return fail(error);
     return 0;
