@@ -16,6 +16,8 @@ std::string settingsProblem(int error) {
             return "it is a folder";
         case EINVAL:
             return "it is not a regular file";
+        case EWOULDBLOCK:
+            return "another program has kept it locked for seconds";
         default:
             return std::strerror(error);
     }

@@ -7,9 +7,11 @@
 #include "configfile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -63,6 +65,14 @@ bool validValue(const char* v) {
 }  // namespace
 
 struct _ConfigFile {
+    _ConfigFile() = default;
+    _ConfigFile(const _ConfigFile&) = delete;
+    _ConfigFile& operator=(const _ConfigFile&) = delete;
+    ~_ConfigFile() {
+        if (lockFd >= 0) close(lockFd);
+    }
+
+    int lockFd = -1;  // the file it was read from, locked until it is freed (-1: none)
     Lines lines;
     std::unordered_map<std::string, Section> sections;
     std::string lineEnd = "\n";  // the file's own, for the lines we add
@@ -173,21 +183,63 @@ struct _ConfigFile {
 
 namespace {
 
-// Reads a regular file whole. Anything else in the way is refused before it
-// is opened (a FIFO would block, a device might answer forever), and the
-// open itself never blocks.
-bool readRegularFile(const char* path, std::string& out, int& error) {
-    struct stat st;
-    if (stat(path, &st) != 0) return error = errno, false;
-    if (S_ISDIR(st.st_mode)) return error = EISDIR, false;
-    if (!S_ISREG(st.st_mode)) return error = EINVAL, false;
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return error = errno, false;
-    bool ok = fstat(fd, &st) == 0;
-    if (!ok)
-        error = errno;
-    else if (!S_ISREG(st.st_mode))
-        ok = false, error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+// How long a writer waits for another one to finish with a file before it
+// gives up with EWOULDBLOCK: a read-modify-write takes milliseconds, so a
+// lock held longer belongs to something stuck.
+constexpr gint64 kLockWaitMicroseconds = 3 * G_USEC_PER_SEC;
+
+// Takes the exclusive advisory lock (flock) of fd's file, waiting at most
+// kLockWaitMicroseconds. A file system without such locks is written as it
+// always was. False with the errno value in error.
+bool lockFile(int fd, int& error) {
+    const gint64 deadline = g_get_monotonic_time() + kLockWaitMicroseconds;
+    gulong pause = 50;
+    for (;;) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno == EINTR) continue;
+        if (errno == ENOLCK || errno == EINVAL || errno == EOPNOTSUPP) return true;
+        if (errno != EWOULDBLOCK) return error = errno, false;
+        if (g_get_monotonic_time() >= deadline) return error = EWOULDBLOCK, false;
+        g_usleep(pause);
+        pause = std::min<gulong>(pause * 2, 2000);
+    }
+}
+
+// Opens the regular file at path for reading without blocking; anything
+// else in the way is refused before it is opened (a FIFO would block, a
+// device might answer forever). With lock set, the file is also locked, and
+// a file that was replaced while the lock was awaited is opened anew, so
+// that the lock is the one of the file now at path. -1 with error set.
+int openRegularFile(const char* path, bool lock, int& error) {
+    for (;;) {
+        struct stat st, now;
+        if (stat(path, &st) != 0) return error = errno, -1;
+        if (S_ISDIR(st.st_mode)) return error = EISDIR, -1;
+        if (!S_ISREG(st.st_mode)) return error = EINVAL, -1;
+        const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) return error = errno, -1;
+        bool ok = fstat(fd, &st) == 0;
+        if (!ok)
+            error = errno;
+        else if (!S_ISREG(st.st_mode))
+            ok = false, error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        if (ok && lock) ok = lockFile(fd, error);
+        if (ok && lock && (stat(path, &now) != 0 || now.st_dev != st.st_dev || now.st_ino != st.st_ino)) {
+            close(fd);
+            continue;
+        }
+        if (ok) return fd;
+        close(fd);
+        return -1;
+    }
+}
+
+// Reads a regular file whole (see openRegularFile). With lockFd, the file
+// stays open and locked, and its descriptor is left there.
+bool readRegularFile(const char* path, std::string& out, int& error, int* lockFd = nullptr) {
+    const int fd = openRegularFile(path, lockFd != nullptr, error);
+    if (fd < 0) return false;
+    bool ok = true;
     char chunk[65536];
     while (ok) {
         const ssize_t n = read(fd, chunk, sizeof chunk);
@@ -198,7 +250,10 @@ bool readRegularFile(const char* path, std::string& out, int& error) {
         else if (errno != EINTR)
             ok = false, error = errno;
     }
-    close(fd);
+    if (ok && lockFd)
+        *lockFd = fd;
+    else
+        close(fd);
     return ok;
 }
 
@@ -294,21 +349,30 @@ ConfigFile* xmms_cfg_new(void) {
     return new ConfigFile();
 }
 
-ConfigFile* xmms_cfg_open_file_full(const gchar* filename, gint* error) {
-    int failure = EINVAL;
+namespace {
+
+ConfigFile* openFile(const gchar* filename, gint* error, bool lock) {
+    int failure = EINVAL, lockFd = -1;
     std::string contents;
     ConfigFile* cfg = nullptr;
-    if (filename && readRegularFile(filename, contents, failure)) {
+    if (filename && readRegularFile(filename, contents, failure, lock ? &lockFd : nullptr)) {
         failure = 0;
         cfg = new ConfigFile();
+        cfg->lockFd = lockFd;
         cfg->parse(contents.data(), contents.size());
     }
     if (error) *error = failure;
     return cfg;
 }
 
+}  // namespace
+
+ConfigFile* xmms_cfg_open_file_full(const gchar* filename, gint* error) {
+    return openFile(filename, error, true);
+}
+
 ConfigFile* xmms_cfg_open_file(const gchar* filename) {
-    return xmms_cfg_open_file_full(filename, nullptr);
+    return openFile(filename, nullptr, false);
 }
 
 gboolean xmms_cfg_write_file_full(ConfigFile* cfg, const gchar* filename, gint* error) {
@@ -328,10 +392,25 @@ gboolean xmms_cfg_write_file_full(ConfigFile* cfg, const gchar* filename, gint* 
             // Read-only, also for root, who could write it anyway.
             failure = EACCES;
         } else {
+            // The file is locked while it is replaced: by the configuration
+            // itself when it was read from this very file, else here.
+            int lockFd = -1;
+            struct stat held;
+            const bool locked = exists && cfg->lockFd >= 0 && fstat(cfg->lockFd, &held) == 0 &&
+                                held.st_dev == st.st_dev && held.st_ino == st.st_ino;
+            if (exists && !locked) {
+                lockFd = openRegularFile(target.c_str(), true, failure);
+                if (lockFd < 0 || lstat(target.c_str(), &st) != 0) {
+                    if (lockFd >= 0) failure = errno, close(lockFd);
+                    if (error) *error = failure;
+                    return FALSE;
+                }
+            }
             if (!exists) g_mkdir_with_parents(dirName(target).c_str(), 0755);
             const std::string text = cfg->text();
             ok = exists && st.st_nlink > 1 ? rewriteInPlace(target, text, failure)
                                            : replaceAtomically(target, exists ? &st : nullptr, text, failure);
+            if (lockFd >= 0) close(lockFd);
         }
     }
     if (error) *error = ok ? 0 : failure;

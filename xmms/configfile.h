@@ -34,7 +34,12 @@ ConfigFile* xmms_cfg_open_file(const gchar* filename);
  * when something is there that cannot be read: EACCES, ELOOP, EIO, EISDIR
  * for a folder, EINVAL for anything else that is not a regular file (a FIFO,
  * a device or a socket, which are never opened for reading). Only after
- * ENOENT may a caller start a new file in its place without losing data. */
+ * ENOENT may a caller start a new file in its place without losing data.
+ * For a read-modify-write: the file stays locked (an exclusive flock) until
+ * the configuration is freed, so that writers through this call take turns
+ * and none loses another's keys; free it soon. A lock that cannot be had
+ * within a few seconds fails with EWOULDBLOCK. xmms_cfg_open_file only reads,
+ * and takes no lock. */
 ConfigFile* xmms_cfg_open_file_full(const gchar* filename, gint* error);
 /* Writes the configuration to filename (the folder is created if needed).
  * A link is written through: the file it points to is replaced, or created
@@ -44,7 +49,8 @@ ConfigFile* xmms_cfg_open_file_full(const gchar* filename, gint* error);
  * when it could not be written, the old file then left as it was; this is
  * also the answer for a file without write permission (the user's way of
  * saying "keep this file as it is"), a link loop, and a folder or other
- * non-regular file in the way. */
+ * non-regular file in the way. The file is locked while it is replaced (see
+ * xmms_cfg_open_file_full). */
 gboolean xmms_cfg_write_file(ConfigFile* cfg, const gchar* filename);
 /* As xmms_cfg_write_file, and sets *error (when not NULL) to 0 or to the
  * errno value of the failure. */

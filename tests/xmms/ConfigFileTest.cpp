@@ -1,10 +1,13 @@
+#include <fcntl.h>
 #include <glib/gstdio.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <clocale>
 #include <cmath>
 #include <fstream>
@@ -386,6 +389,70 @@ TEST_F(ConfigFileTest, numbersIgnoreTheUsersLocale) {
     EXPECT_EQ(f, -2.5f);
     xmms_cfg_free(cfg);
     std::setlocale(LC_NUMERIC, "C");
+}
+
+}  // namespace
+
+namespace {
+
+// Processes that read, change and write the file at once take turns: each of
+// two writers sets 300 keys of its own, one read-modify-write each, and
+// every key is there at the end.
+TEST_F(ConfigFileTest, concurrentWritersLoseNoKeys) {
+    writeText("[xmms]\nvolume=80\n");
+    pid_t writers[2];
+    for (int w = 0; w < 2; ++w) {
+        writers[w] = fork();
+        ASSERT_GE(writers[w], 0);
+        if (writers[w] == 0) {
+            const std::string section = w == 0 ? "first" : "second";
+            for (int k = 0; k < 300; ++k) {
+                gint error = 0;
+                ConfigFile* cfg = xmms_cfg_open_file_full(path_.c_str(), &error);
+                if (!cfg) _exit(1);
+                xmms_cfg_write_int(cfg, section.c_str(), ("key" + std::to_string(k)).c_str(), k);
+                const bool ok = xmms_cfg_write_file_full(cfg, path_.c_str(), &error);
+                xmms_cfg_free(cfg);
+                if (!ok) _exit(2);
+            }
+            _exit(0);
+        }
+    }
+    for (pid_t writer : writers) {
+        int status = 0;
+        ASSERT_EQ(waitpid(writer, &status, 0), writer);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    ConfigFile* cfg = xmms_cfg_open_file(path_.c_str());
+    ASSERT_NE(cfg, nullptr);
+    int missing = 0;
+    for (const char* section : {"first", "second"})
+        for (int k = 0; k < 300; ++k) {
+            gint value = -1;
+            missing += !xmms_cfg_read_int(cfg, section, ("key" + std::to_string(k)).c_str(), &value) || value != k;
+        }
+    xmms_cfg_free(cfg);
+    EXPECT_EQ(missing, 0);
+    EXPECT_NE(readText().find("[xmms]\nvolume=80\n"), std::string::npos);
+}
+
+// A lock held by something stuck is an error within seconds, not a hang; a
+// plain read does not wait for it.
+TEST_F(ConfigFileTest, aLockHeldTooLongIsAnError) {
+    writeText("[xmms]\nvolume=80\n");
+    const int held = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    ConfigFile* cfg = xmms_cfg_open_file(path_.c_str());
+    EXPECT_NE(cfg, nullptr);
+    xmms_cfg_free(cfg);
+    const auto start = std::chrono::steady_clock::now();
+    gint error = 0;
+    EXPECT_EQ(xmms_cfg_open_file_full(path_.c_str(), &error), nullptr);
+    EXPECT_EQ(error, EWOULDBLOCK);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_EQ(readText(), "[xmms]\nvolume=80\n");
+    close(held);
 }
 
 }  // namespace
