@@ -52,7 +52,8 @@ Settings SettingsFrom(const float* const* values) {
 Instance::Instance(const Layout& layout) : layout_(layout) {}
 
 bool Instance::open(double rate) {
-    if (!std::isfinite(rate) || rate < 1.0 || rate > static_cast<double>(UINT_MAX) || rate != std::floor(rate))
+    if (!std::isfinite(rate) || rate < 1.0 || rate > static_cast<double>(UINT_MAX) ||
+        rate != std::floor(rate))
         return false;
     return processor_.prepare(static_cast<unsigned>(rate), layout_.inputs, kPiece);
 }

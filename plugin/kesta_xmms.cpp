@@ -307,8 +307,9 @@ void save_config() {
     // left alone and ours stay in memory.
     if (!file && error == ENOENT) file = xmms_cfg_new();
     if (!file) {
-        g_printerr("Kesta: %s cannot be read (%s); the settings were not saved\n", path,
-                   error == EWOULDBLOCK ? "another program has kept it locked for seconds" : g_strerror(error));
+        g_printerr(
+            "Kesta: %s cannot be read (%s); the settings were not saved\n", path,
+            error == EWOULDBLOCK ? "another program has kept it locked for seconds" : g_strerror(error));
         g_free(path);
         return;
     }

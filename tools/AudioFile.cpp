@@ -503,7 +503,8 @@ bool OutputFile::commit() {
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) return error_ = std::strerror(errno), false;
             if (n == 0) return true;
-            if (!writeFully(stream_, block, static_cast<size_t>(n))) return error_ = std::strerror(errno), false;
+            if (!writeFully(stream_, block, static_cast<size_t>(n)))
+                return error_ = std::strerror(errno), false;
             at += n;
         }
     }

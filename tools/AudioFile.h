@@ -119,7 +119,7 @@ class OutputFile {
     SampleDepth depth_ = SampleDepth::Int16;
     int fd_ = -1;
     int stream_ = -1;  // standard output, or the device, FIFO or descriptor written straight into
-    long frames_ = 0;                    // written so far
+    long frames_ = 0;  // written so far
     std::string target_, temp_, error_;  // temp_: the hidden name, when there is one
     static pid_t parent_;                // see commitOnlyUnder; 0: none
 };

@@ -27,7 +27,8 @@ std::string baseName(const std::string& path) {
 }
 
 long decimal(const std::string& text) {
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return -1;
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return -1;
     return std::strtol(text.c_str(), nullptr, 10);
 }
 

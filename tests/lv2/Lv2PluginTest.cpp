@@ -51,12 +51,13 @@ TEST(Lv2Descriptor, twoPluginsUnderTheBundlesUris) {
     EXPECT_EQ(Descriptor(2), nullptr);
 }
 
-TEST(Lv2Descriptor, instantiationNeedsARate) {
-    for (double rate : {0.0, -44100.0, std::numeric_limits<double>::quiet_NaN()}) {
+// A rate is a whole number of Hz: a fraction is refused, not rounded.
+TEST(Lv2Descriptor, instantiationNeedsAWholeRate) {
+    for (double rate : {0.0, 0.5, -44100.0, 44100.5, std::numeric_limits<double>::quiet_NaN()}) {
         SCOPED_TRACE(rate);
         EXPECT_FALSE(Lv2(kMono, rate).ok());
     }
-    EXPECT_TRUE(Lv2(kMono, 44100.0).ok());
+    for (double rate : {8000.0, 44100.0, 192000.0}) EXPECT_TRUE(Lv2(kMono, rate).ok()) << rate;
 }
 
 class Lv2MonoPlugin : public ::testing::TestWithParam<kesta::Settings> {

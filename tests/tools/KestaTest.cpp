@@ -3,10 +3,15 @@
 // looked up in the same shared object.
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sndfile.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,8 +20,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -34,15 +41,18 @@ struct Result {
     std::string out, err;
 };
 
-// The shell command that runs kesta in dir, with dir as its home and dir/tmp
-// as its temporary folder; prefix runs it as another user, for instance.
-std::string kestaCommand(const std::string& args, const std::string& prefix = std::string()) {
-    return "cd '" + dir + "' && HOME='" + dir + "' TMPDIR='" + dir + "/tmp' exec " + prefix +
-           "'" KESTA_BIN "' " + args + " >'" + dir + "/stdout' 2>'" + dir + "/stderr' </dev/null";
+// The shell command that runs kesta (the one at bin) in dir, with dir as
+// its home and dir/tmp as its temporary folder; prefix runs it as another
+// user, for instance.
+std::string kestaCommand(const std::string& args, const std::string& prefix = std::string(),
+                         const std::string& bin = KESTA_BIN) {
+    return "cd '" + dir + "' && HOME='" + dir + "' TMPDIR='" + dir + "/tmp' exec " + prefix + "'" + bin +
+           "' " + args + " >'" + dir + "/stdout' 2>'" + dir + "/stderr' </dev/null";
 }
 
-Result kesta(const std::string& args, const std::string& prefix = std::string()) {
-    const std::string cmd = kestaCommand(args, prefix);
+Result kesta(const std::string& args, const std::string& prefix = std::string(),
+             const std::string& bin = KESTA_BIN) {
+    const std::string cmd = kestaCommand(args, prefix, bin);
     const int raw = std::system(cmd.c_str());
     Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, "", ""};
     std::ifstream o(dir + "/stdout"), e(dir + "/stderr");
@@ -271,6 +281,8 @@ TEST_F(Kesta, unknownOptionsAndBadValuesAreRefusedWithOneLineAndAHint) {
     writeWav(dir + "/in.wav", tone(100, 2, 1), 2, 44100);
     for (const char* args :
          {"render in.wav out.wav --spread abc", "render in.wav out.wav --block 0",
+          "render in.wav out.wav --gain 0x10", "render in.wav out.wav --spread -0x3",
+          "render in.wav out.wav --type flac", "render in.wav out.wav --player --type raw",
           "render in.wav out.wav --spread 3", "render in.wav out.wav --mode jazz",
           "render in.wav out.wav --loud", "render in.wav", "frobnicate", "render in.wav out.wav --bits 12",
           "info --mode voice", "demo --bits 8", "render in.wav out.wav --player --bits 24",
@@ -345,11 +357,27 @@ TEST_F(Kesta, saveNeverReplacesSettingsItCannotRead) {
         {"a FIFO", [&] { ASSERT_EQ(mkfifo(config.c_str(), 0644), 0); }, ""},
     };
     chmod(dir.c_str(), 0755);
+    // The other user runs a copy of kesta and its libraries in dir: the build
+    // tree may lie in a folder only root can enter.
+    const std::string copy = dir + "/run/bin/kesta";
+    const std::string libs =
+        std::string(KESTA_PLUGIN_PATH).substr(0, std::string(KESTA_PLUGIN_PATH).rfind('/'));
+    const bool otherUserRuns =
+        root && std::system(("mkdir -p '" + dir + "/run/bin' '" + dir + "/run/lib' && cp '" KESTA_BIN "' '" +
+                             copy + "' && cp -P '" + libs + "'/libxmms.so* '" KESTA_PLUGIN_PATH "' '" + dir +
+                             "/run/lib/' && chmod -R a+rX '" + dir + "/run' && " + cases[0].prefix + "'" +
+                             copy + "' --version >/dev/null 2>&1")
+                                .c_str()) == 0;
     for (const Case& c : cases) {
+        if (!c.prefix.empty() && !otherUserRuns) {
+            std::printf("skipped \"%s\": nobody cannot run a copy of kesta in %s\n", c.name, dir.c_str());
+            continue;
+        }
         (void)std::system(("rm -rf '" + xmms + "'").c_str());
         ASSERT_EQ(mkdir(xmms.c_str(), 0755), 0);
         c.make();
-        const Result r = kesta("render in.wav out.wav --mode voice --save", c.prefix);
+        const std::string bin = c.prefix.empty() ? std::string(KESTA_BIN) : copy;
+        const Result r = kesta("render in.wav out.wav --mode voice --save", c.prefix, bin);
         EXPECT_EQ(r.status, 1) << c.name << ": " << r.err;
         EXPECT_NE(r.err.find("cannot save the settings: " + config + " cannot be read"), std::string::npos)
             << c.name << ": " << r.err;
@@ -362,7 +390,7 @@ TEST_F(Kesta, saveNeverReplacesSettingsItCannotRead) {
         }
         EXPECT_FALSE(exists(dir + "/out.wav")) << c.name;
         // Without --save the run goes on with the defaults, and info says why.
-        Result info = kesta("info", c.prefix);
+        Result info = kesta("info", c.prefix, bin);
         EXPECT_EQ(info.status, 0) << c.name;
         EXPECT_NE(info.out.find(config + " (cannot be read: "), std::string::npos)
             << c.name << ": " << info.out;
@@ -474,6 +502,168 @@ TEST_F(Kesta, anInterruptedRenderLeavesNothingBehind) {
             (void)std::system(("rm -f '" + dir + "'/.out.wav.*").c_str());
         }
     }
+}
+
+// A FIFO with a reader that takes all it is sent. It is held open for
+// writing too, so that its end comes only with finish(), and a test whose
+// kesta never opens it does not hang.
+class FifoReader {
+  public:
+    explicit FifoReader(const std::string& path) {
+        EXPECT_EQ(mkfifo(path.c_str(), 0644), 0) << path;
+        read_ = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        hold_ = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        fcntl(read_, F_SETFL, 0);
+        thread_ = std::thread([this] {
+            char block[65536];
+            for (ssize_t n; (n = read(read_, block, sizeof block)) != 0;)
+                if (n > 0)
+                    got_.append(block, static_cast<size_t>(n));
+                else if (errno != EINTR)
+                    break;
+        });
+    }
+    ~FifoReader() { finish(); }
+    // All that was written into the FIFO.
+    const std::string& finish() {
+        if (hold_ >= 0) close(hold_), hold_ = -1;
+        if (thread_.joinable()) thread_.join();
+        if (read_ >= 0) close(read_), read_ = -1;
+        return got_;
+    }
+
+  private:
+    int read_ = -1, hold_ = -1;
+    std::string got_;
+    std::thread thread_;
+};
+
+// Outputs that are not regular files (a FIFO, a device, standard output by
+// a name of its own) are written straight into, each with the whole result,
+// and stay what they were; a socket is refused before any work.
+TEST_F(Kesta, outputsThatAreNotFilesAreWrittenIntoAndNeverReplaced) {
+    writeWav(dir + "/in.wav", tone(4000, 2, 9), 2, 44100);
+    ASSERT_EQ(mkdir((dir + "/out").c_str(), 0755), 0);
+    const std::string null = dir + "/null";
+    int probe = -1;
+    const bool device = mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 &&
+                        (probe = open(null.c_str(), O_WRONLY | O_CLOEXEC)) >= 0;
+    if (probe >= 0) close(probe);
+    if (!device) std::printf("device cases skipped: cannot make a working null device in %s\n", dir.c_str());
+    const struct {
+        const char* args;
+        const char* node;    // a FIFO, or "null" for the device
+        const char* starts;  // what the FIFO's reader gets
+    } cases[] = {
+        {"render in.wav fifo --type wav", "fifo", "RIFF"},
+        {"render in.wav fifo --type wav --player", "fifo", "RIFF"},
+        {"picture in.wav -o fifo", "fifo", "\x89PNG"},
+        {"render in.wav out.wav --picture fifo", "fifo", "\x89PNG"},
+        {"render in.wav -o out --type wav", "out/in.wav", "RIFF"},
+        {"render in.wav null --type wav", "null", nullptr},
+        {"picture in.wav -o null", "null", nullptr},
+    };
+    for (const auto& c : cases) {
+        if (!c.starts && !device) continue;
+        const std::string node = dir + "/" + c.node;
+        std::unique_ptr<FifoReader> reader;
+        if (c.starts) reader = std::make_unique<FifoReader>(node);
+        struct stat before, after;
+        ASSERT_EQ(lstat(node.c_str(), &before), 0) << c.args;
+        const Result r = kesta(c.args);
+        const std::string got = reader ? reader->finish() : std::string();
+        EXPECT_EQ(r.status, 0) << c.args << ": " << r.err;
+        ASSERT_EQ(lstat(node.c_str(), &after), 0) << c.args;
+        EXPECT_EQ(after.st_ino, before.st_ino) << c.args;
+        EXPECT_EQ(after.st_mode & S_IFMT, before.st_mode & S_IFMT) << c.args;
+        if (c.starts) {
+            EXPECT_EQ(got.compare(0, std::strlen(c.starts), c.starts), 0) << c.args;
+            EXPECT_GT(got.size(), 4000u) << c.args;
+            unlink(node.c_str());
+        }
+    }
+    // Standard output by name, as a pipe: the same bytes as "-" gives.
+    const Result dash = kesta("render in.wav - --type wav");
+    ASSERT_EQ(dash.status, 0) << dash.err;
+    for (const char* name : {"/dev/stdout", "/proc/self/fd/1"}) {
+        const std::string piped = "cd '" + dir + "' && TMPDIR='" + dir +
+                                  "/tmp' '" KESTA_BIN "' render in.wav " + name +
+                                  " --type wav </dev/null | cat >piped";
+        EXPECT_EQ(std::system(piped.c_str()), 0) << name;
+        EXPECT_TRUE(readFile(dir + "/piped") == dash.out) << name;
+    }
+    // A socket cannot be opened: refused in one line, before any work.
+    const std::string socketPath = dir + "/sock";
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const Result r = kesta("render in.wav sock --type wav");
+    close(fd);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    struct stat st;
+    ASSERT_EQ(lstat(socketPath.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISSOCK(st.st_mode));
+}
+
+// The picture may be neither the input nor the output of its own command,
+// by any name: refused before any work, and both are left as they were.
+TEST_F(Kesta, aPictureIsNeverTheCommandsInputOrOutput) {
+    writeWav(dir + "/p.wav", tone(2000, 2, 4), 2, 44100);
+    const std::string input = readFile(dir + "/p.wav");
+    ASSERT_EQ(symlink("p.wav", (dir + "/link.png").c_str()), 0);
+    ASSERT_EQ(mkdir((dir + "/sub").c_str(), 0755), 0);
+    for (const char* args :
+         {"render p.wav po.wav --picture p.wav", "render p.wav po.wav --picture link.png",
+          "render p.wav po.wav --picture po.wav", "render p.wav po.wav --picture sub/../po.wav",
+          "picture p.wav -o p.wav", "picture p.wav -o link.png"}) {
+        const Result r = kesta(args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << args << ": " << r.err;
+        EXPECT_EQ(readFile(dir + "/p.wav"), input) << args;
+        EXPECT_FALSE(exists(dir + "/po.wav")) << args;
+    }
+}
+
+// A batch killed outright takes its workers with it: nothing is put in
+// place afterwards, even by a worker whose input goes on to its end. The
+// inputs are FIFOs fed by the test, held after their first second until the
+// batch's parent is killed; its orphaned workers come to this process.
+TEST_F(Kesta, aKilledBatchPutsNothingInPlace) {
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    const auto oldPipe = signal(SIGPIPE, SIG_IGN);
+    writeWav(dir + "/whole.wav", tone(44100 * 3, 2, 11), 2, 44100);
+    const std::string bytes = readFile(dir + "/whole.wav");
+    ASSERT_EQ(mkdir((dir + "/out").c_str(), 0755), 0);
+    for (const char* name : {"/a.wav", "/b.wav"}) ASSERT_EQ(mkfifo((dir + name).c_str(), 0644), 0);
+    const pid_t parent = fork();
+    ASSERT_GE(parent, 0);
+    if (parent == 0) {
+        const std::string cmd = kestaCommand("render a.wav b.wav -o out -j 2 -q");
+        execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const size_t first = 44 + 44100 * 4;
+    int feeds[2];
+    for (int k = 0; k < 2; ++k) {
+        feeds[k] = open((dir + (k ? "/b.wav" : "/a.wav")).c_str(), O_WRONLY | O_CLOEXEC);
+        ASSERT_GE(feeds[k], 0);
+        ASSERT_EQ(write(feeds[k], bytes.data(), first), static_cast<ssize_t>(first));
+    }
+    ASSERT_EQ(kill(parent, SIGKILL), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(parent, &status, 0), parent);
+    for (int fd : feeds) {
+        (void)!write(fd, bytes.data() + first, bytes.size() - first);
+        close(fd);
+    }
+    while (waitpid(-1, &status, 0) > 0) {
+    }
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+    signal(SIGPIPE, oldPipe);
+    EXPECT_EQ(countEntries(dir + "/out", ""), 2) << "only . and .. in out/";
 }
 
 }  // namespace

@@ -429,7 +429,8 @@ TEST_F(ConfigFileTest, concurrentWritersLoseNoKeys) {
     for (const char* section : {"first", "second"})
         for (int k = 0; k < 300; ++k) {
             gint value = -1;
-            missing += !xmms_cfg_read_int(cfg, section, ("key" + std::to_string(k)).c_str(), &value) || value != k;
+            missing +=
+                !xmms_cfg_read_int(cfg, section, ("key" + std::to_string(k)).c_str(), &value) || value != k;
         }
     xmms_cfg_free(cfg);
     EXPECT_EQ(missing, 0);
