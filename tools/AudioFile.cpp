@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +28,14 @@ int depthBits(SampleDepth depth) {
         default:
             return 0;
     }
+}
+
+long countClipped(const int* words, long count, int bits) {
+    const std::uint32_t top = ((std::uint32_t{1} << (bits - 1)) - 1) << (32 - bits);
+    const int largest = static_cast<int>(top), smallest = INT_MIN;
+    long clipped = 0;
+    for (long k = 0; k < count; ++k) clipped += words[k] >= largest || words[k] == smallest;
+    return clipped;
 }
 
 const char* depthName(SampleDepth depth) {
@@ -121,6 +130,10 @@ long InputFile::read(short* dst, long frames) {
         sf_command(file_, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
     scaled_ = true;
     return static_cast<long>(sf_readf_short(file_, dst, frames));
+}
+
+long InputFile::read(int* dst, long frames) {
+    return static_cast<long>(sf_readf_int(file_, dst, frames));
 }
 
 long InputFile::read(float* dst, long frames) {

@@ -14,6 +14,10 @@ enum class SampleDepth { None, Int8, Int16, Int24, Int32, Float, Double };
 
 // Bits of an integer depth (8 to 32); 0 for float, double and None.
 int depthBits(SampleDepth depth);
+// Samples of a depth of bits bits that clipped, as kesta counts them both when
+// it writes and when it reads: those at full scale, the largest or the
+// smallest value. words hold a sample in their top bits (as read(int*) gives).
+long countClipped(const int* words, long count, int bits);
 // "8-bit", "16-bit", ..., "float", "double".
 const char* depthName(SampleDepth depth);
 
@@ -41,6 +45,8 @@ class InputFile {
     // Float files are scaled to the full 16-bit range for the 16-bit read.
     long read(short* dst, long frames);
     long read(float* dst, long frames);
+    // 32-bit integer frames: a sample of b bits in the top b bits.
+    long read(int* dst, long frames);
     // The float read with each sample times gain. 16-bit files are read as
     // they are stored and converted here in one pass, giving the same values
     // as the library's own conversion followed by the gain.

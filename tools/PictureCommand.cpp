@@ -29,10 +29,28 @@ std::unique_ptr<StereoImage> analyse(const std::string& path, std::string& error
                nullptr;
     auto image = std::make_unique<StereoImage>(in.rate());
     std::vector<short> block(static_cast<size_t>(4096) * in.channels());
-    for (;;) {
-        const long n = in.read(block.data(), 4096);
-        if (n <= 0) break;
-        image->add(block.data(), n, in.channels());
+    const int bits = depthBits(in.depth());
+    if (bits > 0) {
+        // Integer samples are read whole, so that clipping is counted at the
+        // file's own depth, as render counts it; the image takes their top
+        // 16 bits, which are the library's 16-bit read.
+        std::vector<int> words(block.size());
+        long clipped = 0;
+        for (;;) {
+            const long n = in.read(words.data(), 4096);
+            if (n <= 0) break;
+            for (size_t k = 0; k < static_cast<size_t>(n * in.channels()); ++k)
+                block[k] = static_cast<short>(words[k] >> 16);
+            clipped += countClipped(words.data(), n * in.channels(), bits);
+            image->add(block.data(), n, in.channels());
+        }
+        image->setClipped(clipped);
+    } else {
+        for (;;) {
+            const long n = in.read(block.data(), 4096);
+            if (n <= 0) break;
+            image->add(block.data(), n, in.channels());
+        }
     }
     if (in.failed()) return error = "cannot read " + path + ": " + in.readError(), nullptr;
     image->finish();

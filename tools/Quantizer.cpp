@@ -77,7 +77,7 @@ std::int32_t quantizeShort(const float* __restrict x, Word* __restrict out, size
         v = v > -131072.0f ? v : -131072.0f;
         const float t = static_cast<float>(static_cast<int>(v));
         v = t > v ? t - 1.0f : t;
-        clips += (v > top) | (v < bottom);
+        clips += (v >= top) | (v <= bottom);
         v = v < top ? v : top;
         v = v > bottom ? v : bottom;
         out[k] = static_cast<Word>(static_cast<int>(v * step));
@@ -121,9 +121,9 @@ void Quantizer::toInt(const float* in, int* out, size_t n) {
         const float x = in[k];
         peak = std::max(peak, std::fabs(x));
         double v = std::floor(static_cast<double>(x) * scale + 0.5);
-        if (!(v <= top && v >= bottom)) {
+        if (!(v < top && v > bottom)) {
             ++clipped;
-            v = v > top ? top : v < bottom ? bottom : 0.0;
+            v = v >= top ? top : v <= bottom ? bottom : 0.0;
         }
         out[k] = static_cast<int>(static_cast<std::uint32_t>(static_cast<std::int32_t>(v)) << shift);
     }
@@ -141,7 +141,7 @@ void Quantizer::toFloat(const float* in, float* out, size_t n) {
             const std::int32_t a = magnitudeBits(x);
             peak = a > peak ? a : peak;
             const float held = x > 1.0f ? 1.0f : x < -1.0f ? -1.0f : x;
-            clips += (x > 1.0f) | (x < -1.0f);
+            clips += (x >= 1.0f) | (x <= -1.0f);
             out[k] = held;
         }
     } else {

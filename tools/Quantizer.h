@@ -23,8 +23,11 @@ class Quantizer {
     void toFloat(const float* in, float* out, size_t n);
 
     bool integer() const { return bits_ > 0; }
-    long clipped() const { return clipped_; }  // samples beyond the written range
-    float peak() const { return peak_; }       // largest magnitude handed in
+    // Samples written at full scale (the largest or smallest value of the
+    // depth), having gone beyond it or landed on it: a file read back cannot
+    // tell the two apart, so both count.
+    long clipped() const { return clipped_; }
+    float peak() const { return peak_; }  // largest magnitude handed in
 
   private:
     static constexpr int kLanes = 8;

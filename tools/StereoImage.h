@@ -30,6 +30,9 @@ class StereoImage {
     // Adds interleaved 16-bit frames of 1 or 2 channels; a mono frame
     // counts as L = R. Allocates nothing.
     void add(const short* frames, long count, int channels);
+    // Sets the count of clipped samples, for a stream whose own depth tells
+    // them better than its 16-bit frames do (see countClipped).
+    void setClipped(long clipped) { clipped_ = clipped; }
     // Ends the stream: the last partial correlation window is kept, and a
     // stream too short for a whole spectrum frame is analysed as it is.
     void finish();

@@ -183,8 +183,8 @@ TEST_F(Render, withTheEffectOffTheOutputIsTheInputFrameForFrame) {
 }
 
 // Every integer depth is the float result rounded to its steps, sample for
-// sample: exactly without dither (clipped to the range, and the clips counted
-// as said), within a step and a half and with no offset with dither.
+// sample: exactly without dither (clipped to the range, and the samples at
+// full scale counted as said), within a step and a half and with no offset with dither.
 TEST_F(Render, everyDepthIsTheFloatResultRoundedToItsSteps) {
     make("hot.wav", "-e floating-point -b 32 -r 44100", kStereo, "gain -n 3");
     ASSERT_EQ(kesta("render hot.wav f.wav --bits float").status, 0);
@@ -212,7 +212,7 @@ TEST_F(Render, everyDepthIsTheFloatResultRoundedToItsSteps) {
         for (size_t k = 0; k < words.size(); ++k) {
             const double exact = f.samples[k] * scale;
             const double held = std::min(std::max(std::floor(exact + 0.5), -scale), scale - 1);
-            clipped += held != std::floor(exact + 0.5);
+            clipped += held <= -scale || held >= scale - 1;
             const double got = std::ldexp(static_cast<double>(words[k]), c.bits - 32);
             if (c.dither) {
                 if (held == std::floor(exact + 0.5)) {
@@ -231,6 +231,29 @@ TEST_F(Render, everyDepthIsTheFloatResultRoundedToItsSteps) {
         const std::string said = c.dither ? "clipped " : "clipped " + std::to_string(clipped) + " samples";
         EXPECT_NE(r.err.find(said), std::string::npos) << args << r.err;
     }
+}
+
+// A sample counts as clipped when it is written at full scale, whether it
+// went beyond or landed there: the rule by which a picture of the result
+// counts it. With the effect off, the samples are the input's.
+TEST_F(Render, samplesAtFullScaleAreCountedAsClipped) {
+    std::vector<float> frames(2000);
+    for (size_t k = 0; k < frames.size(); ++k) frames[k] = k % 2 ? 0.1f : 0.25f * std::sin(0.01f * k);
+    frames[100] = 32767.0f / 32768.0f;  // lands on the largest value
+    frames[200] = -1.0f;                // the smallest
+    frames[300] = 1.5f;                 // beyond
+    frames[400] = 32766.0f / 32768.0f;  // not at full scale
+    SF_INFO info{};
+    info.channels = 2;
+    info.samplerate = 44100;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* f = sf_open(path("edge.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_TRUE(f);
+    sf_writef_float(f, frames.data(), 1000);
+    sf_close(f);
+    const Result r = kesta("render edge.wav out.wav --bits 16 --no-dither --widen off --mono-3d off");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("clipped 3 samples"), std::string::npos) << r.err;
 }
 
 // 96 and 192 kHz get tables of their own: the image is as wide as at 48 kHz.
