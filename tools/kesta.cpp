@@ -454,6 +454,9 @@ int render(const Options& o) {
 
     Settings s;
     std::string error;
+    OutputPath where;
+    if (!batch && o.args[1] != "-" && !classifyOutput(o.args[1], where, error))
+        return fail("cannot write " + o.args[1] + ": " + error);
     if (!runSettings(o, s, error)) return fail(error);
     if (!batch) {
         const int status = renderOne(o, s, o.args[0], o.args[1], true);
