@@ -219,17 +219,35 @@ struct Container {
     int major;
     int s8;     // the 8-bit encoding, 0 when there is none
     bool wide;  // holds 32-bit integer, float and double samples
+    int lossy;  // the encoding of a lossy format, which has no depth; 0 for the others
 };
 
 const Container kContainers[] = {
-    {"wav", SF_FORMAT_WAV, SF_FORMAT_PCM_U8, true},
-    {"flac", SF_FORMAT_FLAC, SF_FORMAT_PCM_S8, false},
-    {"ogg", SF_FORMAT_OGG, 0, false},
-    {"aiff", SF_FORMAT_AIFF, SF_FORMAT_PCM_S8, true},
-    {"au", SF_FORMAT_AU, SF_FORMAT_PCM_S8, true},
-    {"caf", SF_FORMAT_CAF, SF_FORMAT_PCM_S8, true},
-    {"raw", SF_FORMAT_RAW, SF_FORMAT_PCM_S8, true},
+    {"wav", SF_FORMAT_WAV, SF_FORMAT_PCM_U8, true, 0},
+    {"flac", SF_FORMAT_FLAC, SF_FORMAT_PCM_S8, false, 0},
+    {"ogg", SF_FORMAT_OGG, 0, false, SF_FORMAT_VORBIS},
+    {"opus", SF_FORMAT_OGG, 0, false, SF_FORMAT_OPUS},
+    {"mp3", SF_FORMAT_MPEG, 0, false, SF_FORMAT_MPEG_LAYER_III},
+    {"aiff", SF_FORMAT_AIFF, SF_FORMAT_PCM_S8, true, 0},
+    {"au", SF_FORMAT_AU, SF_FORMAT_PCM_S8, true, 0},
+    {"caf", SF_FORMAT_CAF, SF_FORMAT_PCM_S8, true, 0},
+    {"raw", SF_FORMAT_RAW, SF_FORMAT_PCM_S8, true, 0},
 };
+
+// Why a lossy format cannot be written at rate Hz; empty when it can.
+std::string lossyRateProblem(const Container& c, int rate) {
+    if (c.lossy == SF_FORMAT_OPUS && rate != 48000)
+        return "Opus is written at 48000 Hz only, and this is " + std::to_string(rate) +
+               " Hz (resample first, e.g. sox IN -r 48000 OUT.wav)";
+    if (c.lossy == SF_FORMAT_MPEG_LAYER_III) {
+        static const int kRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+        for (int r : kRates)
+            if (r == rate) return std::string();
+        return "MP3 holds the rates 8000 to 48000 Hz, and this is " + std::to_string(rate) +
+               " Hz (resample first, or write .opus, .ogg or .flac)";
+    }
+    return std::string();
+}
 
 const Container* containerFor(const std::string& name) {
     for (const Container& c : kContainers)
@@ -337,13 +355,21 @@ bool OutputFile::open(const std::string& path, const std::string& type, int chan
     }
     const Container* c = containerFor(typeFor(path, type));
     if (!c) {
-        error_ = path == "-" ? "standard output needs --type (wav, flac, ogg, aiff, au, caf or raw)"
-                             : "unknown output format (use .wav, .flac, .ogg, .aiff, .au or .caf, or --type)";
+        error_ = path == "-"
+                     ? "standard output needs --type (wav, flac, ogg, opus, mp3, aiff, au, caf or raw)"
+                     : "unknown output format (use .wav, .flac, .ogg, .opus, .mp3, .aiff, .au or .caf, "
+                       "or --type)";
         return false;
     }
-    int subtype = SF_FORMAT_VORBIS;
+    int subtype = c->lossy;
     depth_ = SampleDepth::None;
-    if (c->major != SF_FORMAT_OGG) {
+    if (c->lossy) {
+        const std::string problem = lossyRateProblem(*c, rate);
+        if (!problem.empty()) {
+            error_ = problem;
+            return false;
+        }
+    } else {
         subtype = subtypeFor(*c, depth);
         if (!subtype && exact) {
             error_ = std::string(c->name) + " cannot hold " + depthName(depth) + " samples";
@@ -405,6 +431,24 @@ bool OutputFile::open(const std::string& path, const std::string& type, int chan
     }
     frames_ = 0;
     return true;
+}
+
+bool OutputFile::setQuality(int quality) {
+    const int sub = info_.format & SF_FORMAT_SUBMASK;
+    if (sub != SF_FORMAT_VORBIS && sub != SF_FORMAT_OPUS && sub != SF_FORMAT_MPEG_LAYER_III) return false;
+    // libsndfile's scale runs the other way: 0 is the best, 1 the smallest.
+    double level = 1.0 - quality / 10.0;
+    if (sub == SF_FORMAT_MPEG_LAYER_III) {
+        // A constant bit rate, so that the quality names one: libsndfile
+        // spreads the level over 32 to 320 kbit/s (8 to 160 below 32 kHz, 8
+        // to 64 below 16 kHz). The lowest bit rates are left out: there the
+        // encoder lowers the sample rate and the file no longer reads back
+        // with the length written. Quality 0 is then 75, 64 and 32 kbit/s.
+        int mode = SF_BITRATE_MODE_CONSTANT;
+        sf_command(file_, SFC_SET_BITRATE_MODE, &mode, sizeof mode);
+        level *= info_.samplerate >= 32000 ? 0.85 : info_.samplerate >= 16000 ? 0.63 : 0.57;
+    }
+    return sf_command(file_, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level) == SF_TRUE;
 }
 
 void OutputFile::setTags(const Tags& tags) {
@@ -500,6 +544,12 @@ bool OutputFile::commit() {
             error_ = std::strerror(errno);
             return false;
         }
+    }
+    const int sub = info_.format & SF_FORMAT_SUBMASK;
+    if (frames_ == 0 && (sub == SF_FORMAT_OPUS || sub == SF_FORMAT_MPEG_LAYER_III)) {
+        // libsndfile writes them as nothing, or as a stream it cannot read.
+        error_ = "the input has no audio, and an empty MP3 or Opus file cannot be written";
+        return false;
     }
     if (!readsBack()) {
         error_ = "the result does not read back as written, so nothing was replaced";

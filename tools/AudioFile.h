@@ -88,19 +88,25 @@ class InputFile {
 class OutputFile {
   public:
     ~OutputFile();
-    // The format comes from type when it is not empty (wav, flac, ogg, aiff,
-    // au, caf, raw), else from the extension of path. When the format cannot
+    // The format comes from type when it is not empty (wav, flac, ogg, opus,
+    // mp3, aiff, au, caf, raw), else from the extension of path. When the format cannot
     // hold depth, exact refuses; otherwise the nearest depth it holds is
     // taken (depth() tells). False with error() set when the format is
-    // unknown, refused, or the file cannot be written.
+    // unknown, refused, or the file cannot be written. Opus is written at
+    // 48000 Hz only, MP3 at its own rates (8000 to 48000 Hz).
     bool open(const std::string& path, const std::string& type, int channels, int rate, SampleDepth depth,
               bool exact);
     // A file of the extension's format with 8-bit (unsigned where the format
     // has it) or 16-bit samples.
     bool open(const std::string& path, int channels, int rate, bool eightBit);
     const std::string& error() const { return error_; }
-    // The depth written; None for a lossy format (Ogg Vorbis).
+    // The depth written; None for a lossy format (Ogg Vorbis, Opus, MP3).
     SampleDepth depth() const { return depth_; }
+    // The quality of a lossy format (Ogg Vorbis, Opus, MP3), from 0 (the
+    // smallest file) to 10 (the best); before the first write. False when
+    // the format is not lossy or refuses it. MP3 is then written at a
+    // constant bit rate.
+    bool setQuality(int quality);
     // Sets the tags the format can hold; before the first write.
     void setTags(const Tags& tags);
     bool write(const short* src, long frames);

@@ -187,6 +187,9 @@ int renderFloat(const RenderRequest& r) {
     if (!out.open(r.out, r.type, 2, in.rate(), exact ? r.depth : in.depth(), exact))
         return failed("cannot write " + (r.out == "-" ? std::string("standard output") : r.out) + ": " +
                       out.error());
+    if (r.quality >= 0 && !out.setQuality(r.quality))
+        return failed("--quality applies to lossy outputs (.ogg, .opus, .mp3), not to " +
+                      (r.out == "-" ? std::string("standard output") : r.out));
     out.setTags(in.tags());
 
     const long announced = in.frames();

@@ -11,6 +11,7 @@
 struct RenderRequest {
     std::string in, out;                    // "-" for standard input and output
     std::string type;                       // output format; empty: from out's extension
+    int quality = -1;                       // of a lossy output, 0 .. 10; -1: the encoder's default
     SampleDepth depth = SampleDepth::None;  // None: the input's own
     bool dither = true;                     // TPDF dither when reducing to 16 or 8 bits
     float gainDb = 0;                       // applied to the input

@@ -67,8 +67,9 @@ namespace {
 
 // The options each command takes; the settings and --save go with render and demo.
 const char* const kSettingsOptions[] = {"--mode", "--spread", "--subtone", "--mono-3d", "--widen", "--save"};
-const char* const kRenderOnly[] = {"--bits",   "--player", "--no-dither",  "--gain", "--headroom",
-                                   "--strict", "--type",   "--output-dir", "--jobs", "--picture"};
+const char* const kRenderOnly[] = {"--bits",     "--player",  "--no-dither", "--gain",
+                                   "--headroom", "--strict",  "--type",      "--output-dir",
+                                   "--jobs",     "--picture", "--quality"};
 
 bool among(const std::string& name, const char* const* begin, const char* const* end) {
     return std::find_if(begin, end, [&](const char* n) { return name == n; }) != end;
@@ -125,9 +126,10 @@ std::string parseOptions(int argc, char** argv, int first, Options& o) {
         const std::string name = arg.substr(0, equals);
         static const char* const kFlags[] = {"--save",   "--player", "--no-dither",
                                              "--strict", "--quiet",  "--help"};
-        static const char* const kValued[] = {
-            "--mode",   "--spread", "--subtone",  "--mono-3d", "--widen",      "--bits", "--block",
-            "--plugin", "--gain",   "--headroom", "--type",    "--output-dir", "--jobs", "--picture"};
+        static const char* const kValued[] = {"--mode",  "--spread",   "--subtone", "--mono-3d",
+                                              "--widen", "--bits",     "--block",   "--plugin",
+                                              "--gain",  "--headroom", "--type",    "--output-dir",
+                                              "--jobs",  "--picture",  "--quality"};
         if (among(name, std::begin(kFlags), std::end(kFlags))) {
             if (equals != std::string::npos) return name + " takes no value";
             o.given.push_back(name);
@@ -178,10 +180,14 @@ std::string parseOptions(int argc, char** argv, int first, Options& o) {
             if (value != "auto") return "--headroom takes auto, not '" + value + "'";
             o.headroomAuto = true;
         } else if (name == "--type") {
-            static const char* const kTypes[] = {"wav", "flac", "ogg", "aiff", "au", "caf", "raw"};
+            static const char* const kTypes[] = {"wav",  "flac", "ogg", "opus", "mp3",
+                                                 "aiff", "au",   "caf", "raw"};
             if (!among(value, std::begin(kTypes), std::end(kTypes)))
-                return "--type takes wav, flac, ogg, aiff, au, caf or raw, not '" + value + "'";
+                return "--type takes wav, flac, ogg, opus, mp3, aiff, au, caf or raw, not '" + value + "'";
             o.type = value;
+        } else if (name == "--quality") {
+            if (!parseInt(value, 0, 10, o.quality))
+                return "--quality takes a whole number from 0 (smallest) to 10 (best), not '" + value + "'";
         } else if (name == "--output-dir") {
             if (value.empty()) return "-o takes a folder";
             o.outDir = value;

@@ -22,6 +22,7 @@ struct Options {
     bool headroomAuto = false;
     bool strict = false;  // a damaged input is an error
     std::string type;     // output format for "-" and folders; empty: from the name
+    int quality = -1;     // --quality of a lossy output, 0 .. 10; -1: the encoder's default
     std::string outDir;   // -o: render every input into this folder
     int jobs = 0;         // -j: files at once; 0: one per core
     std::string picture;  // --picture: a PNG of the input and the result

@@ -56,8 +56,9 @@ const char kRenderHelp[] =
     "       kesta render IN... -o DIR [options]\n"
     "\n"
     "Renders audio files through the effect: mono becomes 3D stereo, stereo is widened.\n"
-    "IN is anything libsndfile reads (WAV, FLAC, Ogg, AIFF, AU, CAF, ...; mono or stereo), \"-\" for\n"
-    "standard input. OUT takes the format of its extension (.wav .flac .ogg .aiff .au .caf), \"-\"\n"
+    "IN is anything libsndfile reads (WAV, FLAC, Ogg, Opus, MP3, AIFF, AU, CAF, ...; mono or stereo),\n"
+    "\"-\" for standard input. OUT takes the format of its extension (.wav .flac .ogg .opus .mp3\n"
+    ".aiff .au .caf; Opus at 48000 Hz only, MP3 up to 48000 Hz), \"-\"\n"
     "writes standard output (then --type is needed). The output lines up with the input frame for\n"
     "frame, keeps its rate, depth and tags, and replaces OUT only when complete.\n"
     "\n"
@@ -67,8 +68,10 @@ const char kRenderHelp[] =
     "  --no-dither            no TPDF dither when reducing to 16 or 8 bits\n"
     "  --gain DB              scale the input, -60 to 60 dB\n"
     "  --headroom auto        lower the result so that its peak sits at -0.1 dBFS (never raises it)\n"
-    "  --type wav|flac|ogg|aiff|au|caf|raw\n"
+    "  --type wav|flac|ogg|opus|mp3|aiff|au|caf|raw\n"
     "                         output format, for \"-\" and -o (default: from the name)\n"
+    "  --quality 0..10        of an .ogg, .opus or .mp3 output: 0 the smallest file, 10 the best\n"
+    "                         (MP3: a constant 75 to 320 kbit/s; default: the encoder's own)\n"
     "  --strict               a truncated or damaged input is an error and nothing is written\n"
     "  -o, --output-dir DIR   render every IN into DIR, keeping the file names\n"
     "  -j, --jobs N           files rendered at once with -o (default: one per core)\n"
@@ -332,6 +335,8 @@ int renderPlayer(const Options& o, const std::string& inPath, const std::string&
                   true))
         return fail("cannot write " + (outPath == "-" ? std::string("standard output") : outPath) + ": " +
                     out.error());
+    if (o.quality >= 0 && !out.setQuality(o.quality))
+        return fail("--quality applies to lossy outputs (.ogg, .opus, .mp3)");
     out.setTags(in.tags());
 
     const bool showProgress = !o.quiet && isatty(STDERR_FILENO) && in.frames() > 10L * in.rate();
@@ -393,6 +398,7 @@ int renderOne(const Options& o, const Settings& s, const std::string& in, const 
     r.in = in;
     r.out = out;
     r.type = o.type;
+    r.quality = o.quality;
     r.depth = requestedDepth(o);
     r.dither = !o.noDither;
     r.gainDb = o.gainDb;
@@ -443,7 +449,8 @@ int render(const Options& o) {
     if (!o.picture.empty() && (o.args[0] == "-" || o.args[1] == "-"))
         return usage("--picture reads the input and the result again, so neither can be \"-\"", "render");
     if (!batch && o.args[1] == "-" && o.type.empty())
-        return usage("standard output needs --type (wav, flac, ogg, aiff, au, caf or raw)", "render");
+        return usage("standard output needs --type (wav, flac, ogg, opus, mp3, aiff, au, caf or raw)",
+                     "render");
     if (!batch && !typeContradiction(o.args[1], o.type).empty())
         return usage(typeContradiction(o.args[1], o.type), "render");
     if (!o.picture.empty()) {

@@ -445,6 +445,22 @@ TEST_F(Kesta, anEmptyInputGivesAValidEmptyFileInEveryFormat) {
         EXPECT_EQ(sf_readf_short(f, frame, 1), 0) << ext;
         sf_close(f);
     }
+    // libsndfile cannot write an empty MP3 or Opus file that it reads back:
+    // refused with the reason, and the good output stays.
+    for (const char* ext : {"mp3", "opus"}) {
+        const std::string out = std::string("out.") + ext;
+        writeWav(dir + "/full.wav", tone(300, 2, 4), 2, 48000);
+        writeWav(dir + "/empty.wav", {}, 2, 48000);
+        ASSERT_EQ(kesta("render full.wav " + out).status, 0) << ext;
+        const Result r = kesta("render empty.wav " + out);
+        EXPECT_EQ(r.status, 1) << ext;
+        EXPECT_NE(r.err.find("no audio"), std::string::npos) << r.err;
+        SF_INFO info{};
+        SNDFILE* f = sf_open((dir + "/" + out).c_str(), SFM_READ, &info);
+        ASSERT_NE(f, nullptr) << ext;
+        EXPECT_GT(info.frames, 0) << ext;
+        sf_close(f);
+    }
 }
 
 // Whether process pid has a file open in folder that is being written: an

@@ -133,6 +133,10 @@ TEST_F(Render, realFormatsKeepRateDepthLengthAndLevel) {
          48000},  // FLAC holds 24 at most
         {"i24.flac", "-b 24", "o-i16.wav --bits 16", SF_FORMAT_PCM_16, 48000},
         {"i24.flac", "-b 24", "o-ogg.ogg", SF_FORMAT_VORBIS, 48000},
+        {"i24.flac", "-b 24", "o-opus.opus", SF_FORMAT_OPUS, 48000},
+        {"stereo.aiff", "-b 24 -c 2 -r 44100", "o-mp3.mp3 --quality 0", SF_FORMAT_MPEG_LAYER_III, 44100},
+        {"u8.wav", "-b 8 -r 11025", "o-mp3-11k.mp3 --quality 0", SF_FORMAT_MPEG_LAYER_III, 11025},
+        {"i16-8k.wav", "-b 16 -r 8000", "o-mp3-8k.mp3", SF_FORMAT_MPEG_LAYER_III, 8000},
     };
     for (const Case& c : cases) {
         const std::string outName = std::string(c.out).substr(0, std::string(c.out).find(' '));
@@ -280,11 +284,39 @@ TEST_F(Render, tagsAreCopied) {
               0);
     ASSERT_EQ(sh(std::string("ffmpeg -loglevel error -i ") + kSpeech + " -metadata title=Centre tagged.ogg"),
               0);
-    for (const char* args : {"tagged.flac out.flac", "tagged.flac out.wav", "tagged.ogg out.ogg"}) {
+    for (const char* args : {"tagged.flac out.flac", "tagged.flac out.wav", "tagged.ogg out.ogg",
+                             "tagged.flac out.mp3", "tagged.flac out.opus"}) {
         ASSERT_EQ(kesta(std::string("render ") + args).status, 0) << args;
         const std::string out = std::string(args).substr(std::string(args).find(' ') + 1);
         EXPECT_EQ(load(path(out)).title, "Centre") << args;
     }
+}
+
+// The lossy formats' quality goes from the smallest file to the best; Opus
+// is refused at another rate than 48 kHz, and a quality for a format that has
+// none is refused, both with nothing written.
+TEST_F(Render, lossyFormatsTakeAQuality) {
+    make("in.flac", "-b 24");
+    for (const char* ext : {"ogg", "opus", "mp3"}) {
+        long size[2];
+        for (int q : {0, 10}) {
+            const std::string out = "q" + std::to_string(q) + "." + ext;
+            ASSERT_EQ(kesta("render in.flac " + out + " --quality " + std::to_string(q)).status, 0) << out;
+            struct stat st;
+            ASSERT_EQ(stat(path(out).c_str(), &st), 0);
+            size[q / 10] = st.st_size;
+        }
+        EXPECT_LT(3 * size[0], size[1]) << ext;
+    }
+    make("in44.wav", "-b 16 -r 44100");
+    Result r = kesta("render in44.wav out.opus");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("48000 Hz only"), std::string::npos) << r.err;
+    r = kesta("render in.flac out.flac --quality 5");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("lossy"), std::string::npos) << r.err;
+    EXPECT_EQ(kesta("render in.flac out.mp3 --quality 11").status, 2);
+    EXPECT_FALSE(exists("out.opus") || exists("out.flac") || exists("out.mp3"));
 }
 
 // A file cut short is written as far as it goes, with a warning that says
