@@ -1,13 +1,14 @@
 // kesta_ladspa.so: the stereo 3D sound effect as a LADSPA plug-in.
 //
-// One plug-in, label "kesta_stereo", two audio inputs and two outputs, with
+// Two plug-ins: label "kesta_stereo", two audio inputs and two outputs, with
 // automatic mono on by default, so mono material that a host has made
-// stereo (sox `channels 2`) gets the mono-to-3D treatment.
+// stereo (sox `channels 2`) gets the mono-to-3D treatment; and "kesta_mono",
+// one input and two outputs.
 //
 // Unique IDs: this project uses 0x4B4550 to 0x4B455F (4932944 to 4932959,
-// "KEP" onwards); the stereo plug-in is 0x4B4553. IDs once given out are
-// never reused for another plug-in, since hosts store them in their
-// projects.
+// "KEP" onwards); the stereo plug-in is 0x4B4553, the mono one 0x4B4554.
+// IDs once given out are never reused for another plug-in, since hosts store
+// them in their projects.
 #include <ladspa.h>
 
 #include <new>
@@ -19,6 +20,7 @@ namespace {
 using namespace kesta::plugin_ports;
 
 constexpr unsigned long kStereoId = 0x4B4553;
+constexpr unsigned long kMonoId = 0x4B4554;
 
 // Port descriptors, names and hints of a layout, built once from the
 // shared control table.
@@ -54,9 +56,10 @@ struct Ports {
 
     static LADSPA_PortRangeHintDescriptor Hint(const ControlInfo& c) {
         switch (c.kind) {
+            // On/off controls are whole numbers from 0 to 1 rather than
+            // LADSPA_HINT_TOGGLED: GStreamer gives every toggled port the
+            // default false, whatever the hint says.
             case ControlInfo::kToggle:
-                return LADSPA_HINT_TOGGLED |
-                       (c.fallback > 0.0f ? LADSPA_HINT_DEFAULT_1 : LADSPA_HINT_DEFAULT_0);
             case ControlInfo::kModeChoice:
                 return LADSPA_HINT_BOUNDED_BELOW | LADSPA_HINT_BOUNDED_ABOVE | LADSPA_HINT_INTEGER |
                        (c.fallback > 0.0f ? LADSPA_HINT_DEFAULT_1 : LADSPA_HINT_DEFAULT_0);
@@ -131,9 +134,37 @@ const LADSPA_Descriptor kStereo = {
     Cleanup,
 };
 
+// The mono-to-3D engine alone, one input and two outputs: for GStreamer,
+// whose LV2 elements cannot change the channel count, and hosts with mono
+// tracks. sox cannot run a plug-in with more outputs than inputs (it aborts):
+// there the stereo plug-in after `channels 2` does the same.
+const Ports kMonoPorts(kMonoLayout);
+
+const LADSPA_Descriptor kMono = {
+    kMonoId,
+    "kesta_mono",
+    LADSPA_PROPERTY_HARD_RT_CAPABLE,
+    "Kesta 3D Sound (mono to stereo)",
+    "Orvane",
+    "Copyright Orvane",
+    kMonoLayout.portCount(),
+    kMonoPorts.descriptors,
+    kMonoPorts.names,
+    kMonoPorts.hints,
+    const_cast<Layout*>(&kMonoLayout),
+    Instantiate,
+    ConnectPort,
+    Activate,
+    Run,
+    nullptr,  // run_adding
+    nullptr,  // set_run_adding_gain
+    nullptr,  // deactivate
+    Cleanup,
+};
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) const LADSPA_Descriptor* ladspa_descriptor(
     unsigned long index) {
-    return index == 0 ? &kStereo : nullptr;
+    return index == 0 ? &kStereo : index == 1 ? &kMono : nullptr;
 }

@@ -17,6 +17,9 @@ packages=(
     audacious audacious-plugins audacious-dev dbus
     alsa-utils
     debhelper dpkg-dev lintian groff-base man-db
+    mpv gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+    pipewire pipewire-bin wireplumber
+    audacity ardour
 )
 
 missing=()

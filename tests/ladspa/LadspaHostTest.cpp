@@ -42,6 +42,23 @@ std::string Ffmpeg(const std::string& in, const std::string& out, const std::vec
     return c + "' -c:a pcm_f32le " + out;
 }
 
+// The README's recipes, with a file in place of the sound card and only the
+// controls they set: the others keep their defaults.
+std::string Mpv(const std::string& in, const std::string& out, const std::vector<float>& controls) {
+    return "mpv --no-config --really-quiet --vo=null --ao=pcm --ao-pcm-file=" + out +
+           " --audio-format=float --af='lavfi=[ladspa=f=" KESTA_LADSPA_PATH ":p=kesta_stereo:c=c0=" +
+           std::to_string(controls[0]) + "]' " + in;
+}
+
+std::string Gstreamer(const std::string& in, const std::string& out, const std::vector<float>& controls) {
+    return "LADSPA_PATH=" +
+           std::string(KESTA_LADSPA_PATH).substr(0, std::string(KESTA_LADSPA_PATH).rfind('/')) +
+           " gst-launch-1.0 -q filesrc location=" + in +
+           " ! decodebin ! audioconvert ! ladspa-kesta-ladspa-so-kesta-stereo spread=" +
+           std::to_string(controls[0]) +
+           " ! audioconvert ! audio/x-raw,format=F32LE ! wavenc ! filesink location=" + out;
+}
+
 class LadspaHost : public ::testing::TestWithParam<HostCase> {};
 
 TEST_P(LadspaHost, writesTheProcessorsOutput) {
@@ -89,7 +106,32 @@ INSTANTIATE_TEST_SUITE_P(
                       HostCase{"sox_mono_made_stereo_voice", 44100, 1, false, With(0.0f, false), Sox},
                       HostCase{"sox_latency_compensated", 48000, 2, true, With(-9.0f), SoxCompensated},
                       HostCase{"ffmpeg_44100_no_subtone", 44100, 2, false, With(-3.0f, true, false), Ffmpeg},
-                      HostCase{"ffmpeg_96000_spread", 96000, 2, false, With(-12.0f), Ffmpeg}),
+                      HostCase{"ffmpeg_96000_spread", 96000, 2, false, With(-12.0f), Ffmpeg},
+                      HostCase{"mpv_spread_only", 48000, 2, false, With(-6.0f), Mpv},
+                      HostCase{"gstreamer_spread_only", 48000, 2, false, With(-6.0f), Gstreamer},
+                      HostCase{"gstreamer_mono_made_stereo", 44100, 1, false, With(-6.0f), Gstreamer}),
     [](const ::testing::TestParamInfo<HostCase>& testInfo) { return std::string(testInfo.param.name); });
+
+// GStreamer links the mono plug-in (its LV2 elements keep the channel count,
+// this one does not) and gets the mono-to-3D engine's stereo.
+TEST(LadspaMono, gstreamerLinksItAndGetsStereo) {
+#ifdef KESTA_SANITIZED
+    GTEST_SKIP() << "an instrumented plug-in cannot be loaded into an uninstrumented host";
+#endif
+    TempDir dir;
+    const std::string speech = MakeSpeech(dir, 48000, 1);
+    const std::string folder =
+        std::string(KESTA_LADSPA_PATH).substr(0, std::string(KESTA_LADSPA_PATH).rfind('/'));
+    std::string said;
+    ASSERT_EQ(RunCommand("LADSPA_PATH=" + folder + " gst-launch-1.0 -q filesrc location=" + speech +
+                             " ! decodebin ! audioconvert ! ladspa-kesta-ladspa-so-kesta-mono mode=0"
+                             " ! audioconvert ! audio/x-raw,format=F32LE ! wavenc ! filesink location=" +
+                             dir / "out.wav",
+                         &said),
+              0)
+        << said;
+    const Audio in = ReadAudio(speech);
+    ExpectSameAudio(ReadAudio(dir / "out.wav"), Reference(in, With(0.0f, false), 1024), in);
+}
 
 }  // namespace

@@ -12,11 +12,11 @@ namespace {
 
 using namespace plugin_test;
 
-const LADSPA_Descriptor* Descriptor() {
+const LADSPA_Descriptor* Descriptor(unsigned long index = 0) {
     static void* library = dlopen(KESTA_LADSPA_PATH, RTLD_NOW | RTLD_LOCAL);
     if (!library) return nullptr;
     auto entry = reinterpret_cast<LADSPA_Descriptor_Function>(dlsym(library, "ladspa_descriptor"));
-    return entry ? entry(0) : nullptr;
+    return entry ? entry(index) : nullptr;
 }
 
 class Ladspa : public PortHost {
@@ -100,8 +100,35 @@ TEST(LadspaDescriptor, oneStereoPluginWithReadablePortsAndDefaultsOfTheProcessor
     }
     EXPECT_EQ(d->PortRangeHints[4].LowerBound, -18.0f);
     EXPECT_EQ(d->PortRangeHints[4].UpperBound, 0.0f);
-    EXPECT_TRUE(LADSPA_IS_HINT_INTEGER(d->PortRangeHints[5].HintDescriptor));
-    for (int p = 6; p < 10; ++p) EXPECT_TRUE(LADSPA_IS_HINT_TOGGLED(d->PortRangeHints[p].HintDescriptor));
+    // Mode and the on/off controls are whole numbers from 0 to 1, never
+    // toggled ports, whose default GStreamer would take as false.
+    for (int p = 5; p < 10; ++p) {
+        const LADSPA_PortRangeHint& h = d->PortRangeHints[p];
+        EXPECT_TRUE(
+            LADSPA_IS_HINT_INTEGER(h.HintDescriptor) && LADSPA_IS_HINT_BOUNDED_BELOW(h.HintDescriptor) &&
+            LADSPA_IS_HINT_BOUNDED_ABOVE(h.HintDescriptor) && !LADSPA_IS_HINT_TOGGLED(h.HintDescriptor))
+            << p;
+        EXPECT_EQ(h.LowerBound, 0.0f);
+        EXPECT_EQ(h.UpperBound, 1.0f);
+    }
+}
+
+// The mono plug-in (one input, two outputs) comes second, and no third.
+TEST(LadspaDescriptor, aMonoPluginFollows) {
+    const LADSPA_Descriptor* d = Descriptor(1);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->UniqueID, 0x4B4554u);
+    EXPECT_STREQ(d->Label, "kesta_mono");
+    EXPECT_EQ(Descriptor(2), nullptr);
+    const char* const names[] = {"In",         "Out L",   "Out R",  "Mode (0 = Voice, 1 = Music)",
+                                 "Mono-to-3D", "Subtone", "latency"};
+    ASSERT_EQ(d->PortCount, std::size(names));
+    for (unsigned long p = 0; p < d->PortCount; ++p) EXPECT_STREQ(d->PortNames[p], names[p]);
+    EXPECT_EQ(d->PortDescriptors[0], LADSPA_PORT_AUDIO | LADSPA_PORT_INPUT);
+    EXPECT_EQ(d->PortDescriptors[2], LADSPA_PORT_AUDIO | LADSPA_PORT_OUTPUT);
+    LADSPA_Handle h = d->instantiate(d, 48000);
+    ASSERT_NE(h, nullptr);
+    d->cleanup(h);
 }
 
 TEST(LadspaDescriptor, instantiationFailsWithoutARate) {

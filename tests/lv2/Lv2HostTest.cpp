@@ -34,7 +34,7 @@ TEST(Lv2Bundle, descriptionsAreTurtle) {
     }
 }
 
-enum Host { kLv2file, kLv2apply, kFfmpeg };
+enum Host { kLv2file, kLv2apply, kFfmpeg, kGstreamer };
 
 struct HostCase {
     const char* name;
@@ -74,6 +74,13 @@ std::string Command(const HostCase& c, const std::string& in, const std::string&
                 cmd += (i ? "|" : "") + symbols[i] + "=" + std::to_string(values[i]);
             return cmd + "' -c:a pcm_f32le " + out;
         }
+        case kGstreamer:
+            // The README's recipe with only the spread set: the other
+            // controls must keep their defaults.
+            return cmd + "gst-launch-1.0 -q filesrc location=" + in +
+                   " ! decodebin ! audioconvert ! kesta-example-plugins-stereo spread=" +
+                   std::to_string(values[0]) +
+                   " ! audioconvert ! audio/x-raw,format=F32LE ! wavenc ! filesink location=" + out;
     }
     return cmd;
 }
@@ -105,7 +112,8 @@ INSTANTIATE_TEST_SUITE_P(
                                With(0.0f, true, false)},
                       HostCase{"lv2apply_stereo_96000_spread", kLv2apply, 2, 96000, With(-12.0f)},
                       HostCase{"ffmpeg_stereo_44100_no_subtone", kFfmpeg, 2, 44100, With(-2.0f, true, false)},
-                      HostCase{"ffmpeg_stereo_96000_spread", kFfmpeg, 2, 96000, With(-15.0f)}),
+                      HostCase{"ffmpeg_stereo_96000_spread", kFfmpeg, 2, 96000, With(-15.0f)},
+                      HostCase{"gstreamer_stereo_spread_only", kGstreamer, 2, 48000, With(-6.0f)}),
     [](const ::testing::TestParamInfo<HostCase>& testInfo) { return std::string(testInfo.param.name); });
 
 }  // namespace
