@@ -33,7 +33,7 @@ namespace {
 const char kUsage[] =
     "usage: kesta render IN OUT [options]        render an audio file (\"-\": standard input or output)\n"
     "       kesta render IN... -o DIR [options]  render several files into a folder\n"
-    "       kesta demo [options]                 render built-in voice and music samples into kesta-demo/\n"
+    "       kesta demo [options]                 render built-in speech and music samples into kesta-demo/\n"
     "       kesta configure                      open the plug-in's configuration window\n"
     "       kesta info                           show the plug-in and the settings in force\n"
     "       kesta picture IN [OUT] -o IMAGE.png  draw the stereo image of a file, or of a file and its "
@@ -88,7 +88,7 @@ const char kRenderHelp[] =
 const char kDemoHelp[] =
     "usage: kesta demo [options]\n"
     "\n"
-    "Renders built-in voice (mono) and music (stereo) samples through the plug-in into kesta-demo/\n"
+    "Renders built-in speech (mono) and music (stereo) samples through the plug-in into kesta-demo/\n"
     "and prints their levels and stereo width before and after.\n"
     "\n"
     "%s"
@@ -552,18 +552,20 @@ int demo(const Options& o) {
     const std::vector<short> voiceOut = renderMemory(host, voice, 1, rate, o.block, voiceChannels);
     const std::vector<short> musicOut = renderMemory(host, music, 2, rate, o.block, musicChannels);
     if (interrupted) return fail("interrupted");
-    if (!saveWav(dir + "/voice-in.wav", voice, 1, rate, error) ||
-        !saveWav(dir + "/voice-out.wav", voiceOut, voiceChannels, rate, error) ||
+    if (!saveWav(dir + "/speech-in.wav", voice, 1, rate, error) ||
+        !saveWav(dir + "/speech-out.wav", voiceOut, voiceChannels, rate, error) ||
         !saveWav(dir + "/music-in.wav", music, 2, rate, error) ||
         !saveWav(dir + "/music-out.wav", musicOut, musicChannels, rate, error))
         return fail(error);
 
     const std::vector<std::string> caption = settingsLines(run.settings());
-    if (!pictureOfSignals("Kesta demo: voice",
-                          {"voice-in.wav", voice.data(), static_cast<long>(voice.size()), 1},
-                          {"voice-out.wav", voiceOut.data(),
+    // The mono sample is speech, rendered in whichever mode is set: named
+    // so, and not after the Voice mode.
+    if (!pictureOfSignals("Kesta demo: speech (mono)",
+                          {"speech-in.wav", voice.data(), static_cast<long>(voice.size()), 1},
+                          {"speech-out.wav", voiceOut.data(),
                            static_cast<long>(voiceOut.size() / voiceChannels), voiceChannels},
-                          rate, caption, dir + "/voice.png", error) ||
+                          rate, caption, dir + "/speech.png", error) ||
         !pictureOfSignals("Kesta demo: music",
                           {"music-in.wav", music.data(), static_cast<long>(music.size() / 2), 2},
                           {"music-out.wav", musicOut.data(),
@@ -577,12 +579,12 @@ int demo(const Options& o) {
                 s.mono3d ? "on" : "off", s.mode == kMusicMode ? "Music" : "Voice", s.widen ? "on" : "off",
                 s.spreadDb, s.subtone ? "on" : "off");
     std::printf("%-10s %10s %10s %13s %9s\n", "signal", "peak dBFS", "RMS dBFS", "correlation", "clipped");
-    printRow("voice in", measure(voice.data(), voice.size(), 1));
-    printRow("voice out", measure(voiceOut.data(), voiceOut.size() / voiceChannels, voiceChannels));
+    printRow("speech in", measure(voice.data(), voice.size(), 1));
+    printRow("speech out", measure(voiceOut.data(), voiceOut.size() / voiceChannels, voiceChannels));
     printRow("music in", measure(music.data(), music.size() / 2, 2));
     printRow("music out", measure(musicOut.data(), musicOut.size() / musicChannels, musicChannels));
-    std::printf("Files: %s/voice-in.wav, voice-out.wav, music-in.wav, music-out.wav\n", dir.c_str());
-    std::printf("Pictures: %s/voice.png, music.png\n", dir.c_str());
+    std::printf("Files: %s/speech-in.wav, speech-out.wav, music-in.wav, music-out.wav\n", dir.c_str());
+    std::printf("Pictures: %s/speech.png, music.png\n", dir.c_str());
     return 0;
 }
 

@@ -335,12 +335,12 @@ TEST_F(Pictures, subtoneKeepsTheBassBandsOfTheResultNearerTheCentre) {
     }
 }
 
-TEST_F(Pictures, demoDrawsVoiceAndMusicAndSaysSo) {
+TEST_F(Pictures, demoDrawsSpeechAndMusicAndSaysSo) {
     const Outcome r = kesta("demo");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("voice.png"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("speech.png"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("music.png"), std::string::npos) << r.out;
-    for (const char* name : {"voice.png", "music.png"}) {
+    for (const char* name : {"speech.png", "music.png"}) {
         const Png png(dir + "/kesta-demo/" + name);
         ASSERT_TRUE(png.ok()) << name;
         EXPECT_GT(spreadAcross(png, pictureLayout(2), 1), 0.05) << name;
