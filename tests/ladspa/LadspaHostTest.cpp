@@ -134,4 +134,27 @@ TEST(LadspaMono, gstreamerLinksItAndGetsStereo) {
     ExpectSameAudio(ReadAudio(dir / "out.wav"), Reference(in, With(0.0f, false), 1024), in);
 }
 
+// Audacity 3.2 as a user runs it, headless: the plug-in in ~/.ladspa, the
+// effect applied to a whole stereo track, the track exported (16-bit, with
+// Audacity's dither). Audacity reads the "latency" port but does not move
+// the result: the output lags the input by the latency, and its last frames
+// are lost, as the README says.
+TEST(LadspaAudacity, appliesTheEffectWithItsDefaults) {
+#ifdef KESTA_SANITIZED
+    GTEST_SKIP() << "an instrumented plug-in cannot be loaded into an uninstrumented host";
+#endif
+    if (RunCommand("command -v audacity && command -v xvfb-run") != 0)
+        GTEST_SKIP() << "needs audacity and xvfb (scripts/setup.sh installs them)";
+    TempDir dir;
+    const std::string speech = MakeSpeech(dir, 48000, 2);
+    std::string said;
+    ASSERT_EQ(RunCommand("timeout 400 python3 " KESTA_TESTS_SUPPORT "/audacity_session.py " + speech + " " +
+                             dir / "out.wav" + " 'Kesta3dSound(stereo):' --ladspa " KESTA_LADSPA_PATH,
+                         &said),
+              0)
+        << said;
+    const Audio in = ReadAudio(speech);
+    ExpectSameAudio(ReadAudio(dir / "out.wav"), Reference(in, With(0.0f), 1024), in, 5e-4f);
+}
+
 }  // namespace
