@@ -67,7 +67,12 @@ void Instance::connect(unsigned long port, void* data) {
     } else if (port < layout_.latencyPort()) {
         controls_[layout_.controls[port - layout_.firstControl()]] = static_cast<const float*>(data);
     } else if (port == layout_.latencyPort()) {
+        // Written at once as well: Audacity 3.2 reads it before it has run
+        // or activated the plug-in, and shifts the result by what it finds.
+        // The latency is fixed from open, so the value is already the one a
+        // run would report.
         latency_ = static_cast<float*>(data);
+        reportLatency();
     }
 }
 

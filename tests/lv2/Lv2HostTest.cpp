@@ -116,4 +116,32 @@ INSTANTIATE_TEST_SUITE_P(
                       HostCase{"gstreamer_stereo_spread_only", kGstreamer, 2, 48000, With(-6.0f)}),
     [](const ::testing::TestParamInfo<HostCase>& testInfo) { return std::string(testInfo.param.name); });
 
+// Audacity 3.2 headless, the bundle in ~/.lv2, the effect applied to a whole
+// stereo track and the track exported (16-bit, with Audacity's dither):
+// Audacity takes the reported latency out, so the result lines up with the
+// input and keeps its end.
+TEST(Lv2Audacity, alignsTheResultWithTheInput) {
+#ifdef KESTA_SANITIZED
+    GTEST_SKIP() << "an instrumented plug-in cannot be loaded into an uninstrumented host";
+#endif
+    if (RunCommand("command -v audacity && command -v xvfb-run") != 0)
+        GTEST_SKIP() << "needs audacity and xvfb (scripts/setup.sh installs them)";
+    TempDir dir;
+    const std::string speech = MakeSpeech(dir, 48000, 2);
+    std::string said;
+    ASSERT_EQ(RunCommand("timeout 400 python3 " KESTA_TESTS_SUPPORT "/audacity_session.py " + speech + " " +
+                             dir / "out.wav" + " 'Kesta3dSound(stereo):' --lv2 " + kBundle,
+                         &said),
+              0)
+        << said;
+    const Audio in = ReadAudio(speech);
+    kesta::Processor p;
+    ASSERT_TRUE(p.prepare(in.rate, 2, 1024));
+    Audio longer = in;
+    longer.samples.resize(longer.samples.size() + 2 * static_cast<size_t>(p.latency()));
+    auto want = Reference(longer, With(0.0f), 1024);
+    want.erase(want.begin(), want.begin() + 2 * p.latency());
+    ExpectSameAudio(ReadAudio(dir / "out.wav"), want, in, 5e-4f);
+}
+
 }  // namespace

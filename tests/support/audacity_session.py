@@ -43,9 +43,23 @@ def main():
     to_pipe = f"/tmp/audacity_script_pipe.to.{uid}"
     from_pipe = f"/tmp/audacity_script_pipe.from.{uid}"
     # Every Audacity of this user takes the same pipes: wait for another
-    # session to end first.
-    if not wait_for(lambda: not os.path.exists(to_pipe), 180):
+    # session to end first. Pipes that no running Audacity holds are left
+    # over from one that was killed.
+    def running():
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/comm") as f:
+                    if f.read().strip() == "audacity" and os.stat(f"/proc/{pid}").st_uid == uid:
+                        return True
+            except OSError:
+                pass
+        return False
+
+    if not wait_for(lambda: not os.path.exists(to_pipe) or not running(), 180):
         sys.exit("another Audacity holds " + to_pipe)
+    for p in (to_pipe, from_pipe):
+        if os.path.exists(p):
+            os.unlink(p)
 
     home = tempfile.mkdtemp(prefix="kesta-audacity-")
     env = {k: v for k, v in os.environ.items() if not k.startswith(("XDG_", "LADSPA_", "LV2_"))}
