@@ -34,6 +34,17 @@ TEST(Lv2Bundle, descriptionsAreTurtle) {
     }
 }
 
+// What hosts read through lilv: the vendor (Audacity shows "n/a" without
+// one) and the latency port (Audacity compensates only a port it finds so).
+TEST(Lv2Bundle, hostsFindTheVendorAndTheLatencyPort) {
+    for (const char* name : {"stereo", "mono"}) {
+        std::string said;
+        RunCommand("LV2_PATH=" + kBundle + "/.. lv2info " KESTA_LV2_URI_BASE + std::string(name), &said);
+        EXPECT_NE(said.find("Author:            Orvane"), std::string::npos) << said;
+        EXPECT_NE(said.find("Has latency:       yes"), std::string::npos) << said;
+    }
+}
+
 enum Host { kLv2file, kLv2apply, kFfmpeg, kGstreamer };
 
 struct HostCase {
