@@ -9,6 +9,7 @@ The plug-ins are copied where a user installs them (~/.ladspa, ~/.lv2 of the
 fresh home). Exits 0 when OUT was written."""
 import argparse
 import datetime
+import fcntl
 import os
 import shutil
 import signal
@@ -39,12 +40,17 @@ def main():
     ap.add_argument("--lv2", action="append", default=[])
     a = ap.parse_args()
 
+    # One session at a time for this user (tests may run in parallel): every
+    # Audacity of a user takes the same pipes.
+    lock = open(f"/tmp/kesta-audacity-session.{os.getuid()}.lock", "w")
+    fcntl.flock(lock, fcntl.LOCK_EX)
+
     uid = os.getuid()
     to_pipe = f"/tmp/audacity_script_pipe.to.{uid}"
     from_pipe = f"/tmp/audacity_script_pipe.from.{uid}"
-    # Every Audacity of this user takes the same pipes: wait for another
-    # session to end first. Pipes that no running Audacity holds are left
-    # over from one that was killed.
+    # An Audacity started by hand takes the same pipes: wait for it to end.
+    # Pipes that no running Audacity holds are left over from one that was
+    # killed.
     def running():
         for pid in filter(str.isdigit, os.listdir("/proc")):
             try:
