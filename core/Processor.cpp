@@ -12,22 +12,31 @@
 // - settings are read when a host block starts and take effect at its first
 //   frame.
 //
-// The output is one of four paths, or a crossfade between some of them:
+// The output is one of seven paths, or a crossfade between some of them:
 //   widener  the stereo widener on the input (stereo streams only);
 //   music    the mono-to-3D engine in Music mode on the mono signal;
 //   voice    the same in Voice mode;
-//   dry      the input itself (a mono stream on both sides).
-// (The mono signal of a stereo stream is the mean of its channels.) Each
-// path is delayed so that its unfiltered part comes out latency() frames
-// after the input, the same for all: crossfading between paths then blends
-// one signal, never two copies at different delays. A path that is silent
-// and not wanted is not run; when it is wanted again its engine is cleared
-// and fades in from silence.
+//   dry      the input itself (a mono stream on both sides);
+// each engine path twice, with its high-pass on (Subtone) and off (flat),
+// every one an engine of its own. (The mono signal of a stereo stream is the
+// mean of its channels.) Each path is delayed so that its unfiltered part
+// comes out at the same frame: crossfading between paths then blends one
+// signal, never two copies at different delays. A path that is silent and
+// not wanted is not run. When it is wanted again its engine is cleared and
+// pre-rolled over the last kPrerollSeconds of input (faded in), so that it
+// enters the crossfade already playing, as if it had run all along.
 //
 // Settings are atomics written by any thread and read once per host block.
-// A change of path fades the old path out and the new one in over
-// fadeFrames_ frames; spread glides inside the widener over the same length;
-// Subtone switches the engines' high-pass stage.
+// A change of path (mode, an enable, Subtone, automatic mono) fades the old
+// path out and the new one in over fadeFrames_ frames; spread glides inside
+// the widener over the same length.
+//
+// After kRestSeconds of input that is exactly zero, a path whose output has
+// fallen below the 24-bit floor rests: its engine is cleared and not run,
+// and it gives exact zeros until the input is not zero again.
+//
+// A sample that is not a number or infinite is replaced by zero, alone: the
+// stream goes on. The limiter comes last, on the mixed output.
 #include "Processor.h"
 
 #include <algorithm>
@@ -39,6 +48,7 @@
 
 #include "DenormalGuard.h"
 #include "FrameDelay.h"
+#include "Limiter.h"
 #include "M2s.h"
 #include "MonoDetector.h"
 #include "SampleOps.h"
@@ -61,7 +71,24 @@ constexpr int kMaxPiece = 8192;
 // input can overflow the filters.
 constexpr float kInputLimit = 1000.0f;
 
-enum Path { kWidener, kMusic, kVoice, kDry, kPathCount };
+// A pre-rolled path starts from this much input (and at least latency).
+constexpr double kPrerollSeconds = 0.05;
+// Input exactly zero for this long lets the paths rest.
+constexpr double kRestSeconds = 0.25;
+// The 24-bit floor: a resting path's output was below it.
+constexpr float kRestFloor = 1.0f / 16777216.0f;
+
+// The paths; each engine path with Subtone on, then its flat twin.
+enum Path { kWidener, kWidenerFlat, kMusic, kMusicFlat, kVoice, kVoiceFlat, kDry, kPathCount };
+
+bool IsWidener(int p) {
+    return p == kWidener || p == kWidenerFlat;
+}
+
+// The mono-to-3D engine of a Music or Voice path, 0 to 3.
+int M2sIndex(int p) {
+    return p - kMusic;
+}
 
 float ClampSpread(float decibels) {
     if (std::isnan(decibels)) return 0.0f;
@@ -78,44 +105,57 @@ struct Processor::Impl {
     std::atomic<float> spreadDb{0.0f};
     std::atomic<bool> subtone{true};
     std::atomic<bool> autoMono{true};
+    std::atomic<bool> limiterOn{true};
 
     // The stream.
     bool prepared = false;
     unsigned rate = 0;
     int channels = 0;
-    int latency = 0;
+    int latency = 0;  // of the paths, before the limiter
+    int history = 0;  // frames of input kept for a pre-roll
+    int restFrames = 0;
     int fadeFrames = 1024;  // a power of two, so level / fadeFrames is exact
     int piece = kMinPiece;  // frames of scratch: the most the engines get at once
     int hopLeft = kHop;     // frames until the detector's current hop ends
 
-    Vastor* widener = nullptr;
-    M2S* m2s[2] = {nullptr, nullptr};  // Music, Voice
+    Vastor* widener[2] = {nullptr, nullptr};             // Subtone, flat
+    M2S* m2s[4] = {nullptr, nullptr, nullptr, nullptr};  // Music, flat; Voice, flat
 
-    // Engine settings as last sent to the engines.
+    // The spread as last sent to the wideners.
     float appliedSpread = 0.0f;
-    bool appliedSubtone = true;
 
     // Fades: level[p] in 0..fadeFrames is path p's gain times fadeFrames.
     Path target = kDry;
     int level[kPathCount] = {0, 0, 0, 0};
-    bool running[kPathCount] = {false, false, false, false};
+    bool running[kPathCount] = {};
+    bool resting[kPathCount] = {};
+    long long quietRun = 0;  // frames of input exactly zero, up to now
     FrameDelay align[kPathCount][2];
     MonoDetector detector;
+    Limiter limiter;
+
+    // Input samples that were not finite, since prepare.
+    long long replaced = 0;
+    long long firstReplaced = -1;
+    long long framesIn = 0;
 
     // Pieces of up to piece frames.
     std::vector<float> input[3];     // left (or mono), right; and their mean
     std::vector<float> mixed[2];     // a crossfade's sum
     std::vector<float> interleaved;  // the mono engines' output
-    std::vector<float> recent[2];    // the last latency frames of input, oldest first
+    std::vector<float> recent[2];    // the last history frames of input, a ring
+    int recentAt = 0;                // the oldest frame in recent
+    std::vector<float> pre[3];       // a pre-roll's input: left, right, mean
 
     ~Impl() { close(); }
 
     void close() {
-        if (widener) vastorClose(widener);
+        for (Vastor*& engine : widener)
+            if (engine) vastorClose(engine);
         for (M2S*& engine : m2s)
             if (engine) m2sClose(engine);
-        widener = nullptr;
-        m2s[0] = m2s[1] = nullptr;
+        widener[0] = widener[1] = nullptr;
+        for (M2S*& engine : m2s) engine = nullptr;
         prepared = false;
     }
 
@@ -127,64 +167,102 @@ struct Processor::Impl {
         s.spreadDb = spreadDb.load(std::memory_order_relaxed);
         s.subtone = subtone.load(std::memory_order_relaxed);
         s.autoMono = autoMono.load(std::memory_order_relaxed);
+        s.limiter = limiterOn.load(std::memory_order_relaxed);
         return s;
     }
 
     Path choose(const Settings& s) const {
         const bool mono = channels == 1 || (s.autoMono && detector.mono());
-        if (mono && s.monoTo3D) return s.music ? kMusic : kVoice;
-        if (channels == 2 && s.widen) return kWidener;
+        const int flat = s.subtone ? 0 : 1;
+        if (mono && s.monoTo3D) return static_cast<Path>((s.music ? kMusic : kVoice) + flat);
+        if (channels == 2 && s.widen) return static_cast<Path>(kWidener + flat);
         return kDry;
     }
 
-    // Sends spread and Subtone to the engines when they changed (or always).
+    // Sends the spread to the wideners when it changed (or always).
     void applyEngineSettings(const Settings& s, bool always) {
         if (always || s.spreadDb != appliedSpread) {
             appliedSpread = s.spreadDb;
-            if (widener) vastorSetSpread(widener, s.spreadDb);
-        }
-        if (always || s.subtone != appliedSubtone) {
-            appliedSubtone = s.subtone;
-            const BOOL on = s.subtone ? 1 : 0;
-            if (widener) vastorEnableHipass(widener, on);
-            for (M2S* engine : m2s) m2sEnableHipass(engine, on);
+            for (Vastor* engine : widener)
+                if (engine) vastorSetSpread(engine, s.spreadDb);
         }
     }
 
-    // A path starts afresh: an engine from silence; the dry path from the
-    // input just played, so that it fades in without a step.
-    void clearPath(int p) {
-        if (p == kWidener && widener) vastorReset(widener);
-        if (p == kMusic) m2sReset(m2s[0]);
-        if (p == kVoice) m2sReset(m2s[1]);
+    // Frame i (0 oldest) of the last history frames of channel c.
+    float past(int c, int i) const {
+        int at = recentAt + i;
+        if (at >= history) at -= history;
+        return recent[c][static_cast<size_t>(at)];
+    }
+
+    // A path starts afresh: an engine from silence, pre-rolled over the
+    // input kept when preroll is set; the dry path from the input just
+    // played. Either way it fades in without a step.
+    void clearPath(int p, bool preroll) {
+        if (IsWidener(p)) {
+            if (!widener[p - kWidener]) return;
+            vastorReset(widener[p - kWidener]);
+            vastorSetSpread(widener[p - kWidener], appliedSpread);  // at once after the reset
+        } else if (p != kDry) {
+            m2sReset(m2s[M2sIndex(p)]);
+        }
+        resting[p] = false;
         for (int c = 0; c < 2; ++c) {
-            if (p == kDry)
-                align[p][c].reset(recent[std::min(c, channels - 1)].data());
-            else
-                align[p][c].reset();
+            FrameDelay& d = align[p][c];
+            if (p == kDry) {
+                const int from = history - d.delay();
+                float* dst = pre[0].data();
+                for (int i = 0; i < d.delay(); ++i) dst[i] = past(std::min(c, channels - 1), from + i);
+                d.reset(dst);
+            } else {
+                d.reset();
+            }
+        }
+        if (p != kDry && preroll) prerollPath(p);
+    }
+
+    // Runs path p's cleared engine over the input kept, faded in over its
+    // first quarter, so that its output has settled when it is heard.
+    void prerollPath(int p) {
+        const int ramp = std::max(history / 4, 1);
+        for (int done = 0; done < history;) {
+            const int n = std::min(history - done, piece);
+            for (int c = 0; c < channels; ++c)
+                for (int i = 0; i < n; ++i)
+                    pre[c][static_cast<size_t>(i)] =
+                        past(c, done + i) *
+                        std::min(1.0f, static_cast<float>(done + i) / static_cast<float>(ramp));
+            if (channels == 2)
+                for (int i = 0; i < n; ++i) pre[2][static_cast<size_t>(i)] = 0.5f * (pre[0][i] + pre[1][i]);
+            runPath(p, pre[0].data(), pre[channels - 1].data(), channels == 1 ? pre[0].data() : pre[2].data(),
+                    n);
+            for (FrameDelay& d : align[p]) d.advance(n);
+            done += n;
         }
     }
 
-    // Keeps the last latency frames of input, after n more frames of each
+    // Keeps the last history frames of input, after n more frames of each
     // channel (sample i of channel c at in[c][i * stride]).
     void remember(const float* const* in, int stride, int n) {
-        const int keep = latency;
-        const int kept = std::max(keep - n, 0);
+        const int skip = std::max(n - history, 0);
         for (int c = 0; c < channels; ++c) {
-            float* past = recent[c].data();
-            std::copy(past + (keep - kept), past + keep, past);
-            for (int i = kept, at = n - (keep - kept); i < keep; ++i, ++at)
-                past[i] = in[c][static_cast<size_t>(at) * static_cast<size_t>(stride)];
+            float* ring = recent[c].data();
+            int at = recentAt;
+            for (int i = skip; i < n; ++i) {
+                ring[at] = in[c][static_cast<size_t>(i) * static_cast<size_t>(stride)];
+                if (++at == history) at = 0;
+            }
         }
+        recentAt = static_cast<int>((recentAt + static_cast<long long>(n - skip)) % history);
     }
 
     // Takes the path the settings choose now as the target; a path becomes
-    // running (cleared first) when wanted.
+    // running (cleared and pre-rolled first) when wanted.
     void retarget(const Settings& s) {
         target = choose(s);
         for (int p = 0; p < kPathCount; ++p) {
             const bool wanted = level[p] > 0 || p == target;
-            if (wanted && !running[p]) clearPath(p);
+            if (wanted && !running[p]) clearPath(p, true);
             running[p] = wanted;
         }
     }
@@ -192,19 +270,22 @@ struct Processor::Impl {
     // Silence everywhere; the path the settings choose plays at full level.
     void resetState() {
         for (std::vector<float>& v : recent) std::fill(v.begin(), v.end(), 0.0f);
+        recentAt = 0;
+        const Settings s = snapshot();
+        // After a reset the engines take settings at once.
+        applyEngineSettings(s, true);
         for (int p = 0; p < kPathCount; ++p) {
-            clearPath(p);
+            clearPath(p, false);
             level[p] = 0;
             running[p] = false;
         }
+        quietRun = 0;
         detector.reset();
         hopLeft = kHop;
-        const Settings s = snapshot();
         target = choose(s);
         level[target] = fadeFrames;
         running[target] = true;
-        // After a reset the engines take settings at once.
-        applyEngineSettings(s, true);
+        limiter.reset();
     }
 
     bool prepare(unsigned newRate, int newChannels, int maxBlock) {
@@ -215,53 +296,85 @@ struct Processor::Impl {
         fadeFrames = 1024;
         while (fadeFrames < 4096 && static_cast<double>(fadeFrames) * 44100.0 < 1024.0 * rate)
             fadeFrames *= 2;
-        if (channels == 2 && vastorOpen(&widener, rate, VASTOR_HIPASS_ON | VASTOR_ALL_RATES) != 0) {
-            widener = nullptr;
-            return false;
+        for (int flat = 0; flat < 2 && channels == 2; ++flat) {
+            const unsigned hipass = flat ? 0u : VASTOR_HIPASS_ON;
+            if (vastorOpen(&widener[flat], rate, hipass | VASTOR_ALL_RATES) != 0) {
+                widener[flat] = nullptr;
+                close();
+                return false;
+            }
         }
-        if (m2sOpen(&m2s[0], rate, M2S_MUSIC | M2S_ALL_RATES) != 0 ||
-            m2sOpen(&m2s[1], rate, M2S_ALL_RATES) != 0) {
-            close();
-            return false;
+        for (int e = 0; e < 4; ++e) {
+            if (m2sOpen(&m2s[e], rate, (e < 2 ? M2S_MUSIC : 0u) | M2S_ALL_RATES) != 0) {
+                m2s[e] = nullptr;
+                close();
+                return false;
+            }
+            m2sEnableHipass(m2s[e], e % 2 == 0 ? 1 : 0);
         }
-        int pathLatency[kPathCount] = {0, m2sGetLatency(m2s[0]), m2sGetLatency(m2s[1]), 0};
+        int pathLatency[kPathCount] = {};
         // Later spread changes glide over a fade, the same for any cutting of
         // the stream.
-        if (widener) {
-            pathLatency[kWidener] = vastorGetLatency(widener);
-            vastorSetRampLength(widener, fadeFrames);
-            vastorSetChainedRamps(widener, 1);
+        for (int flat = 0; flat < 2 && channels == 2; ++flat) {
+            pathLatency[kWidener + flat] = vastorGetLatency(widener[flat]);
+            vastorSetRampLength(widener[flat], fadeFrames);
+            vastorSetChainedRamps(widener[flat], 1);
         }
-        for (M2S* handle : m2s) {
-            m2sSetRampLength(handle, fadeFrames);
-            m2sSetChainedRamps(handle, 1);
+        for (int e = 0; e < 4; ++e) {
+            pathLatency[kMusic + e] = m2sGetLatency(m2s[e]);
+            m2sSetRampLength(m2s[e], fadeFrames);
+            m2sSetChainedRamps(m2s[e], 1);
         }
         piece = std::min(std::max(maxBlock, kMinPiece), kMaxPiece);
         latency = *std::max_element(pathLatency, pathLatency + kPathCount);
-        if (widener) {
+        for (int flat = 0; flat < 2 && channels == 2; ++flat) {
             // The widener lines itself up: its input delayed on both sides
             // delays all it makes, so that it can play alone straight from
             // the host's buffers into the host's.
-            const int extra = latency - pathLatency[kWidener];
-            vastorSetInputDelay(widener, extra, extra);
-            pathLatency[kWidener] = vastorGetLatency(widener);
+            const int extra = latency - pathLatency[kWidener + flat];
+            vastorSetInputDelay(widener[flat], extra, extra);
+            pathLatency[kWidener + flat] = vastorGetLatency(widener[flat]);
         }
         for (int p = 0; p < kPathCount; ++p)
             for (FrameDelay& d : align[p]) d.prepare(latency - pathLatency[p], piece);
+        history = std::max(latency, static_cast<int>(std::lround(kPrerollSeconds * rate)));
+        restFrames = std::max(history, static_cast<int>(std::lround(kRestSeconds * rate)));
         for (std::vector<float>& v : input) v.assign(static_cast<size_t>(piece), 0.0f);
         for (std::vector<float>& v : mixed) v.assign(static_cast<size_t>(piece), 0.0f);
+        for (std::vector<float>& v : pre) v.assign(static_cast<size_t>(std::max(piece, latency)), 0.0f);
         interleaved.assign(2 * static_cast<size_t>(piece), 0.0f);
-        for (std::vector<float>& v : recent) v.assign(static_cast<size_t>(latency), 0.0f);
+        for (std::vector<float>& v : recent) v.assign(static_cast<size_t>(history), 0.0f);
         detector.prepare(rate, kHop);
+        limiter.prepare(rate);
+        replaced = 0;
+        firstReplaced = -1;
+        framesIn = 0;
         prepared = true;
         resetState();
         return true;
     }
 
-    // Reads n frames of finite input into the input scratch, clipped: from
-    // separate channels (stride 1) or from interleaved stereo (stride 2,
-    // in[1] being in[0] + 1).
-    void readInput(const float* const* in, int stride, int n) {
+    // Reads n frames of input into the input scratch, clipped: from separate
+    // channels (stride 1) or from interleaved stereo (stride 2, in[1] being
+    // in[0] + 1). With finite false some samples are not finite: each is
+    // replaced by zero and counted.
+    void readInput(const float* const* in, int stride, int n, bool finite) {
+        if (!finite) {
+            for (int c = 0; c < channels; ++c) {
+                float* dst = input[c].data();
+                for (int i = 0; i < n; ++i) {
+                    const float x = in[c][static_cast<size_t>(i) * static_cast<size_t>(stride)];
+                    if (std::isfinite(x)) {
+                        dst[i] = Clip(x, kInputLimit);
+                        continue;
+                    }
+                    dst[i] = 0.0f;
+                    if (firstReplaced < 0) firstReplaced = framesIn + i;
+                    ++replaced;
+                }
+            }
+            return;
+        }
         if (stride == 2) {
             SplitClip(in[0], input[0].data(), input[1].data(), n, kInputLimit);
             return;
@@ -273,33 +386,35 @@ struct Processor::Impl {
         }
     }
 
-    // Runs path p over frames [from, from + n) of the input scratch into its
+    // Runs path p over n frames (left l, right r, their mean mono) into its
     // delays, which line it up with the others.
-    void runPath(int p, int from, int n) {
+    void runPath(int p, const float* l, const float* r, const float* mono, int n) {
         float* left = align[p][0].in();
         float* right = align[p][1].in();
-        const float* l = input[0].data() + from;
-        const float* r = input[channels - 1].data() + from;
-        const float* mono = (channels == 1 ? input[0].data() : input[2].data()) + from;
-        switch (p) {
-            case kWidener:
-                vastorMonoFloat(widener, l, r, left, right, static_cast<unsigned>(n));
-                break;
-            case kMusic:
-            case kVoice: {
-                float(*frames)[2] = reinterpret_cast<float(*)[2]>(interleaved.data());
-                m2sProcessFloat(m2s[p == kMusic ? 0 : 1], mono, frames, static_cast<unsigned>(n));
-                for (int i = 0; i < n; ++i) {
-                    left[i] = frames[i][0];
-                    right[i] = frames[i][1];
-                }
-                break;
+        if (IsWidener(p)) {
+            vastorMonoFloat(widener[p - kWidener], l, r, left, right, static_cast<unsigned>(n));
+        } else if (p != kDry) {
+            float(*frames)[2] = reinterpret_cast<float(*)[2]>(interleaved.data());
+            m2sProcessFloat(m2s[M2sIndex(p)], mono, frames, static_cast<unsigned>(n));
+            for (int i = 0; i < n; ++i) {
+                left[i] = frames[i][0];
+                right[i] = frames[i][1];
             }
-            default:
-                std::memcpy(left, l, static_cast<size_t>(n) * sizeof(float));
-                std::memcpy(right, r, static_cast<size_t>(n) * sizeof(float));
-                break;
+        } else {
+            std::memcpy(left, l, static_cast<size_t>(n) * sizeof(float));
+            std::memcpy(right, r, static_cast<size_t>(n) * sizeof(float));
         }
+    }
+
+    // Whether the n frames path p just made (not yet advanced) are all below
+    // the 24-bit floor.
+    bool belowFloor(int p, int n) const {
+        for (const FrameDelay& d : align[p]) {
+            const float* x = d.out() + d.delay();
+            for (int i = 0; i < n; ++i)
+                if (!(std::fabs(x[i]) < kRestFloor)) return false;
+        }
+        return true;
     }
 
     // The running paths' sum over n frames, with the fades moved on; the
@@ -339,15 +454,34 @@ struct Processor::Impl {
     // Frames [from, from + n) of the input scratch through the running paths
     // into out (separate channels, stride 1, or interleaved, stride 2 with
     // out[1] being out[0] + 1). Answers false when the result is not finite.
-    bool processPiece(int from, int n, float* const* out, int stride) {
-        if (channels == 2 && (running[kMusic] || running[kVoice])) {
+    // quiet tells that these frames are all zero; rest, that the paths may
+    // come to rest after them.
+    bool processPiece(int from, int n, float* const* out, int stride, bool quiet, bool rest) {
+        bool monoWanted = false;
+        for (int p = kMusic; p <= kVoiceFlat; ++p) monoWanted |= running[p] && !resting[p];
+        if (channels == 2 && monoWanted) {
             const float* l = input[0].data() + from;
             const float* r = input[1].data() + from;
             float* m = input[2].data() + from;
             for (int i = 0; i < n; ++i) m[i] = 0.5f * (l[i] + r[i]);
         }
-        for (int p = 0; p < kPathCount; ++p)
-            if (running[p]) runPath(p, from, n);
+        const float* mono = (channels == 1 ? input[0].data() : input[2].data()) + from;
+        for (int p = 0; p < kPathCount; ++p) {
+            if (!running[p]) continue;
+            if (resting[p] && quiet) {
+                for (FrameDelay& d : align[p]) std::fill(d.in(), d.in() + n, 0.0f);
+                continue;
+            }
+            resting[p] = false;
+            runPath(p, input[0].data() + from, input[channels - 1].data() + from, mono, n);
+            if (rest && p != kDry && belowFloor(p, n)) {
+                // The engine starts from silence when the input comes back;
+                // what its delays held is below the floor too.
+                clearPath(p, false);
+                resting[p] = true;
+                for (FrameDelay& d : align[p]) std::fill(d.in(), d.in() + n, 0.0f);
+            }
+        }
         const float* left;
         const float* right;
         mix(n, &left, &right);
@@ -366,6 +500,39 @@ struct Processor::Impl {
         const float* scratch[2] = {input[0].data() + from, input[1].data() + from};
         remember(scratch, 1, n);
         return finite;
+    }
+
+    // Whether frame i of in (sample i of channel c at in[c][i * stride]) is
+    // zero on every channel.
+    bool zeroFrame(const float* const* in, int stride, int i) const {
+        for (int c = 0; c < channels; ++c)
+            if (in[c][static_cast<size_t>(i) * static_cast<size_t>(stride)] != 0.0f) return false;
+        return true;
+    }
+
+    // How many of the n frames of in to take at most, so that the frame at
+    // which the input has been zero for restFrames ends a piece; *lead is
+    // the number of zero frames they start with.
+    int quietLimit(const float* const* in, int stride, int n, int* lead) const {
+        int z = 0;
+        while (z < n && zeroFrame(in, stride, z)) ++z;
+        *lead = z;
+        if (z == n && quietRun < restFrames && quietRun + n > restFrames)
+            n = static_cast<int>(restFrames - quietRun);
+        return n;
+    }
+
+    // Moves quietRun on over the k frames taken (lead of them zero at the
+    // start); answers whether they are all zero.
+    bool countQuiet(const float* const* in, int stride, int k, int lead) {
+        if (lead >= k) {
+            quietRun += k;
+            return true;
+        }
+        int trail = 0;
+        while (trail < k - lead && zeroFrame(in, stride, k - 1 - trail)) ++trail;
+        quietRun = trail;
+        return false;
     }
 
     // How many of the n frames of left and right (sample i at i * stride)
@@ -396,12 +563,13 @@ struct Processor::Impl {
         return done;
     }
 
-    // Whether the widener plays alone, lined up by itself.
+    // Whether a widener plays alone, lined up by itself, and awake.
     bool widenerAlone() const {
-        if (target != kWidener || level[kWidener] != fadeFrames || align[kWidener][0].delay() != 0)
+        if (!IsWidener(target) || level[target] != fadeFrames || align[target][0].delay() != 0 ||
+            resting[target])
             return false;
         for (int p = 0; p < kPathCount; ++p)
-            if (p != kWidener && level[p] != 0) return false;
+            if (p != target && level[p] != 0) return false;
         return true;
     }
 
@@ -411,11 +579,12 @@ struct Processor::Impl {
     void runWidenerDirect(const float* const* in, float* const* out, int stride, int n) {
         remember(in, stride, n);
         const unsigned count = static_cast<unsigned>(n);
+        Vastor* engine = widener[target - kWidener];
         if (stride == 2) {
-            vastorProcessFloat(widener, reinterpret_cast<const float(*)[2]>(in[0]),
+            vastorProcessFloat(engine, reinterpret_cast<const float(*)[2]>(in[0]),
                                reinterpret_cast<float(*)[2]>(out[0]), count);
         } else {
-            vastorMonoFloat(widener, in[0], in[1], out[0], out[1], count);
+            vastorMonoFloat(engine, in[0], in[1], out[0], out[1], count);
         }
 #if !defined(KESTA_HAVE_MXCSR)
         // Without flush-to-zero the engine may leave subnormals.
@@ -437,7 +606,7 @@ struct Processor::Impl {
         const size_t inStep = static_cast<size_t>(inStride), outStep = static_cast<size_t>(outStride);
         for (int done = 0; done < frames;) {
             const int n = std::min(frames - done, piece);
-            const float* inAt[2];
+            const float* inAt[2] = {nullptr, nullptr};
             for (int c = 0; c < channels; ++c) inAt[c] = in[c] + static_cast<size_t>(done) * inStep;
             // Interleaved input is one run of samples; separate channels two.
             InputKind kind = Classify(inAt[0], inStride == 2 ? 2 * n : n, kInputLimit);
@@ -445,28 +614,27 @@ struct Processor::Impl {
                 const InputKind right = Classify(inAt[1], n, kInputLimit);
                 if (right != InputKind::kClean) kind = right;
             }
-            if (kind == InputKind::kNotFinite) {
-                // The whole block is silence, and the stream starts afresh
-                // with the next one.
-                silence(out, outStride, frames);
-                resetState();
-                return;
-            }
             bool scratchRead = false;
             for (int from = 0; from < n;) {
-                const float* inPiece[2];
+                const float* inPiece[2] = {nullptr, nullptr};
                 float* outPiece[2];
                 for (int c = 0; c < channels; ++c) inPiece[c] = inAt[c] + static_cast<size_t>(from) * inStep;
                 for (int c = 0; c < 2; ++c) outPiece[c] = out[c] + static_cast<size_t>(done + from) * outStep;
-                const int k = steadyFrames(s, inPiece[0], inPiece[channels - 1], inStride, n - from);
-                if (kind == InputKind::kClean && inStride == outStride && widenerAlone()) {
+                int lead;
+                int k = quietLimit(inPiece, inStride, n - from, &lead);
+                k = steadyFrames(s, inPiece[0], inPiece[channels - 1], inStride, k);
+                const bool quiet = countQuiet(inPiece, inStride, k, lead);
+                const bool rest = quiet && quietRun >= restFrames;
+                if (kind == InputKind::kClean && inStride == outStride && !rest && widenerAlone()) {
                     runWidenerDirect(inPiece, outPiece, inStride, k);
                 } else {
                     // (In place, the frames before from are output already;
                     // only those from on are read from the scratch.)
-                    if (!scratchRead) readInput(inAt, inStride, n);
+                    if (!scratchRead) readInput(inAt, inStride, n, kind != InputKind::kNotFinite);
                     scratchRead = true;
-                    if (!processPiece(from, k, outPiece, outStride)) {
+                    if (!processPiece(from, k, outPiece, outStride, quiet, rest)) {
+                        // Finite input cannot make this; should it happen,
+                        // the block is silence and the stream starts afresh.
                         silence(out, outStride, frames);
                         resetState();
                         return;
@@ -476,7 +644,9 @@ struct Processor::Impl {
                 if (channels == 2 && choose(s) != target) retarget(s);
             }
             done += n;
+            framesIn += n;
         }
+        limiter.process(out[0], out[1], outStride, frames, s.limiter);
     }
 
     static void silence(float* const* out, int stride, int frames) {
@@ -522,7 +692,19 @@ void Processor::reset() {
 }
 
 int Processor::latency() const {
-    return impl_->prepared ? impl_->latency : 0;
+    return impl_->prepared ? impl_->latency + impl_->limiter.delay() : 0;
+}
+
+long long Processor::replacedSamples() const {
+    return impl_->replaced;
+}
+
+long long Processor::firstReplacedFrame() const {
+    return impl_->firstReplaced;
+}
+
+void Processor::setLimiter(bool on) {
+    impl_->limiterOn.store(on, std::memory_order_relaxed);
 }
 
 void Processor::setMonoTo3D(bool on) {
@@ -556,6 +738,7 @@ void Processor::setSettings(const Settings& settings) {
     setSpread(settings.spreadDb);
     setSubtone(settings.subtone);
     setAutoMono(settings.autoMono);
+    setLimiter(settings.limiter);
 }
 
 Settings Processor::settings() const {

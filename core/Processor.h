@@ -6,7 +6,8 @@
 // from 1 frame up. Output is always interleaved stereo: a mono stream becomes
 // stereo through the mono-to-3D engine, a stereo stream is widened, and a
 // stereo stream whose two channels are the same (with automatic mono on) goes
-// through the mono-to-3D engine too. Output is not clipped.
+// through the mono-to-3D engine too. With the limiter on (the default) no
+// output sample goes above -1 dBFS; off, output is not clipped.
 //
 // Threads: prepare, reset, process and latency belong to the audio thread
 // (or to a host that does not run audio meanwhile). Every setter may be called
@@ -15,7 +16,13 @@
 // allocates, locks, throws or logs.
 //
 // The output lags the input by latency() frames, the same for every setting
-// of a prepared stream, so a host reports it once after prepare.
+// of a prepared stream (the limiter's look-ahead included, on or off), so a
+// host reports it once after prepare.
+//
+// Every change of path (mode, an enable, Subtone, automatic mono) crossfades;
+// spread glides. After a while of input that is exactly zero the output is
+// exactly zero and the engines rest. A sample that is not a number or
+// infinite is replaced by zero and counted; nothing else is muted.
 #pragma once
 
 #include <memory>
@@ -31,6 +38,7 @@ struct Settings {
     float spreadDb = 0.0f;  // widening amount, -18 to 0 dB
     bool subtone = true;    // keep the bass out of the widening paths
     bool autoMono = true;   // stereo with equal channels is treated as mono
+    bool limiter = true;    // hold the output at or under -1 dBFS
 };
 
 class Processor {
@@ -72,6 +80,12 @@ class Processor {
     // The delay from input to output in frames for the prepared stream.
     int latency() const;
 
+    // Input samples that were not finite and were replaced by zero since
+    // prepare, and the stream frame (0 is the first after prepare) of the
+    // first of them, or -1. For the audio thread, or once it has stopped.
+    long long replacedSamples() const;
+    long long firstReplacedFrame() const;
+
     // Settings, from any thread.
     void setMonoTo3D(bool on);
     void setMusic(bool music);
@@ -79,6 +93,7 @@ class Processor {
     void setSpread(float decibels);
     void setSubtone(bool on);
     void setAutoMono(bool on);
+    void setLimiter(bool on);
     void setSettings(const Settings& settings);
     Settings settings() const;
 
