@@ -42,6 +42,7 @@ const PreferencesWidget kWidgets[] = {
     WidgetCheck("Enable Subtone", WidgetBool(kSection, kSubtoneKey, settingsChanged)),
     WidgetCheck("Treat stereo with equal channels as mono",
                 WidgetBool(kSection, kAutoMonoKey, settingsChanged)),
+    WidgetCheck("Limiter (no sample above -1 dBFS)", WidgetBool(kSection, kLimiterKey, settingsChanged)),
 };
 
 const PluginPreferences kPreferences = {{kWidgets}, nullptr, nullptr, nullptr};

@@ -6,8 +6,8 @@ namespace kesta::audacious {
 
 void registerDefaults() {
     static const char* const defaults[] = {
-        kMonoTo3DKey, "TRUE",      kModeKey, "8",          kWidenKey, "TRUE",  kSpreadKey,
-        "0",          kSubtoneKey, "TRUE",   kAutoMonoKey, "TRUE",    nullptr,
+        kMonoTo3DKey, "TRUE", kModeKey,     "8",    kWidenKey,   "TRUE", kSpreadKey, "0",
+        kSubtoneKey,  "TRUE", kAutoMonoKey, "TRUE", kLimiterKey, "TRUE", nullptr,
     };
     aud_config_set_defaults(kSection, defaults);
 }
@@ -22,6 +22,7 @@ Settings readSettings() {
     s.spreadDb = static_cast<float>(aud_get_double(kSection, kSpreadKey));
     s.subtone = aud_get_bool(kSection, kSubtoneKey);
     s.autoMono = aud_get_bool(kSection, kAutoMonoKey);
+    s.limiter = aud_get_bool(kSection, kLimiterKey);
     return s;
 }
 

@@ -1,6 +1,6 @@
 // The effect's settings in Audacious's own configuration: one section of
 // their own, the XMMS plug-in's five keys with its defaults, plus automatic
-// mono.
+// mono and the limiter.
 #pragma once
 
 #include "Processor.h"
@@ -15,6 +15,7 @@ inline constexpr const char* kWidenKey = "vastor_enable";   // bool
 inline constexpr const char* kSpreadKey = "vastor_spread";  // double, dB, -18..0
 inline constexpr const char* kSubtoneKey = "subtone";       // bool
 inline constexpr const char* kAutoMonoKey = "auto_mono";    // bool
+inline constexpr const char* kLimiterKey = "limiter";       // bool
 
 // The values of the mode key, as the XMMS plug-in stores them.
 inline constexpr int kModeMusic = 8;

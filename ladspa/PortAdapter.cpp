@@ -14,12 +14,15 @@ const ControlInfo kControls[kControlCount] = {
     {"widening", "Widening", ControlInfo::kToggle, 0.0f, 1.0f, 1.0f},
     {"subtone", "Subtone", ControlInfo::kToggle, 0.0f, 1.0f, 1.0f},
     {"auto_mono", "Automatic mono", ControlInfo::kToggle, 0.0f, 1.0f, 1.0f},
+    {"limiter", "Limiter", ControlInfo::kToggle, 0.0f, 1.0f, 1.0f},
 };
 
 namespace {
 
-const Control kStereoControls[] = {kSpread, kMode, kMonoTo3D, kWidening, kSubtone, kAutoMono};
-const Control kMonoControls[] = {kMode, kMonoTo3D, kSubtone};
+// Controls added later come last, so that positional values (sox) keep
+// their meaning.
+const Control kStereoControls[] = {kSpread, kMode, kMonoTo3D, kWidening, kSubtone, kAutoMono, kLimiter};
+const Control kMonoControls[] = {kMode, kMonoTo3D, kSubtone, kLimiter};
 
 // The value of control c, or its default when there is none to read.
 float ValueOf(const float* const* values, Control c) {
@@ -29,7 +32,7 @@ float ValueOf(const float* const* values, Control c) {
 
 bool Same(const Settings& a, const Settings& b) {
     return a.monoTo3D == b.monoTo3D && a.music == b.music && a.widen == b.widen && a.spreadDb == b.spreadDb &&
-           a.subtone == b.subtone && a.autoMono == b.autoMono;
+           a.subtone == b.subtone && a.autoMono == b.autoMono && a.limiter == b.limiter;
 }
 
 }  // namespace
@@ -46,6 +49,7 @@ Settings SettingsFrom(const float* const* values) {
     s.widen = ValueOf(values, kWidening) > 0.0f;
     s.subtone = ValueOf(values, kSubtone) > 0.0f;
     s.autoMono = ValueOf(values, kAutoMono) > 0.0f;
+    s.limiter = ValueOf(values, kLimiter) > 0.0f;
     return s;
 }
 

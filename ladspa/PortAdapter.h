@@ -18,7 +18,7 @@
 namespace kesta {
 namespace plugin_ports {
 
-enum Control { kSpread, kMode, kMonoTo3D, kWidening, kSubtone, kAutoMono, kControlCount };
+enum Control { kSpread, kMode, kMonoTo3D, kWidening, kSubtone, kAutoMono, kLimiter, kControlCount };
 
 struct ControlInfo {
     enum Kind { kDecibels, kModeChoice, kToggle };
@@ -50,7 +50,7 @@ struct Layout {
 // The stereo plug-in: In L, In R, Out L, Out R, every control, latency.
 extern const Layout kStereoLayout;
 // The mono-in, stereo-out plug-in: In, Out L, Out R, mode, mono-to-3D,
-// Subtone, latency.
+// Subtone, limiter, latency.
 extern const Layout kMonoLayout;
 
 // The settings the control values stand for. A value that is not a finite

@@ -260,6 +260,15 @@ int renderFloat(const RenderRequest& r) {
         if (r.strict) return failed(name + ": " + damage + "; nothing written (--strict)");
         say("warning: " + name + ": " + damage + "; what was read is written");
     }
+    if (processor.replacedSamples() > 0) {
+        const long long bad = processor.replacedSamples();
+        const std::string what = std::to_string(bad) + (bad == 1 ? " sample was" : " samples were") +
+                                 " not a number or infinite (the first at frame " +
+                                 std::to_string(processor.firstReplacedFrame()) + ")";
+        if (r.strict) return failed(name + ": " + what + "; nothing written (--strict)");
+        say("warning: " + name + ": " + what + "; each was replaced by silence: " + std::to_string(bad) +
+            (bad == 1 ? " sample" : " samples") + " muted, nothing around them");
+    }
 
     if (r.headroomAuto) {
         const float scale = spill.peak() > kHeadroomPeak ? kHeadroomPeak / spill.peak() : 1.0f;

@@ -67,9 +67,9 @@ namespace {
 
 // The options each command takes; the settings and --save go with render and demo.
 const char* const kSettingsOptions[] = {"--mode", "--spread", "--subtone", "--mono-3d", "--widen", "--save"};
-const char* const kRenderOnly[] = {"--bits",     "--player",  "--no-dither", "--gain",
-                                   "--headroom", "--strict",  "--type",      "--output-dir",
-                                   "--jobs",     "--picture", "--quality"};
+const char* const kRenderOnly[] = {"--bits",       "--player",  "--no-dither", "--gain",
+                                   "--headroom",   "--limiter", "--strict",    "--type",
+                                   "--output-dir", "--jobs",    "--picture",   "--quality"};
 
 bool among(const std::string& name, const char* const* begin, const char* const* end) {
     return std::find_if(begin, end, [&](const char* n) { return name == n; }) != end;
@@ -97,7 +97,7 @@ std::string checkOptionsFor(const std::string& command, const Options& o) {
     }
     if (command == "render" && o.player) {
         if (o.floatBits || o.bits > 16) return "--player writes 8 or 16 bits, as the player plays";
-        for (const char* name : {"--gain", "--headroom", "--no-dither"})
+        for (const char* name : {"--gain", "--headroom", "--limiter", "--no-dither"})
             if (std::find(o.given.begin(), o.given.end(), name) != o.given.end())
                 return std::string(name) + " works on the float path, not with --player";
     }
@@ -129,7 +129,7 @@ std::string parseOptions(int argc, char** argv, int first, Options& o) {
         static const char* const kValued[] = {"--mode",  "--spread",   "--subtone", "--mono-3d",
                                               "--widen", "--bits",     "--block",   "--plugin",
                                               "--gain",  "--headroom", "--type",    "--output-dir",
-                                              "--jobs",  "--picture",  "--quality"};
+                                              "--jobs",  "--picture",  "--quality", "--limiter"};
         if (among(name, std::begin(kFlags), std::end(kFlags))) {
             if (equals != std::string::npos) return name + " takes no value";
             o.given.push_back(name);
@@ -157,8 +157,11 @@ std::string parseOptions(int argc, char** argv, int first, Options& o) {
             if (!parseNumber(value, -60.0, 60.0, o.gainDb))
                 return "--gain takes a number of decibels from -60 to 60, not '" + value + "'";
             o.hasGain = true;
-        } else if (name == "--subtone" || name == "--mono-3d" || name == "--widen") {
-            int& target = name == "--subtone" ? o.subtone : name == "--mono-3d" ? o.mono3d : o.widen;
+        } else if (name == "--subtone" || name == "--mono-3d" || name == "--widen" || name == "--limiter") {
+            int& target = name == "--subtone"   ? o.subtone
+                          : name == "--mono-3d" ? o.mono3d
+                          : name == "--widen"   ? o.widen
+                                                : o.limiter;
             if (!parseSwitch(value, target)) return name + " takes on or off, not '" + value + "'";
         } else if (name == "--bits") {
             if (value == "float") {

@@ -20,6 +20,7 @@ struct Options {
     bool hasGain = false;
     float gainDb = 0;  // -60 .. 60
     bool headroomAuto = false;
+    int limiter = -1;     // --limiter: -1 unset (on), else 0 or 1
     bool strict = false;  // a damaged input is an error
     std::string type;     // output format for "-" and folders; empty: from the name
     int quality = -1;     // --quality of a lossy output, 0 .. 10; -1: the encoder's default

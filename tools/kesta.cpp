@@ -67,12 +67,16 @@ const char kRenderHelp[] =
     "  --bits 8|16|24|32|float  sample depth written (default: the input's own)\n"
     "  --no-dither            no TPDF dither when reducing to 16 or 8 bits\n"
     "  --gain DB              scale the input, -60 to 60 dB\n"
-    "  --headroom auto        lower the result so that its peak sits at -0.1 dBFS (never raises it)\n"
+    "  --headroom auto        lower the result so that its peak sits at -0.1 dBFS (never raises it):\n"
+    "                         one gain for the whole file, read to the end first, so transparent\n"
+    "  --limiter on|off       hold every sample at or under -1 dBFS as it plays (default on): only\n"
+    "                         the loudest moments are lowered, for a few ms to a few 100 ms each\n"
     "  --type wav|flac|ogg|opus|mp3|aiff|au|caf|raw\n"
     "                         output format, for \"-\" and -o (default: from the name)\n"
     "  --quality 0..10        of an .ogg, .opus or .mp3 output: 0 the smallest file, 10 the best\n"
     "                         (MP3: a constant 75 to 320 kbit/s; default: the encoder's own)\n"
-    "  --strict               a truncated or damaged input is an error and nothing is written\n"
+    "  --strict               a truncated or damaged input, or samples that are not numbers,\n"
+    "                         are an error and nothing is written\n"
     "  -o, --output-dir DIR   render every IN into DIR, keeping the file names\n"
     "  -j, --jobs N           files rendered at once with -o (default: one per core)\n"
     "  -q, --quiet            no progress or notes; warnings and errors are still shown\n"
@@ -408,6 +412,7 @@ int renderOne(const Options& o, const Settings& s, const std::string& in, const 
     r.progress = progress;
     r.block = o.block;
     r.settings = coreSettings(s);
+    r.settings.limiter = o.limiter != 0;
     r.stop = &interrupted;
     return renderFloat(r);
 }

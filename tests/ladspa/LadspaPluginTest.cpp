@@ -83,6 +83,7 @@ TEST(LadspaDescriptor, oneStereoPluginWithReadablePortsAndDefaultsOfTheProcessor
         {"Widening", LADSPA_PORT_CONTROL | LADSPA_PORT_INPUT, 1},
         {"Subtone", LADSPA_PORT_CONTROL | LADSPA_PORT_INPUT, 1},
         {"Automatic mono", LADSPA_PORT_CONTROL | LADSPA_PORT_INPUT, 1},
+        {"Limiter", LADSPA_PORT_CONTROL | LADSPA_PORT_INPUT, 1},
         {"latency", LADSPA_PORT_CONTROL | LADSPA_PORT_OUTPUT, 0},  // for sox, which wants a value
     };
     ASSERT_EQ(d->PortCount, std::size(ports));
@@ -192,7 +193,7 @@ TEST_F(LadspaPlugin, sharedInputAndOutputBuffersGiveTheSameResult) {
         plugin.connect(crossed ? 3 : 2, left.data());
         plugin.connect(crossed ? 2 : 3, right.data());
         for (unsigned long p = 0; p < controls.size(); ++p) plugin.connect(4 + p, &controls[p]);
-        plugin.connect(10, &plugin.latency);
+        plugin.connect(11, &plugin.latency);
         plugin.activate();
         plugin.run(frames);
         const auto& outL = crossed ? right : left;
@@ -238,7 +239,7 @@ TEST_F(LadspaPlugin, allocatesNothingWhenActivatedOrRun) {
     std::vector<float> bufs[4], controls = Controls(Unusual(), 2);
     for (unsigned long p = 0; p < 4; ++p) bufs[p].assign(10000, 0.25f), plugin.connect(p, bufs[p].data());
     for (unsigned long p = 0; p < controls.size(); ++p) plugin.connect(4 + p, &controls[p]);
-    plugin.connect(10, &plugin.latency);
+    plugin.connect(11, &plugin.latency);
     EXPECT_EQ(AllocationsIn([&] {
                   plugin.activate();
                   for (unsigned long frames : {1ul, 7ul, 4096ul, 10000ul}) {

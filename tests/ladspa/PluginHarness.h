@@ -116,12 +116,13 @@ inline std::vector<float> Reference(const Audio& in, const kesta::Settings& s, i
 // the ports' LV2 symbols in the same order.
 inline std::vector<float> Controls(const kesta::Settings& s, int inputs) {
     const float mode = s.music ? 1.0f : 0.0f;
-    if (inputs == 1) return {mode, float(s.monoTo3D), float(s.subtone)};
-    return {s.spreadDb, mode, float(s.monoTo3D), float(s.widen), float(s.subtone), float(s.autoMono)};
+    if (inputs == 1) return {mode, float(s.monoTo3D), float(s.subtone), float(s.limiter)};
+    return {s.spreadDb,      mode, float(s.monoTo3D), float(s.widen), float(s.subtone), float(s.autoMono),
+            float(s.limiter)};
 }
 inline std::vector<std::string> ControlSymbols(int inputs) {
-    if (inputs == 1) return {"mode", "mono_to_3d", "subtone"};
-    return {"spread", "mode", "mono_to_3d", "widening", "subtone", "auto_mono"};
+    if (inputs == 1) return {"mode", "mono_to_3d", "subtone", "limiter"};
+    return {"spread", "mode", "mono_to_3d", "widening", "subtone", "auto_mono", "limiter"};
 }
 
 // Compares a host's stereo output with the reference: the same length, equal

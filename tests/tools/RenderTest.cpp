@@ -191,7 +191,7 @@ TEST_F(Render, withTheEffectOffTheOutputIsTheInputFrameForFrame) {
 // full scale counted as said), within a step and a half and with no offset with dither.
 TEST_F(Render, everyDepthIsTheFloatResultRoundedToItsSteps) {
     make("hot.wav", "-e floating-point -b 32 -r 44100", kStereo, "gain -n 3");
-    ASSERT_EQ(kesta("render hot.wav f.wav --bits float").status, 0);
+    ASSERT_EQ(kesta("render hot.wav f.wav --bits float --limiter off").status, 0);
     const Audio f = load(path("f.wav"));
     ASSERT_GT(f.frames(), 40000);
     const struct {
@@ -199,8 +199,8 @@ TEST_F(Render, everyDepthIsTheFloatResultRoundedToItsSteps) {
         bool dither;
     } cases[] = {{8, false}, {16, false}, {24, false}, {32, false}, {8, true}, {16, true}};
     for (const auto& c : cases) {
-        const std::string args =
-            "render hot.wav i.wav --bits " + std::to_string(c.bits) + (c.dither ? "" : " --no-dither");
+        const std::string args = "render hot.wav i.wav --limiter off --bits " + std::to_string(c.bits) +
+                                 (c.dither ? "" : " --no-dither");
         const Result r = kesta(args);
         ASSERT_EQ(r.status, 0) << args << r.err;
         SF_INFO info{};
@@ -348,12 +348,19 @@ TEST_F(Render, truncatedInputWarnsOrWithStrictFails) {
 // and --headroom auto make room; --headroom auto never raises a quiet file.
 TEST_F(Render, levelsAreReportedAndHeadroomIsMade) {
     make("hot.wav", "-b 16 -r 44100", kStereo, "bass +6 gain -n -0.01");
+    // The limiter, on by default, holds the peak at -1 dBFS.
     Result r = kesta("render hot.wav out.wav");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("clipped"), std::string::npos) << r.err;
+    EXPECT_LE(load(path("out.wav")).peakDb(), -1.0);
+    EXPECT_GT(load(path("out.wav")).peakDb(), -1.1);
+
+    r = kesta("render hot.wav out.wav --limiter off");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("clipped"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("--gain -"), std::string::npos) << r.err;
 
-    r = kesta("render hot.wav out.wav --headroom auto");
+    r = kesta("render hot.wav out.wav --headroom auto --limiter off");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err.find("clipped"), std::string::npos) << r.err;
     EXPECT_NEAR(load(path("out.wav")).peakDb(), -0.1, 0.15);
@@ -425,3 +432,37 @@ TEST_F(Render, everyCommandHasHelpAndThereIsAVersion) {
 }
 
 }  // namespace
+
+// Samples that are not numbers are muted alone, and said; --strict refuses them.
+TEST_F(Render, samplesThatAreNotNumbersAreMutedAloneAndReported) {
+    make("speech.wav", "-e floating-point -b 32");
+    Audio a = load(path("speech.wav"));
+    ASSERT_EQ(a.info.channels, 1);
+    auto save = [&](const std::string& name, const std::vector<float>& samples) {
+        SF_INFO info = a.info;
+        SNDFILE* file = sf_open(path(name).c_str(), SFM_WRITE, &info);
+        ASSERT_TRUE(file);
+        sf_writef_float(file, samples.data(), a.frames());
+        sf_close(file);
+    };
+    std::vector<float> bad = a.samples, zeroed = a.samples;
+    for (int i = 1000; i < 1010; ++i) bad[i] = std::nanf(""), zeroed[i] = 0.0f;
+    bad[5000] = INFINITY, zeroed[5000] = 0.0f;
+    save("bad.wav", bad);
+    save("zeroed.wav", zeroed);
+
+    Result r = kesta("render bad.wav out.wav");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("11 samples were not a number or infinite (the first at frame 1000)"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("11 samples muted, nothing around them"), std::string::npos) << r.err;
+    ASSERT_EQ(kesta("render zeroed.wav zeroed-out.wav").status, 0);
+    EXPECT_EQ(load(path("out.wav")).samples, load(path("zeroed-out.wav")).samples);
+
+    r = kesta("render bad.wav strict.wav --strict");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("nothing written (--strict)"), std::string::npos) << r.err;
+    struct stat st;
+    EXPECT_NE(stat(path("strict.wav").c_str(), &st), 0);
+}
