@@ -20,6 +20,7 @@ packages=(
     mpv gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
     pipewire pipewire-bin wireplumber
     audacity ardour
+    asc-music
 )
 
 missing=()

@@ -1,0 +1,263 @@
+// What keeps the processor kind to the ears: every switch of a control is
+// free of clicks at any rate, tails end in exact zeros through every path,
+// and the limiter holds real music under -1 dBFS without touching what stays
+// below it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "CoreSignal.h"
+#include "Limiter.h"
+#include "MonoDetector.h"
+#include "Processor.h"
+
+namespace {
+
+using namespace core_test;
+using kesta::Processor;
+using kesta::Settings;
+
+// 40 Hz and 300 Hz, on each channel at its own phases.
+std::vector<float> LowPair(int n, int channels, double rate, bool dualMono = false) {
+    std::vector<float> out(static_cast<size_t>(n * channels));
+    for (int i = 0; i < n; ++i)
+        for (int c = 0; c < channels; ++c) {
+            const double shift = dualMono ? 0.0 : 1.3 * c;
+            out[static_cast<size_t>(i * channels + c)] =
+                static_cast<float>(0.25 * std::sin(2 * kPi * 40.0 * i / rate + shift) +
+                                   0.15 * std::sin(2 * kPi * 300.0 * i / rate + 2 * shift));
+        }
+    return out;
+}
+
+// The largest step of channel c over frames [from, to).
+float StepIn(const std::vector<float>& out, int c, int from, int to) {
+    float step = 0.0f;
+    for (int i = std::max(from, 1); i < to; ++i)
+        step = std::max(
+            step, std::fabs(out[2 * static_cast<size_t>(i) + c] - out[2 * static_cast<size_t>(i - 1) + c]));
+    return step;
+}
+
+struct Switch {
+    const char* name;
+    int channels;
+    bool dualMono;
+    Settings before;
+    void (*change)(Processor&);
+    double wait;  // seconds from the switch to the change of path (the detector's run)
+};
+
+Settings With(void (*edit)(Settings&)) {
+    Settings s;
+    edit(s);
+    return s;
+}
+
+const Switch kSwitches[] = {
+    {"Subtone off", 2, false, Settings(), [](Processor& p) { p.setSubtone(false); }, 0},
+    {"Subtone on", 2, false, With([](Settings& s) { s.subtone = false; }),
+     [](Processor& p) { p.setSubtone(true); }, 0},
+    {"mono Subtone off", 1, false, Settings(), [](Processor& p) { p.setSubtone(false); }, 0},
+    {"mono Subtone on", 1, false, With([](Settings& s) { s.subtone = false; }),
+     [](Processor& p) { p.setSubtone(true); }, 0},
+    {"widening off", 2, false, Settings(), [](Processor& p) { p.setWidening(false); }, 0},
+    {"widening on", 2, false, With([](Settings& s) { s.widen = false; }),
+     [](Processor& p) { p.setWidening(true); }, 0},
+    {"mono-to-3D off", 1, false, Settings(), [](Processor& p) { p.setMonoTo3D(false); }, 0},
+    {"mono-to-3D on", 1, false, With([](Settings& s) { s.monoTo3D = false; }),
+     [](Processor& p) { p.setMonoTo3D(true); }, 0},
+    {"Music to Voice", 1, false, Settings(), [](Processor& p) { p.setMusic(false); }, 0},
+    {"Voice to Music", 1, false, With([](Settings& s) { s.music = false; }),
+     [](Processor& p) { p.setMusic(true); }, 0},
+    {"automatic mono off", 2, true, Settings(), [](Processor& p) { p.setAutoMono(false); }, 0},
+    {"automatic mono on", 2, true, With([](Settings& s) { s.autoMono = false; }),
+     [](Processor& p) { p.setAutoMono(true); }, kesta::MonoDetector::kEnterSeconds},
+    {"spread -18 to 0", 2, false, With([](Settings& s) { s.spreadDb = -18.0f; }),
+     [](Processor& p) { p.setSpread(0.0f); }, 0},
+};
+
+TEST(ProcessorSwitchClicks, noSwitchStepsMoreThanHalfAgainTheSteadyOutputAtAnyRate) {
+    for (double rate : {8000.0, 44100.0, 96000.0, 192000.0}) {
+        for (const Switch& sw : kSwitches) {
+            SCOPED_TRACE(std::string(sw.name) + " at " + std::to_string(static_cast<int>(rate)) + " Hz");
+            const int second = static_cast<int>(rate);
+            const int start = second * 6 / 10;  // the first switch: past the detector's run, if any
+            const int n = start + second / 25 + static_cast<int>((sw.wait + 0.3) * rate);
+            const std::vector<float> in = LowPair(n, sw.channels, rate, sw.dualMono);
+            auto render = [&](int at) {
+                Processor p;
+                Prepare(p, static_cast<unsigned>(rate), sw.channels, sw.before);
+                std::vector<Event> events;
+                if (at >= 0) events.push_back({at, sw.change});
+                return Stream(p, in, RandomSizes(static_cast<uint32_t>(at + 2), 700), events);
+            };
+            Processor probe;
+            Prepare(probe, static_cast<unsigned>(rate), sw.channels, sw.before);
+            const int window = probe.latency() + second / 10 + static_cast<int>(sw.wait * rate);
+            const std::vector<float> before = render(-1), after = render(0);
+            // Switches at block boundaries all over a period of 40 Hz.
+            float worst = 0.0f;
+            for (int k = 0; k < 10; ++k) {
+                const int at = start + k * second / 400 + k;
+                const std::vector<float> across = render(at);
+                for (int c = 0; c < 2; ++c) {
+                    const float steady = std::max(StepIn(before, c, second / 5, at + window),
+                                                  StepIn(after, c, second / 5, at + window));
+                    worst = std::max(worst, StepIn(across, c, at, at + window) / steady);
+                }
+            }
+            EXPECT_LE(worst, 1.5f);
+        }
+    }
+}
+
+// A mono signal, then silence: every path ends in exact zeros (no
+// denormals on the way), and the processor keeps them once there.
+TEST(ProcessorTails, tenSecondsOfSilenceEndInExactZerosThroughEveryPath) {
+    struct Path {
+        const char* name;
+        int channels;
+        bool dualMono;
+        Settings settings;
+    } paths[] = {{"Music", 1, false, Settings()},
+                 {"Voice", 1, false, With([](Settings& s) { s.music = false; })},
+                 {"Music flat", 1, false, With([](Settings& s) { s.subtone = false; })},
+                 {"Voice flat", 1, false, With([](Settings& s) {
+                      s.music = false;
+                      s.subtone = false;
+                  })},
+                 {"dry", 1, false, With([](Settings& s) { s.monoTo3D = false; })},
+                 {"widener", 2, false, Settings()},
+                 {"widener flat", 2, false, With([](Settings& s) { s.subtone = false; })},
+                 {"automatic mono", 2, true, Settings()}};
+    const int rate = 44100, sound = 2 * rate, n = sound + 10 * rate;
+    for (const Path& path : paths) {
+        std::vector<float> in = LowPair(n, path.channels, rate, path.dualMono);
+        const std::vector<float> music = Music(sound, 5, 0.5);
+        for (int i = 0; i < n; ++i)
+            for (int c = 0; c < path.channels; ++c)
+                in[static_cast<size_t>(i * path.channels + c)] =
+                    i < sound ? music[static_cast<size_t>(i)] : 0.0f;
+        Processor p;
+        Prepare(p, rate, path.channels, path.settings);
+        const std::vector<float> out = Stream(p, in, RandomSizes(3, 2000));
+        int last = 0;  // the last frame that is not exactly zero
+        for (int i = 0; i < n; ++i) {
+            for (int c = 0; c < 2; ++c) {
+                const float x = out[2 * static_cast<size_t>(i) + c];
+                ASSERT_NE(std::fpclassify(x), FP_SUBNORMAL) << path.name << ", frame " << i;
+                if (x != 0.0f) last = i;
+            }
+        }
+        EXPECT_LT(last, sound + rate) << path.name << ": zero within a second of silence";
+    }
+}
+
+// --- The limiter ---------------------------------------------------------
+
+const float kCeilingDb = -1.0f;
+
+// Up to seconds of a recording from the Debian packages the set-up script
+// installs, decoded to interleaved stereo float at its own rate, or empty.
+std::vector<float> Recording(const char* path, double seconds, int* rate) {
+    *rate = 22050;
+    const std::string command = std::string("ffmpeg -v error -i '") + path + "' -t " +
+                                std::to_string(seconds) + " -ac 2 -ar 22050 -f f32le - 2>/dev/null";
+    std::vector<float> out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        float buffer[4096];
+        size_t got;
+        while ((got = fread(buffer, sizeof(float), 4096, pipe)) > 0)
+            out.insert(out.end(), buffer, buffer + got);
+        pclose(pipe);
+    }
+    return out;
+}
+
+float PeakOf(const std::vector<float>& x) {
+    float peak = 0.0f;
+    for (float v : x) peak = std::max(peak, std::fabs(v));
+    return peak;
+}
+
+std::vector<float> ScaledTo(std::vector<float> x, float peakDb) {
+    const float scale = std::pow(10.0f, peakDb / 20.0f) / PeakOf(x);
+    for (float& v : x) v *= scale;
+    return x;
+}
+
+TEST(ProcessorLimiter, realMusicAtFullScaleStaysUnderTheCeilingAndQuietMusicIsUntouched) {
+    const char* const tracks[] = {"/usr/share/games/asc/music/frontiers.mp3",
+                                  "/usr/share/games/asc/music/time_to_strike.mp3"};
+    for (const char* track : tracks) {
+        int rate = 0;
+        const std::vector<float> recording = Recording(track, 60.0, &rate);
+        if (recording.empty())
+            GTEST_SKIP() << track << " is missing (package asc-music; scripts/setup.sh installs it)";
+        const std::vector<float> loud = ScaledTo(recording, 0.0f);
+        Processor on, off;
+        Prepare(on, static_cast<unsigned>(rate), 2, Settings());
+        Prepare(off, static_cast<unsigned>(rate), 2, With([](Settings& s) { s.limiter = false; }));
+        EXPECT_LE(20 * std::log10(PeakOf(Stream(on, loud, RandomSizes(9, 4096)))), kCeilingDb) << track;
+        // Without it the same music clips: the limiter had work to do.
+        EXPECT_GT(PeakOf(Stream(off, loud, RandomSizes(9, 4096))), 1.0f) << track;
+
+        const std::vector<float> quiet = ScaledTo(recording, -20.0f);
+        on.reset();
+        off.reset();
+        EXPECT_EQ(Stream(on, quiet, RandomSizes(4, 4096)), Stream(off, quiet, Fixed(1024))) << track;
+    }
+}
+
+// THD+N of x at hz: what is left once the best-fitting sine at hz (and the
+// mean) is taken out, against that sine, in dB.
+double ThdN(const std::vector<double>& x, double hz, double rate) {
+    double ss = 0, sc = 0, cc = 0, xs = 0, xc = 0;
+    for (size_t i = 0; i < x.size(); ++i) {
+        const double t = 2 * kPi * hz * static_cast<double>(i) / rate;
+        const double s = std::sin(t), c = std::cos(t);
+        ss += s * s, sc += s * c, cc += c * c, xs += x[i] * s, xc += x[i] * c;
+    }
+    const double det = ss * cc - sc * sc, a = (xs * cc - xc * sc) / det, b = (xc * ss - xs * sc) / det;
+    double signal = 0, rest = 0;
+    for (size_t i = 0; i < x.size(); ++i) {
+        const double t = 2 * kPi * hz * static_cast<double>(i) / rate;
+        const double fit = a * std::sin(t) + b * std::cos(t);
+        signal += fit * fit;
+        rest += (x[i] - fit) * (x[i] - fit);
+    }
+    return 10 * std::log10(rest / signal);
+}
+
+TEST(ProcessorLimiter, aSineSixDecibelsOverSettlesCleanAndBothChannelsShareOneGain) {
+    for (unsigned rate : {44100u, 96000u}) {
+        // The limiter alone, on a sine on the left and the same at half
+        // level on the right.
+        kesta::Limiter limiter;
+        limiter.prepare(rate);
+        const int n = static_cast<int>(rate);
+        const float over = std::pow(10.0f, (kCeilingDb + 6.0f) / 20.0f);
+        std::vector<float> left = Sine(n, 1000.0, over, rate), right = Sine(n, 1000.0, over / 2, rate);
+        std::vector<float> copyL = left, copyR = right;
+        for (int from = 0; from < n; from += 333)
+            limiter.process(left.data() + from, right.data() + from, 1, std::min(333, n - from), true);
+        const int d = limiter.delay();
+        std::vector<double> settled;
+        for (int i = n / 2; i < n; ++i) {
+            ASSERT_LE(std::fabs(left[static_cast<size_t>(i)]), kesta::Limiter::kCeiling);
+            // One gain: right is still half of left, sample for sample.
+            ASSERT_NEAR(right[static_cast<size_t>(i)] * copyL[static_cast<size_t>(i - d)],
+                        left[static_cast<size_t>(i)] * copyR[static_cast<size_t>(i - d)], 1e-6f)
+                << i;
+            settled.push_back(left[static_cast<size_t>(i)]);
+        }
+        EXPECT_LE(ThdN(settled, 1000.0, rate), -40.0) << rate;
+        EXPECT_GT(20 * std::log10(PeakOf(left)), kCeilingDb - 0.1f) << "held at the ceiling, not far below";
+    }
+}
+
+}  // namespace
