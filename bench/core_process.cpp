@@ -7,7 +7,9 @@
 // frames/s counts stereo frames per second; x_realtime divides it by 44100.
 // ProcessorVersusEngine runs both side by side, block by block, and reports
 // the processor's time over the engine's ("ratio"), which holds on a busy
-// machine where the separate figures drift.
+// machine where the separate figures drift. LimiterCost does the same for
+// the processor with its limiter on and off: "ratio" - 1 is the limiter's
+// share over the processor without it.
 
 #include <benchmark/benchmark.h>
 
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "BenchCounters.h"
+#include "Limiter.h"
 #include "Processor.h"
 #include "Vastor.h"
 
@@ -122,5 +125,61 @@ void BM_ProcessorVersusEngine(benchmark::State& state) {
     vastorClose(h);
 }
 BENCHMARK(BM_ProcessorVersusEngine)->Arg(0)->Arg(1);
+
+// Argument: the input's gain in dB. At 0 the output stays under the
+// ceiling (the limiter only watches); at +12 it is over it most of the time
+// (the limiter works on every frame).
+void BM_LimiterCost(benchmark::State& state) {
+    kesta::Processor on, off;
+    kesta::Settings s;
+    on.setSettings(s);
+    s.limiter = false;
+    off.setSettings(s);
+    on.prepare(kRate, 2, kBlock);
+    off.prepare(kRate, 2, kBlock);
+    std::vector<float> in = MusicLike(kBlock * kBlocks, 2);
+    const float gain = std::pow(10.0f, static_cast<float>(state.range(0)) / 20.0f);
+    for (float& x : in) x *= gain;
+    std::vector<float> out(2 * static_cast<size_t>(kBlock)), outOff(out.size());
+    PairedTimes times;
+    size_t at = 0;
+    for (auto _ : state) {
+        times.run([&] { on.process(in.data() + at, out.data(), kBlock); },
+                  [&] { off.process(in.data() + at, outOff.data(), kBlock); }, kBlock);
+        at = (at + 2 * kBlock) % in.size();
+        benchmark::DoNotOptimize(out.data());
+        benchmark::DoNotOptimize(outOff.data());
+    }
+    times.report(state, "limiter_on", "limiter_off");
+}
+BENCHMARK(BM_LimiterCost)->Arg(-12)->Arg(-6)->Arg(0)->Arg(12);
+
+// The limiter alone on the processor's output (the same material through a
+// processor with it off), to set beside BM_ProcessorStereo. Argument: the
+// input's gain in dB, as for LimiterCost.
+void BM_LimiterAlone(benchmark::State& state) {
+    kesta::Processor off;
+    kesta::Settings s;
+    s.limiter = false;
+    off.setSettings(s);
+    off.prepare(kRate, 2, kBlock);
+    std::vector<float> in = MusicLike(kBlock * kBlocks, 2);
+    const float gain = std::pow(10.0f, static_cast<float>(state.range(0)) / 20.0f);
+    for (float& x : in) x *= gain;
+    std::vector<float> made(in.size()), out(in.size());
+    off.process(in.data(), made.data(), kBlock * kBlocks);
+    kesta::Limiter limiter;
+    limiter.prepare(kRate, kBlock);
+    for (auto _ : state) {
+        out = made;
+        for (int b = 0; b < kBlocks; ++b) {
+            float* at = out.data() + static_cast<size_t>(b) * kBlock * 2;
+            limiter.process(at, at + 1, 2, kBlock, true);
+        }
+        benchmark::DoNotOptimize(out.data());
+    }
+    SetCounters(state, static_cast<int64_t>(kBlock) * kBlocks);
+}
+BENCHMARK(BM_LimiterAlone)->Arg(-12)->Arg(0)->Arg(12);
 
 }  // namespace

@@ -2,132 +2,160 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace kesta {
 
 namespace {
 
-// The level the gain aims at: a hair under the ceiling, so that rounding in
-// the gain's average never lets a sample past it.
+// The level the gain aims at: a hair under the ceiling (1e-4, where the
+// gain's rounding is a few 1e-7), so that no sample gets past it.
 constexpr float kTarget = Limiter::kCeiling * 0.9999f;
-constexpr double kWindowSeconds = 0.002;
+constexpr double kLookAheadSeconds = 0.002;
 constexpr double kReleaseSeconds = 0.08;
-// Sub-blocks looked at as a whole for the quiet case.
-constexpr int kRun = 64;
+
+// The largest magnitude among x[0..n).
+inline float Peak(const float* x, int n) {
+    constexpr int kLanes = 8;
+    float lane[kLanes] = {};
+    int i = 0;
+    for (; i + kLanes <= n; i += kLanes)
+        for (int j = 0; j < kLanes; ++j) {
+            const float a = std::fabs(x[i + j]);
+            lane[j] = a > lane[j] ? a : lane[j];
+        }
+    for (; i < n; ++i) lane[0] = std::max(lane[0], std::fabs(x[i]));
+    float peak = 0.0f;
+    for (float a : lane) peak = std::max(peak, a);
+    return peak;
+}
 
 }  // namespace
 
-void Limiter::prepare(unsigned rate) {
-    window_ = std::max(2, static_cast<int>(std::lround(kWindowSeconds * rate)));
-    release_ = static_cast<float>(1.0 - std::exp(-1.0 / (kReleaseSeconds * rate)));
-    for (std::vector<float>& h : held_) h.assign(static_cast<size_t>(delay()), 0.0f);
-    minFrame_.assign(static_cast<size_t>(window_), 0);
-    minNeed_.assign(static_cast<size_t>(window_), 1.0f);
-    recent_.assign(static_cast<size_t>(window_), 1.0f);
+void Limiter::prepare(unsigned rate, int maxBlock) {
+    steps_ = std::max(1, static_cast<int>(std::lround(kLookAheadSeconds * rate / kBlock)));
+    release_ = static_cast<float>(1.0 - std::exp(-kBlock / (kReleaseSeconds * rate)));
+    line_.assign(2 * static_cast<size_t>(delay() + std::max(maxBlock, 1)), 0.0f);
+    needs_.assign(static_cast<size_t>(steps_ + 1), 1.0f);
+    envelope_.assign(static_cast<size_t>(steps_), 1.0f);
+    perStep_ = 1.0f / static_cast<float>(steps_);
     reset();
 }
 
 void Limiter::reset() {
-    for (std::vector<float>& h : held_) std::fill(h.begin(), h.end(), 0.0f);
-    heldAt_ = 0;
-    minFront_ = minCount_ = 0;
-    frame_ = 0;
-    envelope_ = 1.0f;
-    std::fill(recent_.begin(), recent_.end(), 1.0f);
-    recentAt_ = 0;
-    sum_ = window_;
-    reduced_ = 0;
+    std::fill(line_.begin(), line_.end(), 0.0f);
+    std::fill(needs_.begin(), needs_.end(), 1.0f);
+    std::fill(envelope_.begin(), envelope_.end(), 1.0f);
+    at_ = needAt_ = envelopeAt_ = 0;
+    peak_ = 0.0f;
+    gain_[0] = gain_[1] = 1.0f;
+    envelopeLast_ = 1.0f;
+    resting_ = true;
 }
 
-// Takes in the newest frame's need and answers the gain of the frame that
-// plays now, delay() frames older.
-float Limiter::step(float need) {
-    const int size = window_;
-    if (need < 1.0f) {
-        // Needs at the back that are no smaller can never be the least again.
-        while (minCount_ > 0) {
-            const int back = (minFront_ + minCount_ - 1) % size;
-            if (minNeed_[static_cast<size_t>(back)] < need) break;
-            --minCount_;
-        }
-        const int at = (minFront_ + minCount_) % size;
-        minFrame_[static_cast<size_t>(at)] = frame_;
-        minNeed_[static_cast<size_t>(at)] = need;
-        ++minCount_;
-    }
-    while (minCount_ > 0 && minFrame_[static_cast<size_t>(minFront_)] <= frame_ - size) {
-        minFront_ = (minFront_ + 1) % size;
-        --minCount_;
-    }
-    ++frame_;
-    const float least = minCount_ > 0 ? minNeed_[static_cast<size_t>(minFront_)] : 1.0f;
-    float e = envelope_ + (1.0f - envelope_) * release_;
+// A block of input is complete: its need goes in, and the gain at the next
+// control point comes out.
+void Limiter::endBlock(bool on) {
+    const float blockNeed = on && peak_ > kTarget ? kTarget / peak_ : 1.0f;
+    peak_ = 0.0f;
+    // At rest every value is 1, wherever the rings stand.
+    if (blockNeed == 1.0f && resting_) return;
+    needs_[static_cast<size_t>(needAt_)] = blockNeed;
+    if (++needAt_ == steps_ + 1) needAt_ = 0;
+    float least = 1.0f;
+    for (float need : needs_) least = std::min(least, need);
+    float e = envelopeLast_ + (1.0f - envelopeLast_) * release_;
     if (e > 0.999999f) e = 1.0f;
-    envelope_ = e = std::min(e, least);
-
-    float& oldest = recent_[static_cast<size_t>(recentAt_)];
-    if (oldest < 1.0f) --reduced_;
-    if (e < 1.0f) ++reduced_;
-    sum_ += static_cast<double>(e) - static_cast<double>(oldest);
-    oldest = e;
-    if (++recentAt_ == size) recentAt_ = 0;
-    if (reduced_ == 0) {
-        sum_ = size;  // no drift survives a return to rest
-        return 1.0f;
-    }
-    return static_cast<float>(sum_ / size);
-}
-
-void Limiter::delayOnly(float* left, float* right, int stride, int n) {
-    const int d = delay();
-    float* heldL = held_[0].data();
-    float* heldR = held_[1].data();
-    int at = heldAt_;
-    for (int i = 0; i < n; ++i) {
-        const size_t k = static_cast<size_t>(i) * static_cast<size_t>(stride);
-        const float l = left[k], r = right[k];
-        left[k] = heldL[at];
-        right[k] = heldR[at];
-        heldL[at] = l;
-        heldR[at] = r;
-        if (++at == d) at = 0;
-    }
-    heldAt_ = at;
-    frame_ += n;
+    envelopeLast_ = e = std::min(e, least);
+    envelope_[static_cast<size_t>(envelopeAt_)] = e;
+    if (++envelopeAt_ == steps_) envelopeAt_ = 0;
+    float sum = 0.0f;
+    for (float v : envelope_) sum += v;
+    gain_[0] = gain_[1];
+    gain_[1] = sum == static_cast<float>(steps_) ? 1.0f : sum * perStep_;
+    resting_ = least == 1.0f && gain_[0] == 1.0f && gain_[1] == 1.0f;
 }
 
 void Limiter::process(float* left, float* right, int stride, int n, bool on) {
     const int d = delay();
     const size_t s = static_cast<size_t>(stride);
-    for (int from = 0; from < n;) {
-        const int k = std::min(kRun, n - from);
-        float* l = left + static_cast<size_t>(from) * s;
-        float* r = right + static_cast<size_t>(from) * s;
-        from += k;
-        float peak = 0.0f;
-        if (on)
-            for (int i = 0; i < k; ++i)
-                peak = std::max(peak, std::max(std::fabs(l[i * s]), std::fabs(r[i * s])));
-        if (idle() && peak <= kTarget) {
-            delayOnly(l, r, stride, k);
-            continue;
-        }
-        float* heldL = held_[0].data();
-        float* heldR = held_[1].data();
-        for (int i = 0; i < k; ++i) {
-            const size_t at = static_cast<size_t>(i) * s;
-            const float x = l[at], y = r[at];
-            const float p = std::max(std::fabs(x), std::fabs(y));
-            const float g = step(on && p > kTarget ? kTarget / p : 1.0f);
-            const float outL = heldL[heldAt_] * g, outR = heldR[heldAt_] * g;
-            // Rounding aside the gain keeps the ceiling; this holds it exactly.
-            l[at] = on ? std::min(std::max(outL, -kCeiling), kCeiling) : outL;
-            r[at] = on ? std::min(std::max(outR, -kCeiling), kCeiling) : outR;
-            heldL[heldAt_] = x;
-            heldR[heldAt_] = y;
-            if (++heldAt_ == d) heldAt_ = 0;
+    // The line: the held frames, then the block's.
+    float* line = line_.data();
+    float* fresh = line + 2 * d;
+    if (stride == 2) {
+        std::memcpy(fresh, left, 2 * static_cast<size_t>(n) * sizeof(float));
+    } else {
+        for (int i = 0; i < n; ++i) {
+            fresh[2 * i] = left[i];
+            fresh[2 * i + 1] = right[i];
         }
     }
+    // The delay is whole blocks, so the frames that play are at the same
+    // place in their block as those that come in.
+    int from = 0;
+    // At rest, the frames play as they are up to the end of the first loud
+    // block that comes in, which may end the rest: in one copy.
+    while (from < n && resting_) {
+        int end = from;
+        while (end < n && resting_) {
+            const int k = std::min(kBlock - at_, n - end);
+            if (on) peak_ = std::max(peak_, Peak(fresh + 2 * end, 2 * k));
+            at_ += k;
+            end += k;
+            if (at_ == kBlock) {
+                at_ = 0;
+                endBlock(on);
+            }
+        }
+        if (stride == 2) {
+            std::memcpy(left + 2 * static_cast<size_t>(from), line + 2 * from,
+                        2 * static_cast<size_t>(end - from) * sizeof(float));
+        } else {
+            for (int i = from; i < end; ++i) {
+                left[i] = line[2 * i];
+                right[i] = line[2 * i + 1];
+            }
+        }
+        from = end;
+    }
+    while (from < n) {
+        const int k = std::min(kBlock - at_, n - from);
+        const float* y = line + 2 * from;  // the frames that play now
+        float* l = left + static_cast<size_t>(from) * s;
+        float* r = right + static_cast<size_t>(from) * s;
+        if (gain_[0] == 1.0f && gain_[1] == 1.0f) {
+            if (stride == 2) {
+                std::memcpy(l, y, 2 * static_cast<size_t>(k) * sizeof(float));
+            } else {
+                for (int i = 0; i < k; ++i) {
+                    l[i] = y[2 * i];
+                    r[i] = y[2 * i + 1];
+                }
+            }
+        } else {
+            // The gain stays under kTarget / peak by far more than rounding
+            // can add, so nothing goes past the ceiling.
+            const float g0 = gain_[0] + (gain_[1] - gain_[0]) * static_cast<float>(at_) / kBlock;
+            const float slope = (gain_[1] - gain_[0]) / kBlock;
+            if (stride == 2) {
+                for (int j = 0; j < 2 * k; ++j) l[j] = y[j] * (g0 + slope * static_cast<float>(j >> 1));
+            } else {
+                for (int i = 0; i < k; ++i) {
+                    const float g = g0 + slope * static_cast<float>(i);
+                    l[i] = y[2 * i] * g;
+                    r[i] = y[2 * i + 1] * g;
+                }
+            }
+        }
+        if (on) peak_ = std::max(peak_, Peak(fresh + 2 * from, 2 * k));
+        at_ += k;
+        from += k;
+        if (at_ == kBlock) {
+            at_ = 0;
+            endBlock(on);
+        }
+    }
+    std::memmove(line, line + 2 * n, 2 * static_cast<size_t>(d) * sizeof(float));
 }
 
 }  // namespace kesta

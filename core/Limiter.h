@@ -2,19 +2,22 @@
 // at or under a ceiling, with one gain for both channels so that the image
 // does not move.
 //
-// It looks ahead: each frame's own need, ceiling / peak of the frame, is
-// known window() frames before the frame plays. The gain envelope takes, for
-// each frame, the least need of the window ahead of it (so it has come down
-// before the loud frame arrives), rises back towards 1 with a smooth release,
-// and is then averaged over the last window() frames: the gain applied moves
-// in straight ramps, and never exceeds the need of any frame inside the
-// average, the frame that plays among them. The output is the input delayed
-// by delay() = window() - 1 frames, times that gain.
+// It works on blocks of kBlock frames of the stream. A block's need is
+// ceiling / its peak (or 1). The gain is worked out at each block's first
+// frame, a control point, and moves in a straight line from one control
+// point to the next. The gain at a point is the average of the last A
+// values of an envelope, and each envelope value is the least need of the
+// A + 1 blocks around and ahead of it, or less while the envelope rises back
+// towards 1 (the release): so the gain at a point is at most the need of
+// both blocks it touches, the gain inside a block at most the block's need,
+// and the gain comes down in A steps ahead of a loud block (the look-ahead,
+// about 2 ms) and rises again over about 80 ms. The output is the input
+// delayed by delay() = (A + 1) kBlock frames, times that gain.
 //
-// Transparency: while no frame of the last two windows came above the
-// ceiling and the release has come back to 1, the gain is exactly 1 and the
-// output is the delayed input, bit for bit. Off, every frame's need counts as
-// 1: a reduction in progress releases as it would, and nothing new is added.
+// Transparency: while the envelope of the blocks around a frame is 1, the
+// frame's gain is exactly 1 and it is the delayed input, bit for bit. Off,
+// every block's need counts as 1: a reduction in progress releases as it
+// would, and nothing new is added.
 //
 // prepare may allocate; process and reset do not.
 #pragma once
@@ -27,44 +30,37 @@ class Limiter {
   public:
     // -1.0 dBFS, sample peak: the most any output sample may reach.
     static constexpr float kCeiling = 0.89125094f;
+    static constexpr int kBlock = 32;
 
-    // For a stream of rate Hz; the window is about 2 ms (at least 2
-    // frames), the release about 80 ms. Starts silent.
-    void prepare(unsigned rate);
+    // For a stream of rate Hz in blocks of up to maxBlock frames. Starts
+    // silent.
+    void prepare(unsigned rate, int maxBlock);
     void reset();
-    int delay() const { return window_ - 1; }
-    int window() const { return window_; }
+    int delay() const { return (steps_ + 1) * kBlock; }
 
-    // n frames in place: left and right sample i at left[i * stride],
-    // right[i * stride] (stride 1 for separate channels, 2 for interleaved
-    // with right = left + 1).
+    // n frames (up to maxBlock) in place: left and right sample i at
+    // left[i * stride], right[i * stride] (stride 1 for separate channels,
+    // 2 for interleaved with right = left + 1).
     void process(float* left, float* right, int stride, int n, bool on);
 
   private:
-    bool idle() const { return minCount_ == 0 && envelope_ == 1.0f && reduced_ == 0; }
-    void delayOnly(float* left, float* right, int stride, int n);
-    float step(float need);
+    void endBlock(bool on);
 
-    int window_ = 2;
-    float release_ = 0.0f;  // share of the way back to 1 covered per frame
+    int steps_ = 1;         // A: blocks of look-ahead, and of the gain's average
+    float release_ = 0.0f;  // share of the way back to 1 covered per block
+    float perStep_ = 1.0f;  // 1 / A
 
-    // The delayed signal, a ring of delay() frames per channel.
-    std::vector<float> held_[2];
-    int heldAt_ = 0;
-
-    // The needs below 1 of the window ahead, as a ring of (frame, need) with
-    // needs rising from front to back: the front is the least.
-    std::vector<long long> minFrame_;
-    std::vector<float> minNeed_;
-    int minFront_ = 0, minCount_ = 0;
-    long long frame_ = 0;  // frames taken in
-
-    float envelope_ = 1.0f;
-    // The last window() envelope values, their sum and how many are below 1.
-    std::vector<float> recent_;
-    int recentAt_ = 0;
-    double sum_ = 0.0;
-    int reduced_ = 0;
+    // The delayed signal: the last delay() frames (interleaved, oldest
+    // first), then room for a block.
+    std::vector<float> line_;
+    int at_ = 0;                   // frames of the current block taken in so far
+    float peak_ = 0.0f;            // of the current block so far
+    std::vector<float> needs_;     // the last A + 1 blocks' needs, a ring
+    std::vector<float> envelope_;  // the last A envelope values, a ring
+    int needAt_ = 0, envelopeAt_ = 0;
+    float envelopeLast_ = 1.0f;     // the newest envelope value
+    float gain_[2] = {1.0f, 1.0f};  // at the current output block's first frame, and the next's
+    bool resting_ = true;           // every need, envelope value and gain is 1
 };
 
 }  // namespace kesta

@@ -345,7 +345,7 @@ struct Processor::Impl {
         interleaved.assign(2 * static_cast<size_t>(piece), 0.0f);
         for (std::vector<float>& v : recent) v.assign(static_cast<size_t>(history), 0.0f);
         detector.prepare(rate, kHop);
-        limiter.prepare(rate);
+        limiter.prepare(rate, piece);
         replaced = 0;
         firstReplaced = -1;
         framesIn = 0;
@@ -643,10 +643,12 @@ struct Processor::Impl {
                 from += k;
                 if (channels == 2 && choose(s) != target) retarget(s);
             }
+            float* outAt[2] = {out[0] + static_cast<size_t>(done) * outStep,
+                               out[1] + static_cast<size_t>(done) * outStep};
+            limiter.process(outAt[0], outAt[1], outStride, n, s.limiter);
             done += n;
             framesIn += n;
         }
-        limiter.process(out[0], out[1], outStride, frames, s.limiter);
     }
 
     static void silence(float* const* out, int stride, int frames) {

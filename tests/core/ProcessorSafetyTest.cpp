@@ -238,7 +238,7 @@ TEST(ProcessorLimiter, aSineSixDecibelsOverSettlesCleanAndBothChannelsShareOneGa
         // The limiter alone, on a sine on the left and the same at half
         // level on the right.
         kesta::Limiter limiter;
-        limiter.prepare(rate);
+        limiter.prepare(rate, 333);
         const int n = static_cast<int>(rate);
         const float over = std::pow(10.0f, (kCeilingDb + 6.0f) / 20.0f);
         std::vector<float> left = Sine(n, 1000.0, over, rate), right = Sine(n, 1000.0, over / 2, rate);
