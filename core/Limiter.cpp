@@ -135,13 +135,15 @@ void Limiter::process(float* left, float* right, int stride, int n, bool on) {
         } else {
             // The gain stays under kTarget / peak by far more than rounding
             // can add, so nothing goes past the ceiling.
-            const float g0 = gain_[0] + (gain_[1] - gain_[0]) * static_cast<float>(at_) / kBlock;
-            const float slope = (gain_[1] - gain_[0]) / kBlock;
+            // The gain of each frame from its place in the block alone, so
+            // that it is the same however the stream is cut.
+            const float g0 = gain_[0], slope = (gain_[1] - gain_[0]) / kBlock;
             if (stride == 2) {
-                for (int j = 0; j < 2 * k; ++j) l[j] = y[j] * (g0 + slope * static_cast<float>(j >> 1));
+                for (int j = 0; j < 2 * k; ++j)
+                    l[j] = y[j] * (g0 + slope * static_cast<float>(at_ + (j >> 1)));
             } else {
                 for (int i = 0; i < k; ++i) {
-                    const float g = g0 + slope * static_cast<float>(i);
+                    const float g = g0 + slope * static_cast<float>(at_ + i);
                     l[i] = y[2 * i] * g;
                     r[i] = y[2 * i + 1] * g;
                 }
