@@ -33,7 +33,7 @@ bool same(const Options& a, const Options& b) {
            a.outDir == b.outDir && a.jobs == b.jobs && a.picture == b.picture && a.quiet == b.quiet &&
            a.help == b.help && sameMode && a.hasSpread == b.hasSpread &&
            (!a.hasSpread || a.spread == b.spread) && a.subtone == b.subtone && a.mono3d == b.mono3d &&
-           a.widen == b.widen;
+           a.widen == b.widen && a.limiter == b.limiter;
 }
 
 // The options as a command line, "--name=value" so that any value stays one word.
@@ -66,17 +66,18 @@ std::vector<std::string> words(const Options& o) {
     onOff("--subtone", o.subtone);
     onOff("--mono-3d", o.mono3d);
     onOff("--widen", o.widen);
+    onOff("--limiter", o.limiter);
     return w;
 }
 
 const char* const kWords[] = {
-    "--mode",       "--spread",     "--subtone", "--mono-3d",   "--widen", "--bits",
-    "--block",      "--plugin",     "--save",    "music",       "voice",   "on",
-    "off",          "-18",          "0",         "-6.5",        "8",       "16",
-    "65536",        "in.wav",       "out.flac",  "--",          "-",       "--save=1",
-    "--spread=nan", "--player",     "--gain",    "--headroom",  "auto",    "--type",
-    "flac",         "-o",           "-j",        "-q",          "-h",      "-j2",
-    "--picture",    "--bits=float", "24",        "--no-dither", "--strict"};
+    "--mode",       "--spread",     "--subtone", "--mono-3d",   "--widen",  "--bits",
+    "--block",      "--plugin",     "--save",    "music",       "voice",    "on",
+    "off",          "-18",          "0",         "-6.5",        "8",        "16",
+    "65536",        "in.wav",       "out.flac",  "--",          "-",        "--save=1",
+    "--spread=nan", "--player",     "--gain",    "--headroom",  "auto",     "--type",
+    "flac",         "-o",           "-j",        "-q",          "-h",       "-j2",
+    "--picture",    "--bits=float", "24",        "--no-dither", "--strict", "--limiter"};
 
 }  // namespace
 
