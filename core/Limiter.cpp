@@ -33,8 +33,9 @@ inline float Peak(const float* x, int n) {
 }  // namespace
 
 void Limiter::prepare(unsigned rate, int maxBlock) {
-    steps_ = std::max(1, static_cast<int>(std::lround(kLookAheadSeconds * rate / kBlock)));
-    release_ = static_cast<float>(1.0 - std::exp(-kBlock / (kReleaseSeconds * rate)));
+    block_ = rate >= 32000 ? 64 : 32;
+    steps_ = std::max(1, static_cast<int>(std::lround(kLookAheadSeconds * rate / block_)));
+    release_ = static_cast<float>(1.0 - std::exp(-block_ / (kReleaseSeconds * rate)));
     line_.assign(2 * static_cast<size_t>(delay() + std::max(maxBlock, 1)), 0.0f);
     needs_.assign(static_cast<size_t>(steps_ + 1), 1.0f);
     envelope_.assign(static_cast<size_t>(steps_), 1.0f);
@@ -98,11 +99,11 @@ void Limiter::process(float* left, float* right, int stride, int n, bool on) {
     while (from < n && resting_) {
         int end = from;
         while (end < n && resting_) {
-            const int k = std::min(kBlock - at_, n - end);
+            const int k = std::min(block_ - at_, n - end);
             if (on) peak_ = std::max(peak_, Peak(fresh + 2 * end, 2 * k));
             at_ += k;
             end += k;
-            if (at_ == kBlock) {
+            if (at_ == block_) {
                 at_ = 0;
                 endBlock(on);
             }
@@ -119,7 +120,7 @@ void Limiter::process(float* left, float* right, int stride, int n, bool on) {
         from = end;
     }
     while (from < n) {
-        const int k = std::min(kBlock - at_, n - from);
+        const int k = std::min(block_ - at_, n - from);
         const float* y = line + 2 * from;  // the frames that play now
         float* l = left + static_cast<size_t>(from) * s;
         float* r = right + static_cast<size_t>(from) * s;
@@ -137,7 +138,7 @@ void Limiter::process(float* left, float* right, int stride, int n, bool on) {
             // can add, so nothing goes past the ceiling.
             // The gain of each frame from its place in the block alone, so
             // that it is the same however the stream is cut.
-            const float g0 = gain_[0], slope = (gain_[1] - gain_[0]) / kBlock;
+            const float g0 = gain_[0], slope = (gain_[1] - gain_[0]) / static_cast<float>(block_);
             if (stride == 2) {
                 for (int j = 0; j < 2 * k; ++j)
                     l[j] = y[j] * (g0 + slope * static_cast<float>(at_ + (j >> 1)));
@@ -152,7 +153,7 @@ void Limiter::process(float* left, float* right, int stride, int n, bool on) {
         if (on) peak_ = std::max(peak_, Peak(fresh + 2 * from, 2 * k));
         at_ += k;
         from += k;
-        if (at_ == kBlock) {
+        if (at_ == block_) {
             at_ = 0;
             endBlock(on);
         }

@@ -2,7 +2,8 @@
 // at or under a ceiling, with one gain for both channels so that the image
 // does not move.
 //
-// It works on blocks of kBlock frames of the stream. A block's need is
+// It works on blocks of block() frames of the stream (32, or 64 from
+// 32 kHz up). A block's need is
 // ceiling / its peak (or 1). The gain is worked out at each block's first
 // frame, a control point, and moves in a straight line from one control
 // point to the next. The gain at a point is the average of the last A
@@ -12,7 +13,7 @@
 // both blocks it touches, the gain inside a block at most the block's need,
 // and the gain comes down in A steps ahead of a loud block (the look-ahead,
 // about 2 ms) and rises again over about 80 ms. The output is the input
-// delayed by delay() = (A + 1) kBlock frames, times that gain.
+// delayed by delay() = (A + 1) block() frames, times that gain.
 //
 // Transparency: while the envelope of the blocks around a frame is 1, the
 // frame's gain is exactly 1 and it is the delayed input, bit for bit. Off,
@@ -30,13 +31,13 @@ class Limiter {
   public:
     // -1.0 dBFS, sample peak: the most any output sample may reach.
     static constexpr float kCeiling = 0.89125094f;
-    static constexpr int kBlock = 32;
 
     // For a stream of rate Hz in blocks of up to maxBlock frames. Starts
     // silent.
     void prepare(unsigned rate, int maxBlock);
     void reset();
-    int delay() const { return (steps_ + 1) * kBlock; }
+    int block() const { return block_; }
+    int delay() const { return (steps_ + 1) * block_; }
 
     // n frames (up to maxBlock) in place: left and right sample i at
     // left[i * stride], right[i * stride] (stride 1 for separate channels,
@@ -46,6 +47,7 @@ class Limiter {
   private:
     void endBlock(bool on);
 
+    int block_ = 32;
     int steps_ = 1;         // A: blocks of look-ahead, and of the gain's average
     float release_ = 0.0f;  // share of the way back to 1 covered per block
     float perStep_ = 1.0f;  // 1 / A
