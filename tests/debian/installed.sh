@@ -88,7 +88,7 @@ sox -n -r 48000 -e floating-point -b 32 -c 2 stereo.wav synth 3 sine 200-2000 pi
 sox -n -r 48000 -e floating-point -b 32 -c 1 mono.wav synth 3 sine 300-3000 vol 0.3
 
 # compare REFERENCE OUTPUT: the largest difference between the two once the
-# output's delay is taken out (the first delay, 0 to 200 frames, for which
+# output's delay is taken out (the first delay, 0 to 1000 frames, for which
 # they agree within 2e-6), over the frames both have. Prints "DELAY
 # DIFFERENCE FRAMES"; when they never agree, the delay is 0 and the difference
 # the largest one without a delay.
@@ -99,7 +99,7 @@ compare() {
         { for (c = 2; c <= NF; c++) v[file, n, c] = $c; channels = NF; frames[file] = ++n }
         END {
             best = -1
-            for (delay = 0; delay <= 200 && best < 0; delay++) {
+            for (delay = 0; delay <= 1000 && best < 0; delay++) {
                 worst = 0
                 for (i = 0; i + delay < frames[2] && i < frames[1] && worst <= tolerance; i++)
                     for (c = 2; c <= channels; c++) {

@@ -121,8 +121,8 @@ TEST(LadspaDescriptor, aMonoPluginFollows) {
     EXPECT_EQ(d->UniqueID, 0x4B4554u);
     EXPECT_STREQ(d->Label, "kesta_mono");
     EXPECT_EQ(Descriptor(2), nullptr);
-    const char* const names[] = {"In",         "Out L",   "Out R",  "Mode (0 = Voice, 1 = Music)",
-                                 "Mono-to-3D", "Subtone", "latency"};
+    const char* const names[] = {"In",         "Out L",   "Out R",   "Mode (0 = Voice, 1 = Music)",
+                                 "Mono-to-3D", "Subtone", "Limiter", "latency"};
     ASSERT_EQ(d->PortCount, std::size(names));
     for (unsigned long p = 0; p < d->PortCount; ++p) EXPECT_STREQ(d->PortNames[p], names[p]);
     EXPECT_EQ(d->PortDescriptors[0], LADSPA_PORT_AUDIO | LADSPA_PORT_INPUT);
