@@ -19,10 +19,11 @@
 //   dry      the input itself (a mono stream on both sides);
 // each engine path twice, with its high-pass on (Subtone) and off (flat),
 // every one an engine of its own. (The mono signal of a stereo stream is the
-// mean of its channels.) Each path is delayed so that its unfiltered part
-// comes out at the same frame: crossfading between paths then blends one
-// signal, never two copies at different delays. A path that is silent and
-// not wanted is not run. When it is wanted again its engine is cleared and
+// mean of its channels, lined up at the delay between them that the mono
+// detector found.) Each path is delayed so that its unfiltered part comes
+// out at the same frame: crossfading between paths then blends one signal,
+// never two copies at different delays. A path that is silent and not
+// wanted is not run. When it is wanted again its engine is cleared and
 // pre-rolled over the last kPrerollSeconds of input (faded in), so that it
 // enters the crossfade already playing, as if it had run all along.
 //
@@ -417,6 +418,22 @@ struct Processor::Impl {
         return true;
     }
 
+    // The mono signal of frames [from, from + n) of stereo input: the mean of
+    // the channels lined up at the delay the detector found (the earlier
+    // channel read that many frames late, from the input kept from before
+    // the piece where it reaches back).
+    void midOf(int from, int n) {
+        const int lag = detector.lag();
+        const int early = lag > 0 ? 1 : 0, shift = std::min(lag > 0 ? lag : -lag, latency);
+        const float* now = input[1 - early].data() + from;
+        const float* late = input[early].data() + from;
+        float* m = input[2].data() + from;
+        for (int i = 0; i < n; ++i) {
+            const int at = i - shift;
+            m[i] = 0.5f * (now[i] + (at >= 0 ? late[at] : past(early, history + at)));
+        }
+    }
+
     // The running paths' sum over n frames, with the fades moved on; the
     // target alone is not copied. Leaves the result's channels in *left and
     // *right.
@@ -459,12 +476,7 @@ struct Processor::Impl {
     bool processPiece(int from, int n, float* const* out, int stride, bool quiet, bool rest) {
         bool monoWanted = false;
         for (int p = kMusic; p <= kVoiceFlat; ++p) monoWanted |= running[p] && !resting[p];
-        if (channels == 2 && monoWanted) {
-            const float* l = input[0].data() + from;
-            const float* r = input[1].data() + from;
-            float* m = input[2].data() + from;
-            for (int i = 0; i < n; ++i) m[i] = 0.5f * (l[i] + r[i]);
-        }
+        if (channels == 2 && monoWanted) midOf(from, n);
         const float* mono = (channels == 1 ? input[0].data() : input[2].data()) + from;
         for (int p = 0; p < kPathCount; ++p) {
             if (!running[p]) continue;

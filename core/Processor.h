@@ -5,9 +5,10 @@
 // block), then hands it blocks of float samples (1.0 full scale) of any size
 // from 1 frame up. Output is always interleaved stereo: a mono stream becomes
 // stereo through the mono-to-3D engine, a stereo stream is widened, and a
-// stereo stream whose two channels are the same (with automatic mono on) goes
-// through the mono-to-3D engine too. With the limiter on (the default) no
-// output sample goes above -1 dBFS; off, output is not clipped.
+// stereo stream that carries a mono recording (its channels the same, or
+// nearly: see MonoDetector.h) goes through the mono-to-3D engine too when
+// automatic mono is on. With the limiter on (the default) no output sample
+// goes above -1 dBFS; off, output is not clipped.
 //
 // Threads: prepare, reset, process and latency belong to the audio thread
 // (or to a host that does not run audio meanwhile). Every setter may be called
@@ -37,7 +38,7 @@ struct Settings {
     bool widen = true;      // stereo widening on (off: stereo passes through, delayed)
     float spreadDb = 0.0f;  // widening amount, -18 to 0 dB
     bool subtone = true;    // keep the bass out of the widening paths
-    bool autoMono = true;   // stereo with equal channels is treated as mono
+    bool autoMono = true;   // stereo that carries a mono recording is treated as mono
     bool limiter = true;    // hold the output at or under -1 dBFS
 };
 
