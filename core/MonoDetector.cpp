@@ -109,6 +109,7 @@ void MonoDetector::prepare(unsigned rate, int hopFrames) {
     windowHops_ = HopsIn(kWindowSeconds, rate, hop_);
     shortHops_ = std::min(HopsIn(kShortSeconds, rate, hop_), windowHops_);
     minLoudHops_ = HopsIn(kMinLoudSeconds, rate, hop_);
+    equalHops_ = HopsIn(kEqualSeconds, rate, hop_);
     recoverHops_ = std::max(HopsIn(kRecoverSeconds, rate, hop_), windowHops_);
     pole_ = static_cast<float>(1.0 - std::exp(-2.0 * kPi * kLowPassHz / (rate > 0 ? rate : 1)));
     low_[0].assign(static_cast<size_t>(kLeftHistory + hop_), 0.0f);
@@ -127,6 +128,8 @@ void MonoDetector::reset() {
     next_ = 0;
     seen_ = 0;
     needed_ = windowHops_;
+    equalRun_ = 0;
+    difference_ = peak_ = 0.0f;
     window_.clear();
     short_.clear();
     loudInWindow_ = loudInShort_ = 0;
@@ -150,7 +153,8 @@ void MonoDetector::sumHop(Sums* out) {
     // History for the next hop (a hop shorter than the history keeps the
     // older samples it did not replace).
     const int keep[2] = {kLeftHistory, kRightHistory};
-    for (int c = 0; c < 2; ++c) std::copy(low_[c].begin() + n, low_[c].begin() + n + keep[c], low_[c].begin());
+    for (int c = 0; c < 2; ++c)
+        std::copy(low_[c].begin() + n, low_[c].begin() + n + keep[c], low_[c].begin());
     filled_ = 0;
 }
 
@@ -192,7 +196,7 @@ MonoDetector::Measure MonoDetector::Judge(const Sums& s, long loud) {
     // The best of three fits within the bounds: the gain alone; gain and
     // slope; gain, slope and curvature.
     const double most = std::pow(10.0, kMaxGainDb / 20.0);
-    auto rest = [&](const double (&q)[3]) {
+    auto rest = [&](const double(&q)[3]) {
         double r = s.left;
         for (int i = 0; i < 3; ++i) {
             r -= 2.0 * q[i] * with[i];
@@ -200,7 +204,7 @@ MonoDetector::Measure MonoDetector::Judge(const Sums& s, long loud) {
         }
         return r;
     };
-    auto within = [&](const double (&q)[3]) {
+    auto within = [&](const double(&q)[3]) {
         return q[0] <= most && q[0] >= 1.0 / most && std::fabs(q[1]) <= q[0] && std::fabs(q[2]) <= q[0];
     };
     double q[3] = {bb > 0.0 ? std::min(std::max(with[0] / bb, 1.0 / most), most) : 1.0, 0.0, 0.0};
@@ -225,6 +229,14 @@ bool MonoDetector::endHop() {
     sumHop(&hop);
     const bool loud = n > 0 && hop.left >= kLoudPower * n;
     if (!loud) hop.clear();
+
+    // Equal channels (quiet hops neither count nor break the run).
+    if (difference_ > kEqualLimit || difference_ > kEqualShare * peak_)
+        equalRun_ = 0;
+    else if (peak_ >= kQuietLimit && equalRun_ < equalHops_)
+        ++equalRun_;
+    difference_ = 0.0f;
+    peak_ = 0.0f;
     // A hop counts in proportion to its power: hiss, the same in every hop,
     // matters least where the music is loud.
     if (loud) hop.scale(std::sqrt(hop.left / (kLoudPower * n)));
@@ -263,6 +275,9 @@ bool MonoDetector::endHop() {
         mono_ = false;
         seen_ = 0;
         needed_ = recoverHops_;
+    } else if (!mono_ && equalRun_ >= equalHops_) {
+        mono_ = true;
+        lag_ = 0;
     } else if (!mono_ && seen_ >= needed_ && whole.loudHops >= minLoudHops_ &&
                whole.sideToMid <= kEnterSideToMid) {
         mono_ = true;

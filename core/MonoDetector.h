@@ -51,6 +51,15 @@ class MonoDetector {
     static constexpr double kWindowSeconds = 1.35;
     // Of which at least this much must be loud hops.
     static constexpr double kMinLoudSeconds = 0.3;
+    // Channels that differ by at most half a 16-bit step, and by at most
+    // -60 dB of the hop's peak, in every frame of a hop are equal (when the
+    // peak reaches about -78 dBFS); kEqualSeconds of equal hops make the
+    // stream mono at once, whatever the window says. (The share keeps out
+    // the quiet, nearly mono intros and endings of real stereo.)
+    static constexpr float kEqualLimit = 1.0f / 65536.0f;
+    static constexpr float kEqualShare = 1e-3f;
+    static constexpr float kQuietLimit = 4.0f / 32768.0f;
+    static constexpr double kEqualSeconds = 0.5;
     // After clear stereo, mono needs this long without it.
     static constexpr double kRecoverSeconds = 4.0;
     // The short window that takes the stream back to stereo.
@@ -62,7 +71,7 @@ class MonoDetector {
     // Stereo again: a side of at least this power (low-passed) that is at
     // least this much of the mid over the short window, or over the long one.
     static constexpr double kLeaveSidePower = 6.3e-7;
-    static constexpr double kLeaveSideToMid = 1.0e-2;
+    static constexpr double kLeaveSideToMid = 3.2e-3;
     static constexpr double kLeaveLongSideToMid = 1.0e-5;
 
     // What the detector has measured: the aligned side-to-mid power ratio
@@ -102,6 +111,12 @@ class MonoDetector {
         state_[1] = r1;
         state_[2] = l2;
         state_[3] = r2;
+        // Whether the channels are equal: looked at until they are known
+        // not to be.
+        constexpr int kRun = 8;
+        for (int i = 0; i < n && difference_ <= kEqualLimit; i += kRun)
+            DifferenceAndPeak(left + i * stride, right + i * stride, n - i < kRun ? n - i : kRun, stride,
+                              &difference_, &peak_);
         filled_ += n;
     }
 
@@ -131,11 +146,11 @@ class MonoDetector {
     // hop (l is the left channel kSpan samples late, r[m] the right m
     // samples late):
     struct Sums {
-        double cross[kShifts];         // l[i] r[m][i]
-        double right[kShifts];         // r[m][i]^2
-        double next[kShifts - 1];      // r[m][i] r[m + 1][i]
-        double second[kShifts - 2];    // r[m][i] r[m + 2][i]
-        double left;                   // l[i]^2
+        double cross[kShifts];       // l[i] r[m][i]
+        double right[kShifts];       // r[m][i]^2
+        double next[kShifts - 1];    // r[m][i] r[m + 1][i]
+        double second[kShifts - 2];  // r[m][i] r[m + 2][i]
+        double left;                 // l[i]^2
         double frames;
         void clear();
         void add(const Sums& s);
@@ -147,12 +162,16 @@ class MonoDetector {
     void sumHop(Sums* out);
 
     int hop_ = 128;
-    int filled_ = 0;         // frames of the current hop measured
-    long windowHops_ = 1;    // hops in the long window
-    long shortHops_ = 1;     // hops in the short window
-    long minLoudHops_ = 1;   // loud hops the long window needs
-    long recoverHops_ = 1;   // hops without stereo after stereo before mono
-    long needed_ = 1;        // hops without stereo the next switch to mono needs
+    int filled_ = 0;                   // frames of the current hop measured
+    long windowHops_ = 1;              // hops in the long window
+    long shortHops_ = 1;               // hops in the short window
+    long minLoudHops_ = 1;             // loud hops the long window needs
+    long recoverHops_ = 1;             // hops without stereo after stereo before mono
+    long needed_ = 1;                  // hops without stereo the next switch to mono needs
+    long equalHops_ = 1;               // equal hops that make the stream mono
+    long equalRun_ = 0;                // equal hops since the last that was not (quiet ones aside)
+    float difference_ = 0.0f;          // largest |left - right| of the hop so far
+    float peak_ = 0.0f;                // largest |left| or |right| of the hop so far
     float pole_ = 1.0f;                // the low-pass's coefficient
     float state_[4] = {};              // the low-pass's two stages, per channel
     std::vector<float> low_[2];        // the history (kLeftHistory, kRightHistory), then the hop, low-passed

@@ -20,7 +20,8 @@ packages=(
     mpv gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
     pipewire pipewire-bin wireplumber
     audacity ardour
-    asc-music
+    # real recordings for the limiter's and automatic mono's tests (tests/core)
+    asc-music extremetuxracer-data chromium-bsu-data
 )
 
 missing=()

@@ -322,58 +322,84 @@ TEST(ProcessorAutoMono, oneFlipOfTheSettingWorksMidStreamAndMonoStreamsIgnoreIt)
     EXPECT_EQ(Stream(mono, x, Fixed(100)), Stream(monoAuto, x, Fixed(100)));
 }
 
+TEST(ProcessorAutoMono, aMonoTransferPlaysThroughTheMonoEngineOnItsChannelsLinedUp) {
+    // One signal on both sides, the right 2 frames late and 0.5 dB lower:
+    // after the switch the output is the mono engine's on the mean of the
+    // channels lined up, as a mono stream of that mean plays.
+    const int n = 3 * static_cast<int>(kRate), delay = 2;
+    const std::vector<float> m = Music(n, 3);
+    std::vector<float> l = m, r(m.size(), 0.0f), mid(m.size(), 0.0f);
+    const float gain = std::pow(10.0f, -0.5f / 20.0f);
+    for (int i = delay; i < n; ++i) r[static_cast<size_t>(i)] = gain * m[static_cast<size_t>(i - delay)];
+    for (int i = delay; i < n; ++i)
+        mid[static_cast<size_t>(i)] = 0.5f * (r[static_cast<size_t>(i)] + l[static_cast<size_t>(i - delay)]);
+    Processor stereo, mono;
+    Prepare(stereo, kRate, 2, With(true, true, true, true));
+    Prepare(mono, kRate, 1, With(true, true, true, true));
+    const std::vector<float> got = Stream(stereo, Interleave({l, r}), RandomSizes(5, 700));
+    const std::vector<float> want = Stream(mono, mid, Fixed(512));
+    for (int i = n - n / 6; i < n; ++i) {
+        ASSERT_NEAR(got[2 * i], want[2 * i], 1e-3f) << "frame " << i;
+        ASSERT_NEAR(got[2 * i + 1], want[2 * i + 1], 1e-3f) << "frame " << i;
+    }
+}
+
 struct DetectorCase {
     const char* name;
-    // Runs of hops: {count, level of the signal, difference between the channels}.
+    // Runs of hops: {count, level of the signal, difference between the
+    // channels}; a difference of kOther puts another signal on the right.
     std::vector<std::array<double, 3>> runs;
     int switches;  // changes of state expected over the whole sequence
     bool monoAtEnd;
 };
 
 TEST(ProcessorAutoMono, theDetectorSwitchesOnlyOnClearEvidenceAndNeverFlutters) {
-    const double equal = 1.0 / 200000, between = 1.0 / 30000, different = 1.0 / 5000, quiet = 1e-5;
+    const double equal = 1.0 / 200000, between = 1.0 / 30000, quiet = 1e-5, other = -1.0;
     const DetectorCase cases[] = {
-        {"mono then stereo", {{200, 0.3, 0}, {1, 0.3, different}}, 2, false},
-        {"equal for less than half a second",
-         {{170, 0.3, equal}, {1, 0.3, different}, {170, 0.3, 0}},
-         0,
-         false},
-        {"alternating equal and different",
+        {"mono then stereo", {{200, 0.3, 0}, {1, 0.3, other}}, 2, false},
+        {"equal for less than half a second", {{170, 0.3, equal}, {1, 0.3, other}, {170, 0.3, 0}}, 0, false},
+        {"alternating equal and stereo",
          {{60, 0.3, 0},
-          {5, 0.3, different},
+          {5, 0.3, other},
           {60, 0.3, 0},
-          {5, 0.3, different},
+          {5, 0.3, other},
           {60, 0.3, 0},
-          {5, 0.3, different},
+          {5, 0.3, other},
           {60, 0.3, 0}},
          0,
          false},
         {"mono with silence between songs", {{200, 0.3, 0}, {300, quiet, 0}, {200, 0.3, equal}}, 1, true},
         {"silence alone is not mono", {{1000, 0.0, 0}, {1000, quiet, 0}}, 0, false},
-        {"differences between the thresholds change nothing",
-         {{200, 0.3, between}, {200, 0.3, 0}, {400, 0.3, between}},
-         1,
-         true},
+        {"small differences keep mono", {{200, 0.3, between}, {200, 0.3, 0}, {400, 0.3, between}}, 1, true},
+        // Not equal but nearly mono: found by the long window, not before it.
+        {"nearly mono", {{400, 0.3, between}, {200, 0.3, between}}, 1, true},
+        {"stereo then nearly mono soon after", {{200, 0.3, other}, {800, 0.3, between}}, 0, false},
     };
     for (const DetectorCase& c : cases) {
         kesta::MonoDetector detector;
         detector.prepare(kRate, 128);
-        int switches = 0;
+        int switches = 0, hops = 0, firstMono = -1;
         bool mono = false;
         std::vector<float> left(128), right(128);
         for (const auto& run : c.runs) {
-            for (int hop = 0; hop < static_cast<int>(run[0]); ++hop) {
+            for (int hop = 0; hop < static_cast<int>(run[0]); ++hop, ++hops) {
                 for (int i = 0; i < 128; ++i) {
-                    left[i] = static_cast<float>(run[1] * std::sin(0.05 * (hop * 128 + i)));
-                    right[i] = left[i] + static_cast<float>(i % 2 ? run[2] : -run[2]);
+                    const double t = hop * 128 + i;
+                    left[i] = static_cast<float>(run[1] * std::sin(0.05 * t));
+                    right[i] = run[2] == other ? static_cast<float>(run[1] * std::sin(0.0311 * t + 1.0))
+                                               : left[i] + static_cast<float>(i % 2 ? run[2] : -run[2]);
                 }
                 detector.measure(left.data(), right.data(), 128);
                 switches += detector.endHop() != mono;
                 mono = detector.mono();
+                if (mono && firstMono < 0) firstMono = hops;
             }
         }
         EXPECT_EQ(switches, c.switches) << c.name;
         EXPECT_EQ(mono, c.monoAtEnd) << c.name;
+        if (std::string(c.name) == "nearly mono") {
+            EXPECT_NEAR(firstMono * 128.0 / kRate, kesta::MonoDetector::kWindowSeconds, 0.01) << c.name;
+        }
     }
 }
 

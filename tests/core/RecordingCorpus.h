@@ -41,7 +41,8 @@ inline Recording ReadRecording(const std::string& path) {
 }
 
 // The files of a folder whose names end in one of the extensions, sorted.
-inline std::vector<std::string> FilesIn(const std::string& folder, const std::vector<std::string>& extensions) {
+inline std::vector<std::string> FilesIn(const std::string& folder,
+                                        const std::vector<std::string>& extensions) {
     std::vector<std::string> out;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
@@ -81,16 +82,18 @@ inline Recording Joined(const std::string& name, const std::vector<std::string>&
     return out;
 }
 
-// Mono material: a voice (ALSA's channel names), mono game music, and the first seconds of stereo tracks folded to mono.
-inline std::vector<Recording> MonoSources(const std::vector<Recording>& stereo, size_t tracks, double seconds) {
+// Mono material: a voice (ALSA's channel names), mono game music, and the first seconds of stereo tracks
+// folded to mono.
+inline std::vector<Recording> MonoSources(const std::vector<Recording>& stereo, size_t tracks,
+                                          double seconds) {
     std::vector<Recording> out;
     std::vector<std::string> alsa;
-    for (const char* n : {"Front_Center", "Front_Left", "Front_Right", "Rear_Center", "Rear_Left", "Rear_Right",
-                          "Side_Left", "Side_Right"})
+    for (const char* n : {"Front_Center", "Front_Left", "Front_Right", "Rear_Center", "Rear_Left",
+                          "Rear_Right", "Side_Left", "Side_Right"})
         alsa.push_back(std::string("/usr/share/sounds/alsa/") + n + ".wav");
     out.push_back(Joined("speech", alsa));
     out.push_back(Joined("chromium-bsu music", {"/usr/share/games/chromium-bsu/wav/music_game.wav",
-                                                 "/usr/share/games/chromium-bsu/wav/music_menu.wav"}));
+                                                "/usr/share/games/chromium-bsu/wav/music_menu.wav"}));
     for (size_t t = 0; t < std::min(tracks, stereo.size()); ++t) {
         const Recording& s = stereo[t];
         Recording m;
@@ -103,7 +106,8 @@ inline std::vector<Recording> MonoSources(const std::vector<Recording>& stereo, 
         m.right = m.left;
         out.push_back(std::move(m));
     }
-    out.erase(std::remove_if(out.begin(), out.end(), [](const Recording& r) { return r.left.empty(); }), out.end());
+    out.erase(std::remove_if(out.begin(), out.end(), [](const Recording& r) { return r.left.empty(); }),
+              out.end());
     return out;
 }
 
