@@ -183,4 +183,30 @@ void BM_LimiterAlone(benchmark::State& state) {
 }
 BENCHMARK(BM_LimiterAlone)->Arg(-12)->Arg(0)->Arg(12);
 
+// What automatic mono costs on real stereo: the processor with it on against
+// the processor with it off, call by call; "ratio" - 1 is the mono
+// detector's share of the processor's time.
+void BM_AutoMonoCost(benchmark::State& state) {
+    kesta::Processor on, off;
+    kesta::Settings s;
+    s.autoMono = true;
+    on.setSettings(s);
+    s.autoMono = false;
+    off.setSettings(s);
+    on.prepare(kRate, 2, kBlock);
+    off.prepare(kRate, 2, kBlock);
+    const std::vector<float> in = MusicLike(kBlock * kBlocks, 2);
+    std::vector<float> out(2 * static_cast<size_t>(kBlock));
+    PairedTimes times;
+    size_t at = 0;
+    for (auto _ : state) {
+        times.run([&] { on.process(in.data() + at, out.data(), kBlock); },
+                  [&] { off.process(in.data() + at, out.data(), kBlock); }, kBlock);
+        at = (at + 2 * kBlock) % in.size();
+        benchmark::DoNotOptimize(out.data());
+    }
+    times.report(state, "auto_mono", "without");
+}
+BENCHMARK(BM_AutoMonoCost);
+
 }  // namespace

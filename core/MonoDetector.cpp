@@ -110,16 +110,24 @@ void MonoDetector::prepare(unsigned rate, int hopFrames) {
     shortHops_ = std::min(HopsIn(kShortSeconds, rate, hop_), windowHops_);
     minLoudHops_ = HopsIn(kMinLoudSeconds, rate, hop_);
     equalHops_ = HopsIn(kEqualSeconds, rate, hop_);
+    // Ten time constants of the low-pass's stages.
+    warmHops_ = static_cast<int>(
+        std::min(HopsIn(10.0 / (2.0 * kPi * kLowPassHz), rate, hop_), long{kSparseHops - 1}));
     recoverHops_ = std::max(HopsIn(kRecoverSeconds, rate, hop_), windowHops_);
     pole_ = static_cast<float>(1.0 - std::exp(-2.0 * kPi * kLowPassHz / (rate > 0 ? rate : 1)));
     low_[0].assign(static_cast<size_t>(kLeftHistory + hop_), 0.0f);
     low_[1].assign(static_cast<size_t>(kRightHistory + hop_), 0.0f);
     ring_.assign(static_cast<size_t>(windowHops_), Sums{});
     loud_.assign(static_cast<size_t>(windowHops_), 0);
+    fresh_ = false;
     reset();
 }
 
 void MonoDetector::reset() {
+    // Nothing to clear when nothing was measured since (the processor
+    // resets a detector it does not use at every block).
+    if (fresh_) return;
+    fresh_ = true;
     filled_ = 0;
     std::fill(state_, state_ + 4, 0.0f);
     for (std::vector<float>& s : low_) std::fill(s.begin(), s.end(), 0.0f);
@@ -129,6 +137,8 @@ void MonoDetector::reset() {
     seen_ = 0;
     needed_ = windowHops_;
     equalRun_ = 0;
+    idle_ = 0;
+    sparse_ = false;
     difference_ = peak_ = 0.0f;
     window_.clear();
     short_.clear();
@@ -150,8 +160,12 @@ void MonoDetector::sumHop(Sums* out) {
     for (int m = 0; m < kShifts - 1; ++m) out->next[m] = Shifted(next, r, n, m, 1);
     for (int m = 0; m < kShifts - 2; ++m) out->second[m] = Shifted(second, r, n, m, 2);
     out->frames = n;
-    // History for the next hop (a hop shorter than the history keeps the
-    // older samples it did not replace).
+    moveHistory(n);
+}
+
+// History for the next hop, after a hop of n frames (a hop shorter than the
+// history keeps the older samples it did not replace).
+void MonoDetector::moveHistory(int n) {
     const int keep[2] = {kLeftHistory, kRightHistory};
     for (int c = 0; c < 2; ++c)
         std::copy(low_[c].begin() + n, low_[c].begin() + n + keep[c], low_[c].begin());
@@ -223,12 +237,40 @@ MonoDetector::Measure MonoDetector::Judge(const Sums& s, long loud) {
 }
 
 bool MonoDetector::endHop() {
+    fresh_ = false;
+    const int n = filled_;
+    if (seen_ < recoverHops_) ++seen_;
+    if (idle_ > 0) {
+        // Not measured (clear stereo before): nothing but the count (the
+        // low-pass's history comes from the hop that warms it).
+        filled_ = 0;
+        equalRun_ = 0;
+        difference_ = peak_ = 0.0f;
+        --idle_;
+        return mono_;
+    }
     Sums hop;
     hop.clear();
-    const int n = filled_;
     sumHop(&hop);
     const bool loud = n > 0 && hop.left >= kLoudPower * n;
     if (!loud) hop.clear();
+    if (sparse_) {
+        // One hop in kSparseHops, judged alone: while it shows clear
+        // stereo, the next is as far; else every hop is measured again,
+        // the windows from empty.
+        const Measure alone = Judge(hop, loud ? 1 : 0);
+        if (loud && alone.sidePower >= kLeaveSidePower && alone.sideToMid >= kLeaveSideToMid) {
+            seen_ = 0;
+            idle_ = kSparseHops - 1;
+            difference_ = peak_ = 0.0f;
+            return mono_;
+        }
+        sparse_ = false;
+        std::fill(ring_.begin(), ring_.end(), Sums{});
+        std::fill(loud_.begin(), loud_.end(), 0);
+        window_.clear();
+        loudInWindow_ = 0;
+    }
 
     // Equal channels (quiet hops neither count nor break the run).
     if (difference_ > kEqualLimit || difference_ > kEqualShare * peak_)
@@ -255,7 +297,6 @@ bool MonoDetector::endHop() {
         window_.clear();
         for (const Sums& s : ring_) window_.add(s);
     }
-    if (seen_ < recoverHops_) ++seen_;
     // The short window: its few hops summed afresh.
     short_.clear();
     loudInShort_ = 0;
@@ -270,14 +311,22 @@ bool MonoDetector::endHop() {
         recent.loudHops > 0 && recent.sidePower >= kLeaveSidePower && recent.sideToMid >= kLeaveSideToMid;
     const bool stereoLong = whole.loudHops >= minLoudHops_ && whole.sidePower >= kLeaveSidePower &&
                             whole.sideToMid >= kLeaveLongSideToMid;
-    if (stereoNow || stereoLong) {
-        // Clear stereo: mono again only after kRecoverSeconds without it.
+    if (stereoNow) {
+        // Clear stereo: mono again only after kRecoverSeconds without it;
+        // meanwhile hops are measured sparsely.
         mono_ = false;
         seen_ = 0;
         needed_ = recoverHops_;
-    } else if (!mono_ && equalRun_ >= equalHops_) {
+        idle_ = kSparseHops - 1;
+        sparse_ = true;
+    } else if (equalRun_ >= equalHops_) {
+        // Equal channels: mono, whatever came before.
+        if (!mono_) lag_ = 0;
         mono_ = true;
-        lag_ = 0;
+    } else if (stereoLong) {
+        mono_ = false;
+        seen_ = 0;
+        needed_ = recoverHops_;
     } else if (!mono_ && seen_ >= needed_ && whole.loudHops >= minLoudHops_ &&
                whole.sideToMid <= kEnterSideToMid) {
         mono_ = true;

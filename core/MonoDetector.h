@@ -60,6 +60,11 @@ class MonoDetector {
     static constexpr float kEqualShare = 1e-3f;
     static constexpr float kQuietLimit = 4.0f / 32768.0f;
     static constexpr double kEqualSeconds = 0.5;
+    // While every hop measured shows clear stereo, only one hop in
+    // kSparseHops is measured (the low-pass runs over a few before it to
+    // settle): mono cannot come before kRecoverSeconds without stereo
+    // anyway, and so real stereo costs little.
+    static constexpr int kSparseHops = 64;
     // After clear stereo, mono needs this long without it.
     static constexpr double kRecoverSeconds = 4.0;
     // The short window that takes the stream back to stereo.
@@ -96,14 +101,20 @@ class MonoDetector {
     // lacks (more is ignored).
     void measure(const float* left, const float* right, int n, int stride = 1) {
         n = n < hop_ - filled_ ? n : hop_ - filled_;
+        fresh_ = false;
+        if (idle_ > warmHops_) {
+            filled_ += n;
+            return;
+        }
         float* l = low_[0].data() + kLeftHistory + filled_;
         float* r = low_[1].data() + kRightHistory + filled_;
+        const float a = 1.0f - pole_, b = pole_;
         float l1 = state_[0], r1 = state_[1], l2 = state_[2], r2 = state_[3];
         for (int i = 0; i < n; ++i) {
-            l1 += pole_ * (left[static_cast<size_t>(i) * static_cast<size_t>(stride)] - l1);
-            r1 += pole_ * (right[static_cast<size_t>(i) * static_cast<size_t>(stride)] - r1);
-            l2 += pole_ * (l1 - l2);
-            r2 += pole_ * (r1 - r2);
+            l1 = a * l1 + b * left[static_cast<size_t>(i) * static_cast<size_t>(stride)];
+            r1 = a * r1 + b * right[static_cast<size_t>(i) * static_cast<size_t>(stride)];
+            l2 = a * l2 + b * l1;
+            r2 = a * r2 + b * r1;
             l[i] = l2;
             r[i] = r2;
         }
@@ -111,13 +122,14 @@ class MonoDetector {
         state_[1] = r1;
         state_[2] = l2;
         state_[3] = r2;
+        filled_ += n;
+        if (idle_ > 0) return;
         // Whether the channels are equal: looked at until they are known
         // not to be.
         constexpr int kRun = 8;
         for (int i = 0; i < n && difference_ <= kEqualLimit; i += kRun)
             DifferenceAndPeak(left + i * stride, right + i * stride, n - i < kRun ? n - i : kRun, stride,
                               &difference_, &peak_);
-        filled_ += n;
     }
 
     // Classes the hop just measured, updates the state, starts the next hop,
@@ -160,6 +172,7 @@ class MonoDetector {
 
     static Measure Judge(const Sums& s, long loud);
     void sumHop(Sums* out);
+    void moveHistory(int n);
 
     int hop_ = 128;
     int filled_ = 0;                   // frames of the current hop measured
@@ -169,6 +182,8 @@ class MonoDetector {
     long recoverHops_ = 1;             // hops without stereo after stereo before mono
     long needed_ = 1;                  // hops without stereo the next switch to mono needs
     long equalHops_ = 1;               // equal hops that make the stream mono
+    int warmHops_ = 1;                 // hops the low-pass needs to settle
+    int idle_ = 0;                     // hops before the next measured (the last warmHops_ warm the low-pass)
     long equalRun_ = 0;                // equal hops since the last that was not (quiet ones aside)
     float difference_ = 0.0f;          // largest |left - right| of the hop so far
     float peak_ = 0.0f;                // largest |left| or |right| of the hop so far
@@ -183,6 +198,8 @@ class MonoDetector {
     long loudInWindow_ = 0, loudInShort_ = 0;
     bool mono_ = false;
     int lag_ = 0;
+    bool fresh_ = false;   // nothing measured since the last reset
+    bool sparse_ = false;  // measuring one hop in kSparseHops
 };
 
 }  // namespace kesta
