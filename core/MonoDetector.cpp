@@ -104,7 +104,8 @@ void MonoDetector::Sums::scale(double w) {
     frames *= w;
 }
 
-void MonoDetector::prepare(unsigned rate, int hopFrames) {
+void MonoDetector::prepare(unsigned rate, int hopFrames, bool sparse) {
+    sparseHops_ = sparse ? kSparseHops : 1;
     hop_ = std::min(std::max(hopFrames, 1), kMaxHop);
     windowHops_ = HopsIn(kWindowSeconds, rate, hop_);
     shortHops_ = std::min(HopsIn(kShortSeconds, rate, hop_), windowHops_);
@@ -261,7 +262,7 @@ bool MonoDetector::endHop() {
         const Measure alone = Judge(hop, loud ? 1 : 0);
         if (loud && alone.sidePower >= kLeaveSidePower && alone.sideToMid >= kLeaveSideToMid) {
             seen_ = 0;
-            idle_ = kSparseHops - 1;
+            idle_ = sparseHops_ - 1;
             difference_ = peak_ = 0.0f;
             return mono_;
         }
@@ -317,8 +318,8 @@ bool MonoDetector::endHop() {
         mono_ = false;
         seen_ = 0;
         needed_ = recoverHops_;
-        idle_ = kSparseHops - 1;
-        sparse_ = true;
+        idle_ = sparseHops_ - 1;
+        sparse_ = sparseHops_ > 1;
     } else if (equalRun_ >= equalHops_) {
         // Equal channels: mono, whatever came before.
         if (!mono_) lag_ = 0;

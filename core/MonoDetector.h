@@ -2,34 +2,44 @@
 // recording stored as stereo, also through a chain that left its marks) from
 // real stereo.
 //
-// The marks a mono transfer picks up: a small gain difference between the
-// channels, a delay of a few samples (head or stylus alignment), a gentle
-// treble roll-off on one side, hiss, hum and dither that differ between the
-// channels. So the channels are compared after the best alignment: for each
-// delay of up to kMaxLag samples either way, the correlation of the two
-// channels (which no gain difference changes); the best delay's correlation
-// rho gives the side-to-mid power ratio of the aligned, gain-matched pair,
-// (1 - rho) / (1 + rho). Both channels are smoothed first by a [1 2 1] / 4
-// low-pass (a zero at half the rate): it keeps the body of music and speech
-// and of a real side signal, and weakens what only a mono transfer adds at
-// the top of the band (treble roll-off, white hiss, dither).
+// The marks a mono transfer picks up: a gain difference between the channels,
+// a delay of a few samples (head or stylus alignment), a gentle treble
+// roll-off on one side, hiss and dither that differ between the channels.
+// Both channels go through a two-stage low-pass (kLowPassHz): the body of
+// music and speech, and of a real side signal, stays; what only a transfer
+// adds at the top of the band (hiss, dither, roll-off) mostly goes. The left
+// channel is then fitted with the right at the best whole delay (within
+// kMaxLag samples), scaled within kMaxGainDb, plus its slope (a fraction of a
+// sample more delay) and its curvature (a gentle roll-off or lift); what the
+// fit leaves is the side (see Judge). It is summed in hops of a fixed number
+// of frames; a hop counts when it is loud (kLoudPower), in proportion to the
+// square root of its power (hiss, the same in every hop, matters least where
+// the music is loud); quiet hops (pauses, fades, the hiss between songs) are
+// left out.
 //
-// The stream is measured in hops of a fixed number of frames. A hop counts
-// when it is loud enough to tell (kLoudPower); quiet hops (pauses, fades,
-// the hiss between songs) are left out of every sum. The detector
-//   turns to mono when the loud hops of the last kWindowSeconds, at least
-//     kMinLoudSeconds of them, have a side below kEnterSideToMid of their
-//     mid: a long window, so that a short quiet or centred passage of real
-//     stereo does not tip it;
-//   turns back to stereo when the loud hops of the last kShortSeconds (or of
-//     the long window) carry a side that is both loud in itself
-//     (kLeaveSidePower, above any hiss a transfer that counts as mono may
-//     have) and far from negligible against their mid (kLeaveSideToMid for
-//     the short window, kLeaveLongSideToMid for the long one).
-// Between the two nothing changes: hysteresis, so material near either
-// threshold, or silence between songs, never makes it switch back and forth.
-// The thresholds come from measurements on real recordings; the reasons are
-// given with each.
+// The detector turns to mono
+//   - when the loud hops of the last kWindowSeconds (at least kMinLoudSeconds
+//     of them) leave a side below kEnterSideToMid of the mid, and no clear
+//     stereo came for kRecoverSeconds (only the window at the start of a
+//     stream): a stream that has played real stereo needs long proof;
+//   - or after kEqualSeconds of hops whose channels are equal, whatever came
+//     before;
+// and back to stereo when the loud hops of the last kShortSeconds, or of the
+// long window, carry a side loud in itself (kLeaveSidePower, above any hiss
+// of a transfer that must count as mono) and far from negligible against the
+// mid. Between the two nothing changes, so material near a threshold, or
+// silence between songs, never makes it switch back and forth.
+//
+// The thresholds were chosen on a corpus made from real recordings (speech,
+// mono and stereo game music from Debian packages; see the AutoMonoCorpus
+// test, which prints the table): mono transfers with a gain difference of up
+// to 1 dB, white noise up to -60 dBFS, 16-bit dither, a delay of up to 3
+// samples, a first-order roll-off at 8 kHz, alone and together, and real
+// stereo with its side lowered by up to 15 dB. The two meet in the window's
+// side-to-mid ratio: the noisiest transfers of quiet music reach about
+// -58 dB, the first 1.8 s of a stereo jingle (nearly mono itself) lowered by
+// 15 dB about -56 dB; kEnterSideToMid sits between (about 1 dB from each).
+// Noisier transfers, or narrower mixes, fall on the side of stereo.
 #pragma once
 
 #include <vector>
@@ -43,13 +53,19 @@ class MonoDetector {
     // Delays between the channels allowed for, in whole samples either way
     // (and a fraction of a sample on top).
     static constexpr int kMaxLag = 3;
-    // Gain differences between the channels allowed for, in dB.
+    // Gain differences between the channels allowed for, in dB (1 dB in the
+    // corpus, with room; a source panned further off centre is stereo).
     static constexpr double kMaxGainDb = 1.5;
-    // The corner of the first-order low-pass both channels go through.
+    // The corner of each of the low-pass's two first-order stages: lower
+    // keeps more hiss and roll-off out (700 Hz gave the widest gap between
+    // the noisiest transfers and the narrowest mixes; 1 and 1.5 kHz less).
     static constexpr double kLowPassHz = 700.0;
-    // The long window.
+    // The long window: as long as the switch within 1.5 s of the start of a
+    // mono recording allows, so that a nearly mono passage of real stereo
+    // must last longer than that to count.
     static constexpr double kWindowSeconds = 1.35;
-    // Of which at least this much must be loud hops.
+    // Of which at least this much must be loud hops (speech is loud in
+    // about half its hops).
     static constexpr double kMinLoudSeconds = 0.3;
     // Channels that differ by at most half a 16-bit step, and by at most
     // -60 dB of the hop's peak, in every frame of a hop are equal (when the
@@ -65,16 +81,24 @@ class MonoDetector {
     // settle): mono cannot come before kRecoverSeconds without stereo
     // anyway, and so real stereo costs little.
     static constexpr int kSparseHops = 64;
-    // After clear stereo, mono needs this long without it.
+    // After clear stereo, mono needs this long without it: longer than the
+    // nearly mono endings of real tracks (one of the corpus ends on 1.5 s
+    // of a chord whose side is 52 dB under its mid).
     static constexpr double kRecoverSeconds = 4.0;
-    // The short window that takes the stream back to stereo.
+    // The short window that takes the stream back to stereo: a few hops,
+    // so that with the crossfade the widener plays within 50 ms.
     static constexpr double kShortSeconds = 0.01;
-    // A hop is loud enough to tell at this mean channel power (low-passed).
+    // A hop is loud enough to tell at this mean channel power, low-passed
+    // (-40 dBFS): 20 dB above hiss of -60 dBFS.
     static constexpr double kLoudPower = 1.0e-4;
-    // Mono: side at most this much of the mid over the long window.
+    // Mono: side at most -57 dB of the mid over the long window (see above).
     static constexpr double kEnterSideToMid = 2.0e-6;
-    // Stereo again: a side of at least this power (low-passed) that is at
-    // least this much of the mid over the short window, or over the long one.
+    // Stereo again: a side of at least -62 dBFS, low-passed (hiss of
+    // -60 dBFS on one channel leaves about -80 dBFS there, of -50 dBFS about
+    // -70 dBFS), that is at least -25 dB of the mid over the short window,
+    // or -50 dB over the long one (no window of a transfer in the corpus
+    // came within 13 dB of both limits; real stereo passes them within
+    // 25 ms).
     static constexpr double kLeaveSidePower = 6.3e-7;
     static constexpr double kLeaveSideToMid = 3.2e-3;
     static constexpr double kLeaveLongSideToMid = 1.0e-5;
@@ -90,9 +114,10 @@ class MonoDetector {
     };
 
     // For a stream of rate Hz measured in hops of hopFrames frames (at most
-    // kMaxHop). Allocates the window; resets.
+    // kMaxHop). Allocates the window; resets. Without sparse, every hop is
+    // measured also during clear stereo (for measurements).
     static constexpr int kMaxHop = 1024;
-    void prepare(unsigned rate, int hopFrames);
+    void prepare(unsigned rate, int hopFrames, bool sparse = true);
     // Back to stereo, with nothing measured.
     void reset();
 
@@ -200,6 +225,7 @@ class MonoDetector {
     int lag_ = 0;
     bool fresh_ = false;   // nothing measured since the last reset
     bool sparse_ = false;  // measuring one hop in kSparseHops
+    int sparseHops_ = kSparseHops;
 };
 
 }  // namespace kesta
