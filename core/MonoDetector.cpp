@@ -242,9 +242,12 @@ bool MonoDetector::endHop() {
     const int n = filled_;
     if (seen_ < recoverHops_) ++seen_;
     if (idle_ > 0) {
-        // Not measured (clear stereo before): nothing but the count (the
-        // low-pass's history comes from the hop that warms it).
-        filled_ = 0;
+        // Not measured (clear stereo before): nothing but the count, and the
+        // low-pass's history from the hops that warm it.
+        if (idle_ <= warmHops_)
+            moveHistory(n);
+        else
+            filled_ = 0;
         equalRun_ = 0;
         difference_ = peak_ = 0.0f;
         --idle_;
