@@ -9,6 +9,10 @@ namespace kesta {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
+// The largest gain between the channels allowed for, as a ratio.
+const double kMostGain = std::pow(10.0, MonoDetector::kMaxGainDb / 20.0);
+// Outside mono the long window is judged every this many hops measured.
+constexpr int kLongEvery = 4;
 
 // The sum of a[i] * b[i] over [0, n), in kLanes running sums.
 float Dot(const float* a, const float* b, int n) {
@@ -139,6 +143,7 @@ void MonoDetector::reset() {
     needed_ = windowHops_;
     equalRun_ = 0;
     idle_ = 0;
+    sinceLong_ = 0;
     sparse_ = false;
     difference_ = peak_ = 0.0f;
     window_.clear();
@@ -210,7 +215,6 @@ MonoDetector::Measure MonoDetector::Judge(const Sums& s, long loud) {
                             s.cross[m - 1] - 2.0 * s.cross[m] + s.cross[m + 1]};
     // The best of three fits within the bounds: the gain alone; gain and
     // slope; gain, slope and curvature.
-    const double most = std::pow(10.0, kMaxGainDb / 20.0);
     auto rest = [&](const double(&q)[3]) {
         double r = s.left;
         for (int i = 0; i < 3; ++i) {
@@ -220,9 +224,10 @@ MonoDetector::Measure MonoDetector::Judge(const Sums& s, long loud) {
         return r;
     };
     auto within = [&](const double(&q)[3]) {
-        return q[0] <= most && q[0] >= 1.0 / most && std::fabs(q[1]) <= q[0] && std::fabs(q[2]) <= q[0];
+        return q[0] <= kMostGain && q[0] >= 1.0 / kMostGain && std::fabs(q[1]) <= q[0] &&
+               std::fabs(q[2]) <= q[0];
     };
-    double q[3] = {bb > 0.0 ? std::min(std::max(with[0] / bb, 1.0 / most), most) : 1.0, 0.0, 0.0};
+    double q[3] = {bb > 0.0 ? std::min(std::max(with[0] / bb, 1.0 / kMostGain), kMostGain) : 1.0, 0.0, 0.0};
     double best = rest(q);
     for (int size = 2; size <= 3; ++size) {
         double t[3] = {0.0, 0.0, 0.0};
@@ -310,10 +315,18 @@ bool MonoDetector::endHop() {
         loudInShort_ += loud_[static_cast<size_t>(at)];
     }
 
-    const Measure whole = longWindow(), recent = shortWindow();
+    const Measure recent = shortWindow();
     const bool stereoNow =
         recent.loudHops > 0 && recent.sidePower >= kLeaveSidePower && recent.sideToMid >= kLeaveSideToMid;
-    const bool stereoLong = whole.loudHops >= minLoudHops_ && whole.sidePower >= kLeaveSidePower &&
+    // The long window every hop while mono (it may take the stream back),
+    // else every few hops: it moves slowly.
+    Measure whole;
+    const bool judged = !stereoNow && (mono_ || ++sinceLong_ >= kLongEvery);
+    if (judged) {
+        sinceLong_ = 0;
+        whole = longWindow();
+    }
+    const bool stereoLong = judged && whole.loudHops >= minLoudHops_ && whole.sidePower >= kLeaveSidePower &&
                             whole.sideToMid >= kLeaveLongSideToMid;
     if (stereoNow) {
         // Clear stereo: mono again only after kRecoverSeconds without it;
@@ -331,7 +344,7 @@ bool MonoDetector::endHop() {
         mono_ = false;
         seen_ = 0;
         needed_ = recoverHops_;
-    } else if (!mono_ && seen_ >= needed_ && whole.loudHops >= minLoudHops_ &&
+    } else if (judged && !mono_ && seen_ >= needed_ && whole.loudHops >= minLoudHops_ &&
                whole.sideToMid <= kEnterSideToMid) {
         mono_ = true;
         lag_ = whole.lag;

@@ -208,6 +208,7 @@ class MonoDetector {
     long needed_ = 1;                  // hops without stereo the next switch to mono needs
     long equalHops_ = 1;               // equal hops that make the stream mono
     int warmHops_ = 1;                 // hops the low-pass needs to settle
+    int sinceLong_ = 0;                // hops measured since the long window was judged
     int idle_ = 0;                     // hops before the next measured (the last warmHops_ warm the low-pass)
     long equalRun_ = 0;                // equal hops since the last that was not (quiet ones aside)
     float difference_ = 0.0f;          // largest |left - right| of the hop so far
