@@ -75,7 +75,7 @@ const Switch kSwitches[] = {
      [](Processor& p) { p.setMusic(true); }, 0},
     {"automatic mono off", 2, true, Settings(), [](Processor& p) { p.setAutoMono(false); }, 0},
     {"automatic mono on", 2, true, With([](Settings& s) { s.autoMono = false; }),
-     [](Processor& p) { p.setAutoMono(true); }, kesta::MonoDetector::kEnterSeconds},
+     [](Processor& p) { p.setAutoMono(true); }, kesta::MonoDetector::kEqualSeconds},
     {"spread -18 to 0", 2, false, With([](Settings& s) { s.spreadDb = -18.0f; }),
      [](Processor& p) { p.setSpread(0.0f); }, 0},
 };
