@@ -11,6 +11,8 @@
 //   4. at the end of the block the network sets its buffers' used counts to 0.
 #pragma once
 
+#include <typeinfo>
+
 #include "Wavedata.h"
 
 class MixBuffer;
@@ -71,6 +73,15 @@ class InPlaceFilter : public Filter {
     // counts); the caller then makes the calls. This version answers false.
     virtual bool ProcessFed(const FedSide& side, InPlaceFilter* other, const FedSide* otherSide);
 };
+
+// f as a T when it is exactly a T (else null, also for a class derived from
+// T): one comparison of type identities, where dynamic_cast would search the
+// class tree on every call. For the fast paths of a class, which fall back
+// to the general one for anything else.
+template <class T>
+T* ExactCast(InPlaceFilter* f) {
+    return f && typeid(*f) == typeid(T) ? static_cast<T*>(f) : nullptr;
+}
 
 // Reads the used samples of input and adds the filtered signal into output at
 // the same positions. Input is not changed.

@@ -53,3 +53,10 @@ inline void SetCounters(benchmark::State& state, int64_t framesPerIteration, dou
     state.counters["x_realtime"] = benchmark::Counter(static_cast<double>(framesPerIteration) / rate,
                                                       benchmark::Counter::kIsIterationInvariantRate);
 }
+
+// Counter "ns_per_frame": the time per frame, framesPerIteration frames an iteration.
+inline void SetNsPerFrame(benchmark::State& state, int64_t framesPerIteration) {
+    state.counters["ns_per_frame"] =
+        benchmark::Counter(1e-9 * static_cast<double>(framesPerIteration),
+                           benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}

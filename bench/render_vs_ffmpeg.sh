@@ -6,7 +6,9 @@
 #   bench/render_vs_ffmpeg.sh [build folder] [extra kesta render options...]
 #
 # Runs each command REPEATS times (default 5), alternating, and prints every
-# time, the medians and the ratio kesta / ffmpeg. Both outputs are checked to
+# time, the medians and the ratios kesta / ffmpeg: of wall time, and of CPU
+# time (user + system, all threads), which is what counts on a busy machine
+# or in a batch (-j). Both outputs are checked to
 # be as long as the input and to differ from it, so a failed run cannot pass
 # for a fast one. The machine should be otherwise idle; on a shared machine
 # the ratio is the figure to read, not the times.
@@ -34,13 +36,12 @@ sox "$work/pair.wav" "$work/long.wav" repeat "$count"
 sox "$work/long.wav" "$input" trim 0 600
 frames=$(sox --i -s "$input")
 
-# Seconds of wall time of one run of the command.
+# Seconds of wall time and of CPU time (user + system) of one run of the
+# command, as "wall cpu".
 run() {
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1
-    end=$(date +%s.%N)
-    awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f\n", b - a }'
+    local TIMEFORMAT='%R %U %S' times
+    times=$({ time "$@" >/dev/null 2>&1; } 2>&1)
+    awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }' <<<"$times"
 }
 
 median() {
@@ -56,19 +57,23 @@ check() {
     awk -v r="$rms" 'BEGIN { exit !(r > 0.0001) }' || { echo "$name: output equals the input" >&2; exit 1; }
 }
 
-kesta_times=()
-ffmpeg_times=()
+kesta_wall=() kesta_cpu=() ffmpeg_wall=() ffmpeg_cpu=()
 for ((i = 0; i < repeats; ++i)); do
     rm -f "$work/kesta.wav" "$work/ffmpeg.wav"
-    kesta_times+=("$(run "$kesta" render "$input" "$work/kesta.wav" "$@")")
+    read -r wall cpu < <(run "$kesta" render "$input" "$work/kesta.wav" "$@")
+    kesta_wall+=("$wall") kesta_cpu+=("$cpu")
     check "$work/kesta.wav" "kesta render"
-    ffmpeg_times+=("$(run ffmpeg -nostdin -y -i "$input" -af stereowiden "$work/ffmpeg.wav")")
+    read -r wall cpu < <(run ffmpeg -nostdin -y -i "$input" -af stereowiden "$work/ffmpeg.wav")
+    ffmpeg_wall+=("$wall") ffmpeg_cpu+=("$cpu")
     check "$work/ffmpeg.wav" "ffmpeg"
 done
 
-k=$(printf '%s\n' "${kesta_times[@]}" | median)
-f=$(printf '%s\n' "${ffmpeg_times[@]}" | median)
-echo "input: 600 s, 44100 Hz, stereo, 16-bit ($frames frames)"
-echo "kesta render ${*:-}: ${kesta_times[*]} s, median $k s"
-echo "ffmpeg -af stereowiden: ${ffmpeg_times[*]} s, median $f s"
-awk -v k="$k" -v f="$f" 'BEGIN { printf "kesta / ffmpeg: %.2fx\n", k / f }'
+kw=$(printf '%s\n' "${kesta_wall[@]}" | median)
+kc=$(printf '%s\n' "${kesta_cpu[@]}" | median)
+fw=$(printf '%s\n' "${ffmpeg_wall[@]}" | median)
+fc=$(printf '%s\n' "${ffmpeg_cpu[@]}" | median)
+echo "input: 600 s, 44100 Hz, stereo, 16-bit ($frames frames); load: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "kesta render ${*:-}: wall ${kesta_wall[*]} s, median $kw s; cpu ${kesta_cpu[*]} s, median $kc s"
+echo "ffmpeg -af stereowiden: wall ${ffmpeg_wall[*]} s, median $fw s; cpu ${ffmpeg_cpu[*]} s, median $fc s"
+awk -v k="$kw" -v f="$fw" 'BEGIN { printf "kesta / ffmpeg, wall time: %.2fx\n", k / f }'
+awk -v k="$kc" -v f="$fc" 'BEGIN { printf "kesta / ffmpeg, cpu time (user + system): %.2fx\n", k / f }'

@@ -37,7 +37,7 @@ namespace cascade {
 // otherwise.
 template <class C>
 bool ProcessPair(C& self, MixBuffer& buffer, InPlaceFilter& otherFilter, MixBuffer& otherBuffer) {
-    C* const other = dynamic_cast<C*>(&otherFilter);
+    C* const other = ExactCast<C>(&otherFilter);
     if (!other || other == &self || &buffer == &otherBuffer || other->sectionCount_ != self.sectionCount_)
         return false;
     const Samples n = buffer.used_ > 0 ? buffer.used_ : 0;
@@ -201,15 +201,15 @@ template <class C, class Lanes>
 bool ProcessFed(C& self, const FedSide& side, InPlaceFilter* otherFilter, const FedSide* otherSide) {
     const bool two = otherFilter != nullptr;
     if (two != (otherSide != nullptr) || !side.bus) return false;
-    C* const other = two ? dynamic_cast<C*>(otherFilter) : nullptr;
+    C* const other = two ? ExactCast<C>(otherFilter) : nullptr;
     if (two && (!other || other == &self || other->sectionCount_ != self.sectionCount_)) return false;
     if (two && (!otherSide->bus || other->applyGain_ != self.applyGain_)) return false;
     const bool pre = side.pre != nullptr, feed = side.feed != nullptr, out = side.out != nullptr;
     if (two && ((otherSide->pre != nullptr) != pre || (otherSide->feed != nullptr) != feed ||
                 (otherSide->out != nullptr) != out))
         return false;
-    FloatHipass* const hpLeft = pre ? dynamic_cast<FloatHipass*>(side.pre) : nullptr;
-    FloatHipass* const hpRight = pre && two ? dynamic_cast<FloatHipass*>(otherSide->pre) : nullptr;
+    FloatHipass* const hpLeft = pre ? ExactCast<FloatHipass>(side.pre) : nullptr;
+    FloatHipass* const hpRight = pre && two ? ExactCast<FloatHipass>(otherSide->pre) : nullptr;
     if (pre && (!hpLeft || (two && (!hpRight || hpRight == hpLeft)))) return false;
     const Samples n = side.bus->used_;
     if (n <= 0 || self.sectionCount_ < 1) return false;

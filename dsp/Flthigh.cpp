@@ -56,7 +56,7 @@ void FloatHipass::Process(MixBuffer& buffer) {
 // two recursions are independent, so the processor overlaps them. Each lane
 // does exactly what Process does; the longer block finishes alone.
 void FloatHipass::ProcessPair(MixBuffer& buffer, InPlaceFilter& other, MixBuffer& otherBuffer) {
-    FloatHipass* const that = dynamic_cast<FloatHipass*>(&other);
+    FloatHipass* const that = ExactCast<FloatHipass>(&other);
     if (!that || that == this || &buffer == &otherBuffer) {
         InPlaceFilter::ProcessPair(buffer, other, otherBuffer);
         return;

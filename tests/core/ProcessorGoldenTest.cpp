@@ -1,0 +1,101 @@
+// The processor's output, bit for bit, in the block sizes live hosts use (1,
+// 16, 64, 256 and 1024 frames) through both interfaces: one digest per
+// stream and setting, recorded from the processor. A change to the core or
+// to the engines that moves a single bit of any path, fade or switch shows
+// here, also where every block size would move alike.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "CoreSignal.h"
+#include "Digest.h"
+#include "Processor.h"
+
+namespace {
+
+using namespace core_test;
+using kesta::Processor;
+using kesta::Settings;
+
+constexpr int kFrames = 12000;
+
+struct GoldenCase {
+    const char* name;
+    unsigned rate;
+    int channels;
+    bool dualMono;
+    bool music;
+    std::vector<Event> events;
+    uint64_t digest;
+};
+
+// Interleaved stereo output of case c in blocks of block frames, through
+// process (planar false) or processPlanar.
+std::vector<float> Render(const GoldenCase& c, int block, bool planar) {
+    Processor p;
+    Settings s;
+    s.music = c.music;
+    Prepare(p, c.rate, c.channels, s);
+    const std::vector<float> left = Music(kFrames, 3, 0.25, c.rate);
+    const std::vector<float> right = c.dualMono ? left : Music(kFrames, 8, 0.25, c.rate);
+    std::vector<float> out(2 * static_cast<size_t>(kFrames));
+    std::vector<float> outL(static_cast<size_t>(kFrames)), outR(outL.size());
+    const std::vector<float> in = c.channels == 1 ? left : Interleave({left, right});
+    size_t e = 0;
+    for (int done = 0; done < kFrames;) {
+        while (e < c.events.size() && c.events[e].at <= done) c.events[e++].apply(p);
+        int k = std::min(block, kFrames - done);
+        if (e < c.events.size()) k = std::min(k, c.events[e].at - done);
+        const size_t at = static_cast<size_t>(done);
+        if (planar) {
+            const float* i[2] = {left.data() + at, right.data() + at};
+            float* o[2] = {outL.data() + at, outR.data() + at};
+            p.processPlanar(i, o, k);
+        } else {
+            p.process(in.data() + at * static_cast<size_t>(c.channels), out.data() + 2 * at, k);
+        }
+        done += k;
+    }
+    return planar ? Interleave({outL, outR}) : out;
+}
+
+std::vector<GoldenCase> Cases() {
+    const auto voice = [](Processor& p) { p.setMusic(false); };
+    const auto music = [](Processor& p) { p.setMusic(true); };
+    const auto dry = [](Processor& p) { p.setMonoTo3D(false); };
+    const auto subtoneOff = [](Processor& p) { p.setSubtone(false); };
+    const auto spread = [](Processor& p) { p.setSpread(-9.0f); };
+    const auto narrow = [](Processor& p) { p.setWidening(false); };
+    const auto widen = [](Processor& p) { p.setWidening(true); };
+    return {
+        {"MonoMusic44100", 44100, 1, false, true, {{3001, subtoneOff}, {7000, voice}}, 0x9d982cd4958a281aull},
+        {"MonoVoice44100", 44100, 1, false, false, {{4000, dry}}, 0x7b74c74a1df579d5ull},
+        {"MonoVoice48000", 48000, 1, false, false, {{5000, music}}, 0xae5b4774e5bca4b4ull},
+        {"Stereo44100",
+         44100,
+         2,
+         false,
+         true,
+         {{2500, spread}, {6000, narrow}, {9000, widen}},
+         0xa86e147f85374355ull},
+        {"DualMono44100", 44100, 2, true, true, {{8000, voice}}, 0xb2b92d1836eecfc9ull},
+        {"DualMono96000", 96000, 2, true, false, {{6000, subtoneOff}}, 0xfd58abb8c687251dull},
+    };
+}
+
+TEST(ProcessorGolden, everyBlockSizeGivesTheRecordedBits) {
+    for (const GoldenCase& c : Cases()) {
+        for (bool planar : {false, true}) {
+            for (int block : {1, 16, 64, 256, 1024}) {
+                const std::vector<float> out = Render(c, block, planar);
+                const uint64_t digest =
+                    test_support::Fnv1a(test_support::kFnv1aStart, out.data(), out.size() * sizeof(float));
+                EXPECT_EQ(digest, c.digest) << c.name << (planar ? ", planar" : ", interleaved")
+                                            << ", blocks of " << block << ": 0x" << std::hex << digest;
+            }
+        }
+    }
+}
+
+}  // namespace
