@@ -27,8 +27,10 @@ class DenormalGuard {
         if (wanted != saved_) _mm_setcsr(wanted);
     }
     // Also clears the exception flags the call raised, as the caller had them.
+    // Writing the register stalls the processor, so an unchanged one (a
+    // guard inside another, a call that raised no new flag) is left alone.
     ~DenormalGuard() {
-        _mm_setcsr(saved_);
+        if (_mm_getcsr() != saved_) _mm_setcsr(saved_);
     }
 
   private:

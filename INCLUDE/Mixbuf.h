@@ -74,6 +74,11 @@ class MixBuffer : public Buffer {
     // how its frames were cut into calls.
     void Mix(const Buffer& src, float gain, float gainStep, Samples count, Samples offset,
              bool chained = false);
+    // Blocks of at most this many float frames at a steady gain Mix adds
+    // itself, in the float library's arithmetic (MixFewHeld).
+    static constexpr Samples kFewFrames = 16;
+    static void MixFewHeld(float* dst, const float* src, float gain, Samples overlap, Samples rest,
+                           bool chained);
     MixBuffer& operator+=(const MixBuffer& other);
     MixBuffer& operator-=(const MixBuffer& other);
     MixBuffer& operator+=(const ScaledMixBuffer& scaled);

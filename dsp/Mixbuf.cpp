@@ -75,6 +75,20 @@ uint32_t MixBuffer::GetClips() {
     return clips;
 }
 
+// The float library's ramps at a steady gain (AddRamped over the overlap,
+// then CopyRamped from the gain after it), frame for frame in the same
+// arithmetic: each run's first frame takes its gain as it is, the others that
+// gain plus the step of 0. For the few frames of a small host block, where
+// the calls would cost more than the work.
+void MixBuffer::MixFewHeld(float* dst, const float* src, float gain, Samples overlap, Samples rest,
+                           bool chained) {
+    const float held = gain + 0.0f;
+    for (Samples i = 0; i < overlap; ++i) dst[i] = dst[i] + (i == 0 ? gain : held) * src[i];
+    const float restGain = GainAfter(gain, 0.0f, overlap, chained);
+    const float restHeld = restGain + 0.0f;
+    for (Samples i = 0; i < rest; ++i) dst[overlap + i] = (i == 0 ? restGain : restHeld) * src[overlap + i];
+}
+
 // Frames that already hold samples are added to; frames past the used part
 // are written by a copy, so they need no clearing first. The copied part
 // starts at GainAfter(gain, gainStep, overlap, chained): the ramp's gain
@@ -88,6 +102,12 @@ void MixBuffer::Mix(const Buffer& src, float gain, float gainStep, Samples count
     Samples overlap = used_ - offset;
     if (overlap > count) overlap = count;
     const Samples rest = count - overlap;
+    if (count <= kFewFrames && gainStep == 0.0f && src.type_ == kMonoFloat && type_ == kMonoFloat &&
+        library_ == GetFloatLibrary()) {
+        MixFewHeld(floats() + offset, src.floats(), gain, overlap, rest, chained);
+        if (used_ < offset + count) used_ = offset + count;
+        return;
+    }
     if (overlap > 0) library_->AddRamped(*this + offset, src, gain, gainStep, overlap);
     if (rest > 0) {
         const float restGain = GainAfter(gain, gainStep, overlap, chained);
