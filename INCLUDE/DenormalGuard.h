@@ -22,18 +22,26 @@ class DenormalGuard {
     static constexpr unsigned int kFlushToZero = 0x8000u;
     static constexpr unsigned int kDenormalsAreZero = 0x0040u;
 
-    DenormalGuard() : saved_(_mm_getcsr()) {
+    // A guard inside another on the same thread (an engine's call inside the
+    // processor's) finds the register set already and leaves it to the outer
+    // one: reading or writing the register stalls the processor, which costs
+    // more than a small block's work.
+    DenormalGuard() : outer_(depth_++ == 0), saved_(0) {
+        if (!outer_) return;
+        saved_ = _mm_getcsr();
         const unsigned int wanted = saved_ | kFlushToZero | kDenormalsAreZero;
         if (wanted != saved_) _mm_setcsr(wanted);
     }
-    // Also clears the exception flags the call raised, as the caller had them.
-    // Writing the register stalls the processor, so an unchanged one (a
-    // guard inside another, a call that raised no new flag) is left alone.
+    // Also clears the exception flags the call raised, as the caller had them
+    // (an unchanged register is not written again).
     ~DenormalGuard() {
-        if (_mm_getcsr() != saved_) _mm_setcsr(saved_);
+        --depth_;
+        if (outer_ && _mm_getcsr() != saved_) _mm_setcsr(saved_);
     }
 
   private:
+    static inline thread_local int depth_ = 0;  // guards alive on this thread
+    bool outer_;
     unsigned int saved_;
 #else
     DenormalGuard() {}

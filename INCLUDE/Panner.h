@@ -48,6 +48,10 @@ class Panner {
     float targetGain() const { return targetGain_; }
     float gainStep() const { return gainStep_; }
 
+  protected:
+    // Panner::mix while steady at a gain other than 0.
+    void mixHeld(const Buffer& in, Samples count, Samples offset);
+
   private:
     Samples rampSamples_;   // frames left in the ramp; 0 when steady
     float gain_;            // gain of the next frame

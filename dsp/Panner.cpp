@@ -60,6 +60,11 @@ void Panner::mix_noUpdate(const Buffer& in, Samples count, Samples offset) const
     }
 }
 
+void Panner::mixHeld(const Buffer& in, Samples count, Samples offset) {
+    KESTA_ASSERT(mixBuffer_ != 0, "mixBuffer_!=0", kMixText);
+    mixBuffer_->Mix(in, gain_, 0.0f, count, offset);
+}
+
 void DelayPanner::setDelay(int delay, Samples transitionTime) {
     // A negative delay would read past the end of the input block.
     delay = std::max(delay, 0);
@@ -78,6 +83,26 @@ void DelayPanner::setDelay(int delay, Samples transitionTime) {
 // negative = from the delay line). It moves with the output, and one frame
 // against it at each one-frame delay step.
 void DelayPanner::mix(const Buffer& in, Samples count, Samples offset) {
+    if (delay_ == targetDelay_ && rampSamples() == 0) {
+        // Steady: the same reads and additions with the glides' steps left
+        // out, which is most of the work when a host's blocks are small.
+        if (gain() == 0.0f) return;
+        for (Samples p = -delay_; count > 0;) {
+            Samples chunk = count;
+            if (p < 0) {
+                KESTA_ASSERT(delayBuffer_ != 0, "delayBuffer_!=0", kDelayMixText);
+                Buffer past;
+                delayBuffer_->GetDelay(-p, std::min(chunk, -p), past, chunk);
+                mixHeld(past, chunk, offset);
+            } else {
+                mixHeld(in + p, chunk, offset);
+            }
+            p += chunk;
+            offset += chunk;
+            count -= chunk;
+        }
+        return;
+    }
     Samples p = -delay_;
     while (count > 0) {
         Samples chunk = count;
