@@ -75,10 +75,10 @@ class MixBuffer : public Buffer {
     void Mix(const Buffer& src, float gain, float gainStep, Samples count, Samples offset,
              bool chained = false);
     // Blocks of at most this many float frames at a steady gain Mix adds
-    // itself, in the float library's arithmetic (MixFewHeld).
+    // itself, in the float library's arithmetic (MixFew).
     static constexpr Samples kFewFrames = 16;
-    static void MixFewHeld(float* dst, const float* src, float gain, Samples overlap, Samples rest,
-                           bool chained);
+    bool MixFew(const Buffer& source, float gain, float gainStep, Samples count, Samples offset,
+                bool chained);
     MixBuffer& operator+=(const MixBuffer& other);
     MixBuffer& operator-=(const MixBuffer& other);
     MixBuffer& operator+=(const ScaledMixBuffer& scaled);

@@ -75,26 +75,12 @@ uint32_t MixBuffer::GetClips() {
     return clips;
 }
 
-// The float library's ramps at a steady gain (AddRamped over the overlap,
-// then CopyRamped from the gain after it), frame for frame in the same
-// arithmetic: each run's first frame takes its gain as it is, the others that
-// gain plus the step of 0. For the few frames of a small host block, where
-// the calls would cost more than the work.
-void MixBuffer::MixFewHeld(float* dst, const float* src, float gain, Samples overlap, Samples rest,
-                           bool chained) {
-    const float held = gain + 0.0f;
-    for (Samples i = 0; i < overlap; ++i) dst[i] = dst[i] + (i == 0 ? gain : held) * src[i];
-    const float restGain = GainAfter(gain, 0.0f, overlap, chained);
-    const float restHeld = restGain + 0.0f;
-    for (Samples i = 0; i < rest; ++i) dst[overlap + i] = (i == 0 ? restGain : restHeld) * src[overlap + i];
-}
-
-// Frames that already hold samples are added to; frames past the used part
-// are written by a copy, so they need no clearing first. The copied part
-// starts at GainAfter(gain, gainStep, overlap, chained): the ramp's gain
-// that far on.
+// Frames that already hold samples are added to; frames past the used part are written by a copy, so
+// they need no clearing first. The copied part starts at GainAfter(gain, gainStep, overlap, chained):
+// the ramp's gain that far on. A few frames at a steady gain take MixFew's shorter way.
 void MixBuffer::Mix(const Buffer& src, float gain, float gainStep, Samples count, Samples offset,
                     bool chained) {
+    if (MixFew(src, gain, gainStep, count, offset, chained)) return;
     if (used_ < offset) {
         (*this + used_).clear(offset - used_);
         used_ = offset;
@@ -102,12 +88,6 @@ void MixBuffer::Mix(const Buffer& src, float gain, float gainStep, Samples count
     Samples overlap = used_ - offset;
     if (overlap > count) overlap = count;
     const Samples rest = count - overlap;
-    if (count <= kFewFrames && gainStep == 0.0f && src.type_ == kMonoFloat && type_ == kMonoFloat &&
-        library_ == GetFloatLibrary()) {
-        MixFewHeld(floats() + offset, src.floats(), gain, overlap, rest, chained);
-        if (used_ < offset + count) used_ = offset + count;
-        return;
-    }
     if (overlap > 0) library_->AddRamped(*this + offset, src, gain, gainStep, overlap);
     if (rest > 0) {
         const float restGain = GainAfter(gain, gainStep, overlap, chained);
@@ -209,4 +189,33 @@ float MaxAbs(const MixBuffer& buffer) {
     const float highAbs = high < 0.0f ? -high : high;
     const float lowAbs = low < 0.0f ? -low : low;
     return lowAbs > highAbs ? lowAbs : highAbs;
+}
+
+// Mix of at most kFewFrames float frames at a steady gain, without the
+// float library's calls and in its arithmetic (AddRamped over the overlap,
+// then CopyRamped from the gain after it): each run's first frame takes its
+// gain as it is, the others that gain plus the step of 0. For the few frames
+// of a small host block, where the calls would cost more than the work.
+// Answers false, having done nothing, for anything else.
+bool MixBuffer::MixFew(const Buffer& source, float gain, float gainStep, Samples count, Samples offset,
+                       bool chained) {
+    if (count > kFewFrames || gainStep != 0.0f || source.type_ != kMonoFloat || type_ != kMonoFloat ||
+        library_ != GetFloatLibrary())
+        return false;
+    if (used_ < offset) {
+        (*this + used_).clear(offset - used_);
+        used_ = offset;
+    }
+    Samples overlap = used_ - offset;
+    if (overlap > count) overlap = count;
+    const Samples rest = count - overlap;
+    float* const dst = floats() + offset;
+    const float* const src = source.floats();
+    const float held = gain + 0.0f;
+    for (Samples i = 0; i < overlap; ++i) dst[i] = dst[i] + (i == 0 ? gain : held) * src[i];
+    const float restGain = GainAfter(gain, 0.0f, overlap, chained);
+    const float restHeld = restGain + 0.0f;
+    for (Samples i = 0; i < rest; ++i) dst[overlap + i] = (i == 0 ? restGain : restHeld) * src[overlap + i];
+    if (used_ < offset + count) used_ = offset + count;
+    return true;
 }

@@ -86,11 +86,11 @@ void DelayPanner::mix(const Buffer& in, Samples count, Samples offset) {
     if (delay_ == targetDelay_ && rampSamples() == 0) {
         // Steady: the same reads and additions with the glides' steps left
         // out, which is most of the work when a host's blocks are small.
+        KESTA_ASSERT(delay_ == 0 || delayBuffer_ != 0, "delayBuffer_!=0", kDelayMixText);
         if (gain() == 0.0f) return;
         for (Samples p = -delay_; count > 0;) {
             Samples chunk = count;
             if (p < 0) {
-                KESTA_ASSERT(delayBuffer_ != 0, "delayBuffer_!=0", kDelayMixText);
                 Buffer past;
                 delayBuffer_->GetDelay(-p, std::min(chunk, -p), past, chunk);
                 mixHeld(past, chunk, offset);
