@@ -77,8 +77,7 @@ class MixBuffer : public Buffer {
     // Blocks of at most this many float frames at a steady gain Mix adds
     // itself, in the float library's arithmetic (MixFew).
     static constexpr Samples kFewFrames = 16;
-    bool MixFew(const Buffer& source, float gain, float gainStep, Samples count, Samples offset,
-                bool chained);
+    bool MixFew(const Buffer& source, float gain, float gainStep, Samples count, Samples offset);
     MixBuffer& operator+=(const MixBuffer& other);
     MixBuffer& operator-=(const MixBuffer& other);
     MixBuffer& operator+=(const ScaledMixBuffer& scaled);

@@ -80,7 +80,7 @@ uint32_t MixBuffer::GetClips() {
 // the ramp's gain that far on. A few frames at a steady gain take MixFew's shorter way.
 void MixBuffer::Mix(const Buffer& src, float gain, float gainStep, Samples count, Samples offset,
                     bool chained) {
-    if (MixFew(src, gain, gainStep, count, offset, chained)) return;
+    if (MixFew(src, gain, gainStep, count, offset)) return;
     if (used_ < offset) {
         (*this + used_).clear(offset - used_);
         used_ = offset;
@@ -197,8 +197,7 @@ float MaxAbs(const MixBuffer& buffer) {
 // gain as it is, the others that gain plus the step of 0. For the few frames
 // of a small host block, where the calls would cost more than the work.
 // Answers false, having done nothing, for anything else.
-bool MixBuffer::MixFew(const Buffer& source, float gain, float gainStep, Samples count, Samples offset,
-                       bool chained) {
+bool MixBuffer::MixFew(const Buffer& source, float gain, float gainStep, Samples count, Samples offset) {
     if (count > kFewFrames || gainStep != 0.0f || source.type_ != kMonoFloat || type_ != kMonoFloat ||
         library_ != GetFloatLibrary())
         return false;
@@ -211,11 +210,21 @@ bool MixBuffer::MixFew(const Buffer& source, float gain, float gainStep, Samples
     const Samples rest = count - overlap;
     float* const dst = floats() + offset;
     const float* const src = source.floats();
-    const float held = gain + 0.0f;
-    for (Samples i = 0; i < overlap; ++i) dst[i] = dst[i] + (i == 0 ? gain : held) * src[i];
-    const float restGain = GainAfter(gain, 0.0f, overlap, chained);
-    const float restHeld = restGain + 0.0f;
-    for (Samples i = 0; i < rest; ++i) dst[overlap + i] = (i == 0 ? restGain : restHeld) * src[overlap + i];
+    if (overlap > 0) {
+        const float held = gain + 0.0f;
+        dst[0] = dst[0] + gain * src[0];
+        for (Samples i = 1; i < overlap; ++i) dst[i] = dst[i] + held * src[i];
+    }
+    if (rest > 0) {
+        // GainAfter(gain, 0, overlap, chained): adding steps of 0 changes
+        // nothing after the first, which turns -0 into +0.
+        const float restGain = overlap > 0 ? gain + 0.0f : gain;
+        const float restHeld = restGain + 0.0f;
+        float* const to = dst + overlap;
+        const float* const from = src + overlap;
+        to[0] = restGain * from[0];
+        for (Samples i = 1; i < rest; ++i) to[i] = restHeld * from[i];
+    }
     if (used_ < offset + count) used_ = offset + count;
     return true;
 }
