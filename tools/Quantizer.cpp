@@ -118,7 +118,7 @@ __attribute__((target("avx2"))) std::int32_t quantizeShortAvx2(const float* x, s
         const __m256 t = _mm256_cvtepi32_ps(_mm256_cvttps_epi32(v));
         v = _mm256_blendv_ps(t, _mm256_sub_ps(t, one), _mm256_cmp_ps(t, v, _CMP_GT_OQ));
         const __m256 beyond =
-            _mm256_or_ps(_mm256_cmp_ps(v, top, _CMP_GT_OQ), _mm256_cmp_ps(v, bottom, _CMP_LT_OQ));
+            _mm256_or_ps(_mm256_cmp_ps(v, top, _CMP_GE_OQ), _mm256_cmp_ps(v, bottom, _CMP_LE_OQ));
         clips = _mm256_sub_epi32(clips, _mm256_castps_si256(beyond));
         v = _mm256_min_ps(v, top);     // v < top ? v : top
         v = _mm256_max_ps(v, bottom);  // v > bottom ? v : bottom

@@ -69,18 +69,18 @@ std::vector<GoldenCase> Cases() {
     const auto narrow = [](Processor& p) { p.setWidening(false); };
     const auto widen = [](Processor& p) { p.setWidening(true); };
     return {
-        {"MonoMusic44100", 44100, 1, false, true, {{3001, subtoneOff}, {7000, voice}}, 0x9d982cd4958a281aull},
-        {"MonoVoice44100", 44100, 1, false, false, {{4000, dry}}, 0x7b74c74a1df579d5ull},
-        {"MonoVoice48000", 48000, 1, false, false, {{5000, music}}, 0xae5b4774e5bca4b4ull},
+        {"MonoMusic44100", 44100, 1, false, true, {{3001, subtoneOff}, {7000, voice}}, 0xa491da5e0466217aull},
+        {"MonoVoice44100", 44100, 1, false, false, {{4000, dry}}, 0x3dd62526b5f1b255ull},
+        {"MonoVoice48000", 48000, 1, false, false, {{5000, music}}, 0xa8d94d3ba9ce75e6ull},
         {"Stereo44100",
          44100,
          2,
          false,
          true,
          {{2500, spread}, {6000, narrow}, {9000, widen}},
-         0xa86e147f85374355ull},
-        {"DualMono44100", 44100, 2, true, true, {{8000, voice}}, 0xb2b92d1836eecfc9ull},
-        {"DualMono96000", 96000, 2, true, false, {{6000, subtoneOff}}, 0xfd58abb8c687251dull},
+         0xfa574f4521f065dfull},
+        {"DualMono44100", 44100, 2, true, true, {{8000, voice}}, 0x8fea7a0839a019d1ull},
+        {"DualMono96000", 96000, 2, true, false, {{6000, subtoneOff}}, 0x633edc4f2814ffc5ull},
     };
 }
 
