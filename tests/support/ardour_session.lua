@@ -1,12 +1,13 @@
 -- An Ardour 7 session run headless by ardour7-lua on the dummy backend:
--- records three seconds of the backend's pink noise on a stereo track, puts
--- and exports the session twice as 32-bit float: as it is (dry.wav), and with
+-- records three seconds of the backend's pink noise on a stereo track, and
+-- exports the session twice as 32-bit float: as it is (dry.wav), and with
 -- an LV2 plug-in first on the track (wet.wav).
 -- Prints the latency Ardour reads from the plug-in.
 --
 -- Environment: KESTA_SESSION (a folder to create), KESTA_EXPORT (a folder),
 -- KESTA_URI, KESTA_SPREAD (the plug-in's first control), KESTA_PRESET (the
 -- id of an export preset in ~/.config/ardour7/export/).
+
 -- Ardour 7.3 has aborted while collecting a SimpleExport: nothing is
 -- collected, and the session is not closed at the end (its folder is thrown
 -- away).

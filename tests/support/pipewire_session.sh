@@ -54,7 +54,7 @@ session() {
 }
 export -f session
 export work out in
-timeout 60 dbus-run-session -- bash -c session
+timeout -k 5 60 dbus-run-session -- bash -c session
 status=$?
 [ $status = 0 ] && [ -s "$out" ] && exit 0
 echo "PipeWire session failed ($status)" >&2
