@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace kesta {
 
 namespace {
@@ -14,19 +18,24 @@ constexpr float kTarget = Limiter::kCeiling * 0.9999f;
 constexpr double kLookAheadSeconds = 0.002;
 constexpr double kReleaseSeconds = 0.08;
 
-// The largest magnitude among x[0..n).
+// The largest magnitude among x[0..n) (which holds no NaN: the processor's
+// output is finite).
 inline float Peak(const float* x, int n) {
-    constexpr int kLanes = 8;
-    float lane[kLanes] = {};
     int i = 0;
-    for (; i + kLanes <= n; i += kLanes)
-        for (int j = 0; j < kLanes; ++j) {
-            const float a = std::fabs(x[i + j]);
-            lane[j] = a > lane[j] ? a : lane[j];
-        }
-    for (; i < n; ++i) lane[0] = std::max(lane[0], std::fabs(x[i]));
     float peak = 0.0f;
-    for (float a : lane) peak = std::max(peak, a);
+#if defined(__SSE2__)
+    // Eight at a time in two registers: GCC keeps the portable loop scalar.
+    const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+    __m128 a = _mm_setzero_ps(), b = _mm_setzero_ps();
+    for (; i + 8 <= n; i += 8) {
+        a = _mm_max_ps(a, _mm_and_ps(_mm_loadu_ps(x + i), magnitude));
+        b = _mm_max_ps(b, _mm_and_ps(_mm_loadu_ps(x + i + 4), magnitude));
+    }
+    float lane[4];
+    _mm_storeu_ps(lane, _mm_max_ps(a, b));
+    peak = std::max(std::max(lane[0], lane[1]), std::max(lane[2], lane[3]));
+#endif
+    for (; i < n; ++i) peak = std::max(peak, std::fabs(x[i]));
     return peak;
 }
 
