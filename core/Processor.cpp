@@ -745,6 +745,34 @@ void Processor::setAutoMono(bool on) {
     impl_->autoMono.store(on, std::memory_order_relaxed);
 }
 
+void Processor::set(Parameter p, float value) {
+    Settings s;
+    s.set(p, value);
+    switch (p) {
+        case Parameter::kSpread:
+            setSpread(value);
+            break;
+        case Parameter::kMode:
+            setMusic(s.music);
+            break;
+        case Parameter::kMonoTo3D:
+            setMonoTo3D(s.monoTo3D);
+            break;
+        case Parameter::kWidening:
+            setWidening(s.widen);
+            break;
+        case Parameter::kSubtone:
+            setSubtone(s.subtone);
+            break;
+        case Parameter::kAutoMono:
+            setAutoMono(s.autoMono);
+            break;
+        case Parameter::kLimiter:
+            setLimiter(s.limiter);
+            break;
+    }
+}
+
 void Processor::setSettings(const Settings& settings) {
     setMonoTo3D(settings.monoTo3D);
     setMusic(settings.music);

@@ -28,26 +28,16 @@
 
 #include <memory>
 
-namespace kesta {
+#include "Parameters.h"
 
-// The settings of a stream. The defaults are the XMMS plug-in's, with
-// automatic mono on.
-struct Settings {
-    bool monoTo3D = true;   // mono-to-3D engine on (off: mono plays on both sides)
-    bool music = true;      // Music mode; false is Voice
-    bool widen = true;      // stereo widening on (off: stereo passes through, delayed)
-    float spreadDb = 0.0f;  // widening amount, -18 to 0 dB
-    bool subtone = true;    // keep the bass out of the widening paths
-    bool autoMono = true;   // stereo that carries a mono recording is treated as mono
-    bool limiter = true;    // hold the output at or under -1 dBFS
-};
+namespace kesta {
 
 class Processor {
   public:
     // Spread limits in dB; setters clamp to them, and a value that is not a
     // number counts as 0 dB.
-    static constexpr float kMinSpreadDb = -18.0f;
-    static constexpr float kMaxSpreadDb = 0.0f;
+    static constexpr float kMinSpreadDb = InfoOf(Parameter::kSpread).minimum;
+    static constexpr float kMaxSpreadDb = InfoOf(Parameter::kSpread).maximum;
 
     Processor();
     ~Processor();
@@ -95,6 +85,9 @@ class Processor {
     void setSubtone(bool on);
     void setAutoMono(bool on);
     void setLimiter(bool on);
+    // Any of them by the parameter table: the spread as setSpread takes it,
+    // the others as Settings::set reads a value.
+    void set(Parameter p, float value);
     void setSettings(const Settings& settings);
     Settings settings() const;
 

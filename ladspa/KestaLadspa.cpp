@@ -42,7 +42,7 @@ struct Ports {
             hints[p] = {0, 0.0f, 0.0f};
         }
         for (int i = 0; i < layout.controlCount; ++i, ++p) {
-            const ControlInfo& c = kControls[layout.controls[i]];
+            const kesta::ParameterInfo& c = kesta::InfoOf(layout.controls[i]);
             descriptors[p] = LADSPA_PORT_CONTROL | LADSPA_PORT_INPUT;
             names[p] = c.name;
             hints[p] = {Hint(c), c.minimum, c.maximum};
@@ -54,16 +54,16 @@ struct Ports {
         hints[p] = {LADSPA_HINT_DEFAULT_0, 0.0f, 0.0f};
     }
 
-    static LADSPA_PortRangeHintDescriptor Hint(const ControlInfo& c) {
+    static LADSPA_PortRangeHintDescriptor Hint(const kesta::ParameterInfo& c) {
         switch (c.kind) {
             // On/off controls are whole numbers from 0 to 1 rather than
             // LADSPA_HINT_TOGGLED: GStreamer gives every toggled port the
             // default false, whatever the hint says.
-            case ControlInfo::kToggle:
-            case ControlInfo::kModeChoice:
+            case kesta::ParameterInfo::kToggle:
+            case kesta::ParameterInfo::kEnumeration:
                 return LADSPA_HINT_BOUNDED_BELOW | LADSPA_HINT_BOUNDED_ABOVE | LADSPA_HINT_INTEGER |
                        (c.fallback > 0.0f ? LADSPA_HINT_DEFAULT_1 : LADSPA_HINT_DEFAULT_0);
-            case ControlInfo::kDecibels:
+            case kesta::ParameterInfo::kDecibels:
                 break;
         }
         const LADSPA_PortRangeHintDescriptor def = c.fallback == 0.0f        ? LADSPA_HINT_DEFAULT_0

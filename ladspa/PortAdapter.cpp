@@ -7,33 +7,15 @@
 namespace kesta {
 namespace plugin_ports {
 
-const ControlInfo kControls[kControlCount] = {
-    {"spread", "Spread (dB)", ControlInfo::kDecibels, Processor::kMinSpreadDb, Processor::kMaxSpreadDb, 0.0f},
-    {"mode", "Mode (0 = Voice, 1 = Music)", ControlInfo::kModeChoice, kVoice, kMusic, kMusic},
-    {"mono_to_3d", "Mono-to-3D", ControlInfo::kToggle, 0.0f, 1.0f, 1.0f},
-    {"widening", "Widening", ControlInfo::kToggle, 0.0f, 1.0f, 1.0f},
-    {"subtone", "Subtone", ControlInfo::kToggle, 0.0f, 1.0f, 1.0f},
-    {"auto_mono", "Automatic mono", ControlInfo::kToggle, 0.0f, 1.0f, 1.0f},
-    {"limiter", "Limiter", ControlInfo::kToggle, 0.0f, 1.0f, 1.0f},
-};
-
 namespace {
 
 // Controls added later come last, so that positional values (sox) keep
 // their meaning.
-const Control kStereoControls[] = {kSpread, kMode, kMonoTo3D, kWidening, kSubtone, kAutoMono, kLimiter};
-const Control kMonoControls[] = {kMode, kMonoTo3D, kSubtone, kLimiter};
-
-// The value of control c, or its default when there is none to read.
-float ValueOf(const float* const* values, Control c) {
-    const float* v = values[c];
-    return v && std::isfinite(*v) ? *v : kControls[c].fallback;
-}
-
-bool Same(const Settings& a, const Settings& b) {
-    return a.monoTo3D == b.monoTo3D && a.music == b.music && a.widen == b.widen && a.spreadDb == b.spreadDb &&
-           a.subtone == b.subtone && a.autoMono == b.autoMono && a.limiter == b.limiter;
-}
+const Parameter kStereoControls[] = {Parameter::kSpread,   Parameter::kMode,    Parameter::kMonoTo3D,
+                                     Parameter::kWidening, Parameter::kSubtone, Parameter::kAutoMono,
+                                     Parameter::kLimiter};
+const Parameter kMonoControls[] = {Parameter::kMode, Parameter::kMonoTo3D, Parameter::kSubtone,
+                                   Parameter::kLimiter};
 
 }  // namespace
 
@@ -43,13 +25,8 @@ const Layout kMonoLayout = {1, kMonoControls, static_cast<int>(sizeof kMonoContr
 
 Settings SettingsFrom(const float* const* values) {
     Settings s;
-    s.spreadDb = ValueOf(values, kSpread);
-    s.music = ValueOf(values, kMode) >= 0.5f * (kVoice + kMusic);
-    s.monoTo3D = ValueOf(values, kMonoTo3D) > 0.0f;
-    s.widen = ValueOf(values, kWidening) > 0.0f;
-    s.subtone = ValueOf(values, kSubtone) > 0.0f;
-    s.autoMono = ValueOf(values, kAutoMono) > 0.0f;
-    s.limiter = ValueOf(values, kLimiter) > 0.0f;
+    for (int i = 0; i < kParameterCount; ++i)
+        if (values[i]) s.set(static_cast<Parameter>(i), *values[i]);
     return s;
 }
 
@@ -69,7 +46,8 @@ void Instance::connect(unsigned long port, void* data) {
     } else if (port < layout_.firstControl()) {
         outputs_[port - inputs] = static_cast<float*>(data);
     } else if (port < layout_.latencyPort()) {
-        controls_[layout_.controls[port - layout_.firstControl()]] = static_cast<const float*>(data);
+        controls_[static_cast<int>(layout_.controls[port - layout_.firstControl()])] =
+            static_cast<const float*>(data);
     } else if (port == layout_.latencyPort()) {
         // Written at once as well: Audacity 3.2 reads it before it has run
         // or activated the plug-in, and shifts the result by what it finds.
@@ -82,7 +60,7 @@ void Instance::connect(unsigned long port, void* data) {
 
 void Instance::applyControls() {
     const Settings s = SettingsFrom(controls_);
-    if (haveApplied_ && Same(s, applied_)) return;
+    if (haveApplied_ && s == applied_) return;
     processor_.setSettings(s);
     applied_ = s;
     haveApplied_ = true;

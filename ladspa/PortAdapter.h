@@ -18,28 +18,9 @@
 namespace kesta {
 namespace plugin_ports {
 
-enum Control { kSpread, kMode, kMonoTo3D, kWidening, kSubtone, kAutoMono, kLimiter, kControlCount };
-
-struct ControlInfo {
-    enum Kind { kDecibels, kModeChoice, kToggle };
-    const char* symbol;  // the LV2 port symbol
-    const char* name;    // the name a host shows (the LADSPA port name)
-    Kind kind;
-    float minimum;
-    float maximum;
-    float fallback;  // the default value
-};
-
-// Indexed by Control.
-extern const ControlInfo kControls[kControlCount];
-
-// The mode control's values.
-constexpr float kVoice = 0.0f;
-constexpr float kMusic = 1.0f;
-
 struct Layout {
-    int inputs;               // audio inputs, 1 or 2; there are always 2 outputs
-    const Control* controls;  // control inputs in port order
+    int inputs;                 // audio inputs, 1 or 2; there are always 2 outputs
+    const Parameter* controls;  // control inputs in port order
     int controlCount;
 
     unsigned long portCount() const { return static_cast<unsigned long>(inputs + 2 + controlCount + 1); }
@@ -53,10 +34,8 @@ extern const Layout kStereoLayout;
 // Subtone, limiter, latency.
 extern const Layout kMonoLayout;
 
-// The settings the control values stand for. A value that is not a finite
-// number counts as the control's default; a toggle is on above 0; the mode
-// is Music from 0.5 up; the spread is left to the processor to clamp.
-// controlValues is indexed by Control; a null entry keeps the default.
+// The settings the control values stand for, as Settings::set reads them.
+// controlValues is indexed by Parameter; a null entry keeps the default.
 Settings SettingsFrom(const float* const* controlValues);
 
 class Instance {
@@ -97,7 +76,7 @@ class Instance {
     Processor processor_;
     const float* inputs_[2] = {nullptr, nullptr};
     float* outputs_[2] = {nullptr, nullptr};
-    const float* controls_[kControlCount] = {};
+    const float* controls_[kParameterCount] = {};
     float* latency_ = nullptr;
     Settings applied_;
     bool haveApplied_ = false;

@@ -1,0 +1,78 @@
+// The controls of kesta::Processor, stated once: every host of the core (the
+// LADSPA and LV2 plug-ins, Audacious, kesta render) takes its ports, options,
+// preference widgets and settings keys from this table. A new control is one
+// line of the table, one field of Settings and the processor's use of it.
+#pragma once
+
+namespace kesta {
+
+// Indexes kParameters; new controls go last, since hosts number ports and
+// positional values (sox) in this order.
+enum class Parameter : int { kSpread, kMode, kMonoTo3D, kWidening, kSubtone, kAutoMono, kLimiter };
+inline constexpr int kParameterCount = 7;
+
+struct ParameterInfo {
+    // kDecibels: a value in dB from minimum to maximum. kEnumeration and
+    // kToggle: whole numbers from minimum (0) to maximum (1), labels[v] each.
+    enum Kind { kDecibels, kEnumeration, kToggle };
+    const char* symbol;  // the LV2 port symbol
+    const char* name;    // the name a host shows (the LADSPA port name)
+    const char* unit;    // "dB", or "" for none
+    Kind kind;
+    float minimum;
+    float maximum;
+    float fallback;           // the default value
+    const char* labels[2];    // the names of the values 0 and 1 (not for kDecibels)
+    const char* settingsKey;  // the key in the hosts' settings files
+};
+
+inline constexpr ParameterInfo kParameters[kParameterCount] = {
+    {"spread", "Spread (dB)", "dB", ParameterInfo::kDecibels, -18.0f, 0.0f, 0.0f, {}, "vastor_spread"},
+    {"mode",
+     "Mode (0 = Voice, 1 = Music)",
+     "",
+     ParameterInfo::kEnumeration,
+     0.0f,
+     1.0f,
+     1.0f,
+     {"Voice", "Music"},
+     "m2s_flags"},
+    {"mono_to_3d", "Mono-to-3D", "", ParameterInfo::kToggle, 0.0f, 1.0f, 1.0f, {"Off", "On"}, "m2s_enable"},
+    {"widening", "Widening", "", ParameterInfo::kToggle, 0.0f, 1.0f, 1.0f, {"Off", "On"}, "vastor_enable"},
+    {"subtone", "Subtone", "", ParameterInfo::kToggle, 0.0f, 1.0f, 1.0f, {"Off", "On"}, "subtone"},
+    {"auto_mono", "Automatic mono", "", ParameterInfo::kToggle, 0.0f, 1.0f, 1.0f, {"Off", "On"}, "auto_mono"},
+    {"limiter", "Limiter", "", ParameterInfo::kToggle, 0.0f, 1.0f, 1.0f, {"Off", "On"}, "limiter"},
+};
+
+constexpr const ParameterInfo& InfoOf(Parameter p) {
+    return kParameters[static_cast<int>(p)];
+}
+
+// Whether an on/off parameter's default is on.
+constexpr bool On(Parameter p) {
+    return InfoOf(p).fallback > InfoOf(p).minimum;
+}
+
+// The settings of a stream, one field per parameter, with the table's
+// defaults (the XMMS plug-in's, with automatic mono on).
+struct Settings {
+    bool monoTo3D = On(Parameter::kMonoTo3D);  // mono-to-3D engine on (off: mono plays on both sides)
+    bool music = On(Parameter::kMode);         // Music mode; false is Voice
+    bool widen = On(Parameter::kWidening);     // stereo widening on (off: stereo passes through, delayed)
+    float spreadDb = InfoOf(Parameter::kSpread).fallback;  // widening amount in dB
+    bool subtone = On(Parameter::kSubtone);                // keep the bass out of the widening paths
+    bool autoMono = On(Parameter::kAutoMono);  // stereo that carries a mono recording is treated as mono
+    bool limiter = On(Parameter::kLimiter);    // hold the output at or under -1 dBFS
+
+    // A parameter's value: the spread in dB, 0 or 1 for the others.
+    float get(Parameter p) const;
+    // Sets a parameter from a value: one that is not a finite number counts
+    // as the parameter's default; a toggle is on above 0; the mode is Music
+    // from 0.5 up; the spread is kept as given, for the processor to clamp.
+    void set(Parameter p, float value);
+
+    bool operator==(const Settings& o) const;
+    bool operator!=(const Settings& o) const { return !(*this == o); }
+};
+
+}  // namespace kesta
