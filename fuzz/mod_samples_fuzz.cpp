@@ -81,7 +81,7 @@ int pickChannels(FuzzedDataProvider& in) {
 
 // Any float, NaN and infinities included.
 float anyFloat(FuzzedDataProvider& in) {
-    if (in.ConsumeBool()) return in.ConsumeFloatingPointInRange(-18.0f, 0.0f);
+    if (in.ConsumeBool()) return in.ConsumeFloatingPointInRange(kSpreadMinDb, kSpreadMaxDb);
     const uint32_t bits = in.ConsumeIntegral<uint32_t>();
     float value;
     std::memcpy(&value, &bits, sizeof value);

@@ -92,6 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Options o;
     const std::string problem = parse(argv, o);
     if (!problem.empty()) return 0;
+    const kesta::ParameterInfo& spreadRange = kesta::InfoOf(kesta::Parameter::kSpread);
 
     CHECK(o.bits == 0 || o.bits == 8 || o.bits == 16 || o.bits == 24 || o.bits == 32);
     CHECK(!o.floatBits || o.bits == 0);
@@ -99,13 +100,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CHECK(!o.hasGain || (std::isfinite(o.gainDb) && o.gainDb >= -60.0f && o.gainDb <= 60.0f));
     CHECK(o.block >= 1 && o.block <= 65536);
     CHECK(!o.mode || std::strcmp(o.mode, "music") == 0 || std::strcmp(o.mode, "voice") == 0);
-    CHECK(!o.hasSpread || (std::isfinite(o.spread) && o.spread >= -18.0f && o.spread <= 0.0f));
+    CHECK(!o.hasSpread ||
+          (std::isfinite(o.spread) && o.spread >= spreadRange.minimum && o.spread <= spreadRange.maximum));
     for (int v : {o.subtone, o.mono3d, o.widen}) CHECK(v >= -1 && v <= 1);
     for (const std::string& a : o.args) CHECK(a.size() < 2 || a.compare(0, 2, "--") != 0);
-    Settings s;
+    kesta::Settings s;
     o.apply(s);
-    CHECK(s.mode == 0 || s.mode == 8);
-    CHECK(s.spreadDb >= -18.0f && s.spreadDb <= 0.0f);
+    CHECK(s.spreadDb >= spreadRange.minimum && s.spreadDb <= spreadRange.maximum);
 
     Options again;
     CHECK(parse(words(o), again).empty());

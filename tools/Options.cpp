@@ -55,11 +55,11 @@ bool parseInt(const std::string& value, long lo, long hi, int& out) {
 
 }  // namespace
 
-void Options::apply(Settings& s) const {
-    if (mode) s.mode = std::strcmp(mode, "voice") == 0 ? kVoiceMode : kMusicMode;
+void Options::apply(kesta::Settings& s) const {
+    if (mode) s.music = std::strcmp(mode, "voice") != 0;
     if (hasSpread) s.spreadDb = spread;
     if (subtone >= 0) s.subtone = subtone;
-    if (mono3d >= 0) s.mono3d = mono3d;
+    if (mono3d >= 0) s.monoTo3D = mono3d;
     if (widen >= 0) s.widen = widen;
 }
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "Settings.h"
+#include "Parameters.h"
 
 struct Options {
     std::vector<std::string> args;  // positional arguments after the command
@@ -37,7 +37,7 @@ struct Options {
     int subtone = -1, mono3d = -1, widen = -1;  // -1 unset, else 0 or 1
 
     bool overrides() const { return mode || hasSpread || subtone >= 0 || mono3d >= 0 || widen >= 0; }
-    void apply(Settings& s) const;
+    void apply(kesta::Settings& s) const;
 };
 
 // What command does not take among the options given, in words for the user;

@@ -59,11 +59,10 @@ std::unique_ptr<StereoImage> analyse(const std::string& path, std::string& error
 
 }  // namespace
 
-std::vector<std::string> settingsLines(const Settings& s) {
+std::vector<std::string> settingsLines(const kesta::Settings& s) {
     char spread[32];
     std::snprintf(spread, sizeof spread, "%.1f", s.spreadDb);
-    return {std::string("Mono to 3D: ") + (s.mono3d ? "on" : "off") + ", " +
-                (s.mode == kMusicMode ? "Music" : "Voice"),
+    return {std::string("Mono to 3D: ") + (s.monoTo3D ? "on" : "off") + ", " + (s.music ? "Music" : "Voice"),
             std::string("Stereo widening: ") + (s.widen ? "on" : "off") + ", spread " + spread + " dB",
             std::string("Subtone: ") + (s.subtone ? "on" : "off")};
 }

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "Settings.h"
+#include "Parameters.h"
 
 // The caption's lines for the settings a run used.
-std::vector<std::string> settingsLines(const Settings& settings);
+std::vector<std::string> settingsLines(const kesta::Settings& settings);
 
 // Draws one file, or a file and its result (paths holds one or two), into the
 // PNG at image. Files are streamed: memory does not grow with their length.

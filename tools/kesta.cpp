@@ -24,8 +24,8 @@
 #include "Options.h"
 #include "OutputPath.h"
 #include "PictureCommand.h"
+#include "PlayerSettings.h"
 #include "PluginHost.h"
-#include "Settings.h"
 #include "Synth.h"
 
 namespace {
@@ -191,7 +191,7 @@ class RunSettings {
     }
     // Answers false with error set when the settings cannot be written.
     bool prepare(const Options& o, std::string& error) {
-        Settings s;
+        kesta::Settings s;
         readSettings(settingsPath(), s);
         o.apply(s);
         settings_ = s;
@@ -219,11 +219,11 @@ class RunSettings {
         return true;
     }
     const std::string& home() const { return home_; }
-    const Settings& settings() const { return settings_; }
+    const kesta::Settings& settings() const { return settings_; }
 
   private:
     std::string home_;
-    Settings settings_;
+    kesta::Settings settings_;
 };
 
 bool loadPlugin(PluginHost& host, const Options& o, std::string& error) {
@@ -290,23 +290,13 @@ bool renderStream(PluginHost& host, int channels, int rate, bool eightBit, int b
 
 // The settings this run uses: the user's, with the options' overrides; saved
 // first when --save asks. False with error set when they cannot be saved.
-bool runSettings(const Options& o, Settings& s, std::string& error) {
+bool runSettings(const Options& o, kesta::Settings& s, std::string& error) {
     readSettings(settingsPath(), s);
     o.apply(s);
     std::string why;
     if (o.save && !writeSettings(settingsPath(), s, &why))
         return error = "cannot save the settings: " + why, false;
     return true;
-}
-
-kesta::Settings coreSettings(const Settings& s) {
-    kesta::Settings c;
-    c.monoTo3D = s.mono3d;
-    c.music = s.mode == kMusicMode;
-    c.widen = s.widen;
-    c.spreadDb = s.spreadDb;
-    c.subtone = s.subtone;
-    return c;
 }
 
 // The player's path: the plug-in exactly as a player runs it, the raw stream.
@@ -395,7 +385,7 @@ SampleDepth requestedDepth(const Options& o) {
     }
 }
 
-int renderOne(const Options& o, const Settings& s, const std::string& in, const std::string& out,
+int renderOne(const Options& o, const kesta::Settings& s, const std::string& in, const std::string& out,
               bool progress) {
     if (o.player) return renderPlayer(o, in, out);
     RenderRequest r;
@@ -411,7 +401,7 @@ int renderOne(const Options& o, const Settings& s, const std::string& in, const 
     r.quiet = o.quiet;
     r.progress = progress;
     r.block = o.block;
-    r.settings = coreSettings(s);
+    r.settings = s;
     r.settings.limiter = o.limiter != 0;
     r.stop = &interrupted;
     return renderFloat(r);
@@ -464,7 +454,7 @@ int render(const Options& o) {
         if (!problem.empty()) return usage(problem, "render");
     }
 
-    Settings s;
+    kesta::Settings s;
     std::string error;
     OutputPath where;
     if (!batch && o.args[1] != "-" && !classifyOutput(o.args[1], where, error))
@@ -579,10 +569,10 @@ int demo(const Options& o) {
         return fail(error);
 
     if (o.quiet) return 0;
-    const Settings& s = run.settings();
+    const kesta::Settings& s = run.settings();
     std::printf("Kesta demo at %d Hz: mono-to-3D %s (%s), widening %s (spread %.1f dB), Subtone %s\n", rate,
-                s.mono3d ? "on" : "off", s.mode == kMusicMode ? "Music" : "Voice", s.widen ? "on" : "off",
-                s.spreadDb, s.subtone ? "on" : "off");
+                s.monoTo3D ? "on" : "off", s.music ? "Music" : "Voice", s.widen ? "on" : "off", s.spreadDb,
+                s.subtone ? "on" : "off");
     std::printf("%-10s %10s %10s %13s %9s\n", "signal", "peak dBFS", "RMS dBFS", "correlation", "clipped");
     printRow("speech in", measure(voice.data(), voice.size(), 1));
     printRow("speech out", measure(voiceOut.data(), voiceOut.size() / voiceChannels, voiceChannels));
@@ -598,7 +588,7 @@ int info(const Options& o) {
     std::string error;
     PluginHost host;
     if (!loadPlugin(host, o, error)) return fail(error);
-    Settings s;
+    kesta::Settings s;
     const std::string path = settingsPath();
     int readError = 0;
     const bool fromFile = readSettings(path, s, &readError);
@@ -609,8 +599,8 @@ int info(const Options& o) {
     std::printf("Plug-in:   %s\n",
                 host.plugin().description ? host.plugin().description : "(no description)");
     std::printf("Settings:  %s\n", where.c_str());
-    std::printf("  m2s_enable    = %s   (mono-to-3D)\n", s.mono3d ? "TRUE" : "FALSE");
-    std::printf("  m2s_flags     = %d   (%s)\n", s.mode, s.mode == kMusicMode ? "Music" : "Voice");
+    std::printf("  m2s_enable    = %s   (mono-to-3D)\n", s.monoTo3D ? "TRUE" : "FALSE");
+    std::printf("  m2s_flags     = %d   (%s)\n", modeFlags(s), s.music ? "Music" : "Voice");
     std::printf("  vastor_enable = %s   (stereo widening)\n", s.widen ? "TRUE" : "FALSE");
     std::printf("  vastor_spread = %g dB\n", s.spreadDb);
     std::printf("  subtone       = %s\n", s.subtone ? "TRUE" : "FALSE");

@@ -1,4 +1,4 @@
-#include "Settings.h"
+#include "PlayerSettings.h"
 
 #include <glib.h>
 
@@ -8,7 +8,24 @@
 
 #include "configfile.h"
 
-namespace {}  // namespace
+using kesta::InfoOf;
+using kesta::Parameter;
+
+namespace {
+
+constexpr char kSection[] = "Kesta";
+// The mode key holds the mono-to-3D engine's open flags: M2S_MUSIC for Music.
+constexpr int kMusicFlag = 8;
+
+const char* Key(Parameter p) {
+    return InfoOf(p).settingsKey;
+}
+
+}  // namespace
+
+int modeFlags(const kesta::Settings& s) {
+    return s.music ? kMusicFlag : 0;
+}
 
 std::string settingsProblem(int error) {
     switch (error) {
@@ -32,8 +49,8 @@ std::string settingsPath(const std::string& home) {
     return base + "/.xmms/config";
 }
 
-bool readSettings(const std::string& path, Settings& s, int* error) {
-    s = Settings();
+bool readSettings(const std::string& path, kesta::Settings& s, int* error) {
+    s = kesta::Settings();
     gint failure = 0;
     ConfigFile* file = xmms_cfg_open_file_full(path.c_str(), &failure);
     if (error) *error = failure;
@@ -41,18 +58,19 @@ bool readSettings(const std::string& path, Settings& s, int* error) {
     gboolean on;
     gint mode;
     gfloat spread;
-    if (xmms_cfg_read_boolean(file, kSettingsSection, kMonoTo3DKey, &on)) s.mono3d = on;
-    if (xmms_cfg_read_int(file, kSettingsSection, kModeKey, &mode))
-        s.mode = (mode & kMusicMode) ? kMusicMode : kVoiceMode;
-    if (xmms_cfg_read_boolean(file, kSettingsSection, kWideningKey, &on)) s.widen = on;
-    if (xmms_cfg_read_float(file, kSettingsSection, kSpreadKey, &spread) && std::isfinite(spread))
-        s.spreadDb = std::fmin(0.0f, std::fmax(-18.0f, spread));
-    if (xmms_cfg_read_boolean(file, kSettingsSection, kSubtoneKey, &on)) s.subtone = on;
+    if (xmms_cfg_read_boolean(file, kSection, Key(Parameter::kMonoTo3D), &on)) s.monoTo3D = on;
+    if (xmms_cfg_read_int(file, kSection, Key(Parameter::kMode), &mode)) s.music = (mode & kMusicFlag) != 0;
+    if (xmms_cfg_read_boolean(file, kSection, Key(Parameter::kWidening), &on)) s.widen = on;
+    if (xmms_cfg_read_float(file, kSection, Key(Parameter::kSpread), &spread) && std::isfinite(spread)) {
+        const kesta::ParameterInfo& range = InfoOf(Parameter::kSpread);
+        s.spreadDb = std::fmin(range.maximum, std::fmax(range.minimum, spread));
+    }
+    if (xmms_cfg_read_boolean(file, kSection, Key(Parameter::kSubtone), &on)) s.subtone = on;
     xmms_cfg_free(file);
     return true;
 }
 
-bool writeSettings(const std::string& path, const Settings& s, std::string* why) {
+bool writeSettings(const std::string& path, const kesta::Settings& s, std::string* why) {
     gint failure = 0;
     ConfigFile* file = xmms_cfg_open_file_full(path.c_str(), &failure);
     if (!file && failure != ENOENT) {
@@ -61,11 +79,11 @@ bool writeSettings(const std::string& path, const Settings& s, std::string* why)
         return false;
     }
     if (!file) file = xmms_cfg_new();
-    xmms_cfg_write_boolean(file, kSettingsSection, kMonoTo3DKey, s.mono3d);
-    xmms_cfg_write_int(file, kSettingsSection, kModeKey, s.mode);
-    xmms_cfg_write_boolean(file, kSettingsSection, kWideningKey, s.widen);
-    xmms_cfg_write_float(file, kSettingsSection, kSpreadKey, s.spreadDb);
-    xmms_cfg_write_boolean(file, kSettingsSection, kSubtoneKey, s.subtone);
+    xmms_cfg_write_boolean(file, kSection, Key(Parameter::kMonoTo3D), s.monoTo3D);
+    xmms_cfg_write_int(file, kSection, Key(Parameter::kMode), modeFlags(s));
+    xmms_cfg_write_boolean(file, kSection, Key(Parameter::kWidening), s.widen);
+    xmms_cfg_write_float(file, kSection, Key(Parameter::kSpread), s.spreadDb);
+    xmms_cfg_write_boolean(file, kSection, Key(Parameter::kSubtone), s.subtone);
     const bool ok = xmms_cfg_write_file_full(file, path.c_str(), &failure);
     xmms_cfg_free(file);
     if (!ok && why) {

@@ -1,0 +1,26 @@
+// The effect's settings in the player's configuration file, read and written
+// as the player plug-in reads and writes them (with the player's
+// configuration-file library): section [Kesta] of "<home>/.xmms/config", the
+// five keys of the parameters the plug-in has, under their settings keys, the
+// mode stored as the mono-to-3D engine's open flags (8 Music, 0 Voice).
+// Automatic mono and the limiter are not in the file: they keep what they are.
+#pragma once
+
+#include <string>
+
+#include "Parameters.h"
+
+// "<home>/.xmms/config"; the user's own home when home is empty.
+std::string settingsPath(const std::string& home = std::string());
+// The settings in the file, defaults for what is missing; false when the file
+// was not read. error (when given) then tells ENOENT, no file yet, from any
+// other errno value: a file that is there but cannot be read.
+bool readSettings(const std::string& path, kesta::Settings& settings, int* error = nullptr);
+// What an error of readSettings means for the file, in words.
+std::string settingsProblem(int error);
+// Writes the five keys, keeping everything else in the file. Only a missing
+// file is started afresh: one that is there but cannot be read is left alone.
+// False with why (when given) set to the reason when nothing was written.
+bool writeSettings(const std::string& path, const kesta::Settings& settings, std::string* why = nullptr);
+// The value of the mode key for settings.
+int modeFlags(const kesta::Settings& settings);
