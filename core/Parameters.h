@@ -16,7 +16,7 @@ struct ParameterInfo {
     // kToggle: whole numbers from minimum (0) to maximum (1), labels[v] each.
     enum Kind { kDecibels, kEnumeration, kToggle };
     const char* symbol;  // the LV2 port symbol
-    const char* name;    // the name a host shows (the LADSPA port name)
+    const char* name;    // the name a host shows (LADSPA adds the unit or the values)
     const char* unit;    // "dB", or "" for none
     Kind kind;
     float minimum;
@@ -24,25 +24,21 @@ struct ParameterInfo {
     float fallback;           // the default value
     const char* labels[2];    // the names of the values 0 and 1 (not for kDecibels)
     const char* settingsKey;  // the key in the hosts' settings files
+    const char* comment;      // a line for hosts that show one, or null
 };
 
+// clang-format off
 inline constexpr ParameterInfo kParameters[kParameterCount] = {
-    {"spread", "Spread (dB)", "dB", ParameterInfo::kDecibels, -18.0f, 0.0f, 0.0f, {}, "vastor_spread"},
-    {"mode",
-     "Mode (0 = Voice, 1 = Music)",
-     "",
-     ParameterInfo::kEnumeration,
-     0.0f,
-     1.0f,
-     1.0f,
-     {"Voice", "Music"},
-     "m2s_flags"},
-    {"mono_to_3d", "Mono-to-3D", "", ParameterInfo::kToggle, 0.0f, 1.0f, 1.0f, {"Off", "On"}, "m2s_enable"},
-    {"widening", "Widening", "", ParameterInfo::kToggle, 0.0f, 1.0f, 1.0f, {"Off", "On"}, "vastor_enable"},
-    {"subtone", "Subtone", "", ParameterInfo::kToggle, 0.0f, 1.0f, 1.0f, {"Off", "On"}, "subtone"},
-    {"auto_mono", "Automatic mono", "", ParameterInfo::kToggle, 0.0f, 1.0f, 1.0f, {"Off", "On"}, "auto_mono"},
-    {"limiter", "Limiter", "", ParameterInfo::kToggle, 0.0f, 1.0f, 1.0f, {"Off", "On"}, "limiter"},
+    // symbol       name              unit  kind                          min     max   default labels            settings key     comment
+    {"spread",     "Spread",         "dB", ParameterInfo::kDecibels,    -18.0f, 0.0f, 0.0f, {},                 "vastor_spread", nullptr},
+    {"mode",       "Mode",           "",   ParameterInfo::kEnumeration, 0.0f,   1.0f, 1.0f, {"Voice", "Music"}, "m2s_flags",     nullptr},
+    {"mono_to_3d", "Mono-to-3D",     "",   ParameterInfo::kToggle,      0.0f,   1.0f, 1.0f, {"Off", "On"},      "m2s_enable",    nullptr},
+    {"widening",   "Widening",       "",   ParameterInfo::kToggle,      0.0f,   1.0f, 1.0f, {"Off", "On"},      "vastor_enable", nullptr},
+    {"subtone",    "Subtone",        "",   ParameterInfo::kToggle,      0.0f,   1.0f, 1.0f, {"Off", "On"},      "subtone",       nullptr},
+    {"auto_mono",  "Automatic mono", "",   ParameterInfo::kToggle,      0.0f,   1.0f, 1.0f, {"Off", "On"},      "auto_mono",     nullptr},
+    {"limiter",    "Limiter",        "",   ParameterInfo::kToggle,      0.0f,   1.0f, 1.0f, {"Off", "On"},      "limiter",       "Holds every output sample at or under -1 dBFS"},
 };
+// clang-format on
 
 constexpr const ParameterInfo& InfoOf(Parameter p) {
     return kParameters[static_cast<int>(p)];

@@ -12,6 +12,7 @@
 #include <ladspa.h>
 
 #include <new>
+#include <string>
 
 #include "PortAdapter.h"
 
@@ -29,6 +30,7 @@ struct Ports {
     LADSPA_PortDescriptor descriptors[kMax];
     const char* names[kMax];
     LADSPA_PortRangeHint hints[kMax];
+    std::string controlNames[kMax];
 
     explicit Ports(const Layout& layout) {
         static const char* const kStereoAudio[] = {"In L", "In R", "Out L", "Out R"};
@@ -44,7 +46,8 @@ struct Ports {
         for (int i = 0; i < layout.controlCount; ++i, ++p) {
             const kesta::ParameterInfo& c = kesta::InfoOf(layout.controls[i]);
             descriptors[p] = LADSPA_PORT_CONTROL | LADSPA_PORT_INPUT;
-            names[p] = c.name;
+            controlNames[p] = Name(c);
+            names[p] = controlNames[p].c_str();
             hints[p] = {Hint(c), c.minimum, c.maximum};
         }
         // sox asks for a value for every control port, outputs included, and
@@ -52,6 +55,16 @@ struct Ports {
         descriptors[p] = LADSPA_PORT_CONTROL | LADSPA_PORT_OUTPUT;
         names[p] = "latency";
         hints[p] = {LADSPA_HINT_DEFAULT_0, 0.0f, 0.0f};
+    }
+
+    // LADSPA has no units nor value labels: the name says them, as in
+    // "Spread (dB)" and "Mode (0 = Voice, 1 = Music)".
+    static std::string Name(const kesta::ParameterInfo& c) {
+        std::string name = c.name;
+        if (*c.unit) name = name + " (" + c.unit + ")";
+        if (c.kind == kesta::ParameterInfo::kEnumeration)
+            name = name + " (0 = " + c.labels[0] + ", 1 = " + c.labels[1] + ")";
+        return name;
     }
 
     static LADSPA_PortRangeHintDescriptor Hint(const kesta::ParameterInfo& c) {
