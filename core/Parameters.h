@@ -24,19 +24,31 @@ struct ParameterInfo {
     float fallback;           // the default value
     const char* labels[2];    // the names of the values 0 and 1 (not for kDecibels)
     const char* settingsKey;  // the key in the hosts' settings files
+    const char* option;       // kesta's command-line option, without "--"
+    const char* help;         // its help: what it does (lines apart by \n)
     const char* comment;      // a line for hosts that show one, or null
 };
 
 // clang-format off
 inline constexpr ParameterInfo kParameters[kParameterCount] = {
-    // symbol       name              unit  kind                          min     max   default labels            settings key     comment
-    {"spread",     "Spread",         "dB", ParameterInfo::kDecibels,    -18.0f, 0.0f, 0.0f, {},                 "vastor_spread", nullptr},
-    {"mode",       "Mode",           "",   ParameterInfo::kEnumeration, 0.0f,   1.0f, 1.0f, {"Voice", "Music"}, "m2s_flags",     nullptr},
-    {"mono_to_3d", "Mono-to-3D",     "",   ParameterInfo::kToggle,      0.0f,   1.0f, 1.0f, {"Off", "On"},      "m2s_enable",    nullptr},
-    {"widening",   "Widening",       "",   ParameterInfo::kToggle,      0.0f,   1.0f, 1.0f, {"Off", "On"},      "vastor_enable", nullptr},
-    {"subtone",    "Subtone",        "",   ParameterInfo::kToggle,      0.0f,   1.0f, 1.0f, {"Off", "On"},      "subtone",       nullptr},
-    {"auto_mono",  "Automatic mono", "",   ParameterInfo::kToggle,      0.0f,   1.0f, 1.0f, {"Off", "On"},      "auto_mono",     nullptr},
-    {"limiter",    "Limiter",        "",   ParameterInfo::kToggle,      0.0f,   1.0f, 1.0f, {"Off", "On"},      "limiter",       "Holds every output sample at or under -1 dBFS"},
+    // symbol      name              unit  kind                          min     max   default labels           settings key
+    //             command-line option and help; comment
+    {"spread",     "Spread",         "dB", ParameterInfo::kDecibels,    -18.0f, 0.0f, 0.0f, {},                 "vastor_spread",
+                   "spread",    "stereo spread", nullptr},
+    {"mode",       "Mode",           "",   ParameterInfo::kEnumeration, 0.0f,   1.0f, 1.0f, {"Voice", "Music"}, "m2s_flags",
+                   "mode",      "mono-to-3D mode", nullptr},
+    {"mono_to_3d", "Mono-to-3D",     "",   ParameterInfo::kToggle,      0.0f,   1.0f, 1.0f, {"Off", "On"},      "m2s_enable",
+                   "mono-3d",   "mono-to-3D processing", nullptr},
+    {"widening",   "Widening",       "",   ParameterInfo::kToggle,      0.0f,   1.0f, 1.0f, {"Off", "On"},      "vastor_enable",
+                   "widen",     "stereo widening", nullptr},
+    {"subtone",    "Subtone",        "",   ParameterInfo::kToggle,      0.0f,   1.0f, 1.0f, {"Off", "On"},      "subtone",
+                   "subtone",   "keep the bass out of the widening (both engines)", nullptr},
+    {"auto_mono",  "Automatic mono", "",   ParameterInfo::kToggle,      0.0f,   1.0f, 1.0f, {"Off", "On"},      "auto_mono",
+                   "auto-mono", "treat stereo whose channels are equal as mono (default on)", nullptr},
+    {"limiter",    "Limiter",        "",   ParameterInfo::kToggle,      0.0f,   1.0f, 1.0f, {"Off", "On"},      "limiter",
+                   "limiter",   "hold every sample at or under -1 dBFS as it plays (default on): only\n"
+                                "the loudest moments are lowered, for a few ms to a few 100 ms each",
+                   "Holds every output sample at or under -1 dBFS"},
 };
 // clang-format on
 

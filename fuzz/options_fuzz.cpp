@@ -3,6 +3,8 @@
 // command line parse to the very same options.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -25,23 +27,18 @@ std::string parse(std::vector<std::string> words, Options& o) {
 }
 
 bool same(const Options& a, const Options& b) {
-    const bool sameMode = (!a.mode && !b.mode) || (a.mode && b.mode && std::strcmp(a.mode, b.mode) == 0);
     return a.args == b.args && a.save == b.save && a.bits == b.bits && a.floatBits == b.floatBits &&
            a.block == b.block && a.plugin == b.plugin && a.player == b.player && a.noDither == b.noDither &&
            a.hasGain == b.hasGain && (!a.hasGain || a.gainDb == b.gainDb) &&
            a.headroomAuto == b.headroomAuto && a.strict == b.strict && a.type == b.type &&
            a.outDir == b.outDir && a.jobs == b.jobs && a.picture == b.picture && a.quiet == b.quiet &&
-           a.help == b.help && sameMode && a.hasSpread == b.hasSpread &&
-           (!a.hasSpread || a.spread == b.spread) && a.subtone == b.subtone && a.mono3d == b.mono3d &&
-           a.widen == b.widen && a.limiter == b.limiter;
+           a.help == b.help && std::equal(std::begin(a.hasSetting), std::end(a.hasSetting), b.hasSetting) &&
+           a.settings == b.settings;
 }
 
 // The options as a command line, "--name=value" so that any value stays one word.
 std::vector<std::string> words(const Options& o) {
     std::vector<std::string> w = o.args;
-    auto onOff = [&](const char* name, int v) {
-        if (v >= 0) w.push_back(std::string(name) + (v ? "=on" : "=off"));
-    };
     auto decibels = [&](const char* name, float v) {
         char text[32];
         std::snprintf(text, sizeof text, "%.9g", static_cast<double>(v));
@@ -61,12 +58,19 @@ std::vector<std::string> words(const Options& o) {
     if (!o.outDir.empty()) w.push_back("--output-dir=" + o.outDir);
     if (o.jobs) w.push_back("--jobs=" + std::to_string(o.jobs));
     if (!o.picture.empty()) w.push_back("--picture=" + o.picture);
-    if (o.mode) w.push_back(std::string("--mode=") + o.mode);
-    if (o.hasSpread) decibels("--spread", o.spread);
-    onOff("--subtone", o.subtone);
-    onOff("--mono-3d", o.mono3d);
-    onOff("--widen", o.widen);
-    onOff("--limiter", o.limiter);
+    for (int i = 0; i < kesta::kParameterCount; ++i) {
+        const auto p = static_cast<kesta::Parameter>(i);
+        const kesta::ParameterInfo& info = kesta::InfoOf(p);
+        const std::string name = std::string("--") + info.option;
+        if (!o.has(p)) continue;
+        if (info.kind == kesta::ParameterInfo::kDecibels) {
+            decibels(name.c_str(), o.settings.get(p));
+        } else {
+            std::string label = info.labels[o.settings.get(p) > info.minimum ? 1 : 0];
+            for (char& c : label) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            w.push_back(name + "=" + label);
+        }
+    }
     return w;
 }
 
@@ -77,7 +81,8 @@ const char* const kWords[] = {
     "65536",        "in.wav",       "out.flac",  "--",          "-",        "--save=1",
     "--spread=nan", "--player",     "--gain",    "--headroom",  "auto",     "--type",
     "flac",         "-o",           "-j",        "-q",          "-h",       "-j2",
-    "--picture",    "--bits=float", "24",        "--no-dither", "--strict", "--limiter"};
+    "--picture",    "--bits=float", "24",        "--no-dither", "--strict", "--limiter",
+    "--auto-mono"};
 
 }  // namespace
 
@@ -99,10 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CHECK(o.jobs >= 0 && o.jobs <= 256);
     CHECK(!o.hasGain || (std::isfinite(o.gainDb) && o.gainDb >= -60.0f && o.gainDb <= 60.0f));
     CHECK(o.block >= 1 && o.block <= 65536);
-    CHECK(!o.mode || std::strcmp(o.mode, "music") == 0 || std::strcmp(o.mode, "voice") == 0);
-    CHECK(!o.hasSpread ||
-          (std::isfinite(o.spread) && o.spread >= spreadRange.minimum && o.spread <= spreadRange.maximum));
-    for (int v : {o.subtone, o.mono3d, o.widen}) CHECK(v >= -1 && v <= 1);
+    CHECK(std::isfinite(o.settings.spreadDb) && o.settings.spreadDb >= spreadRange.minimum &&
+          o.settings.spreadDb <= spreadRange.maximum);
     for (const std::string& a : o.args) CHECK(a.size() < 2 || a.compare(0, 2, "--") != 0);
     kesta::Settings s;
     o.apply(s);

@@ -4,17 +4,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
 
 namespace {
-
-bool parseSwitch(const std::string& value, int& out) {
-    if (value == "on") return out = 1, true;
-    if (value == "off") return out = 0, true;
-    return false;
-}
 
 // Whether value is a plain decimal number: a sign, digits, and (when
 // fraction allows) a point with more digits; no hexadecimal, exponent,
@@ -53,23 +48,104 @@ bool parseInt(const std::string& value, long lo, long hi, int& out) {
     return true;
 }
 
+std::string lowered(const char* text) {
+    std::string s = text;
+    for (char& c : s) c = static_cast<char>(g_ascii_tolower(c));
+    return s;
+}
+
+// What an option of info takes, as its help shows it: "DB", "on|off".
+std::string valuesOf(const kesta::ParameterInfo& info) {
+    if (info.kind == kesta::ParameterInfo::kDecibels) return "DB";
+    return lowered(info.labels[1]) + "|" + lowered(info.labels[0]);
+}
+
+std::string number(float v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", static_cast<double>(v));
+    return text;
+}
+
+// The parameter whose option is name ("--spread"), or -1.
+int parameterOf(const std::string& name) {
+    for (int i = 0; i < kesta::kParameterCount; ++i)
+        if (name == std::string("--") + kesta::kParameters[i].option) return i;
+    return -1;
+}
+
+// Reads value for parameter i into o; false when it is not one it takes.
+bool parseSetting(int i, const std::string& value, Options& o) {
+    const auto p = static_cast<kesta::Parameter>(i);
+    const kesta::ParameterInfo& info = kesta::InfoOf(p);
+    float v = 0;
+    if (info.kind == kesta::ParameterInfo::kDecibels) {
+        if (!parseNumber(value, info.minimum, info.maximum, v)) return false;
+    } else if (value == lowered(info.labels[0]) || value == lowered(info.labels[1])) {
+        v = value == lowered(info.labels[1]) ? info.maximum : info.minimum;
+    } else {
+        return false;
+    }
+    o.settings.set(p, v);
+    o.hasSetting[i] = true;
+    return true;
+}
+
+// What the option of parameter i takes, in words.
+std::string takes(int i) {
+    const kesta::ParameterInfo& info = kesta::kParameters[i];
+    const std::string name = std::string("--") + info.option;
+    if (info.kind == kesta::ParameterInfo::kDecibels)
+        return name + " takes a number of decibels from " + number(info.minimum) + " to " +
+               number(info.maximum);
+    return name + " takes " + lowered(info.labels[1]) + " or " + lowered(info.labels[0]);
+}
+
 }  // namespace
 
+bool Options::overrides() const {
+    for (kesta::Parameter p : kPlayerParameters)
+        if (has(p)) return true;
+    return false;
+}
+
 void Options::apply(kesta::Settings& s) const {
-    if (mode) s.music = std::strcmp(mode, "voice") != 0;
-    if (hasSpread) s.spreadDb = spread;
-    if (subtone >= 0) s.subtone = subtone;
-    if (mono3d >= 0) s.monoTo3D = mono3d;
-    if (widen >= 0) s.widen = widen;
+    for (int i = 0; i < kesta::kParameterCount; ++i)
+        if (hasSetting[i])
+            s.set(static_cast<kesta::Parameter>(i), settings.get(static_cast<kesta::Parameter>(i)));
+}
+
+std::string settingsHelp(bool player) {
+    std::string help;
+    for (int i = 0; i < kesta::kParameterCount; ++i) {
+        const auto p = static_cast<kesta::Parameter>(i);
+        if (inPlayerFile(p) != player) continue;
+        const kesta::ParameterInfo& info = kesta::InfoOf(p);
+        std::string line = std::string("  --") + info.option + " " + valuesOf(info);
+        line.resize(std::max<size_t>(line.size() + 1, 25), ' ');
+        std::string text = info.help;
+        if (info.kind == kesta::ParameterInfo::kDecibels)
+            text += ", " + number(info.minimum) + " to " + number(info.maximum) + " " + info.unit;
+        for (size_t from = 0, to; from <= text.size(); from = to + 1) {
+            to = std::min(text.find('\n', from), text.size());
+            help += (from == 0 ? line : std::string(25, ' ')) + text.substr(from, to - from) + "\n";
+        }
+    }
+    return help;
 }
 
 namespace {
 
 // The options each command takes; the settings and --save go with render and demo.
-const char* const kSettingsOptions[] = {"--mode", "--spread", "--subtone", "--mono-3d", "--widen", "--save"};
-const char* const kRenderOnly[] = {"--bits",       "--player",  "--no-dither", "--gain",
-                                   "--headroom",   "--limiter", "--strict",    "--type",
-                                   "--output-dir", "--jobs",    "--picture",   "--quality"};
+const char* const kRenderOnly[] = {"--bits",     "--player",  "--no-dither", "--gain",
+                                   "--headroom", "--strict",  "--type",      "--output-dir",
+                                   "--jobs",     "--picture", "--quality"};
+
+// Whether name is the option of a parameter that the player's file holds
+// (then true for settings, false for render's float path), or -1.
+int playerSetting(const std::string& name) {
+    const int i = parameterOf(name);
+    return i < 0 ? -1 : inPlayerFile(static_cast<kesta::Parameter>(i)) ? 1 : 0;
+}
 
 bool among(const std::string& name, const char* const* begin, const char* const* end) {
     return std::find_if(begin, end, [&](const char* n) { return name == n; }) != end;
@@ -89,17 +165,18 @@ std::string checkOptionsFor(const std::string& command, const Options& o) {
     for (const std::string& name : o.given) {
         if (name == "--help" || name == "--plugin") continue;
         const bool taken =
-            (settings && (among(name, std::begin(kSettingsOptions), std::end(kSettingsOptions)) ||
-                          name == "--block" || name == "--quiet")) ||
-            (command == "render" && among(name, std::begin(kRenderOnly), std::end(kRenderOnly))) ||
+            (settings &&
+             (playerSetting(name) == 1 || name == "--save" || name == "--block" || name == "--quiet")) ||
+            (command == "render" &&
+             (playerSetting(name) == 0 || among(name, std::begin(kRenderOnly), std::end(kRenderOnly)))) ||
             (command == "picture" && name == "--output-dir");
         if (!taken) return command + " does not take " + shown(name);
     }
     if (command == "render" && o.player) {
         if (o.floatBits || o.bits > 16) return "--player writes 8 or 16 bits, as the player plays";
-        for (const char* name : {"--gain", "--headroom", "--limiter", "--no-dither"})
-            if (std::find(o.given.begin(), o.given.end(), name) != o.given.end())
-                return std::string(name) + " works on the float path, not with --player";
+        for (const std::string& name : o.given)
+            if (name == "--gain" || name == "--headroom" || name == "--no-dither" || playerSetting(name) == 0)
+                return name + " works on the float path, not with --player";
     }
     return std::string();
 }
@@ -126,10 +203,8 @@ std::string parseOptions(int argc, char** argv, int first, Options& o) {
         const std::string name = arg.substr(0, equals);
         static const char* const kFlags[] = {"--save",   "--player", "--no-dither",
                                              "--strict", "--quiet",  "--help"};
-        static const char* const kValued[] = {"--mode",  "--spread",   "--subtone", "--mono-3d",
-                                              "--widen", "--bits",     "--block",   "--plugin",
-                                              "--gain",  "--headroom", "--type",    "--output-dir",
-                                              "--jobs",  "--picture",  "--quality", "--limiter"};
+        static const char* const kValued[] = {"--bits", "--block",      "--plugin", "--gain",    "--headroom",
+                                              "--type", "--output-dir", "--jobs",   "--picture", "--quality"};
         if (among(name, std::begin(kFlags), std::end(kFlags))) {
             if (equals != std::string::npos) return name + " takes no value";
             o.given.push_back(name);
@@ -141,28 +216,17 @@ std::string parseOptions(int argc, char** argv, int first, Options& o) {
             if (name == "--help") o.help = true;
             continue;
         }
-        if (!among(name, std::begin(kValued), std::end(kValued))) return "unknown option " + name;
+        if (!among(name, std::begin(kValued), std::end(kValued)) && parameterOf(name) < 0)
+            return "unknown option " + name;
         if (equals == std::string::npos && i + 1 >= argc) return "option " + shown(arg) + " needs a value";
         const std::string value = equals == std::string::npos ? argv[++i] : arg.substr(equals + 1);
         o.given.push_back(name);
-        if (name == "--mode") {
-            if (value != "music" && value != "voice")
-                return "--mode takes music or voice, not '" + value + "'";
-            o.mode = value == "voice" ? "voice" : "music";
-        } else if (name == "--spread") {
-            if (!parseNumber(value, -18.0, 0.0, o.spread))
-                return "--spread takes a number of decibels from -18 to 0, not '" + value + "'";
-            o.hasSpread = true;
+        if (const int setting = parameterOf(name); setting >= 0) {
+            if (!parseSetting(setting, value, o)) return takes(setting) + ", not '" + value + "'";
         } else if (name == "--gain") {
             if (!parseNumber(value, -60.0, 60.0, o.gainDb))
                 return "--gain takes a number of decibels from -60 to 60, not '" + value + "'";
             o.hasGain = true;
-        } else if (name == "--subtone" || name == "--mono-3d" || name == "--widen" || name == "--limiter") {
-            int& target = name == "--subtone"   ? o.subtone
-                          : name == "--mono-3d" ? o.mono3d
-                          : name == "--widen"   ? o.widen
-                                                : o.limiter;
-            if (!parseSwitch(value, target)) return name + " takes on or off, not '" + value + "'";
         } else if (name == "--bits") {
             if (value == "float") {
                 o.floatBits = true;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "Parameters.h"
+#include "PlayerSettings.h"
 
 struct Options {
     std::vector<std::string> args;  // positional arguments after the command
@@ -20,7 +20,6 @@ struct Options {
     bool hasGain = false;
     float gainDb = 0;  // -60 .. 60
     bool headroomAuto = false;
-    int limiter = -1;     // --limiter: -1 unset (on), else 0 or 1
     bool strict = false;  // a damaged input is an error
     std::string type;     // output format for "-" and folders; empty: from the name
     int quality = -1;     // --quality of a lossy output, 0 .. 10; -1: the encoder's default
@@ -30,19 +29,26 @@ struct Options {
     bool quiet = false;
     bool help = false;
     std::vector<std::string> given;  // the options named, as "--name" (short ones too: "-o")
-    // Overrides of the saved settings.
-    const char* mode = nullptr;  // null, "music" or "voice"
-    bool hasSpread = false;
-    float spread = 0;                           // dB, -18 .. 0
-    int subtone = -1, mono3d = -1, widen = -1;  // -1 unset, else 0 or 1
+    // The settings given, one option per parameter of the table ("--" and its
+    // option name): those the player's file holds override the saved ones
+    // (render and demo), the others the defaults (render's float path only).
+    kesta::Settings settings;
+    bool hasSetting[kesta::kParameterCount] = {};
 
-    bool overrides() const { return mode || hasSpread || subtone >= 0 || mono3d >= 0 || widen >= 0; }
+    bool has(kesta::Parameter p) const { return hasSetting[static_cast<int>(p)]; }
+    // Whether a setting that the player's file holds is given.
+    bool overrides() const;
+    // Sets the settings given in s.
     void apply(kesta::Settings& s) const;
 };
 
 // What command does not take among the options given, in words for the user;
 // empty when it takes them all.
 std::string checkOptionsFor(const std::string& command, const Options& options);
+
+// The help lines of the settings options: those the player's file holds
+// (inPlayerFile) or the others.
+std::string settingsHelp(bool inPlayerFile);
 
 // Parses argv[first..argc) into options; answers an empty string, or what is
 // wrong in words for the user. "--name value" and "--name=value" both work;

@@ -42,14 +42,11 @@ const char kUsage[] =
     "\n"
     "'kesta COMMAND --help' lists a command's options.\n";
 
-const char kSettingsHelp[] =
-    "settings (for this run only, unless --save is given):\n"
-    "  --mode music|voice     mono-to-3D mode\n"
-    "  --spread DB            stereo spread, -18 to 0 dB\n"
-    "  --subtone on|off       keep the bass out of the widening (both engines)\n"
-    "  --mono-3d on|off       mono-to-3D processing\n"
-    "  --widen on|off         stereo widening\n"
-    "  --save                 store these settings as the user's own\n";
+// The settings that the player's file holds, from the parameter table.
+std::string playerSettingsHelp() {
+    return "settings (for this run only, unless --save is given):\n" + settingsHelp(true) +
+           "  --save                 store these settings as the user's own\n";
+}
 
 const char kRenderHelp[] =
     "usage: kesta render IN OUT [options]\n"
@@ -69,8 +66,7 @@ const char kRenderHelp[] =
     "  --gain DB              scale the input, -60 to 60 dB\n"
     "  --headroom auto        lower the result so that its peak sits at -0.1 dBFS (never raises it):\n"
     "                         one gain for the whole file, read to the end first, so transparent\n"
-    "  --limiter on|off       hold every sample at or under -1 dBFS as it plays (default on): only\n"
-    "                         the loudest moments are lowered, for a few ms to a few 100 ms each\n"
+    "%s"
     "  --type wav|flac|ogg|opus|mp3|aiff|au|caf|raw\n"
     "                         output format, for \"-\" and -o (default: from the name)\n"
     "  --quality 0..10        of an .ogg, .opus or .mp3 output: 0 the smallest file, 10 the best\n"
@@ -128,9 +124,9 @@ int usage(const std::string& problem, const std::string& command = std::string()
 
 int help(const std::string& command) {
     if (command == "render")
-        std::printf(kRenderHelp, kSettingsHelp);
+        std::printf(kRenderHelp, playerSettingsHelp().c_str(), settingsHelp(false).c_str());
     else if (command == "demo")
-        std::printf(kDemoHelp, kSettingsHelp);
+        std::printf(kDemoHelp, playerSettingsHelp().c_str());
     else if (command == "info")
         std::printf("%s", kInfoHelp);
     else if (command == "picture")
@@ -402,7 +398,6 @@ int renderOne(const Options& o, const kesta::Settings& s, const std::string& in,
     r.progress = progress;
     r.block = o.block;
     r.settings = s;
-    r.settings.limiter = o.limiter != 0;
     r.stop = &interrupted;
     return renderFloat(r);
 }

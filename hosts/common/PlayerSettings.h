@@ -10,6 +10,16 @@
 
 #include "Parameters.h"
 
+// The parameters the player plug-in has, which the file holds.
+inline constexpr kesta::Parameter kPlayerParameters[] = {
+    kesta::Parameter::kMonoTo3D, kesta::Parameter::kMode, kesta::Parameter::kWidening,
+    kesta::Parameter::kSpread, kesta::Parameter::kSubtone};
+constexpr bool inPlayerFile(kesta::Parameter p) {
+    for (kesta::Parameter q : kPlayerParameters)
+        if (q == p) return true;
+    return false;
+}
+
 // "<home>/.xmms/config"; the user's own home when home is empty.
 std::string settingsPath(const std::string& home = std::string());
 // The settings in the file, defaults for what is missing; false when the file

@@ -279,14 +279,27 @@ TEST_F(Kesta, badInputGetsOneClearErrorAndLeavesNoOutput) {
 
 TEST_F(Kesta, unknownOptionsAndBadValuesAreRefusedWithOneLineAndAHint) {
     writeWav(dir + "/in.wav", tone(100, 2, 1), 2, 44100);
-    for (const char* args :
-         {"render in.wav out.wav --spread abc", "render in.wav out.wav --block 0",
-          "render in.wav out.wav --gain 0x10", "render in.wav out.wav --spread -0x3",
-          "render in.wav out.wav --type flac", "render in.wav out.wav --player --type raw",
-          "render in.wav out.wav --spread 3", "render in.wav out.wav --mode jazz",
-          "render in.wav out.wav --loud", "render in.wav", "frobnicate", "render in.wav out.wav --bits 12",
-          "info --mode voice", "demo --bits 8", "render in.wav out.wav --player --bits 24",
-          "render in.wav out.wav --gain 99", "render in.wav - ", "render in.wav out.wav -j 2"}) {
+    for (const char* args : {"render in.wav out.wav --spread abc",
+                             "render in.wav out.wav --block 0",
+                             "render in.wav out.wav --gain 0x10",
+                             "render in.wav out.wav --spread -0x3",
+                             "render in.wav out.wav --type flac",
+                             "render in.wav out.wav --player --type raw",
+                             "render in.wav out.wav --spread 3",
+                             "render in.wav out.wav --mode jazz",
+                             "render in.wav out.wav --loud",
+                             "render in.wav",
+                             "frobnicate",
+                             "render in.wav out.wav --bits 12",
+                             "info --mode voice",
+                             "demo --bits 8",
+                             "render in.wav out.wav --player --bits 24",
+                             "render in.wav out.wav --gain 99",
+                             "render in.wav - ",
+                             "render in.wav out.wav -j 2",
+                             "render in.wav out.wav --player --auto-mono off",
+                             "demo --auto-mono off",
+                             "render in.wav out.wav --auto-mono maybe"}) {
         const Result r = kesta(args);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << args << ": " << r.err;

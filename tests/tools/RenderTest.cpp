@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "Parameters.h"
+
 namespace {
 
 const char kSpeech[] = "/usr/share/sounds/alsa/Front_Center.wav";  // mono, 48 kHz, 16-bit
@@ -418,6 +420,23 @@ TEST_F(Render, aFolderOfFilesWithOneBad) {
     EXPECT_FALSE(exists("out/bad.wav"));
     EXPECT_EQ(kesta("render a.wav b.flac -o out --type ogg -q").status, 0);
     EXPECT_EQ(load(path("out/b.ogg")).info.channels, 2);
+}
+
+// Every control of the core is one of render's options, in its help; one
+// that only the float path has, automatic mono, switches off and on.
+TEST_F(Render, everyControlIsAnOptionAndAutomaticMonoSwitches) {
+    ASSERT_EQ(kesta("render --help >help.txt").status, 0);
+    std::ifstream h(path("help.txt"));
+    std::stringstream help;
+    help << h.rdbuf();
+    for (const kesta::ParameterInfo& p : kesta::kParameters)
+        EXPECT_NE(help.str().find(std::string("  --") + p.option + " "), std::string::npos) << p.option;
+    make("dual.wav", "-e floating-point -b 32 -r 44100 -c 2");
+    for (const char* args : {"render dual.wav a.wav", "render dual.wav on.wav --auto-mono on",
+                             "render dual.wav off.wav --auto-mono=off"})
+        ASSERT_EQ(kesta(args).status, 0) << args;
+    EXPECT_EQ(load(path("on.wav")).samples, load(path("a.wav")).samples);
+    EXPECT_NE(load(path("off.wav")).samples, load(path("a.wav")).samples);
 }
 
 TEST_F(Render, everyCommandHasHelpAndThereIsAVersion) {
