@@ -16,15 +16,17 @@ void settingsChanged();
 // The preferences, with the labels of the XMMS plug-in's window: a column
 // for mono and one for stereo, the shared switches below.
 const PreferencesWidget kMonoWidgets[] = {
-    WidgetRadio("Music", WidgetInt(kSection, kModeKey, settingsChanged), {kModeMusic}),
-    WidgetRadio("Voice", WidgetInt(kSection, kModeKey, settingsChanged), {kModeVoice}),
-    WidgetCheck("Enable", WidgetBool(kSection, kMonoTo3DKey, settingsChanged)),
+    WidgetRadio(InfoOf(Parameter::kMode).labels[1],
+                WidgetInt(kSection, KeyOf(Parameter::kMode), settingsChanged), {kModeMusic}),
+    WidgetRadio(InfoOf(Parameter::kMode).labels[0],
+                WidgetInt(kSection, KeyOf(Parameter::kMode), settingsChanged), {kModeVoice}),
+    WidgetCheck("Enable", WidgetBool(kSection, KeyOf(Parameter::kMonoTo3D), settingsChanged)),
 };
 
 const PreferencesWidget kStereoWidgets[] = {
-    WidgetSpin("Spread:", WidgetFloat(kSection, kSpreadKey, settingsChanged),
-               {Processor::kMinSpreadDb, Processor::kMaxSpreadDb, 0.5, "dB"}),
-    WidgetCheck("Enable", WidgetBool(kSection, kWidenKey, settingsChanged)),
+    WidgetSpin("Spread:", WidgetFloat(kSection, KeyOf(Parameter::kSpread), settingsChanged),
+               {Processor::kMinSpreadDb, Processor::kMaxSpreadDb, 0.5, InfoOf(Parameter::kSpread).unit}),
+    WidgetCheck("Enable", WidgetBool(kSection, KeyOf(Parameter::kWidening), settingsChanged)),
 };
 
 // A framed column under a title; Audacious draws the title on the frame.
@@ -39,10 +41,11 @@ const PreferencesWidget kColumns[] = {
 
 const PreferencesWidget kWidgets[] = {
     WidgetBox({{kColumns}, true, false}),
-    WidgetCheck("Enable Subtone", WidgetBool(kSection, kSubtoneKey, settingsChanged)),
+    WidgetCheck("Enable Subtone", WidgetBool(kSection, KeyOf(Parameter::kSubtone), settingsChanged)),
     WidgetCheck("Treat stereo with equal channels as mono",
-                WidgetBool(kSection, kAutoMonoKey, settingsChanged)),
-    WidgetCheck("Limiter (no sample above -1 dBFS)", WidgetBool(kSection, kLimiterKey, settingsChanged)),
+                WidgetBool(kSection, KeyOf(Parameter::kAutoMono), settingsChanged)),
+    WidgetCheck("Limiter (no sample above -1 dBFS)",
+                WidgetBool(kSection, KeyOf(Parameter::kLimiter), settingsChanged)),
 };
 
 const PluginPreferences kPreferences = {{kWidgets}, nullptr, nullptr, nullptr};

@@ -1,23 +1,22 @@
 // The effect's settings in Audacious's own configuration: one section of
-// their own, the XMMS plug-in's five keys with its defaults, plus automatic
-// mono and the limiter.
+// their own, a key per parameter of the core (its settings key), with the
+// parameter's default. The mode is kept as the XMMS plug-in stores it.
 #pragma once
 
 #include "Processor.h"
 
 namespace kesta::audacious {
 
-// Section and keys in Audacious's configuration file.
+// Section in Audacious's configuration file.
 inline constexpr const char* kSection = "kesta";
-inline constexpr const char* kMonoTo3DKey = "m2s_enable";   // bool
-inline constexpr const char* kModeKey = "m2s_flags";        // int: 8 Music, 0 Voice
-inline constexpr const char* kWidenKey = "vastor_enable";   // bool
-inline constexpr const char* kSpreadKey = "vastor_spread";  // double, dB, -18..0
-inline constexpr const char* kSubtoneKey = "subtone";       // bool
-inline constexpr const char* kAutoMonoKey = "auto_mono";    // bool
-inline constexpr const char* kLimiterKey = "limiter";       // bool
 
-// The values of the mode key, as the XMMS plug-in stores them.
+// The key of a parameter.
+constexpr const char* KeyOf(Parameter p) {
+    return InfoOf(p).settingsKey;
+}
+
+// The values of the mode key, as the XMMS plug-in stores them (its open
+// flags for the mono-to-3D engine): stored settings keep their meaning.
 inline constexpr int kModeMusic = 8;
 inline constexpr int kModeVoice = 0;
 
