@@ -11,7 +11,6 @@
 // them in their projects.
 #include <ladspa.h>
 
-#include <new>
 #include <string>
 
 #include "PortAdapter.h"
@@ -93,18 +92,7 @@ Instance* Of(LADSPA_Handle h) {
 
 LADSPA_Handle Instantiate(const LADSPA_Descriptor* descriptor, unsigned long rate) {
     const auto& layout = *static_cast<const Layout*>(descriptor->ImplementationData);
-    auto* instance = new (std::nothrow) Instance(layout);
-    if (!instance) return nullptr;
-    bool opened = false;
-    try {
-        opened = instance->open(static_cast<double>(rate));
-    } catch (...) {
-    }
-    if (!opened) {
-        delete instance;
-        return nullptr;
-    }
-    return instance;
+    return Instance::create(layout, static_cast<double>(rate));
 }
 
 void ConnectPort(LADSPA_Handle h, unsigned long port, LADSPA_Data* data) {

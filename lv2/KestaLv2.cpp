@@ -3,8 +3,6 @@
 // ports, in the order of the shared port layouts, are described in kesta.ttl.
 #include <lv2/core/lv2.h>
 
-#include <new>
-
 #include "PortAdapter.h"
 
 namespace {
@@ -17,18 +15,7 @@ Instance* Of(LV2_Handle h) {
 
 template <const Layout& layout>
 LV2_Handle Instantiate(const LV2_Descriptor*, double rate, const char*, const LV2_Feature* const*) {
-    auto* instance = new (std::nothrow) Instance(layout);
-    if (!instance) return nullptr;
-    bool opened = false;
-    try {
-        opened = instance->open(rate);
-    } catch (...) {
-    }
-    if (!opened) {
-        delete instance;
-        return nullptr;
-    }
-    return instance;
+    return Instance::create(layout, rate);
 }
 
 void ConnectPort(LV2_Handle h, uint32_t port, void* data) {

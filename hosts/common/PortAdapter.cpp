@@ -3,6 +3,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 namespace kesta {
 namespace plugin_ports {
@@ -31,6 +32,21 @@ Settings SettingsFrom(const float* const* values) {
 }
 
 Instance::Instance(const Layout& layout) : layout_(layout) {}
+
+Instance* Instance::create(const Layout& layout, double rate) {
+    auto* instance = new (std::nothrow) Instance(layout);
+    if (!instance) return nullptr;
+    bool opened = false;
+    try {
+        opened = instance->open(rate);
+    } catch (...) {
+    }
+    if (!opened) {
+        delete instance;
+        return nullptr;
+    }
+    return instance;
+}
 
 bool Instance::open(double rate) {
     if (!std::isfinite(rate) || rate < 1.0 || rate > static_cast<double>(UINT_MAX) ||

@@ -45,6 +45,10 @@ class Instance {
 
     explicit Instance(const Layout& layout);
 
+    // A new instance opened at rate (see open), or null when it cannot be
+    // opened or memory cannot be had; never throws. The plug-ins' instantiate.
+    static Instance* create(const Layout& layout, double rate);
+
     // Prepares the processor for rate Hz, any whole number of Hz from 1 up
     // (the filters are made for 8 to 192 kHz; other rates take the nearest
     // ones); false for any other rate (0, a fraction, not a number), or
