@@ -1,5 +1,6 @@
 #include "PortAdapter.h"
 
+#include <array>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -10,18 +11,22 @@ namespace plugin_ports {
 
 namespace {
 
-// Controls added later come last, so that positional values (sox) keep
-// their meaning.
-const Parameter kStereoControls[] = {Parameter::kSpread,   Parameter::kMode,    Parameter::kMonoTo3D,
-                                     Parameter::kWidening, Parameter::kSubtone, Parameter::kAutoMono,
-                                     Parameter::kLimiter};
+// The stereo plug-in has every control, in the table's order (controls
+// added later come last, so that positional values, sox's, keep their
+// meaning); the mono one those that act on a mono stream.
+constexpr std::array<Parameter, kParameterCount> EveryParameter() {
+    std::array<Parameter, kParameterCount> all{};
+    for (int i = 0; i < kParameterCount; ++i) all[static_cast<std::size_t>(i)] = static_cast<Parameter>(i);
+    return all;
+}
+
+constexpr std::array<Parameter, kParameterCount> kStereoControls = EveryParameter();
 const Parameter kMonoControls[] = {Parameter::kMode, Parameter::kMonoTo3D, Parameter::kSubtone,
                                    Parameter::kLimiter};
 
 }  // namespace
 
-const Layout kStereoLayout = {2, kStereoControls,
-                              static_cast<int>(sizeof kStereoControls / sizeof *kStereoControls)};
+const Layout kStereoLayout = {2, kStereoControls.data(), kParameterCount};
 const Layout kMonoLayout = {1, kMonoControls, static_cast<int>(sizeof kMonoControls / sizeof *kMonoControls)};
 
 Settings SettingsFrom(const float* const* values) {
