@@ -111,57 +111,41 @@ void Cleanup(LADSPA_Handle h) {
     delete Of(h);
 }
 
-const Ports kStereoPorts(kStereoLayout);
+// The descriptor of one plug-in over layout, whose ports are ports.
+LADSPA_Descriptor DescriptorOf(unsigned long id, const char* label, const char* name, const Layout& layout,
+                               const Ports& ports) {
+    return {id,
+            label,
+            LADSPA_PROPERTY_HARD_RT_CAPABLE,
+            name,
+            "Orvane",
+            "Copyright Orvane",
+            layout.portCount(),
+            ports.descriptors,
+            ports.names,
+            ports.hints,
+            const_cast<Layout*>(&layout),
+            Instantiate,
+            ConnectPort,
+            Activate,
+            Run,
+            nullptr,  // run_adding
+            nullptr,  // set_run_adding_gain
+            nullptr,  // deactivate
+            Cleanup};
+}
 
-const LADSPA_Descriptor kStereo = {
-    kStereoId,
-    "kesta_stereo",
-    LADSPA_PROPERTY_HARD_RT_CAPABLE,
-    "Kesta 3D Sound (stereo)",
-    "Orvane",
-    "Copyright Orvane",
-    kStereoLayout.portCount(),
-    kStereoPorts.descriptors,
-    kStereoPorts.names,
-    kStereoPorts.hints,
-    const_cast<Layout*>(&kStereoLayout),
-    Instantiate,
-    ConnectPort,
-    Activate,
-    Run,
-    nullptr,  // run_adding
-    nullptr,  // set_run_adding_gain
-    nullptr,  // deactivate
-    Cleanup,
-};
+const Ports kStereoPorts(kStereoLayout);
+const LADSPA_Descriptor kStereo =
+    DescriptorOf(kStereoId, "kesta_stereo", "Kesta 3D Sound (stereo)", kStereoLayout, kStereoPorts);
 
 // The mono-to-3D engine alone, one input and two outputs: for GStreamer,
 // whose LV2 elements cannot change the channel count, and hosts with mono
 // tracks. sox cannot run a plug-in with more outputs than inputs (it aborts):
 // there the stereo plug-in after `channels 2` does the same.
 const Ports kMonoPorts(kMonoLayout);
-
-const LADSPA_Descriptor kMono = {
-    kMonoId,
-    "kesta_mono",
-    LADSPA_PROPERTY_HARD_RT_CAPABLE,
-    "Kesta 3D Sound (mono to stereo)",
-    "Orvane",
-    "Copyright Orvane",
-    kMonoLayout.portCount(),
-    kMonoPorts.descriptors,
-    kMonoPorts.names,
-    kMonoPorts.hints,
-    const_cast<Layout*>(&kMonoLayout),
-    Instantiate,
-    ConnectPort,
-    Activate,
-    Run,
-    nullptr,  // run_adding
-    nullptr,  // set_run_adding_gain
-    nullptr,  // deactivate
-    Cleanup,
-};
+const LADSPA_Descriptor kMono =
+    DescriptorOf(kMonoId, "kesta_mono", "Kesta 3D Sound (mono to stereo)", kMonoLayout, kMonoPorts);
 
 }  // namespace
 

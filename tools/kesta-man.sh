@@ -45,10 +45,10 @@ to_roff() {
     synopsis { print ".fi"; synopsis = 0 }
     /^$/ { option = 0; paragraph = 1; next }
     /^  -/ {
-        spec = $0; sub(/^ +/, "", spec)
+        usage = $0; sub(/^ +/, "", usage)
         what = ""
-        if (match(spec, /  +/)) { what = substr(spec, RSTART + RLENGTH); spec = substr(spec, 1, RSTART - 1) }
-        print ".TP"; print words(spec)
+        if (match(usage, /  +/)) { what = substr(usage, RSTART + RLENGTH); usage = substr(usage, 1, RSTART - 1) }
+        print ".TP"; print words(usage)
         if (what != "") print esc(what)
         option = 1; paragraph = 0; next
     }

@@ -31,12 +31,12 @@ _kesta() {
         return
     fi
 
-    local command=${COMP_WORDS[1]} spec='' names='' value='' line=''
-    local -a specs
-    mapfile -t specs < <(_kesta_option_lines "$kesta" "$command")
+    local command=${COMP_WORDS[1]} optionNames='' names='' value='' line=''
+    local -a optionLines
+    mapfile -t optionLines < <(_kesta_option_lines "$kesta" "$command")
 
     if [[ $prev == -* ]]; then
-        for line in "${specs[@]}"; do
+        for line in "${optionLines[@]}"; do
             names=" ${line//,/} "
             value=${line##* }
             [[ $value == -* ]] && continue  # a switch: takes no value
@@ -54,12 +54,12 @@ _kesta() {
     fi
 
     if [[ $cur == -* ]]; then
-        for line in "${specs[@]}"; do
+        for line in "${optionLines[@]}"; do
             for names in ${line//,/}; do
-                [[ $names == -* ]] && spec+=" $names"
+                [[ $names == -* ]] && optionNames+=" $names"
             done
         done
-        mapfile -t COMPREPLY < <(compgen -W "$spec --help" -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W "$optionNames --help" -- "$cur")
         return
     fi
     compopt -o filenames 2>/dev/null
