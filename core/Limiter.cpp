@@ -45,7 +45,11 @@ void Limiter::prepare(unsigned rate, int maxBlock) {
     block_ = rate >= 32000 ? 64 : 32;
     steps_ = std::max(1, static_cast<int>(std::lround(kLookAheadSeconds * rate / block_)));
     release_ = static_cast<float>(1.0 - std::exp(-block_ / (kReleaseSeconds * rate)));
-    line_.assign(2 * static_cast<size_t>(delay() + std::max(maxBlock, 1)), 0.0f);
+    // Room for the delay, frames pushed ahead and a block coming in, and as
+    // much again so that the line slides back seldom.
+    maxBlock = std::max(maxBlock, 1);
+    capacity_ = delay() + 2 * maxBlock + std::max(maxBlock, 2048);
+    line_.assign(2 * static_cast<size_t>(capacity_), 0.0f);
     needs_.assign(static_cast<size_t>(steps_ + 1), 1.0f);
     envelope_.assign(static_cast<size_t>(steps_), 1.0f);
     perStep_ = 1.0f / static_cast<float>(steps_);
@@ -56,6 +60,8 @@ void Limiter::reset() {
     std::fill(line_.begin(), line_.end(), 0.0f);
     std::fill(needs_.begin(), needs_.end(), 1.0f);
     std::fill(envelope_.begin(), envelope_.end(), 1.0f);
+    base_ = -delay();
+    written_ = played_ = 0;
     at_ = needAt_ = envelopeAt_ = 0;
     peak_ = 0.0f;
     gain_[0] = gain_[1] = 1.0f;
@@ -63,8 +69,9 @@ void Limiter::reset() {
     resting_ = true;
 }
 
-// A block of input is complete: its need goes in, and the gain at the next
-// control point comes out.
+// A block of input is complete: its need goes in, the gain at the next
+// control point comes out, and the block of delayed frames that plays next
+// takes its gains.
 void Limiter::endBlock(bool on) {
     const float blockNeed = on && peak_ > kTarget ? kTarget / peak_ : 1.0f;
     peak_ = 0.0f;
@@ -84,14 +91,57 @@ void Limiter::endBlock(bool on) {
     gain_[0] = gain_[1];
     gain_[1] = sum == static_cast<float>(steps_) ? 1.0f : sum * perStep_;
     resting_ = least == 1.0f && gain_[0] == 1.0f && gain_[1] == 1.0f;
+    if (gain_[0] == 1.0f && gain_[1] == 1.0f) return;
+    // The gain stays under kTarget / peak by far more than rounding can add,
+    // so nothing goes past the ceiling. Each frame's gain comes from its
+    // place in the block alone, so that it is the same however the stream
+    // is cut.
+    float* y = line_.data() + 2 * (written_ - delay() - base_);
+    const float g0 = gain_[0], slope = (gain_[1] - gain_[0]) / static_cast<float>(block_);
+    for (int j = 0; j < 2 * block_; ++j) y[j] *= g0 + slope * static_cast<float>(j >> 1);
+}
+
+float* Limiter::write(int n) {
+    if (written_ + n - base_ > capacity_) {
+        // Keep from the oldest frame still to play.
+        const long long keep = played_ - delay();
+        std::memmove(line_.data(), line_.data() + 2 * (keep - base_),
+                     2 * static_cast<size_t>(written_ - keep) * sizeof(float));
+        base_ = keep;
+    }
+    return line_.data() + 2 * (written_ - base_);
+}
+
+void Limiter::push(int n, bool on) {
+    const float* fresh = line_.data() + 2 * (written_ - base_);
+    for (int from = 0; from < n;) {
+        const int k = std::min(block_ - at_, n - from);
+        if (on) peak_ = std::max(peak_, Peak(fresh + 2 * from, 2 * k));
+        at_ += k;
+        from += k;
+        written_ += k;
+        if (at_ == block_) {
+            at_ = 0;
+            endBlock(on);
+        }
+    }
+}
+
+void Limiter::play(float* left, float* right, int stride, int n) {
+    const float* y = line_.data() + 2 * (played_ - delay() - base_);
+    if (stride == 2) {
+        std::memcpy(left, y, 2 * static_cast<size_t>(n) * sizeof(float));
+    } else {
+        for (int i = 0; i < n; ++i) {
+            left[i] = y[2 * i];
+            right[i] = y[2 * i + 1];
+        }
+    }
+    played_ += n;
 }
 
 void Limiter::process(float* left, float* right, int stride, int n, bool on) {
-    const int d = delay();
-    const size_t s = static_cast<size_t>(stride);
-    // The line: the held frames, then the block's.
-    float* line = line_.data();
-    float* fresh = line + 2 * d;
+    float* fresh = write(n);
     if (stride == 2) {
         std::memcpy(fresh, left, 2 * static_cast<size_t>(n) * sizeof(float));
     } else {
@@ -100,74 +150,8 @@ void Limiter::process(float* left, float* right, int stride, int n, bool on) {
             fresh[2 * i + 1] = right[i];
         }
     }
-    // The delay is whole blocks, so the frames that play are at the same
-    // place in their block as those that come in.
-    int from = 0;
-    // At rest, the frames play as they are up to the end of the first loud
-    // block that comes in, which may end the rest: in one copy.
-    while (from < n && resting_) {
-        int end = from;
-        while (end < n && resting_) {
-            const int k = std::min(block_ - at_, n - end);
-            if (on) peak_ = std::max(peak_, Peak(fresh + 2 * end, 2 * k));
-            at_ += k;
-            end += k;
-            if (at_ == block_) {
-                at_ = 0;
-                endBlock(on);
-            }
-        }
-        if (stride == 2) {
-            std::memcpy(left + 2 * static_cast<size_t>(from), line + 2 * from,
-                        2 * static_cast<size_t>(end - from) * sizeof(float));
-        } else {
-            for (int i = from; i < end; ++i) {
-                left[i] = line[2 * i];
-                right[i] = line[2 * i + 1];
-            }
-        }
-        from = end;
-    }
-    while (from < n) {
-        const int k = std::min(block_ - at_, n - from);
-        const float* y = line + 2 * from;  // the frames that play now
-        float* l = left + static_cast<size_t>(from) * s;
-        float* r = right + static_cast<size_t>(from) * s;
-        if (gain_[0] == 1.0f && gain_[1] == 1.0f) {
-            if (stride == 2) {
-                std::memcpy(l, y, 2 * static_cast<size_t>(k) * sizeof(float));
-            } else {
-                for (int i = 0; i < k; ++i) {
-                    l[i] = y[2 * i];
-                    r[i] = y[2 * i + 1];
-                }
-            }
-        } else {
-            // The gain stays under kTarget / peak by far more than rounding
-            // can add, so nothing goes past the ceiling.
-            // The gain of each frame from its place in the block alone, so
-            // that it is the same however the stream is cut.
-            const float g0 = gain_[0], slope = (gain_[1] - gain_[0]) / static_cast<float>(block_);
-            if (stride == 2) {
-                for (int j = 0; j < 2 * k; ++j)
-                    l[j] = y[j] * (g0 + slope * static_cast<float>(at_ + (j >> 1)));
-            } else {
-                for (int i = 0; i < k; ++i) {
-                    const float g = g0 + slope * static_cast<float>(at_ + i);
-                    l[i] = y[2 * i] * g;
-                    r[i] = y[2 * i + 1] * g;
-                }
-            }
-        }
-        if (on) peak_ = std::max(peak_, Peak(fresh + 2 * from, 2 * k));
-        at_ += k;
-        from += k;
-        if (at_ == block_) {
-            at_ = 0;
-            endBlock(on);
-        }
-    }
-    std::memmove(line, line + 2 * n, 2 * static_cast<size_t>(d) * sizeof(float));
+    push(n, on);
+    play(left, right, stride, n);
 }
 
 }  // namespace kesta

@@ -15,6 +15,12 @@
 // about 2 ms) and rises again over about 80 ms. The output is the input
 // delayed by delay() = (A + 1) block() frames, times that gain.
 //
+// Since a block's gain is known once the block before it has come in, a
+// producer may run behind its output by up to a block: it writes frames at
+// write() and push()es them, and play() gives output frames, each as soon as
+// every block before its own has been pushed. The gain is applied to the
+// delayed frames when it is known, so playing is a copy.
+//
 // Transparency: while the envelope of the blocks around a frame is 1, the
 // frame's gain is exactly 1 and it is the delayed input, bit for bit. Off,
 // every block's need counts as 1: a reduction in progress releases as it
@@ -44,6 +50,16 @@ class Limiter {
     // 2 for interleaved with right = left + 1).
     void process(float* left, float* right, int stride, int n, bool on);
 
+    // The same in steps. write(n) is where the next n frames (up to
+    // maxBlock, interleaved) go; push(n, on) takes them in. play(...) gives
+    // the next n output frames (up to maxBlock) into left and right as
+    // process lays them out. Output frame t may be played once every block
+    // before the one t falls in has been pushed, and frames may be pushed up
+    // to maxBlock ahead of those played.
+    float* write(int n);
+    void push(int n, bool on);
+    void play(float* left, float* right, int stride, int n);
+
   private:
     void endBlock(bool on);
 
@@ -52,16 +68,19 @@ class Limiter {
     float release_ = 0.0f;  // share of the way back to 1 covered per block
     float perStep_ = 1.0f;  // 1 / A
 
-    // The delayed signal: the last delay() frames (interleaved, oldest
-    // first), then room for a block.
+    // The delayed signal, interleaved: stream frame f at line_[2 * (f - base_)],
+    // from the oldest frame still to play (played_ - delay()) up to the
+    // newest pushed (written_ - 1); slid back to the front when full.
     std::vector<float> line_;
-    int at_ = 0;                   // frames of the current block taken in so far
+    long long base_ = 0, written_ = 0, played_ = 0;
+    int capacity_ = 0;             // frames
+    int at_ = 0;                   // frames of the current block pushed so far
     float peak_ = 0.0f;            // of the current block so far
     std::vector<float> needs_;     // the last A + 1 blocks' needs, a ring
     std::vector<float> envelope_;  // the last A envelope values, a ring
     int needAt_ = 0, envelopeAt_ = 0;
     float envelopeLast_ = 1.0f;     // the newest envelope value
-    float gain_[2] = {1.0f, 1.0f};  // at the current output block's first frame, and the next's
+    float gain_[2] = {1.0f, 1.0f};  // at the next output block's first frame, and the one after
     bool resting_ = true;           // every need, envelope value and gain is 1
 };
 

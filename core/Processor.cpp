@@ -1,16 +1,21 @@
 // How the processor works.
 //
-// The engines run straight on the host's blocks (in pieces of at most the
-// scratch size). Everything the processor does happens at a frame of the
-// stream, whatever blocks the host cuts it into, so the output does not
-// depend on the block sizes:
+// The host's input is taken into a scratch, and the engines run on it a
+// whole limiter block at a time (32 or 64 frames, or many at once for a
+// large host block): the limiter's output at a frame depends on nothing
+// after the block before it (see Limiter.h), so a host's block is played
+// from the limiter's delay line as soon as it has come in, and a host that
+// calls with a frame at a time costs little more than one with 1024.
+// Everything the processor does happens at a frame of the stream, whatever
+// blocks the host cuts it into, so the output does not depend on the block
+// sizes:
 // - the engines give the same samples for any cutting (their glides are
 //   chained across calls, see Panner::setChainedRamps);
 // - fades step once per frame;
 // - the mono detector measures hops of kHop frames counted from the start
 //   of the stream; a hop's verdict takes effect at the frame after it;
 // - settings are read when a host block starts and take effect at its first
-//   frame.
+//   frame: a change is queued with that frame until the engines reach it.
 //
 // The output is one of seven paths, or a crossfade between some of them:
 //   widener  the stereo widener on the input (stereo streams only);
@@ -67,6 +72,12 @@ constexpr int kHop = 128;
 // and a huge announced block does not make huge buffers.
 constexpr int kMinPiece = 256;
 constexpr int kMaxPiece = 8192;
+// The largest limiter block: the scratch holds a piece and what is left of
+// a block before it.
+constexpr int kMaxLimiterBlock = 64;
+// Settings changes waiting for the engines: one per host block that started
+// since the engines' last frame, at most one a frame.
+constexpr int kMaxChanges = kMaxLimiterBlock + 2;
 
 // Input beyond this magnitude (+60 dBFS) is clipped to it, so that no finite
 // input can overflow the filters.
@@ -116,7 +127,8 @@ struct Processor::Impl {
     int history = 0;  // frames of input kept for a pre-roll
     int restFrames = 0;
     int fadeFrames = 1024;  // a power of two, so level / fadeFrames is exact
-    int piece = kMinPiece;  // frames of scratch: the most the engines get at once
+    int piece = kMinPiece;  // frames of a host block taken in at once
+    int room = kMinPiece;   // frames of scratch: the most the engines get at once
     int hopLeft = kHop;     // frames until the detector's current hop ends
 
     Vastor* widener[2] = {nullptr, nullptr};             // Subtone, flat
@@ -138,9 +150,24 @@ struct Processor::Impl {
     // Input samples that were not finite, since prepare.
     long long replaced = 0;
     long long firstReplaced = -1;
-    long long framesIn = 0;
+    long long framesIn = 0;  // frames taken in since prepare
 
-    // Pieces of up to piece frames.
+    // The input taken in that the engines have not run on yet: pending
+    // frames from input[c][0], the first of them stream frame framesDone.
+    int pending = 0;
+    long long framesDone = 0;
+
+    // Settings as the engines have them, as last read, and the changes
+    // between (each from a stream frame on), oldest first.
+    struct Change {
+        long long frame;
+        Settings settings;
+    };
+    Settings current, latest;
+    Change changes[kMaxChanges];
+    int changeCount = 0;
+
+    // Pieces of up to room frames.
     std::vector<float> input[3];     // left (or mono), right; and their mean
     std::vector<float> mixed[2];     // a crossfade's sum
     std::vector<float> interleaved;  // the mono engines' output
@@ -287,6 +314,10 @@ struct Processor::Impl {
         level[target] = fadeFrames;
         running[target] = true;
         limiter.reset();
+        current = latest = s;
+        changeCount = 0;
+        pending = 0;
+        framesDone = framesIn;
     }
 
     bool prepare(unsigned newRate, int newChannels, int maxBlock) {
@@ -330,23 +361,24 @@ struct Processor::Impl {
         latency = *std::max_element(pathLatency, pathLatency + kPathCount);
         for (int flat = 0; flat < 2 && channels == 2; ++flat) {
             // The widener lines itself up: its input delayed on both sides
-            // delays all it makes, so that it can play alone straight from
-            // the host's buffers into the host's.
+            // delays all it makes, so that playing alone it needs no delay
+            // line of the processor's.
             const int extra = latency - pathLatency[kWidener + flat];
             vastorSetInputDelay(widener[flat], extra, extra);
             pathLatency[kWidener + flat] = vastorGetLatency(widener[flat]);
         }
+        room = piece + kMaxLimiterBlock;
         for (int p = 0; p < kPathCount; ++p)
-            for (FrameDelay& d : align[p]) d.prepare(latency - pathLatency[p], piece);
+            for (FrameDelay& d : align[p]) d.prepare(latency - pathLatency[p], room);
         history = std::max(latency, static_cast<int>(std::lround(kPrerollSeconds * rate)));
         restFrames = std::max(history, static_cast<int>(std::lround(kRestSeconds * rate)));
-        for (std::vector<float>& v : input) v.assign(static_cast<size_t>(piece), 0.0f);
-        for (std::vector<float>& v : mixed) v.assign(static_cast<size_t>(piece), 0.0f);
-        for (std::vector<float>& v : pre) v.assign(static_cast<size_t>(std::max(piece, latency)), 0.0f);
-        interleaved.assign(2 * static_cast<size_t>(piece), 0.0f);
+        for (std::vector<float>& v : input) v.assign(static_cast<size_t>(room), 0.0f);
+        for (std::vector<float>& v : mixed) v.assign(static_cast<size_t>(room), 0.0f);
+        for (std::vector<float>& v : pre) v.assign(static_cast<size_t>(std::max(room, latency)), 0.0f);
+        interleaved.assign(2 * static_cast<size_t>(room), 0.0f);
         for (std::vector<float>& v : recent) v.assign(static_cast<size_t>(history), 0.0f);
         detector.prepare(rate, kHop);
-        limiter.prepare(rate, piece);
+        limiter.prepare(rate, room);
         replaced = 0;
         firstReplaced = -1;
         framesIn = 0;
@@ -355,14 +387,15 @@ struct Processor::Impl {
         return true;
     }
 
-    // Reads n frames of input into the input scratch, clipped: from separate
-    // channels (stride 1) or from interleaved stereo (stride 2, in[1] being
-    // in[0] + 1). With finite false some samples are not finite: each is
-    // replaced by zero and counted.
+    // Reads n frames of input into the input scratch after the frames
+    // pending there, clipped: from separate channels (stride 1) or from
+    // interleaved stereo (stride 2, in[1] being in[0] + 1). With finite false
+    // some samples are not finite: each is replaced by zero and counted.
     void readInput(const float* const* in, int stride, int n, bool finite) {
+        const size_t at = static_cast<size_t>(pending);
         if (!finite) {
             for (int c = 0; c < channels; ++c) {
-                float* dst = input[c].data();
+                float* dst = input[c].data() + at;
                 for (int i = 0; i < n; ++i) {
                     const float x = in[c][static_cast<size_t>(i) * static_cast<size_t>(stride)];
                     if (std::isfinite(x)) {
@@ -377,11 +410,11 @@ struct Processor::Impl {
             return;
         }
         if (stride == 2) {
-            SplitClip(in[0], input[0].data(), input[1].data(), n, kInputLimit);
+            SplitClip(in[0], input[0].data() + at, input[1].data() + at, n, kInputLimit);
             return;
         }
         for (int c = 0; c < channels; ++c) {
-            float* dst = input[c].data();
+            float* dst = input[c].data() + at;
             std::memcpy(dst, in[c], static_cast<size_t>(n) * sizeof(float));
             ClipInPlace(dst, n, kInputLimit);
         }
@@ -575,46 +608,67 @@ struct Processor::Impl {
         return done;
     }
 
-    // Whether a widener plays alone, lined up by itself, and awake.
-    bool widenerAlone() const {
-        if (!IsWidener(target) || level[target] != fadeFrames || align[target][0].delay() != 0 ||
-            resting[target])
-            return false;
-        for (int p = 0; p < kPathCount; ++p)
-            if (p != target && level[p] != 0) return false;
-        return true;
+    // A host block's settings s, which take effect at its first frame.
+    void noteSettings(const Settings& s) {
+        if (s == latest) return;
+        latest = s;
+        // Two blocks that start at the same frame: the later one's hold.
+        if (changeCount > 0 && changes[changeCount - 1].frame == framesIn) {
+            changes[changeCount - 1].settings = s;
+            return;
+        }
+        // (A change a frame since the engines' last frame fits.)
+        if (changeCount == kMaxChanges) --changeCount;
+        changes[changeCount++] = {framesIn, s};
     }
 
-    // The widener alone on n frames of the host's input (in range) straight
-    // into the host's output, both interleaved (stride 2) or both separate
-    // channels (stride 1).
-    void runWidenerDirect(const float* const* in, float* const* out, int stride, int n) {
-        remember(in, stride, n);
-        const unsigned count = static_cast<unsigned>(n);
-        Vastor* engine = widener[target - kWidener];
-        if (stride == 2) {
-            vastorProcessFloat(engine, reinterpret_cast<const float(*)[2]>(in[0]),
-                               reinterpret_cast<float(*)[2]>(out[0]), count);
-        } else {
-            vastorMonoFloat(engine, in[0], in[1], out[0], out[1], count);
+    // The queued settings that take effect by stream frame, to the engines.
+    void takeChanges(long long frame) {
+        int taken = 0;
+        while (taken < changeCount && changes[taken].frame <= frame) {
+            current = changes[taken++].settings;
+            applyEngineSettings(current, false);
+            retarget(current);
         }
-#if !defined(KESTA_HAVE_MXCSR)
-        // Without flush-to-zero the engine may leave subnormals.
-        if (stride == 2) {
-            FlushFinite(out[0], out[0], 2 * n);
-        } else {
-            FlushFinite(out[0], out[0], n);
-            FlushFinite(out[1], out[1], n);
+        if (taken == 0) return;
+        changeCount -= taken;
+        std::copy(changes + taken, changes + taken + changeCount, changes);
+    }
+
+    // The engines over the first m of the pending frames (m whole limiter
+    // blocks), into the limiter. Answers false when the result is not
+    // finite.
+    bool processPending(int m) {
+        DenormalGuard guard;
+        for (int from = 0; from < m;) {
+            takeChanges(framesDone + from);
+            int end = m;
+            if (changeCount > 0)
+                end = static_cast<int>(std::min<long long>(m, changes[0].frame - framesDone));
+            const float* inPiece[2] = {input[0].data() + from, input[channels - 1].data() + from};
+            int lead;
+            int k = quietLimit(inPiece, 1, end - from, &lead);
+            k = steadyFrames(current, inPiece[0], inPiece[1], 1, k);
+            const bool quiet = countQuiet(inPiece, 1, k, lead);
+            const bool rest = quiet && quietRun >= restFrames;
+            float* line = limiter.write(k);
+            float* outPiece[2] = {line, line + 1};
+            if (!processPiece(from, k, outPiece, 2, quiet, rest)) return false;
+            limiter.push(k, current.limiter);
+            from += k;
+            if (channels == 2 && choose(current) != target) retarget(current);
         }
-#endif
+        pending -= m;
+        framesDone += m;
+        for (int c = 0; c < channels; ++c)
+            std::memmove(input[c].data(), input[c].data() + m, static_cast<size_t>(pending) * sizeof(float));
+        return true;
     }
 
     void run(const float* const* in, int inStride, float* const* out, int outStride, int frames) {
         if (!prepared || frames <= 0) return;
-        DenormalGuard guard;
-        const Settings s = snapshot();
-        applyEngineSettings(s, false);
-        retarget(s);
+        noteSettings(snapshot());
+        const int block = limiter.block();
         const size_t inStep = static_cast<size_t>(inStride), outStep = static_cast<size_t>(outStride);
         for (int done = 0; done < frames;) {
             const int n = std::min(frames - done, piece);
@@ -626,40 +680,21 @@ struct Processor::Impl {
                 const InputKind right = Classify(inAt[1], n, kInputLimit);
                 if (right != InputKind::kClean) kind = right;
             }
-            bool scratchRead = false;
-            for (int from = 0; from < n;) {
-                const float* inPiece[2] = {nullptr, nullptr};
-                float* outPiece[2];
-                for (int c = 0; c < channels; ++c) inPiece[c] = inAt[c] + static_cast<size_t>(from) * inStep;
-                for (int c = 0; c < 2; ++c) outPiece[c] = out[c] + static_cast<size_t>(done + from) * outStep;
-                int lead;
-                int k = quietLimit(inPiece, inStride, n - from, &lead);
-                k = steadyFrames(s, inPiece[0], inPiece[channels - 1], inStride, k);
-                const bool quiet = countQuiet(inPiece, inStride, k, lead);
-                const bool rest = quiet && quietRun >= restFrames;
-                if (kind == InputKind::kClean && inStride == outStride && !rest && widenerAlone()) {
-                    runWidenerDirect(inPiece, outPiece, inStride, k);
-                } else {
-                    // (In place, the frames before from are output already;
-                    // only those from on are read from the scratch.)
-                    if (!scratchRead) readInput(inAt, inStride, n, kind != InputKind::kNotFinite);
-                    scratchRead = true;
-                    if (!processPiece(from, k, outPiece, outStride, quiet, rest)) {
-                        // Finite input cannot make this; should it happen,
-                        // the block is silence and the stream starts afresh.
-                        silence(out, outStride, frames);
-                        resetState();
-                        return;
-                    }
-                }
-                from += k;
-                if (channels == 2 && choose(s) != target) retarget(s);
-            }
-            float* outAt[2] = {out[0] + static_cast<size_t>(done) * outStep,
-                               out[1] + static_cast<size_t>(done) * outStep};
-            limiter.process(outAt[0], outAt[1], outStride, n, s.limiter);
-            done += n;
+            // All of it is read before any output is written: out may be in.
+            readInput(inAt, inStride, n, kind != InputKind::kNotFinite);
             framesIn += n;
+            pending += n;
+            const int ready = pending / block * block;
+            if (ready > 0 && !processPending(ready)) {
+                // Finite input cannot make this; should it happen, the block
+                // is silence and the stream starts afresh.
+                silence(out, outStride, frames);
+                resetState();
+                return;
+            }
+            limiter.play(out[0] + static_cast<size_t>(done) * outStep,
+                         out[1] + static_cast<size_t>(done) * outStep, outStride, n);
+            done += n;
         }
     }
 
