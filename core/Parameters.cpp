@@ -33,10 +33,9 @@ void Settings::set(Parameter p, float value) {
 }
 
 bool Settings::operator==(const Settings& o) const {
-    for (int i = 0; i < kParameterCount; ++i) {
-        const auto p = static_cast<Parameter>(i);
-        if (get(p) != o.get(p)) return false;
-    }
+    if (spreadDb != o.spreadDb) return false;
+    for (bool Settings::*field : kSwitchOf)
+        if (field && this->*field != o.*field) return false;
     return true;
 }
 

@@ -118,6 +118,10 @@ struct Processor::Impl {
     std::atomic<bool> subtone{true};
     std::atomic<bool> autoMono{true};
     std::atomic<bool> limiterOn{true};
+    // Moved on by every setter after its store: a block whose version is
+    // the one last seen need not read the settings.
+    std::atomic<unsigned> version{0};
+    unsigned seenVersion = 0;
 
     // The stream.
     bool prepared = false;
@@ -186,6 +190,9 @@ struct Processor::Impl {
         for (M2S*& engine : m2s) engine = nullptr;
         prepared = false;
     }
+
+    // After a setter's store.
+    void changed() { version.fetch_add(1, std::memory_order_release); }
 
     Settings snapshot() const {
         Settings s;
@@ -270,18 +277,18 @@ struct Processor::Impl {
     }
 
     // Keeps the last history frames of input, after n more frames of each
-    // channel (sample i of channel c at in[c][i * stride]).
-    void remember(const float* const* in, int stride, int n) {
-        const int skip = std::max(n - history, 0);
+    // channel (in[c][0..n)).
+    void remember(const float* const* in, int n) {
+        const int skip = std::max(n - history, 0), count = n - skip;
+        // Up to the end of the ring, then from its start.
+        const int first = std::min(count, history - recentAt);
         for (int c = 0; c < channels; ++c) {
             float* ring = recent[c].data();
-            int at = recentAt;
-            for (int i = skip; i < n; ++i) {
-                ring[at] = in[c][static_cast<size_t>(i) * static_cast<size_t>(stride)];
-                if (++at == history) at = 0;
-            }
+            std::memcpy(ring + recentAt, in[c] + skip, static_cast<size_t>(first) * sizeof(float));
+            std::memcpy(ring, in[c] + skip + first, static_cast<size_t>(count - first) * sizeof(float));
         }
-        recentAt = static_cast<int>((recentAt + static_cast<long long>(n - skip)) % history);
+        recentAt += count;
+        if (recentAt >= history) recentAt -= history;
     }
 
     // Takes the path the settings choose now as the target; a path becomes
@@ -299,6 +306,7 @@ struct Processor::Impl {
     void resetState() {
         for (std::vector<float>& v : recent) std::fill(v.begin(), v.end(), 0.0f);
         recentAt = 0;
+        const unsigned settingsVersion = version.load(std::memory_order_acquire);
         const Settings s = snapshot();
         // After a reset the engines take settings at once.
         applyEngineSettings(s, true);
@@ -315,6 +323,7 @@ struct Processor::Impl {
         running[target] = true;
         limiter.reset();
         current = latest = s;
+        seenVersion = settingsVersion;
         changeCount = 0;
         pending = 0;
         framesDone = framesIn;
@@ -387,13 +396,13 @@ struct Processor::Impl {
         return true;
     }
 
-    // Reads n frames of input into the input scratch after the frames
-    // pending there, clipped: from separate channels (stride 1) or from
-    // interleaved stereo (stride 2, in[1] being in[0] + 1). With finite false
-    // some samples are not finite: each is replaced by zero and counted.
-    void readInput(const float* const* in, int stride, int n, bool finite) {
+    // Reads n frames of input of the kind given into the input scratch after
+    // the frames pending there, clipped: from separate channels (stride 1)
+    // or from interleaved stereo (stride 2, in[1] being in[0] + 1). A sample
+    // that is not finite is replaced by zero and counted.
+    void readInput(const float* const* in, int stride, int n, InputKind kind) {
         const size_t at = static_cast<size_t>(pending);
-        if (!finite) {
+        if (kind == InputKind::kNotFinite) {
             for (int c = 0; c < channels; ++c) {
                 float* dst = input[c].data() + at;
                 for (int i = 0; i < n; ++i) {
@@ -409,14 +418,19 @@ struct Processor::Impl {
             }
             return;
         }
+        const float limit = kind == InputKind::kClean ? 0.0f : kInputLimit;  // 0: nothing to clip
         if (stride == 2) {
-            SplitClip(in[0], input[0].data() + at, input[1].data() + at, n, kInputLimit);
+            if (limit > 0.0f) {
+                SplitClip(in[0], input[0].data() + at, input[1].data() + at, n, limit);
+            } else {
+                Split(in[0], input[0].data() + at, input[1].data() + at, n);
+            }
             return;
         }
         for (int c = 0; c < channels; ++c) {
             float* dst = input[c].data() + at;
             std::memcpy(dst, in[c], static_cast<size_t>(n) * sizeof(float));
-            ClipInPlace(dst, n, kInputLimit);
+            if (limit > 0.0f) ClipInPlace(dst, n, limit);
         }
     }
 
@@ -543,7 +557,7 @@ struct Processor::Impl {
                 for (FrameDelay& d : align[p]) d.advance(n);
         for (int p = 0; p < kPathCount; ++p) running[p] = level[p] > 0 || p == target;
         const float* scratch[2] = {input[0].data() + from, input[1].data() + from};
-        remember(scratch, 1, n);
+        remember(scratch, n);
         return finite;
     }
 
@@ -667,7 +681,11 @@ struct Processor::Impl {
 
     void run(const float* const* in, int inStride, float* const* out, int outStride, int frames) {
         if (!prepared || frames <= 0) return;
-        noteSettings(snapshot());
+        const unsigned v = version.load(std::memory_order_acquire);
+        if (v != seenVersion) {
+            seenVersion = v;
+            noteSettings(snapshot());
+        }
         const int block = limiter.block();
         const size_t inStep = static_cast<size_t>(inStride), outStep = static_cast<size_t>(outStride);
         for (int done = 0; done < frames;) {
@@ -681,7 +699,7 @@ struct Processor::Impl {
                 if (right != InputKind::kClean) kind = right;
             }
             // All of it is read before any output is written: out may be in.
-            readInput(inAt, inStride, n, kind != InputKind::kNotFinite);
+            readInput(inAt, inStride, n, kind);
             framesIn += n;
             pending += n;
             const int ready = pending / block * block;
@@ -754,30 +772,37 @@ long long Processor::firstReplacedFrame() const {
 
 void Processor::setLimiter(bool on) {
     impl_->limiterOn.store(on, std::memory_order_relaxed);
+    impl_->changed();
 }
 
 void Processor::setMonoTo3D(bool on) {
     impl_->monoTo3D.store(on, std::memory_order_relaxed);
+    impl_->changed();
 }
 
 void Processor::setMusic(bool music) {
     impl_->music.store(music, std::memory_order_relaxed);
+    impl_->changed();
 }
 
 void Processor::setWidening(bool on) {
     impl_->widen.store(on, std::memory_order_relaxed);
+    impl_->changed();
 }
 
 void Processor::setSpread(float decibels) {
     impl_->spreadDb.store(ClampSpread(decibels), std::memory_order_relaxed);
+    impl_->changed();
 }
 
 void Processor::setSubtone(bool on) {
     impl_->subtone.store(on, std::memory_order_relaxed);
+    impl_->changed();
 }
 
 void Processor::setAutoMono(bool on) {
     impl_->autoMono.store(on, std::memory_order_relaxed);
+    impl_->changed();
 }
 
 void Processor::set(Parameter p, float value) {

@@ -43,6 +43,14 @@ inline void ClipInPlace(float* x, int n, float limit) {
     for (int i = 0; i < n; ++i) x[i] = Clip(x[i], limit);
 }
 
+// Splits n interleaved stereo frames into left and right.
+inline void Split(const float* src, float* left, float* right, int n) {
+    for (int i = 0; i < n; ++i) {
+        left[i] = src[2 * i];
+        right[i] = src[2 * i + 1];
+    }
+}
+
 // Splits n interleaved stereo frames into left and right, clipped to
 // [-limit, limit]; for finite samples.
 inline void SplitClip(const float* src, float* left, float* right, int n, float limit) {
