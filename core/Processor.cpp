@@ -515,16 +515,33 @@ struct Processor::Impl {
         *right = outR;
     }
 
+    // Whether a mono-to-3D path plays alone, lined up by itself, and awake.
+    bool monoAlone() const {
+        if (IsWidener(target) || target == kDry || level[target] != fadeFrames || resting[target] ||
+            align[target][0].delay() != 0)
+            return false;
+        for (int p = 0; p < kPathCount; ++p)
+            if (p != target && level[p] != 0) return false;
+        return true;
+    }
+
     // Frames [from, from + n) of the input scratch through the running paths
-    // into out (separate channels, stride 1, or interleaved, stride 2 with
-    // out[1] being out[0] + 1). Answers false when the result is not finite.
+    // into out, interleaved. Answers false when the result is not finite.
     // quiet tells that these frames are all zero; rest, that the paths may
     // come to rest after them.
-    bool processPiece(int from, int n, float* const* out, int stride, bool quiet, bool rest) {
+    bool processPiece(int from, int n, float* out, bool quiet, bool rest) {
         bool monoWanted = false;
         for (int p = kMusic; p <= kVoiceFlat; ++p) monoWanted |= running[p] && !resting[p];
         if (channels == 2 && monoWanted) midOf(from, n);
         const float* mono = (channels == 1 ? input[0].data() : input[2].data()) + from;
+        const float* scratch[2] = {input[0].data() + from, input[1].data() + from};
+        if (!rest && monoAlone()) {
+            // Its engine's interleaved output is the result.
+            m2sProcessFloat(m2s[M2sIndex(target)], mono, reinterpret_cast<float(*)[2]>(out),
+                            static_cast<unsigned>(n));
+            remember(scratch, n);
+            return FlushFinite(out, out, 2 * n);
+        }
         for (int p = 0; p < kPathCount; ++p) {
             if (!running[p]) continue;
             if (resting[p] && quiet) {
@@ -545,18 +562,11 @@ struct Processor::Impl {
         const float* right;
         mix(n, &left, &right);
         // Subnormals may come straight from the input on the dry path.
-        bool finite;
-        if (stride == 2) {
-            finite = FlushFiniteInterleave(left, right, out[0], n);
-        } else {
-            const bool leftFinite = FlushFinite(left, out[0], n);
-            finite = FlushFinite(right, out[1], n) && leftFinite;
-        }
+        const bool finite = FlushFiniteInterleave(left, right, out, n);
         for (int p = 0; p < kPathCount; ++p)
             if (running[p])
                 for (FrameDelay& d : align[p]) d.advance(n);
         for (int p = 0; p < kPathCount; ++p) running[p] = level[p] > 0 || p == target;
-        const float* scratch[2] = {input[0].data() + from, input[1].data() + from};
         remember(scratch, n);
         return finite;
     }
@@ -665,9 +675,7 @@ struct Processor::Impl {
             k = steadyFrames(current, inPiece[0], inPiece[1], 1, k);
             const bool quiet = countQuiet(inPiece, 1, k, lead);
             const bool rest = quiet && quietRun >= restFrames;
-            float* line = limiter.write(k);
-            float* outPiece[2] = {line, line + 1};
-            if (!processPiece(from, k, outPiece, 2, quiet, rest)) return false;
+            if (!processPiece(from, k, limiter.write(k), quiet, rest)) return false;
             limiter.push(k, current.limiter);
             from += k;
             if (channels == 2 && choose(current) != target) retarget(current);
