@@ -28,6 +28,7 @@ struct GoldenCase {
     bool music;
     std::vector<Event> events;
     uint64_t digest;
+    float level = 0.25f;  // of the material: over 0.5 the limiter works
 };
 
 // Interleaved stereo output of case c in blocks of block frames, through
@@ -37,8 +38,8 @@ std::vector<float> Render(const GoldenCase& c, int block, bool planar) {
     Settings s;
     s.music = c.music;
     Prepare(p, c.rate, c.channels, s);
-    const std::vector<float> left = Music(kFrames, 3, 0.25, c.rate);
-    const std::vector<float> right = c.dualMono ? left : Music(kFrames, 8, 0.25, c.rate);
+    const std::vector<float> left = Music(kFrames, 3, c.level, c.rate);
+    const std::vector<float> right = c.dualMono ? left : Music(kFrames, 8, c.level, c.rate);
     std::vector<float> out(2 * static_cast<size_t>(kFrames));
     std::vector<float> outL(static_cast<size_t>(kFrames)), outR(outL.size());
     const std::vector<float> in = c.channels == 1 ? left : Interleave({left, right});
@@ -68,6 +69,8 @@ std::vector<GoldenCase> Cases() {
     const auto spread = [](Processor& p) { p.setSpread(-9.0f); };
     const auto narrow = [](Processor& p) { p.setWidening(false); };
     const auto widen = [](Processor& p) { p.setWidening(true); };
+    const auto limiterOff = [](Processor& p) { p.setLimiter(false); };
+    const auto limiterOn = [](Processor& p) { p.setLimiter(true); };
     return {
         {"MonoMusic44100", 44100, 1, false, true, {{3001, subtoneOff}, {7000, voice}}, 0xa491da5e0466217aull},
         {"MonoVoice44100", 44100, 1, false, false, {{4000, dry}}, 0x3dd62526b5f1b255ull},
@@ -97,6 +100,15 @@ std::vector<GoldenCase> Cases() {
           {4008, music}},
          0x72d71f4a766b6090ull},
         {"DualMono44100", 44100, 2, true, true, {{8000, voice}}, 0x8fea7a0839a019d1ull},
+        {"LoudStereo44100",
+         44100,
+         2,
+         false,
+         true,
+         {{5000, limiterOff}, {9000, limiterOn}},
+         0x3d6910bd605de76eull,
+         1.5f},
+        {"LoudMono22050", 22050, 1, false, true, {{7000, voice}}, 0x8f3e02b8f3fa3d8eull, 1.5f},
         {"DualMono96000", 96000, 2, true, false, {{6000, subtoneOff}}, 0x633edc4f2814ffc5ull},
     };
 }
