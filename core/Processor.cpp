@@ -396,41 +396,37 @@ struct Processor::Impl {
         return true;
     }
 
-    // Reads n frames of input of the kind given into the input scratch after
-    // the frames pending there, clipped: from separate channels (stride 1)
-    // or from interleaved stereo (stride 2, in[1] being in[0] + 1). A sample
-    // that is not finite is replaced by zero and counted.
-    void readInput(const float* const* in, int stride, int n, InputKind kind) {
+    // Takes n frames of input into the input scratch after the frames
+    // pending there: from separate channels (stride 1) or from interleaved
+    // stereo (stride 2, in[1] being in[0] + 1). Samples beyond the input
+    // limit are clipped; one that is not finite is replaced by zero and
+    // counted.
+    void readInput(const float* const* in, int stride, int n) {
         const size_t at = static_cast<size_t>(pending);
-        if (kind == InputKind::kNotFinite) {
-            for (int c = 0; c < channels; ++c) {
-                float* dst = input[c].data() + at;
-                for (int i = 0; i < n; ++i) {
-                    const float x = in[c][static_cast<size_t>(i) * static_cast<size_t>(stride)];
-                    if (std::isfinite(x)) {
-                        dst[i] = Clip(x, kInputLimit);
-                        continue;
-                    }
-                    dst[i] = 0.0f;
-                    if (firstReplaced < 0) firstReplaced = framesIn + i;
-                    ++replaced;
-                }
-            }
-            return;
-        }
-        const float limit = kind == InputKind::kClean ? 0.0f : kInputLimit;  // 0: nothing to clip
+        float* dst[2] = {input[0].data() + at, input[1].data() + at};
+        InputKind kind = InputKind::kClean;
         if (stride == 2) {
-            if (limit > 0.0f) {
-                SplitClip(in[0], input[0].data() + at, input[1].data() + at, n, limit);
-            } else {
-                Split(in[0], input[0].data() + at, input[1].data() + at, n);
-            }
+            kind = SplitClassify(in[0], dst[0], dst[1], n, kInputLimit);
+        } else {
+            for (int c = 0; c < channels; ++c)
+                kind = std::max(kind, CopyClassify(in[c], dst[c], n, kInputLimit));
+        }
+        if (kind == InputKind::kClean) return;
+        if (kind == InputKind::kLoud) {
+            for (int c = 0; c < channels; ++c) ClipInPlace(dst[c], n, kInputLimit);
             return;
         }
         for (int c = 0; c < channels; ++c) {
-            float* dst = input[c].data() + at;
-            std::memcpy(dst, in[c], static_cast<size_t>(n) * sizeof(float));
-            if (limit > 0.0f) ClipInPlace(dst, n, limit);
+            for (int i = 0; i < n; ++i) {
+                const float x = in[c][static_cast<size_t>(i) * static_cast<size_t>(stride)];
+                if (std::isfinite(x)) {
+                    dst[c][i] = Clip(x, kInputLimit);
+                    continue;
+                }
+                dst[c][i] = 0.0f;
+                if (firstReplaced < 0 || framesIn + i < firstReplaced) firstReplaced = framesIn + i;
+                ++replaced;
+            }
         }
     }
 
@@ -700,14 +696,8 @@ struct Processor::Impl {
             const int n = std::min(frames - done, piece);
             const float* inAt[2] = {nullptr, nullptr};
             for (int c = 0; c < channels; ++c) inAt[c] = in[c] + static_cast<size_t>(done) * inStep;
-            // Interleaved input is one run of samples; separate channels two.
-            InputKind kind = Classify(inAt[0], inStride == 2 ? 2 * n : n, kInputLimit);
-            if (channels == 2 && inStride == 1 && kind != InputKind::kNotFinite) {
-                const InputKind right = Classify(inAt[1], n, kInputLimit);
-                if (right != InputKind::kClean) kind = right;
-            }
             // All of it is read before any output is written: out may be in.
-            readInput(inAt, inStride, n, kind);
+            readInput(inAt, inStride, n);
             framesIn += n;
             pending += n;
             const int ready = pending / block * block;

@@ -19,20 +19,63 @@ constexpr int kLanes = 8;
 // beyond it, all finite; or something not finite.
 enum class InputKind { kClean, kLoud, kNotFinite };
 
-// The kind of x[0..n). Reads only; the clean case costs one comparison a
-// sample.
-inline InputKind Classify(const float* x, int n, float limit) {
+namespace detail {
+
+// The kind of samples some of which (over) were not within [-limit, limit]:
+// x[0..n) at stride.
+inline InputKind KindOver(bool over, const float* x, int n, int stride) {
+    if (!over) return InputKind::kClean;
+    for (int k = 0; k < n; ++k)
+        if (!std::isfinite(x[k * stride])) return InputKind::kNotFinite;
+    return InputKind::kLoud;
+}
+
+}  // namespace detail
+
+// Copies src[0..n) to dst and answers their kind; the clean case costs one
+// comparison a sample beside the copy.
+inline InputKind CopyClassify(const float* __restrict src, float* __restrict dst, int n, float limit) {
     int over[kLanes] = {};
     int i = 0;
-    for (; i + kLanes <= n; i += kLanes)
-        for (int j = 0; j < kLanes; ++j) over[j] |= !(std::fabs(x[i + j]) <= limit);  // a NaN is over too
-    for (; i < n; ++i) over[0] |= !(std::fabs(x[i]) <= limit);
+    for (; i + kLanes <= n; i += kLanes) {
+        for (int j = 0; j < kLanes; ++j) {
+            const float x = src[i + j];
+            dst[i + j] = x;
+            over[j] |= !(std::fabs(x) <= limit);  // a NaN is over too
+        }
+    }
+    for (; i < n; ++i) {
+        dst[i] = src[i];
+        over[0] |= !(std::fabs(src[i]) <= limit);
+    }
     int any = 0;
     for (int o : over) any |= o;
-    if (!any) return InputKind::kClean;
-    for (int k = 0; k < n; ++k)
-        if (!std::isfinite(x[k])) return InputKind::kNotFinite;
-    return InputKind::kLoud;
+    return detail::KindOver(any != 0, src, n, 1);
+}
+
+// Splits n interleaved stereo frames into left and right and answers their
+// kind, as CopyClassify.
+inline InputKind SplitClassify(const float* __restrict src, float* __restrict left, float* __restrict right,
+                               int n, float limit) {
+    int over[kLanes] = {};
+    int i = 0;
+    for (; i + kLanes / 2 <= n; i += kLanes / 2) {
+        for (int j = 0; j < kLanes / 2; ++j) {
+            const float l = src[2 * (i + j)], r = src[2 * (i + j) + 1];
+            left[i + j] = l;
+            right[i + j] = r;
+            over[2 * j] |= !(std::fabs(l) <= limit);
+            over[2 * j + 1] |= !(std::fabs(r) <= limit);
+        }
+    }
+    for (; i < n; ++i) {
+        left[i] = src[2 * i];
+        right[i] = src[2 * i + 1];
+        over[0] |= !(std::fabs(src[2 * i]) <= limit) | !(std::fabs(src[2 * i + 1]) <= limit);
+    }
+    int any = 0;
+    for (int o : over) any |= o;
+    return detail::KindOver(any != 0, src, 2 * n, 1);
 }
 
 // x clipped to [-limit, limit].
@@ -45,23 +88,6 @@ inline float Clip(float x, float limit) {
 // tells).
 inline void ClipInPlace(float* x, int n, float limit) {
     for (int i = 0; i < n; ++i) x[i] = Clip(x[i], limit);
-}
-
-// Splits n interleaved stereo frames into left and right.
-inline void Split(const float* src, float* left, float* right, int n) {
-    for (int i = 0; i < n; ++i) {
-        left[i] = src[2 * i];
-        right[i] = src[2 * i + 1];
-    }
-}
-
-// Splits n interleaved stereo frames into left and right, clipped to
-// [-limit, limit]; for finite samples.
-inline void SplitClip(const float* src, float* left, float* right, int n, float limit) {
-    for (int i = 0; i < n; ++i) {
-        left[i] = Clip(src[2 * i], limit);
-        right[i] = Clip(src[2 * i + 1], limit);
-    }
 }
 
 // dst[i] = src[i], with subnormals as zero. Answers false when a sample was

@@ -3,6 +3,7 @@
 #include <array>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -80,12 +81,18 @@ void Instance::connect(unsigned long port, void* data) {
 }
 
 void Instance::applyControls() {
-    // Most runs find every control as the last one did. (A control not
-    // connected reads as not a number: both mean the default.)
-    float values[kParameterCount];
-    for (int i = 0; i < kParameterCount; ++i) values[i] = controls_[i] ? *controls_[i] : NAN;
-    if (haveApplied_ && std::memcmp(values, lastValues_, sizeof values) == 0) return;
-    std::memcpy(lastValues_, values, sizeof values);
+    // Most runs find every control as the last one did: compared as bits, so
+    // that the check is cheap and exact. (A control not connected reads as
+    // not a number: both mean the default.)
+    bool same = haveApplied_;
+    for (int i = 0; i < kParameterCount; ++i) {
+        const float value = controls_[i] ? *controls_[i] : NAN;
+        uint32_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        same &= bits == lastValues_[i];
+        lastValues_[i] = bits;
+    }
+    if (same) return;
     const Settings s = SettingsFrom(controls_);
     if (haveApplied_ && s == applied_) return;
     processor_.setSettings(s);

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "Processor.h"
 
@@ -83,7 +84,7 @@ class Instance {
     const float* controls_[kParameterCount] = {};
     float* latency_ = nullptr;
     Settings applied_;
-    float lastValues_[kParameterCount] = {};  // the controls' values applied_ was made from
+    uint32_t lastValues_[kParameterCount] = {};  // the bits of the controls' values applied_ was made from
     bool haveApplied_ = false;
     bool fresh_ = true;  // the next run starts the stream
     // Copies of the inputs for hosts that hand an input's buffer to the other

@@ -426,7 +426,12 @@ TEST_P(ProcessorHostileInput, replacesSamplesThatAreNotFiniteAloneAndClipsHugeOn
     for (const auto& stream : streams) {
         std::vector<float> in = Input(stream.channels, n, stream.channels == 2 && stream.settings.autoMono);
         const int bad = 10 * block + 17;  // a frame of block 10
-        for (int k = 0; k < 3; ++k) in[static_cast<size_t>((bad + k) * stream.channels)] = h.value;
+        // Three on the left, and on a stereo stream one on the right a frame
+        // before them.
+        std::vector<size_t> badSamples;
+        for (int k = 0; k < 3; ++k) badSamples.push_back(static_cast<size_t>((bad + k) * stream.channels));
+        if (stream.channels == 2) badSamples.push_back(static_cast<size_t>(2 * (bad - 1) + 1));
+        for (size_t i : badSamples) in[i] = h.value;
         // (A +60 dBFS spike would hold the limiter down for a second.)
         Settings settings = stream.settings;
         settings.limiter = false;
@@ -437,9 +442,7 @@ TEST_P(ProcessorHostileInput, replacesSamplesThatAreNotFiniteAloneAndClipsHugeOn
         for (size_t i = 0; i < out.size(); ++i)
             ASSERT_TRUE(std::isfinite(out[i])) << h.name << ", sample " << i;
         if (h.finite) {
-            // Clipped the same however the stream is cut: the blocks without
-            // such samples play from the host's buffers, those with them from
-            // clipped copies.
+            // Clipped the same however the stream is cut.
             Processor cut;
             Prepare(cut, kRate, stream.channels, settings);
             EXPECT_EQ(Stream(cut, in, RandomSizes(7, 900)), out) << h.name;
@@ -448,12 +451,12 @@ TEST_P(ProcessorHostileInput, replacesSamplesThatAreNotFiniteAloneAndClipsHugeOn
             // Nothing but the bad samples is lost: the output is that of the
             // same input with zeros in their place, however it is cut.
             std::vector<float> zeroed = in;
-            for (int k = 0; k < 3; ++k) zeroed[static_cast<size_t>((bad + k) * stream.channels)] = 0.0f;
+            for (size_t i : badSamples) zeroed[i] = 0.0f;
             Processor z;
             Prepare(z, kRate, stream.channels, settings);
             EXPECT_EQ(Stream(z, zeroed, RandomSizes(7, 900)), out) << h.name;
-            EXPECT_EQ(p.replacedSamples(), 3);
-            EXPECT_EQ(p.firstReplacedFrame(), bad);
+            EXPECT_EQ(p.replacedSamples(), static_cast<long long>(badSamples.size()));
+            EXPECT_EQ(p.firstReplacedFrame(), stream.channels == 2 ? bad - 1 : bad);
             EXPECT_EQ(z.replacedSamples(), 0);
             EXPECT_EQ(z.firstReplacedFrame(), -1);
         }
