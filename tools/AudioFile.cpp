@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -147,19 +148,37 @@ long InputFile::read(float* dst, long frames, float gain) {
             for (long k = 0; k < n * info_.channels; ++k) dst[k] *= gain;
         return n;
     }
-    const size_t samples = static_cast<size_t>(frames) * static_cast<size_t>(info_.channels);
-    if (shorts_.size() < samples) shorts_.resize(samples);
-    const long n = static_cast<long>(sf_readf_short(file_, shorts_.data(), frames));
-    // The library's float read of 16-bit samples: each times 2^-15.
-    const short* __restrict from = shorts_.data();
-    float* __restrict to = dst;
-    const long count = n * info_.channels;
-    if (gain == 1.0f) {
-        for (long k = 0; k < count; ++k) to[k] = static_cast<float>(from[k]) * (1.0f / 32768.0f);
-    } else {
-        for (long k = 0; k < count; ++k) to[k] = static_cast<float>(from[k]) * (1.0f / 32768.0f) * gain;
+    // Frames are read from the file kReadAhead at a time at least: a few
+    // large reads cost the system less than many small ones.
+    constexpr long kReadAhead = 1 << 16;
+    const long channels = info_.channels;
+    long done = 0;
+    while (done < frames) {
+        if (aheadAt_ == ahead_) {
+            const long want = std::max(frames - done, kReadAhead);
+            const size_t samples = static_cast<size_t>(want * channels);
+            if (shorts_.size() < samples) shorts_.resize(samples);
+            ahead_ = static_cast<long>(sf_readf_short(file_, shorts_.data(), want));
+            aheadAt_ = 0;
+            if (ahead_ <= 0) {
+                ahead_ = 0;
+                break;
+            }
+        }
+        const long n = std::min(frames - done, ahead_ - aheadAt_);
+        // The library's float read of 16-bit samples: each times 2^-15.
+        const short* __restrict from = shorts_.data() + aheadAt_ * channels;
+        float* __restrict to = dst + done * channels;
+        const long count = n * channels;
+        if (gain == 1.0f) {
+            for (long k = 0; k < count; ++k) to[k] = static_cast<float>(from[k]) * (1.0f / 32768.0f);
+        } else {
+            for (long k = 0; k < count; ++k) to[k] = static_cast<float>(from[k]) * (1.0f / 32768.0f) * gain;
+        }
+        aheadAt_ += n;
+        done += n;
     }
-    return n;
+    return done;
 }
 
 bool InputFile::failed() const {

@@ -49,7 +49,8 @@ class InputFile {
     long read(int* dst, long frames);
     // The float read with each sample times gain. 16-bit files are read as
     // they are stored and converted here in one pass, giving the same values
-    // as the library's own conversion followed by the gain.
+    // as the library's own conversion followed by the gain; they are read
+    // ahead in large pieces, so the other reads do not mix with this one.
     long read(float* dst, long frames, float gain);
     bool failed() const;
     std::string readError() const;
@@ -71,8 +72,9 @@ class InputFile {
     ino_t inode_ = 0;
     bool known_ = false;  // device_ and inode_ are set
     std::string error_;
-    std::vector<short> shorts_;  // the 16-bit read's buffer
-    bool scaled_ = false;        // float samples are scaled for the 16-bit read
+    std::vector<short> shorts_;     // the float read's 16-bit frames read ahead
+    long aheadAt_ = 0, ahead_ = 0;  // the next of them handed out, and how many there are
+    bool scaled_ = false;           // float samples are scaled for the 16-bit read
 };
 
 // Written to an unnamed temporary file in the target's folder (or one with a

@@ -21,35 +21,58 @@ constexpr long kChunk = 4096;
 const float kHeadroomPeak = std::pow(10.0f, -0.1f / 20.0f);
 
 // Writes the processor's float frames in the output's depth, counting clips.
+// The converted frames are gathered and handed to the library kWriteFrames
+// at a time (what it writes as they are then goes out in writes of that
+// size, which costs the system less than many small ones); flush() writes
+// what is held.
 class Writer {
   public:
-    Writer(OutputFile& out, bool dither) : out_(out), q_(out.depth(), dither) {}
-    bool write(const float* frames, long n) {
-        const size_t samples = static_cast<size_t>(n) * 2;
-        if (q_.integer() && depthBits(out_.depth()) <= 16) {
-            // Up to 16 bits the library writes shorts as they are, with no
-            // conversion of its own.
+    Writer(OutputFile& out, bool dither) : out_(out), q_(out.depth(), dither) {
+        const size_t samples = static_cast<size_t>(kWriteFrames) * 2;
+        if (shorts()) {
             shorts_.resize(samples);
-            q_.toShort(frames, shorts_.data(), samples);
-            return out_.write(shorts_.data(), n);
-        }
-        if (q_.integer()) {
+        } else if (q_.integer()) {
             ints_.resize(samples);
-            q_.toInt(frames, ints_.data(), samples);
-            return out_.write(ints_.data(), n);
+        } else {
+            floats_.resize(samples);
         }
-        floats_.resize(samples);
-        q_.toFloat(frames, floats_.data(), samples);
+    }
+    // n <= kChunk frames; false when a write failed.
+    bool write(const float* frames, long n) {
+        if (held_ + n > kWriteFrames && !flush()) return false;
+        const size_t at = static_cast<size_t>(held_) * 2, samples = static_cast<size_t>(n) * 2;
+        if (shorts()) {
+            q_.toShort(frames, shorts_.data() + at, samples);
+        } else if (q_.integer()) {
+            q_.toInt(frames, ints_.data() + at, samples);
+        } else {
+            q_.toFloat(frames, floats_.data() + at, samples);
+        }
+        held_ += n;
+        return true;
+    }
+    bool flush() {
+        const long n = held_;
+        held_ = 0;
+        if (n == 0) return true;
+        if (shorts()) return out_.write(shorts_.data(), n);
+        if (q_.integer()) return out_.write(ints_.data(), n);
         return out_.write(floats_.data(), n);
     }
     const Quantizer& quantizer() const { return q_; }
 
   private:
+    static constexpr long kWriteFrames = 16 * kChunk;
+    // Up to 16 bits the library writes shorts as they are, with no
+    // conversion of its own.
+    bool shorts() const { return q_.integer() && depthBits(out_.depth()) <= 16; }
+
     OutputFile& out_;
     Quantizer q_;
     std::vector<short> shorts_;
     std::vector<int> ints_;
     std::vector<float> floats_;
+    long held_ = 0;  // frames converted and not yet written
 };
 
 // Float frames held aside in an unnamed temporary file, for a second pass.
@@ -251,6 +274,7 @@ int renderFloat(const RenderRequest& r) {
     producer.join();
     if (showProgress) std::fprintf(stderr, "\n");
     if (stopped()) return 1;
+    if (good && !r.headroomAuto) good = writer.flush();
     if (!good)
         return failed("cannot write " + r.out + ": " +
                       (r.headroomAuto ? "temporary file full" : out.error()));
@@ -281,6 +305,7 @@ int renderFloat(const RenderRequest& r) {
                 for (long k = 0; k < 2 * n; ++k) output[static_cast<size_t>(k)] *= scale;
             good = writer.write(output.data(), n);
         }
+        if (good) good = writer.flush();
         if (stopped()) return 1;
         if (!good) return failed("cannot write " + r.out + ": " + out.error());
     }

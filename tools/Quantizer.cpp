@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
@@ -92,19 +93,33 @@ std::int32_t quantizeShort(const float* __restrict x, Word* __restrict out, size
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define KESTA_QUANTIZE_AVX2 1
-// quantizeShort into shorts, eight samples at a time with AVX2 (which GCC
-// does not make of it by itself): every lane does the scalar loop's
-// operations in its order, so the bits are the same. The last n % 8 samples
-// take the scalar loop.
+// One step of the eight xorshift generators of Quantizer::fillNoise, and the
+// triangular noise it makes, as that function computes it.
+__attribute__((target("avx2"))) inline __m256 nextNoise(__m256i& x) {
+    x = _mm256_xor_si256(x, _mm256_slli_epi32(x, 13));
+    x = _mm256_xor_si256(x, _mm256_srli_epi32(x, 17));
+    x = _mm256_xor_si256(x, _mm256_slli_epi32(x, 5));
+    const __m256i difference =
+        _mm256_sub_epi32(_mm256_and_si256(x, _mm256_set1_epi32(0xFFFF)), _mm256_srli_epi32(x, 16));
+    return _mm256_mul_ps(_mm256_cvtepi32_ps(difference), _mm256_set1_ps(1.0f / 65536.0f));
+}
+
+// quantizeShort into shorts with the noise made as it goes (from the eight
+// generators in lanes, which it moves on as fillNoise does: one step for
+// every eight samples or part of eight), or none without Dither. Each
+// lane does the scalar loop's operations in its order, so the bits are the
+// same; the floor is taken in one rounding, which for the held values is
+// the scalar loop's truncation less one where that went up.
+template <bool Dither>
 __attribute__((target("avx2"))) std::int32_t quantizeShortAvx2(const float* x, short* out, size_t n,
-                                                               const float* noise, float scale, float step,
+                                                               std::uint32_t* lanes, float scale, float step,
                                                                long& clipped) {
     const __m256 top = _mm256_set1_ps(scale - 1.0f), bottom = _mm256_set1_ps(-scale);
     const __m256 scales = _mm256_set1_ps(scale), steps = _mm256_set1_ps(step), half = _mm256_set1_ps(0.5f);
     const __m256 high = _mm256_set1_ps(131072.0f), low = _mm256_set1_ps(-131072.0f);
-    const __m256 one = _mm256_set1_ps(1.0f);
     const __m256i magnitude = _mm256_set1_epi32(0x7FFFFFFF), infinity = _mm256_set1_epi32(0x7F800000);
     __m256i peaks = _mm256_setzero_si256(), clips = _mm256_setzero_si256();
+    __m256i state = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes));
     size_t k = 0;
     for (; k + 8 <= n; k += 8) {
         const __m256 xs = _mm256_loadu_ps(x + k);
@@ -112,11 +127,11 @@ __attribute__((target("avx2"))) std::int32_t quantizeShortAvx2(const float* x, s
         __m256i a = _mm256_and_si256(_mm256_castps_si256(xs), magnitude);
         a = _mm256_andnot_si256(_mm256_cmpgt_epi32(a, infinity), a);
         peaks = _mm256_max_epi32(peaks, a);
-        __m256 v = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(xs, scales), half), _mm256_loadu_ps(noise + k));
+        __m256 v = _mm256_add_ps(_mm256_mul_ps(xs, scales), half);
+        if (Dither) v = _mm256_add_ps(v, nextNoise(state));
         v = _mm256_min_ps(v, high);  // v < high ? v : high
         v = _mm256_max_ps(v, low);   // v > low ? v : low
-        const __m256 t = _mm256_cvtepi32_ps(_mm256_cvttps_epi32(v));
-        v = _mm256_blendv_ps(t, _mm256_sub_ps(t, one), _mm256_cmp_ps(t, v, _CMP_GT_OQ));
+        v = _mm256_round_ps(v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
         const __m256 beyond =
             _mm256_or_ps(_mm256_cmp_ps(v, top, _CMP_GE_OQ), _mm256_cmp_ps(v, bottom, _CMP_LE_OQ));
         clips = _mm256_sub_epi32(clips, _mm256_castps_si256(beyond));
@@ -128,13 +143,17 @@ __attribute__((target("avx2"))) std::int32_t quantizeShortAvx2(const float* x, s
             _mm_packs_epi32(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), packed);
     }
-    std::int32_t lanes[8];
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), peaks);
+    std::int32_t lane[8];
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(lane), peaks);
     std::int32_t peak = 0;
-    for (std::int32_t l : lanes) peak = l > peak ? l : peak;
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), clips);
-    for (std::int32_t l : lanes) clipped += l;
-    const std::int32_t rest = quantizeShort(x + k, out + k, n - k, noise + k, scale, step, clipped);
+    for (std::int32_t l : lane) peak = l > peak ? l : peak;
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(lane), clips);
+    for (std::int32_t l : lane) clipped += l;
+    // The last n % 8 samples take the scalar loop, with a whole step of noise.
+    float noise[8] = {};
+    if (Dither && k < n) _mm256_storeu_ps(noise, nextNoise(state));
+    if (Dither) _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), state);
+    const std::int32_t rest = quantizeShort(x + k, out + k, n - k, noise, scale, step, clipped);
     return rest > peak ? rest : peak;
 }
 
@@ -143,19 +162,6 @@ bool HaveAvx2() {
     return have;
 }
 #endif
-
-std::int32_t quantizeBlock(const float* x, short* out, size_t n, const float* noise, float scale, float step,
-                           long& clipped) {
-#if defined(KESTA_QUANTIZE_AVX2)
-    if (HaveAvx2()) return quantizeShortAvx2(x, out, n, noise, scale, step, clipped);
-#endif
-    return quantizeShort(x, out, n, noise, scale, step, clipped);
-}
-
-std::int32_t quantizeBlock(const float* x, int* out, size_t n, const float* noise, float scale, float step,
-                           long& clipped) {
-    return quantizeShort(x, out, n, noise, scale, step, clipped);
-}
 
 }  // namespace
 
@@ -167,10 +173,20 @@ void Quantizer::quantizeSmall(const float* in, Word* out, size_t n, int wordBits
     const float step = std::ldexp(1.0f, wordBits - bits_);
     std::int32_t peak = 0;
     long clipped = 0;
+#if defined(KESTA_QUANTIZE_AVX2)
+    if constexpr (std::is_same<Word, short>::value) {
+        if (HaveAvx2()) {
+            // The noise is made in the same loop, and never stored.
+            peak = dither_ ? quantizeShortAvx2<true>(in, out, n, lanes_, scale, step, clipped)
+                           : quantizeShortAvx2<false>(in, out, n, lanes_, scale, step, clipped);
+            n = 0;
+        }
+    }
+#endif
     for (size_t start = 0; start < n; start += kNoiseBlock) {
         const size_t count = std::min(kNoiseBlock, n - start);
         if (dither_) fillNoise(count);
-        peak = std::max(peak, quantizeBlock(in + start, out + start, count, dither_ ? noise_ : zeros_, scale,
+        peak = std::max(peak, quantizeShort(in + start, out + start, count, dither_ ? noise_ : zeros_, scale,
                                             step, clipped));
     }
     peak_ = std::max(peak_, fromMagnitudeBits(peak));

@@ -1,5 +1,6 @@
 // kesta: a command-line host for the Kesta plug-in. It loads
 // libkesta_xmms.so as the player does and renders audio through it.
+#include <dlfcn.h>
 #include <glib.h>
 #include <glib/gstdio.h>
 #include <gtk/gtk.h>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "Analysis.h"
@@ -614,35 +616,71 @@ int picture(const Options& o) {
     return 0;
 }
 
+// The few GTK calls of the configuration window, from the library loaded
+// when that window is asked for: the other commands do without the start-up
+// cost of GTK and of the many libraries it brings (the plug-in then finds
+// them loaded).
+struct Gtk {
+    decltype(&gtk_init_check) initCheck;
+    decltype(&gtk_settings_get_default) settings;
+    decltype(&gtk_window_list_toplevels) toplevels;
+    decltype(&gtk_main) run;
+    decltype(&gtk_main_quit) quit;
+    decltype(&g_object_set) set;
+    decltype(&g_signal_connect_data) connect;
+
+    // False with error set when the library or one of its calls is missing.
+    bool load(std::string& error) {
+        void* gtk = dlopen("libgtk-3.so.0", RTLD_NOW | RTLD_GLOBAL);
+        if (!gtk) return error = dlerror(), false;
+        bool found = true;
+        auto find = [&](auto& call, const char* name) {
+            call = reinterpret_cast<std::remove_reference_t<decltype(call)>>(dlsym(gtk, name));
+            found = found && call;
+        };
+        find(initCheck, "gtk_init_check");
+        find(settings, "gtk_settings_get_default");
+        find(toplevels, "gtk_window_list_toplevels");
+        find(run, "gtk_main");
+        find(quit, "gtk_main_quit");
+        find(set, "g_object_set");
+        find(connect, "g_signal_connect_data");
+        if (!found) error = "libgtk-3.so.0 lacks a call the configuration window needs";
+        return found;
+    }
+};
+Gtk gtk;
+
 void quitWhenClosed(GtkWidget*, gpointer) {
-    gtk_main_quit();
+    gtk.quit();
 }
 
 int configure(const Options& o) {
     if (!o.args.empty() || o.overrides() || o.save) return usage("configure takes no files", "configure");
-    if (!gtk_init_check(nullptr, nullptr)) return fail("cannot open a display for the configuration window");
+    std::string error;
+    if (!gtk.load(error)) return fail("cannot load GTK for the configuration window: " + error);
+    if (!gtk.initCheck(nullptr, nullptr)) return fail("cannot open a display for the configuration window");
     // As the player's own scrollbars do: a click in the trough moves by a page
     // (2 dB of spread), not to the pointer.
-    g_object_set(gtk_settings_get_default(), "gtk-primary-button-warps-slider", FALSE, nullptr);
-    std::string error;
+    gtk.set(gtk.settings(), "gtk-primary-button-warps-slider", FALSE, nullptr);
     PluginHost host;
     if (!loadPlugin(host, o, error)) return fail(error);
     host.init();
     if (!host.plugin().configure) return fail("the plug-in has no configuration window");
 
-    GList* before = gtk_window_list_toplevels();
+    GList* before = gtk.toplevels();
     host.plugin().configure();
-    GList* after = gtk_window_list_toplevels();
+    GList* after = gtk.toplevels();
     int opened = 0;
     for (GList* w = after; w; w = w->next) {
         if (g_list_find(before, w->data)) continue;
-        g_signal_connect(w->data, "destroy", G_CALLBACK(quitWhenClosed), nullptr);
+        gtk.connect(w->data, "destroy", G_CALLBACK(quitWhenClosed), nullptr, nullptr, GConnectFlags(0));
         ++opened;
     }
     g_list_free(before);
     g_list_free(after);
     if (opened == 0) return fail("the plug-in opened no window");
-    gtk_main();
+    gtk.run();
     return 0;
 }
 
