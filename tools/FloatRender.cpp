@@ -15,65 +15,12 @@
 
 namespace {
 
-// Frames read and written at a time.
+// Frames read and processed at a time.
 constexpr long kChunk = 4096;
+// Frames handed to the library at a time, at most.
+constexpr long kBatch = 16 * kChunk;
 // Where --headroom auto puts the peak: -0.1 dBFS.
 const float kHeadroomPeak = std::pow(10.0f, -0.1f / 20.0f);
-
-// Writes the processor's float frames in the output's depth, counting clips.
-// The converted frames are gathered and handed to the library kWriteFrames
-// at a time (what it writes as they are then goes out in writes of that
-// size, which costs the system less than many small ones); flush() writes
-// what is held.
-class Writer {
-  public:
-    Writer(OutputFile& out, bool dither) : out_(out), q_(out.depth(), dither) {
-        const size_t samples = static_cast<size_t>(kWriteFrames) * 2;
-        if (shorts()) {
-            shorts_.resize(samples);
-        } else if (q_.integer()) {
-            ints_.resize(samples);
-        } else {
-            floats_.resize(samples);
-        }
-    }
-    // n <= kChunk frames; false when a write failed.
-    bool write(const float* frames, long n) {
-        if (held_ + n > kWriteFrames && !flush()) return false;
-        const size_t at = static_cast<size_t>(held_) * 2, samples = static_cast<size_t>(n) * 2;
-        if (shorts()) {
-            q_.toShort(frames, shorts_.data() + at, samples);
-        } else if (q_.integer()) {
-            q_.toInt(frames, ints_.data() + at, samples);
-        } else {
-            q_.toFloat(frames, floats_.data() + at, samples);
-        }
-        held_ += n;
-        return true;
-    }
-    bool flush() {
-        const long n = held_;
-        held_ = 0;
-        if (n == 0) return true;
-        if (shorts()) return out_.write(shorts_.data(), n);
-        if (q_.integer()) return out_.write(ints_.data(), n);
-        return out_.write(floats_.data(), n);
-    }
-    const Quantizer& quantizer() const { return q_; }
-
-  private:
-    static constexpr long kWriteFrames = 16 * kChunk;
-    // Up to 16 bits the library writes shorts as they are, with no
-    // conversion of its own.
-    bool shorts() const { return q_.integer() && depthBits(out_.depth()) <= 16; }
-
-    OutputFile& out_;
-    Quantizer q_;
-    std::vector<short> shorts_;
-    std::vector<int> ints_;
-    std::vector<float> floats_;
-    long held_ = 0;  // frames converted and not yet written
-};
 
 // Float frames held aside in an unnamed temporary file, for a second pass.
 class Spill {
@@ -99,28 +46,40 @@ class Spill {
     float peak_ = 0.0f;
 };
 
-// Processed chunks handed from the reading thread to the writing one: a
-// ring of chunk buffers, each of kChunk stereo frames. Each side, once it has
-// to wait, sleeps until half the ring is ready for it, so that the threads
-// wake each other once per half ring rather than once per chunk.
-class ChunkQueue {
+// Frames in the output's depth, handed from the rendering thread to the
+// writing one in batches of up to kBatch frames: large writes cost the system
+// less than many small ones, and the threads wake each other seldom. A ring
+// of kSlots batches; each side, once it has to wait, sleeps until half the
+// ring is ready for it, so that they wake each other once per half ring.
+class BatchQueue {
   public:
-    ChunkQueue() {
-        for (Slot& s : slots_) s.frames.resize(static_cast<size_t>(kChunk * 2));
+    struct Batch {
+        std::vector<short> shorts;  // the batch's frames, in the one of these that suits the output
+        std::vector<int> ints;
+        std::vector<float> floats;
+        long frames = 0;
+    };
+    enum class Words { Short, Int, Float };
+    explicit BatchQueue(Words words) {
+        const size_t samples = static_cast<size_t>(kBatch) * 2;
+        for (Batch& b : slots_) {
+            if (words == Words::Short) b.shorts.resize(samples);
+            if (words == Words::Int) b.ints.resize(samples);
+            if (words == Words::Float) b.floats.resize(samples);
+        }
     }
-    // The producer's next empty buffer, or null when the consumer cancelled.
-    float* slot() {
+    // The producer's next empty batch, or null once cancelled.
+    Batch* slot() {
         std::unique_lock<std::mutex> lock(mutex_);
         if (used_ == kSlots) space_.wait(lock, [&] { return used_ <= kSlots / 2 || cancelled_; });
-        return cancelled_ ? nullptr : slots_[(head_ + used_) % kSlots].frames.data();
+        if (cancelled_) return nullptr;
+        Batch* b = &slots_[(head_ + used_) % kSlots];
+        b->frames = 0;
+        return b;
     }
-    // Hands over that buffer: keep frames from frame offset on.
-    void publish(long offset, long keep, long read) {
+    // Hands over that batch.
+    void publish() {
         std::lock_guard<std::mutex> lock(mutex_);
-        Slot& s = slots_[(head_ + used_) % kSlots];
-        s.offset = offset;
-        s.keep = keep;
-        s.read = read;
         if (++used_ == kSlots / 2) ready_.notify_one();
     }
     void finish() {
@@ -128,39 +87,106 @@ class ChunkQueue {
         finished_ = true;
         ready_.notify_one();
     }
-    // The consumer's next chunk; false when there are no more.
-    bool next(const float*& frames, long& count, long& read) {
+    // The consumer's next batch; null when there are no more, or once cancelled.
+    const Batch* next() {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (used_ == 0) ready_.wait(lock, [&] { return used_ >= kSlots / 2 || finished_; });
-        if (used_ == 0) return false;
-        const Slot& s = slots_[head_];
-        frames = s.frames.data() + 2 * s.offset;
-        count = s.keep;
-        read = s.read;
-        return true;
+        if (used_ == 0) ready_.wait(lock, [&] { return used_ >= kSlots / 2 || finished_ || cancelled_; });
+        return used_ == 0 || cancelled_ ? nullptr : &slots_[head_];
     }
     void release() {
         std::lock_guard<std::mutex> lock(mutex_);
         head_ = (head_ + 1) % kSlots;
         if (--used_ == kSlots / 2) space_.notify_one();
     }
+    // Either side gives up: the other stops at its next call.
     void cancel() {
         std::lock_guard<std::mutex> lock(mutex_);
         cancelled_ = true;
         space_.notify_one();
+        ready_.notify_one();
     }
 
   private:
-    static constexpr int kSlots = 16;
-    struct Slot {
-        std::vector<float> frames;
-        long offset = 0, keep = 0, read = 0;
-    };
-    Slot slots_[kSlots];
+    static constexpr int kSlots = 4;
+    Batch slots_[kSlots];
     int head_ = 0, used_ = 0;
     bool finished_ = false, cancelled_ = false;
     std::mutex mutex_;
     std::condition_variable ready_, space_;
+};
+
+// Converts the processor's float frames to the output's depth, counting
+// clips, on the rendering thread; a thread of its own hands them to the
+// library, which encodes and writes them.
+class Writer {
+  public:
+    Writer(OutputFile& out, bool dither)
+        : out_(out), q_(out.depth(), dither), queue_(words()), thread_([this] { run(); }) {}
+    // Stops the writing thread where it is, when finish() was not called.
+    ~Writer() {
+        if (!thread_.joinable()) return;
+        queue_.cancel();
+        thread_.join();
+    }
+    // n <= kChunk frames; false once a write failed.
+    bool write(const float* frames, long n) {
+        if (batch_ && batch_->frames + n > kBatch) {
+            queue_.publish();
+            batch_ = nullptr;
+        }
+        if (!batch_ && !(batch_ = queue_.slot())) return false;
+        const size_t at = static_cast<size_t>(batch_->frames) * 2, samples = static_cast<size_t>(n) * 2;
+        switch (words()) {
+            case BatchQueue::Words::Short:
+                q_.toShort(frames, batch_->shorts.data() + at, samples);
+                break;
+            case BatchQueue::Words::Int:
+                q_.toInt(frames, batch_->ints.data() + at, samples);
+                break;
+            case BatchQueue::Words::Float:
+                q_.toFloat(frames, batch_->floats.data() + at, samples);
+                break;
+        }
+        batch_->frames += n;
+        return true;
+    }
+    // Writes what is left and waits for the writing thread; false when a write failed.
+    bool finish() {
+        if (batch_) queue_.publish();
+        batch_ = nullptr;
+        queue_.finish();
+        thread_.join();
+        return !failed_;
+    }
+    const Quantizer& quantizer() const { return q_; }
+
+  private:
+    // Up to 16 bits the library writes shorts as they are, with no
+    // conversion of its own.
+    BatchQueue::Words words() const {
+        if (q_.integer())
+            return depthBits(out_.depth()) <= 16 ? BatchQueue::Words::Short : BatchQueue::Words::Int;
+        return BatchQueue::Words::Float;
+    }
+    void run() {
+        while (const BatchQueue::Batch* b = queue_.next()) {
+            const bool good = !b->shorts.empty() ? out_.write(b->shorts.data(), b->frames)
+                              : !b->ints.empty() ? out_.write(b->ints.data(), b->frames)
+                                                 : out_.write(b->floats.data(), b->frames);
+            queue_.release();
+            if (!good) {
+                failed_ = true;
+                queue_.cancel();
+            }
+        }
+    }
+
+    OutputFile& out_;
+    Quantizer q_;
+    BatchQueue queue_;
+    BatchQueue::Batch* batch_ = nullptr;  // being filled
+    bool failed_ = false;                 // set by the writing thread; read once it has ended
+    std::thread thread_;                  // last: it starts once the rest is made
 };
 
 std::string dB(double value) {
@@ -221,60 +247,45 @@ int renderFloat(const RenderRequest& r) {
 
     const float gain = std::pow(10.0f, r.gainDb / 20.0f);
     const int channels = in.channels();
-    std::vector<float> output(static_cast<size_t>(kChunk * 2));
-    Writer writer(out, r.dither);
+    std::vector<float> input(static_cast<size_t>(kChunk * channels)), output(static_cast<size_t>(kChunk * 2));
     Spill spill;
     if (r.headroomAuto && !spill.ok()) return failed("cannot make a temporary file for --headroom auto");
+    // With --headroom auto the result is written in a second pass.
+    std::unique_ptr<Writer> writer;
+    if (!r.headroomAuto) writer = std::make_unique<Writer>(out, r.dither);
 
-    // Reading and processing run on a thread of their own, a few chunks ahead
-    // of the conversion and writing here.
-    ChunkQueue queue;
-    long read = 0;
-    std::thread producer([&] {
-        std::vector<float> input(static_cast<size_t>(kChunk * channels));
-        // The output lags by latency frames: those are dropped at the start, and
-        // the tail is flushed with silence until the output is as long as the input.
-        long skip = processor.latency(), made = 0;
-        bool ended = false;
-        while (!stopped()) {
-            long n = ended ? 0 : in.read(input.data(), kChunk, gain);
-            if (n > 0) {
-                read += n;
-            } else {
-                ended = true;
-                n = std::min(kChunk, read + skip - made);
-                if (n <= 0) break;
-                std::fill(input.begin(), input.begin() + n * channels, 0.0f);
-            }
-            float* slot = queue.slot();
-            if (!slot) break;  // the writer gave up
-            processor.process(input.data(), slot, static_cast<int>(n));
-            const long drop = std::min(skip, n);
-            skip -= drop;
-            const long keep = std::min(n - drop, read - made);
-            made += std::max(keep, 0L);
-            queue.publish(drop, std::max(keep, 0L), read);
+    // The output lags by latency frames: those are dropped at the start, and
+    // the tail is flushed with silence until the output is as long as the input.
+    long read = 0, skip = processor.latency(), made = 0;
+    bool ended = false, good = true;
+    while (good && !stopped()) {
+        long n = ended ? 0 : in.read(input.data(), kChunk, gain);
+        if (n > 0) {
+            read += n;
+        } else {
+            ended = true;
+            n = std::min(kChunk, read + skip - made);
+            if (n <= 0) break;
+            std::fill(input.begin(), input.begin() + n * channels, 0.0f);
         }
-        queue.finish();
-    });
-    bool good = true;
-    const float* frames;
-    long frameCount, readSoFar;
-    while (queue.next(frames, frameCount, readSoFar)) {
-        if (good && frameCount > 0)
-            good = r.headroomAuto ? spill.put(frames, frameCount) : writer.write(frames, frameCount);
-        queue.release();
-        if (!good) queue.cancel();
+        processor.process(input.data(), output.data(), static_cast<int>(n));
+        const long drop = std::min(skip, n);
+        skip -= drop;
+        const long keep = std::max(std::min(n - drop, read - made), 0L);
+        made += keep;
+        if (keep > 0) {
+            const float* kept = output.data() + 2 * drop;
+            good = r.headroomAuto ? spill.put(kept, keep) : writer->write(kept, keep);
+        }
         if (showProgress && announced > 0) {
-            const long percent = 100 * std::min(readSoFar, announced) / announced;
+            const long percent = 100 * std::min(read, announced) / announced;
             if (percent != shown)
                 std::fprintf(stderr, "\rkesta: rendering %s: %3ld%%", name.c_str(), shown = percent);
         }
     }
-    producer.join();
     if (showProgress) std::fprintf(stderr, "\n");
     if (stopped()) return 1;
-    if (good && !r.headroomAuto) good = writer.flush();
+    if (writer && !writer->finish()) good = false;
     if (!good)
         return failed("cannot write " + r.out + ": " +
                       (r.headroomAuto ? "temporary file full" : out.error()));
@@ -300,17 +311,18 @@ int renderFloat(const RenderRequest& r) {
             say(name + ": peak " + dB(20.0 * std::log10(std::max(spill.peak(), 1e-9f))) + " dBFS, gain " +
                 dB(20.0 * std::log10(scale)) + " dB");
         if (!spill.rewind()) return failed("cannot read back the temporary file");
+        writer = std::make_unique<Writer>(out, r.dither);
         for (long n; good && !stopped() && (n = spill.get(output.data(), kChunk)) > 0;) {
             if (scale != 1.0f)
                 for (long k = 0; k < 2 * n; ++k) output[static_cast<size_t>(k)] *= scale;
-            good = writer.write(output.data(), n);
+            good = writer->write(output.data(), n);
         }
-        if (good) good = writer.flush();
         if (stopped()) return 1;
+        if (!writer->finish()) good = false;
         if (!good) return failed("cannot write " + r.out + ": " + out.error());
     }
 
-    const Quantizer& q = writer.quantizer();
+    const Quantizer& q = writer->quantizer();
     if (q.clipped() > 0)
         say("warning: " + name + ": clipped " + std::to_string(q.clipped()) + " samples (" +
             peakAndGain(q.peak()) + ")");
