@@ -95,10 +95,11 @@ class Render : public ::testing::Test {
             0)
             << name;
     }
-    // kesta with args in dir; stdin and stdout as redirections in args, if any.
-    Result kesta(const std::string& args) const {
+    // kesta with args in dir; stdin and stdout as redirections in args, if
+    // any; shell commands in before first (limits, say).
+    Result kesta(const std::string& args, const std::string& before = std::string()) const {
         const int status =
-            sh("HOME='" + dir + "' TMPDIR='" + dir + "/tmp' '" KESTA_BIN "' " + args + " 2>stderr");
+            sh(before + "HOME='" + dir + "' TMPDIR='" + dir + "/tmp' '" KESTA_BIN "' " + args + " 2>stderr");
         std::ifstream e(path("stderr"));
         std::stringstream s;
         s << e.rdbuf();
@@ -437,6 +438,32 @@ TEST_F(Render, everyControlIsAnOptionAndAutomaticMonoSwitches) {
         ASSERT_EQ(kesta(args).status, 0) << args;
     EXPECT_EQ(load(path("on.wav")).samples, load(path("a.wav")).samples);
     EXPECT_NE(load(path("off.wav")).samples, load(path("a.wav")).samples);
+}
+
+// A write that fails part way (past the file size limit here, a full disk
+// elsewhere) is an error, and leaves neither the output nor a temporary file.
+TEST_F(Render, aWriteThatFailsPartWayLeavesNothing) {
+    make("long.wav", "-b 16", kStereo, "repeat 3");
+    for (const char* args : {"out.wav", "out.wav --bits 24", "out.flac"}) {
+        const Result r = kesta(std::string("render long.wav ") + args, "trap '' XFSZ; ulimit -f 200; ");
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_NE(r.err.find("cannot write out."), std::string::npos) << args << ": " << r.err;
+        EXPECT_EQ(sh("test \"$(ls -A . tmp | tr '\\n' ' ')\" = '.: long.wav stderr tmp  tmp: '"), 0) << args;
+    }
+}
+
+// Only the configuration window loads GTK: the other commands start without
+// the cost of it and of the many libraries it brings.
+TEST_F(Render, onlyTheConfigurationWindowLoadsGtk) {
+    ASSERT_EQ(sh("LD_TRACE_LOADED_OBJECTS=1 '" KESTA_BIN "' >libraries"), 0);
+    std::ifstream l(path("libraries"));
+    std::stringstream libraries;
+    libraries << l.rdbuf();
+    EXPECT_NE(libraries.str().find("libsndfile"), std::string::npos) << libraries.str();
+    EXPECT_EQ(libraries.str().find("libgtk"), std::string::npos) << libraries.str();
+    const Result r = kesta("configure", "unset DISPLAY WAYLAND_DISPLAY; ");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot open a display"), std::string::npos) << r.err;
 }
 
 TEST_F(Render, everyCommandHasHelpAndThereIsAVersion) {
