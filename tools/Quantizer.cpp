@@ -109,8 +109,9 @@ __attribute__((target("avx2"))) inline __m256 nextNoise(__m256i& x) {
 // every eight samples or part of eight), or none without Dither. Each
 // lane does the scalar loop's operations in its order, so the bits are the
 // same; the floor is taken in one rounding, which for the held values is
-// the scalar loop's truncation less one where that went up.
-template <bool Dither>
+// the scalar loop's truncation less one where that went up. Sixteen: the
+// step is one (16-bit words), which leaves out work.
+template <bool Dither, bool Sixteen>
 __attribute__((target("avx2"))) std::int32_t quantizeShortAvx2(const float* x, short* out, size_t n,
                                                                std::uint32_t* lanes, float scale, float step,
                                                                long& clipped) {
@@ -118,6 +119,9 @@ __attribute__((target("avx2"))) std::int32_t quantizeShortAvx2(const float* x, s
     const __m256 scales = _mm256_set1_ps(scale), steps = _mm256_set1_ps(step), half = _mm256_set1_ps(0.5f);
     const __m256 high = _mm256_set1_ps(131072.0f), low = _mm256_set1_ps(-131072.0f);
     const __m256i magnitude = _mm256_set1_epi32(0x7FFFFFFF), infinity = _mm256_set1_epi32(0x7F800000);
+    // Sixteen (a step of one): a word at or beyond full scale is above topWord or below bottomWord.
+    const __m256i topWord = _mm256_set1_epi32(static_cast<int>(scale) - 2);
+    const __m256i bottomWord = _mm256_set1_epi32(1 - static_cast<int>(scale));
     __m256i peaks = _mm256_setzero_si256(), clips = _mm256_setzero_si256();
     __m256i state = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes));
     size_t k = 0;
@@ -130,15 +134,28 @@ __attribute__((target("avx2"))) std::int32_t quantizeShortAvx2(const float* x, s
         __m256 v = _mm256_add_ps(_mm256_mul_ps(xs, scales), half);
         if (Dither) v = _mm256_add_ps(v, nextNoise(state));
         v = _mm256_min_ps(v, high);  // v < high ? v : high
-        v = _mm256_max_ps(v, low);   // v > low ? v : low
-        v = _mm256_round_ps(v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
-        const __m256 beyond =
-            _mm256_or_ps(_mm256_cmp_ps(v, top, _CMP_GE_OQ), _mm256_cmp_ps(v, bottom, _CMP_LE_OQ));
-        clips = _mm256_sub_epi32(clips, _mm256_castps_si256(beyond));
-        v = _mm256_min_ps(v, top);     // v < top ? v : top
-        v = _mm256_max_ps(v, bottom);  // v > bottom ? v : bottom
-        // In range for a short, so the saturating pack truncates nothing.
-        const __m256i words = _mm256_cvttps_epi32(_mm256_mul_ps(v, steps));
+        __m256i words;
+        if (Sixteen) {
+            // A step of one: the floor converted is the word itself, which the
+            // saturating pack holds to the range as the scalar loop's holds
+            // do. The lower hold is left out: what lies below it converts to
+            // the smallest integer (as -infinity does), which is still below
+            // the range, and packs to its bottom.
+            words = _mm256_cvttps_epi32(_mm256_round_ps(v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
+            const __m256i beyond =
+                _mm256_or_si256(_mm256_cmpgt_epi32(words, topWord), _mm256_cmpgt_epi32(bottomWord, words));
+            clips = _mm256_sub_epi32(clips, beyond);
+        } else {
+            v = _mm256_max_ps(v, low);  // v > low ? v : low
+            v = _mm256_round_ps(v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+            const __m256 beyond =
+                _mm256_or_ps(_mm256_cmp_ps(v, top, _CMP_GE_OQ), _mm256_cmp_ps(v, bottom, _CMP_LE_OQ));
+            clips = _mm256_sub_epi32(clips, _mm256_castps_si256(beyond));
+            v = _mm256_min_ps(v, top);     // v < top ? v : top
+            v = _mm256_max_ps(v, bottom);  // v > bottom ? v : bottom
+            // In range for a short, so the saturating pack truncates nothing.
+            words = _mm256_cvttps_epi32(_mm256_mul_ps(v, steps));
+        }
         const __m128i packed =
             _mm_packs_epi32(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), packed);
@@ -177,8 +194,10 @@ void Quantizer::quantizeSmall(const float* in, Word* out, size_t n, int wordBits
     if constexpr (std::is_same<Word, short>::value) {
         if (HaveAvx2()) {
             // The noise is made in the same loop, and never stored.
-            peak = dither_ ? quantizeShortAvx2<true>(in, out, n, lanes_, scale, step, clipped)
-                           : quantizeShortAvx2<false>(in, out, n, lanes_, scale, step, clipped);
+            auto quantize = step != 1.0f
+                                ? (dither_ ? quantizeShortAvx2<true, false> : quantizeShortAvx2<false, false>)
+                                : (dither_ ? quantizeShortAvx2<true, true> : quantizeShortAvx2<false, true>);
+            peak = quantize(in, out, n, lanes_, scale, step, clipped);
             n = 0;
         }
     }
