@@ -141,6 +141,23 @@ long InputFile::read(float* dst, long frames) {
     return static_cast<long>(sf_readf_float(file_, dst, frames));
 }
 
+namespace {
+
+// The library's float read of 16-bit samples (each times 2^-15), then the
+// gain; also built for AVX2, which converts twice as many at a time.
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void shortsToFloats(const short* __restrict from, float* __restrict to, long count, float gain) {
+    if (gain == 1.0f) {
+        for (long k = 0; k < count; ++k) to[k] = static_cast<float>(from[k]) * (1.0f / 32768.0f);
+    } else {
+        for (long k = 0; k < count; ++k) to[k] = static_cast<float>(from[k]) * (1.0f / 32768.0f) * gain;
+    }
+}
+
+}  // namespace
+
 long InputFile::read(float* dst, long frames, float gain) {
     if ((info_.format & SF_FORMAT_SUBMASK) != SF_FORMAT_PCM_16) {
         const long n = read(dst, frames);
@@ -166,15 +183,7 @@ long InputFile::read(float* dst, long frames, float gain) {
             }
         }
         const long n = std::min(frames - done, ahead_ - aheadAt_);
-        // The library's float read of 16-bit samples: each times 2^-15.
-        const short* __restrict from = shorts_.data() + aheadAt_ * channels;
-        float* __restrict to = dst + done * channels;
-        const long count = n * channels;
-        if (gain == 1.0f) {
-            for (long k = 0; k < count; ++k) to[k] = static_cast<float>(from[k]) * (1.0f / 32768.0f);
-        } else {
-            for (long k = 0; k < count; ++k) to[k] = static_cast<float>(from[k]) * (1.0f / 32768.0f) * gain;
-        }
+        shortsToFloats(shorts_.data() + aheadAt_ * channels, dst + done * channels, n * channels, gain);
         aheadAt_ += n;
         done += n;
     }
