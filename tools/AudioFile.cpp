@@ -144,16 +144,30 @@ long InputFile::read(float* dst, long frames) {
 namespace {
 
 // The library's float read of 16-bit samples (each times 2^-15), then the
-// gain; also built for AVX2, which converts twice as many at a time.
-#if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-void shortsToFloats(const short* __restrict from, float* __restrict to, long count, float gain) {
+// gain. Built twice: as is, and for AVX2, which converts twice as many at a
+// time, for the machines that have it.
+__attribute__((always_inline)) inline void shortsToFloatsBody(const short* __restrict from,
+                                                              float* __restrict to, long count, float gain) {
     if (gain == 1.0f) {
         for (long k = 0; k < count; ++k) to[k] = static_cast<float>(from[k]) * (1.0f / 32768.0f);
     } else {
         for (long k = 0; k < count; ++k) to[k] = static_cast<float>(from[k]) * (1.0f / 32768.0f) * gain;
     }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx2"))) void shortsToFloatsAvx2(const short* __restrict from, float* __restrict to,
+                                                        long count, float gain) {
+    shortsToFloatsBody(from, to, count, gain);
+}
+#endif
+
+void shortsToFloats(const short* from, float* to, long count, float gain) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) return shortsToFloatsAvx2(from, to, count, gain);
+#endif
+    shortsToFloatsBody(from, to, count, gain);
 }
 
 }  // namespace
