@@ -71,7 +71,8 @@ inline InputKind SplitClassify(const float* __restrict src, float* __restrict le
     for (; i < n; ++i) {
         left[i] = src[2 * i];
         right[i] = src[2 * i + 1];
-        over[0] |= !(std::fabs(src[2 * i]) <= limit) | !(std::fabs(src[2 * i + 1]) <= limit);
+        over[0] |= !(std::fabs(src[2 * i]) <= limit);
+        over[1] |= !(std::fabs(src[2 * i + 1]) <= limit);
     }
     int any = 0;
     for (int o : over) any |= o;
