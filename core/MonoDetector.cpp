@@ -265,11 +265,15 @@ bool MonoDetector::endHop() {
     if (!loud) hop.clear();
     if (sparse_) {
         // One hop in kSparseHops, judged alone: while it shows clear
-        // stereo, the next is as far; else every hop is measured again,
-        // the windows from empty.
+        // stereo, or is a quiet hop (a pause tells nothing) whose channels
+        // are not equal, the next is as far; else every hop is measured
+        // again, the windows from empty.
+        const bool equal =
+            difference_ <= kEqualLimit && difference_ <= kEqualShare * peak_ && peak_ >= kQuietLimit;
         const Measure alone = Judge(hop, loud ? 1 : 0);
-        if (loud && alone.sidePower >= kLeaveSidePower && alone.sideToMid >= kLeaveSideToMid) {
-            seen_ = 0;
+        const bool clear = loud && alone.sidePower >= kLeaveSidePower && alone.sideToMid >= kLeaveSideToMid;
+        if (clear || (!loud && !equal)) {
+            if (clear) seen_ = 0;
             idle_ = sparseHops_ - 1;
             difference_ = peak_ = 0.0f;
             return mono_;
