@@ -3,12 +3,14 @@
 //
 // A host prepares it once for its stream (rate, 1 or 2 channels, largest
 // block), then hands it blocks of float samples (1.0 full scale) of any size
-// from 1 frame up. Output is always interleaved stereo: a mono stream becomes
-// stereo through the mono-to-3D engine, a stereo stream is widened, and a
-// stereo stream that carries a mono recording (its channels the same, or
-// nearly: see MonoDetector.h) goes through the mono-to-3D engine too when
-// automatic mono is on. With the limiter on (the default) no output sample
-// goes above -1 dBFS; off, output is not clipped.
+// from 1 frame up. The engines run on whole blocks of the limiter behind
+// the calls, so a frame at a time costs a few times what large blocks cost
+// per frame, not hundreds. Output is always interleaved stereo: a mono
+// stream becomes stereo through the mono-to-3D engine, a stereo stream is
+// widened, and a stereo stream that carries a mono recording (its channels
+// the same, or nearly: see MonoDetector.h) goes through the mono-to-3D
+// engine too when automatic mono is on. With the limiter on (the default)
+// no output sample goes above -1 dBFS; off, output is not clipped.
 //
 // Threads: prepare, reset, process and latency belong to the audio thread
 // (or to a host that does not run audio meanwhile). Every setter may be called
