@@ -139,3 +139,6 @@ bool IsQuiet(const float* samples, Samples n);
 // unity-gain shortcut).
 void ffCopyRamped(float* dst, const float* src, float gain, float step, Samples n);
 void ffAddRamped(float* dst, const float* src, float gain, float step, Samples n);
+// count steady mixes (HeldJob, Mixbuf.h) in order, in one call.
+struct HeldJob;
+void ffRunHeld(const HeldJob* jobs, int count);

@@ -9,6 +9,8 @@
 // it passed to CreateBuffer. All per-sample work is done by library_.
 #pragma once
 
+#include <cmath>
+
 #include "Wavedata.h"
 
 class Filter;
@@ -96,6 +98,76 @@ class MixBuffer : public Buffer {
     char* storage_;         // allocated block behind data_, or null when wrapping
     int* refCount_;         // shared reference count of storage_, or null
 };
+
+// One deferred steady mix of float frames: dst[0] = gain * src[0] (added to
+// dst[0] when add), and dst[i] the same with gain + 0.0f for 0 < i < n: the
+// arithmetic of MixBuffer::Mix at a steady gain (n > 0). The two gains are
+// one where gain is a normal number (uniform). dst and src do not overlap.
+struct HeldJob {
+    float* dst;
+    const float* src;
+    float gain;
+    Samples n;
+    bool add;
+    bool uniform;
+};
+
+// Steady mixes collected for one pass over their samples: what an input stage
+// adds into its buses at steady gains in one call, instead of a chain of calls
+// per panner and per run of its delay line. Add does a mix's bookkeeping (the
+// used count, a cleared gap) at once and defers its samples; Flush performs
+// every deferred mix in order, with exactly the bits the calls of Mix would
+// give. The owner flushes before anything reads the buses or overwrites a
+// source (the destructor flushes too). No allocation.
+class HeldMixPlan {
+  public:
+    static constexpr int kCapacity = 32;
+
+    HeldMixPlan();
+    ~HeldMixPlan() { Flush(); }
+    HeldMixPlan(const HeldMixPlan&) = delete;
+    HeldMixPlan& operator=(const HeldMixPlan&) = delete;
+
+    // Defers buffer.Mix(src, gain, 0.0f, count, offset): answers false, having
+    // done nothing, unless src and buffer are mono float in the float library
+    // and gain is not 0.
+    bool Add(MixBuffer& buffer, const Buffer& src, float gain, Samples count, Samples offset);
+    void Flush();
+
+  private:
+    void push(float* dst, const float* src, float gain, Samples n, bool add) {
+        if (count_ == kCapacity) Flush();
+        jobs_[count_++] = HeldJob{dst, src, gain, n, add, std::isnormal(gain)};
+    }
+
+    const MathLibrary* library_;  // the float library
+    HeldJob jobs_[kCapacity];
+    int count_;
+};
+
+// The bookkeeping of Mix at a steady gain, with its two library calls (the
+// added overlap, the copied rest) deferred as jobs; MixFew's few frames take
+// the same arithmetic. A gain of 0 (whose sign the copied rest may drop) is
+// left to Mix.
+inline bool HeldMixPlan::Add(MixBuffer& buffer, const Buffer& src, float gain, Samples count,
+                             Samples offset) {
+    if (gain == 0.0f || src.type_ != kMonoFloat || buffer.type_ != kMonoFloat || buffer.library_ != library_)
+        return false;
+    if (buffer.used_ < offset) {
+        (buffer + buffer.used_).clear(offset - buffer.used_);
+        buffer.used_ = offset;
+    }
+    Samples overlap = buffer.used_ - offset;
+    if (overlap > count) overlap = count;
+    const Samples rest = count - overlap;
+    float* const dst = buffer.floats() + offset;
+    if (overlap > 0) push(dst, src.floats(), gain, overlap, true);
+    // The rest starts at GainAfter(gain, 0, overlap, chained), which is gain
+    // itself for a gain other than 0, in either kind of ramp.
+    if (rest > 0) push(dst + overlap, src.floats() + overlap, gain, rest, false);
+    if (buffer.used_ < offset + count) buffer.used_ = offset + count;
+    return true;
+}
 
 // Measurements over the used frames. For an empty buffer Max answers the most
 // negative finite float, Min the largest, Sum and SumSquare 0, MaxAbs 0.

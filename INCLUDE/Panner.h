@@ -10,10 +10,41 @@
 // them before the first mix. All per-sample work is done by MixBuffer::Mix.
 #pragma once
 
+#include "DelayBuffer.h"
 #include "Mixbuf.h"
 #include "Wavedata.h"
 
 class DelayMixBuffer;
+
+// The recent past of one input and its current block end to end in one
+// array, for the steady reads of the delay panners of a small block: a read
+// delayed d frames is then one run at now() - d instead of a run of the line
+// (or two, where the ring wraps) and one of the block. An input stage gathers
+// each input's window once per block, before its panners mix it.
+class DelayWindow {
+  public:
+    // Blocks longer than this are read from the line and the block as they are.
+    static constexpr Samples kMaxFrames = 256;
+
+    DelayWindow() : line_(nullptr), ring_(nullptr), frames_(0), depth_(0) {}
+    // The line whose past the window gathers; not owned.
+    void setDelayBuffer(DelayMixBuffer* line);
+    // Copies the newest min(n, line size) frames of the line, then the n
+    // frames of in (mono float). Answers false, and leaves the window unused
+    // for this block, for another format or a block over kMaxFrames frames.
+    bool gather(const Buffer& in, Samples n);
+    // Whether a read of count frames delayed delay frames lies in the window.
+    bool holds(Samples count, int delay) const { return count == frames_ && delay <= depth_; }
+    // Frame 0 of the block; now()[-d] is the frame d frames before it.
+    const float* now() const { return store_ + depth_; }
+
+  private:
+    DelayMixBuffer* line_;
+    DelayBuffer<float>* ring_;  // line_'s ring when it is the float line, else null
+    Samples frames_;            // frames of the gathered block; 0 when none
+    Samples depth_;             // frames of the past before it
+    float store_[2 * kMaxFrames];
+};
 
 class Panner {
   public:
@@ -39,6 +70,9 @@ class Panner {
     // from its frame offset on, under the ramping gain, and advances the ramp.
     // A steady gain of exactly 0 adds nothing and needs no mix buffer.
     void mix(const Buffer& in, Samples count, Samples offset = 0);
+    // mix, with a steady float mix deferred into plan (HeldMixPlan, which
+    // gives the same bits); anything else flushes plan first and mixes now.
+    void mix(const Buffer& in, Samples count, Samples offset, HeldMixPlan& plan);
     // Adds what mix would add and leaves the ramp where it is.
     void mix_noUpdate(const Buffer& in, Samples count, Samples offset = 0) const;
 
@@ -51,6 +85,8 @@ class Panner {
   protected:
     // Panner::mix while steady at a gain other than 0.
     void mixHeld(const Buffer& in, Samples count, Samples offset);
+    // mixHeld deferred into plan, or done now after flushing plan.
+    void mixHeld(const Buffer& in, Samples count, Samples offset, HeldMixPlan& plan);
 
   private:
     Samples rampSamples_;   // frames left in the ramp; 0 when steady
@@ -67,16 +103,26 @@ class Panner {
 class DelayPanner : public Panner {
   public:
     DelayPanner()
-        : delay_(0), targetDelay_(0), delayStepPeriod_(0), delayCountdown_(0), delayBuffer_(nullptr) {}
+        : delay_(0),
+          targetDelay_(0),
+          delayStepPeriod_(0),
+          delayCountdown_(0),
+          delayBuffer_(nullptr),
+          ring_(nullptr) {}
 
     // Moves to a delay of delay frames (negative counts as 0; the line must
     // hold at least delay frames), one frame at a time spread over about
     // transitionTime output frames; 0 = at once.
     void setDelay(int delay, Samples transitionTime);
-    void setDelayBuffer(DelayMixBuffer* buffer) { delayBuffer_ = buffer; }
+    void setDelayBuffer(DelayMixBuffer* buffer);
     // Panner::mix of the delayed input. While the delay glides, one input
     // frame is repeated (growing) or skipped (shrinking) per step.
     void mix(const Buffer& in, Samples count, Samples offset = 0);
+    // mix, with the steady reads of a float block deferred into plan as in Panner.
+    void mix(const Buffer& in, Samples count, Samples offset, HeldMixPlan& plan);
+    // The same, a steady read taken as one run of window (in's window, gathered
+    // for this block) where it holds it.
+    void mix(const DelayWindow& window, const Buffer& in, Samples count, Samples offset, HeldMixPlan& plan);
 
     // Frames of delay applied now.
     int delay() const { return delay_; }
@@ -87,6 +133,7 @@ class DelayPanner : public Panner {
     int delayStepPeriod_;          // output frames between one-frame steps while gliding
     int delayCountdown_;           // output frames left until the next step
     DelayMixBuffer* delayBuffer_;  // the input's past; not owned
+    DelayBuffer<float>* ring_;     // delayBuffer_'s ring when it is the float line, else null
 };
 
 // Two panners of one kind, left_ into pair[0] and right_ into pair[1]: what
@@ -116,6 +163,10 @@ class PannerPair {
     void mix(const Buffer& inLeft, const Buffer& inRight, Samples count, Samples offset = 0) {
         left_.mix(inLeft, count, offset);
         right_.mix(inRight, count, offset);
+    }
+    void mix(const Buffer& in, Samples count, Samples offset, HeldMixPlan& plan) {
+        left_.mix(in, count, offset, plan);
+        right_.mix(in, count, offset, plan);
     }
     void mix_noUpdate(const Buffer& in, Samples count, Samples offset = 0) const {
         mix_noUpdate(in, in, count, offset);

@@ -51,6 +51,26 @@ void heldFrom16(float* dst, const short* src, float held, Samples n, bool add) {
         for (Samples i = 0; i < n; ++i) dst[i] = held * static_cast<float>(src[i]);
 }
 
+// HeldJob's arithmetic for every job: rampInto's at a step of 0, inline.
+KESTA_WIDE_CLONES
+void runHeld(const HeldJob* jobs, int count) {
+    for (int j = 0; j < count; ++j) {
+        float* __restrict const dst = jobs[j].dst;
+        const float* __restrict const src = jobs[j].src;
+        const float gain = jobs[j].gain, held = gain + 0.0f;
+        const Samples n = jobs[j].n;
+        // A normal gain plus 0 is the gain itself: one loop from frame 0.
+        const Samples from = jobs[j].uniform ? 0 : 1;
+        if (jobs[j].add) {
+            if (from) dst[0] = dst[0] + gain * src[0];
+            for (Samples i = from; i < n; ++i) dst[i] = dst[i] + held * src[i];
+        } else {
+            if (from) dst[0] = gain * src[0];
+            for (Samples i = from; i < n; ++i) dst[i] = held * src[i];
+        }
+    }
+}
+
 // dst[i] = g_i * s[i] (or dst[i] += g_i * s[i] when Add), where s[i] is
 // load(i) as a float, g_0 = gain and g_{i+1} = g_i + step in float.
 //
@@ -153,6 +173,10 @@ void ffCopyRamped(float* dst, const float* src, float gain, float step, Samples 
 
 void ffAddRamped(float* dst, const float* src, float gain, float step, Samples n) {
     rampInto<true>(dst, FromFloat{src}, gain, step, n);
+}
+
+void ffRunHeld(const HeldJob* jobs, int count) {
+    runHeld(jobs, count);
 }
 
 void FloatLibrary::Add(const Buffer& a, const Buffer& b, Samples n) {

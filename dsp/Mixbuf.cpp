@@ -228,3 +228,11 @@ bool MixBuffer::MixFew(const Buffer& source, float gain, float gainStep, Samples
     if (used_ < offset + count) used_ = offset + count;
     return true;
 }
+
+HeldMixPlan::HeldMixPlan() : library_(GetFloatLibrary()), count_(0) {}
+
+void HeldMixPlan::Flush() {
+    if (count_ == 0) return;
+    ffRunHeld(jobs_, count_);
+    count_ = 0;
+}

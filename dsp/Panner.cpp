@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
+#include <typeinfo>
 
 #include "Assert.h"
 #include "FltDelay.h"
@@ -11,6 +13,13 @@ namespace {
 const char kMixText[] = "void Panner::mix(const class Buffer &, Samples, Samples = 0)";
 const char kMixNoUpdateText[] = "void Panner::mix_noUpdate(const class Buffer &, Samples, Samples = 0)";
 const char kDelayMixText[] = "void DelayPanner::mix(const class Buffer &, Samples, Samples = 0)";
+
+// The float line's ring, or null for another kind of line.
+DelayBuffer<float>* FloatRing(DelayMixBuffer* line) {
+    return line && typeid(*line) == typeid(FloatDelayMixBuffer)
+               ? &static_cast<FloatDelayMixBuffer*>(line)->delayLine_
+               : nullptr;
+}
 }  // namespace
 
 void Panner::pan(float gain, Samples rampLength) {
@@ -45,6 +54,16 @@ void Panner::mix(const Buffer& in, Samples count, Samples offset) {
     }
 }
 
+void Panner::mix(const Buffer& in, Samples count, Samples offset, HeldMixPlan& plan) {
+    if (rampSamples_ == 0) {
+        if (gain_ == 0.0f) return;
+        mixHeld(in, count, offset, plan);
+        return;
+    }
+    plan.Flush();
+    mix(in, count, offset);
+}
+
 void Panner::mix_noUpdate(const Buffer& in, Samples count, Samples offset) const {
     if (rampSamples_ == 0) {
         if (gain_ == 0.0f) return;
@@ -63,6 +82,20 @@ void Panner::mix_noUpdate(const Buffer& in, Samples count, Samples offset) const
 void Panner::mixHeld(const Buffer& in, Samples count, Samples offset) {
     KESTA_ASSERT(mixBuffer_ != 0, "mixBuffer_!=0", kMixText);
     mixBuffer_->Mix(in, gain_, 0.0f, count, offset);
+}
+
+void Panner::mixHeld(const Buffer& in, Samples count, Samples offset, HeldMixPlan& plan) {
+    KESTA_ASSERT(mixBuffer_ != 0, "mixBuffer_!=0", kMixText);
+    if (plan.Add(*mixBuffer_, in, gain_, count, offset)) return;
+    plan.Flush();
+    mixBuffer_->Mix(in, gain_, 0.0f, count, offset);
+}
+
+// The float line's ring is looked up here once, so that the steady reads of
+// mix with a plan go to it without a virtual call.
+void DelayPanner::setDelayBuffer(DelayMixBuffer* buffer) {
+    delayBuffer_ = buffer;
+    ring_ = FloatRing(buffer);
 }
 
 void DelayPanner::setDelay(int delay, Samples transitionTime) {
@@ -133,6 +166,72 @@ void DelayPanner::mix(const Buffer& in, Samples count, Samples offset) {
             }
         }
     }
+}
+
+// The steady part of mix with the reads deferred; a glide takes mix.
+void DelayPanner::mix(const Buffer& in, Samples count, Samples offset, HeldMixPlan& plan) {
+    if (delay_ != targetDelay_ || rampSamples() != 0) {
+        plan.Flush();
+        mix(in, count, offset);
+        return;
+    }
+    KESTA_ASSERT(delay_ == 0 || delayBuffer_ != 0, "delayBuffer_!=0", kDelayMixText);
+    if (gain() == 0.0f) return;
+    for (Samples p = -delay_; count > 0;) {
+        Samples chunk = count;
+        if (p < 0) {
+            Buffer past;
+            if (ring_) {
+                float* run;
+                ring_->GetDelay(-p, std::min(chunk, -p), run, chunk);
+                past = Buffer(run, kMonoFloat);
+            } else {
+                delayBuffer_->GetDelay(-p, std::min(chunk, -p), past, chunk);
+            }
+            mixHeld(past, chunk, offset, plan);
+        } else {
+            mixHeld(in + p, chunk, offset, plan);
+        }
+        p += chunk;
+        offset += chunk;
+        count -= chunk;
+    }
+}
+
+void DelayPanner::mix(const DelayWindow& window, const Buffer& in, Samples count, Samples offset,
+                      HeldMixPlan& plan) {
+    if (delay_ == targetDelay_ && rampSamples() == 0 && window.holds(count, delay_)) {
+        if (gain() != 0.0f) mixHeld(Buffer(window.now() - delay_, kMonoFloat), count, offset, plan);
+        return;
+    }
+    mix(in, count, offset, plan);
+}
+
+void DelayWindow::setDelayBuffer(DelayMixBuffer* line) {
+    line_ = line;
+    ring_ = FloatRing(line);
+}
+
+bool DelayWindow::gather(const Buffer& in, Samples n) {
+    frames_ = 0;
+    if (in.type_ != kMonoFloat || n <= 0 || n > kMaxFrames || !line_) return false;
+    const Samples size = ring_ ? ring_->GetSize() : line_->GetSize();
+    depth_ = std::min(n, size);
+    if (ring_) {
+        // The past in one run, or two where the ring wraps.
+        for (Samples done = 0; done < depth_;) {
+            float* run;
+            Samples got;
+            ring_->GetDelay(depth_ - done, depth_ - done, run, got);
+            std::memcpy(store_ + done, run, static_cast<size_t>(got) * sizeof(float));
+            done += got;
+        }
+    } else {
+        line_->CopyTo(Buffer(store_, kMonoFloat), depth_, depth_);
+    }
+    std::memcpy(store_ + depth_, in.floats(), static_cast<size_t>(n) * sizeof(float));
+    frames_ = n;
+    return true;
 }
 
 void StereoDelayPanner::setDelay(int delay, Samples transitionTime) {

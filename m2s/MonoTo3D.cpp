@@ -196,9 +196,12 @@ void MonoTo3DInput::Reset() {
 
 void MonoTo3DInput::Mix(const Buffer& in, Samples n, Samples offset) {
     immediate_ = false;
-    direct_.mix(in, n, offset);
-    delayed_.mix(in, n, offset);
-    plain_.mix(in, n, offset);
+    // Steady panners' additions of a float block in one pass (HeldMixPlan).
+    HeldMixPlan plan;
+    direct_.mix(in, n, offset, plan);
+    delayed_.mix(in, n, offset, plan);
+    plain_.mix(in, n, offset, plan);
+    plan.Flush();
     // After every panner has read: the line holds the frames before each block.
     delayLine_->Update(in, n);
 }

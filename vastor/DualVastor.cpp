@@ -184,6 +184,8 @@ DualVastorFilterInput::DualVastorFilterInput(MathLibrary& library, MixBuffer (&d
     directPanner_.right_.setDelayBuffer(delayLine_[1]);
     sameSidePanner_.right_.setDelayBuffer(delayLine_[1]);
     crossPanner_.left_.setDelayBuffer(delayLine_[1]);
+    window_[0].setDelayBuffer(delayLine_[0]);
+    window_[1].setDelayBuffer(delayLine_[1]);
     setupPanners();
     setupDelays();
     Reset();
@@ -261,12 +263,18 @@ void DualVastorFilterInput::Mix(const Buffer&, Samples, Samples) {}
 
 void DualVastorFilterInput::Mix(const Buffer& left, const Buffer& right, Samples n, Samples offset) {
     immediate_ = false;
-    directPanner_.left_.mix(left, n, offset);
-    directPanner_.right_.mix(right, n, offset);
-    crossPanner_.left_.mix(right, n, offset);
-    crossPanner_.right_.mix(left, n, offset);
-    sameSidePanner_.left_.mix(left, n, offset);
-    sameSidePanner_.right_.mix(right, n, offset);
+    // Steady panners read small float blocks as one run of each input's
+    // window, and add them all in one pass (HeldMixPlan).
+    window_[0].gather(left, n);
+    window_[1].gather(right, n);
+    HeldMixPlan plan;
+    directPanner_.left_.mix(window_[0], left, n, offset, plan);
+    directPanner_.right_.mix(window_[1], right, n, offset, plan);
+    crossPanner_.left_.mix(window_[1], right, n, offset, plan);
+    crossPanner_.right_.mix(window_[0], left, n, offset, plan);
+    sameSidePanner_.left_.mix(window_[0], left, n, offset, plan);
+    sameSidePanner_.right_.mix(window_[1], right, n, offset, plan);
+    plan.Flush();
     // After every panner has read: the lines hold the frames before each block.
     delayLine_[0]->Update(left, n);
     delayLine_[1]->Update(right, n);

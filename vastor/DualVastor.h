@@ -78,6 +78,7 @@ class DualVastorFilterInput : public VastorFilterInput {
     int inputDelay_[2];                 // frames
     long directDelay_;                  // frames
     DelayMixBuffer* delayLine_[2];      // owned; left and right input history
+    DelayWindow window_[2];             // left and right: each line's past and the block
     StereoDelayPanner directPanner_;    // left_ reads the left input, right_ the right
     StereoDelayPanner crossPanner_;     // left_ reads the right input, right_ the left
     StereoDelayPanner sameSidePanner_;  // left_ reads the left input, right_ the right

@@ -127,6 +127,8 @@ SingleVastorFilterInput::SingleVastorFilterInput(MathLibrary& library, MixBuffer
     delayLine_[1] = library.CreateDelayBuffer();
     directPanner_.right_.setDelayBuffer(delayLine_[1]);
     rightDifferencePanner_.setDelayBuffer(delayLine_[1]);
+    window_[0].setDelayBuffer(delayLine_[0]);
+    window_[1].setDelayBuffer(delayLine_[1]);
     directPanner_.setMixBuffers(direct);
     leftDifferencePanner_.setMixBuffer(difference);
     rightDifferencePanner_.setMixBuffer(difference);
@@ -200,10 +202,16 @@ void SingleVastorFilterInput::Mix(const Buffer&, Samples, Samples) {}
 
 void SingleVastorFilterInput::Mix(const Buffer& left, const Buffer& right, Samples n, Samples offset) {
     immediate_ = false;
-    directPanner_.left_.mix(left, n, offset);
-    directPanner_.right_.mix(right, n, offset);
-    leftDifferencePanner_.mix(left, n, offset);
-    rightDifferencePanner_.mix(right, n, offset);
+    // Steady panners read small float blocks as one run of each input's
+    // window, and add them all in one pass (HeldMixPlan).
+    window_[0].gather(left, n);
+    window_[1].gather(right, n);
+    HeldMixPlan plan;
+    directPanner_.left_.mix(window_[0], left, n, offset, plan);
+    directPanner_.right_.mix(window_[1], right, n, offset, plan);
+    leftDifferencePanner_.mix(window_[0], left, n, offset, plan);
+    rightDifferencePanner_.mix(window_[1], right, n, offset, plan);
+    plan.Flush();
     // After the panners have read: the lines hold the frames before each block.
     delayLine_[0]->Update(left, n);
     delayLine_[1]->Update(right, n);

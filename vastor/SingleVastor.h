@@ -81,4 +81,5 @@ class SingleVastorFilterInput : public VastorFilterInput {
     DelayPanner leftDifferencePanner_;
     DelayPanner rightDifferencePanner_;
     DelayMixBuffer* delayLine_[2];  // owned; left and right input history
+    DelayWindow window_[2];         // left and right: each line's past and the block
 };
