@@ -42,5 +42,6 @@ class FloatFIR : public InPlaceFilter, public QuietFilterStatus {
     int position_;    // where the next sample is written, N-1 down to 0, then N-1 again
     float* coeffs_;   // owned copy of h[0 .. N-1]
     float* history_;  // owned, 2N: history_[position_ + 1 + k] = x[t - k] after sample t,
-                      // both halves alike, so any N-sample window is one run
+                      // both halves alike, so any N-sample window is one run (long filters)
+    float* past_;     // owned, N: the last N - 1 inputs, oldest first (the block path)
 };

@@ -15,22 +15,25 @@ float fDotProduct(const float* a, const float* b, Samples n) {
 }
 
 FloatFIR::FloatFIR()
-    : QuietFilterStatus(0), tapCount_(0), position_(0), coeffs_(nullptr), history_(nullptr) {}
+    : QuietFilterStatus(0), tapCount_(0), position_(0), coeffs_(nullptr), history_(nullptr), past_(nullptr) {}
 
 FloatFIR::~FloatFIR() {
     delete[] coeffs_;
     delete[] history_;
+    delete[] past_;
 }
 
 int FloatFIR::init(const float* coeffs, int n) {
     delete[] coeffs_;
     delete[] history_;
-    coeffs_ = history_ = nullptr;
+    delete[] past_;
+    coeffs_ = history_ = past_ = nullptr;
     tapCount_ = 0;
     if (n < 0 || n > INT_MAX / 2 || (n > 0 && !coeffs)) return 1;
     coeffs_ = new (std::nothrow) float[static_cast<size_t>(n)];
     history_ = new (std::nothrow) float[2 * static_cast<size_t>(n)];
-    if (!coeffs_ || !history_) return 1;
+    past_ = new (std::nothrow) float[static_cast<size_t>(n)];
+    if (!coeffs_ || !history_ || !past_) return 1;
     tapCount_ = n;
     std::copy(coeffs, coeffs + n, coeffs_);
     SetNeeded(n);
@@ -42,6 +45,7 @@ void FloatFIR::Reset() {
     QuietFilterStatus::Reset();
     position_ = tapCount_ > 0 ? tapCount_ - 1 : 0;
     std::fill(history_, history_ + 2 * static_cast<size_t>(tapCount_), 0.0f);
+    std::fill(past_, past_ + tapCount_, 0.0f);
 }
 
 namespace {
@@ -93,9 +97,11 @@ void SumTaps(const float* h, int taps, const float* e, double* acc, float* out, 
 }  // namespace
 
 // The block is summed from one contiguous run: the taps - 1 inputs before it
-// (from the history, oldest first) followed by the block itself, so that no
-// output needs a wrap or a history test. Each output's sum is that of the
-// per-sample dot product over the history window, bit for bit.
+// (past_, oldest first) followed by the block itself, so that no output needs
+// a wrap or a history test; the end of the run is the next block's past. Each
+// output's sum is that of the per-sample dot product over the history window,
+// bit for bit. (Filters longer than the run holds keep the per-sample
+// history instead.)
 void FloatFIR::Process(MixBuffer& buffer) {
     const Samples n = buffer.used_;
     float* const data = buffer.floats();
@@ -120,21 +126,9 @@ void FloatFIR::Process(MixBuffer& buffer) {
     for (Samples start = 0; start < n; start += kChunk) {
         const Samples count = std::min(kChunk, n - start);
         float* const x = data + start;
-        // history_[position_ + 1 + k] = x[start - 1 - k]: copied oldest first.
-        const float* const past = history_ + position_ + 1;
-        for (int k = 0; k < taps - 1; ++k) run[k] = past[taps - 2 - k];
+        std::copy(past_, past_ + taps - 1, run);
         std::copy(x, x + count, run + taps - 1);
-
-        // The history as sample-by-sample writes would leave it: sample i goes
-        // to position_ - i (mod taps), so only the last taps samples survive.
-        const Samples first = count > taps ? count - taps : 0;
-        int pos = static_cast<int>(((position_ - first) % taps + taps) % taps);
-        for (Samples i = first; i < count; ++i) {
-            history_[pos] = x[i];
-            history_[pos + taps] = x[i];
-            pos = pos == 0 ? taps - 1 : pos - 1;
-        }
-        position_ = pos;
+        std::copy(run + count, run + count + taps - 1, past_);
         // Every input is in run now, so the outputs go straight into the block.
         SumTaps(coeffs_, taps, run, acc, x, count);
     }
