@@ -9,8 +9,6 @@
 // it passed to CreateBuffer. All per-sample work is done by library_.
 #pragma once
 
-#include <cmath>
-
 #include "Wavedata.h"
 
 class Filter;
@@ -99,17 +97,16 @@ class MixBuffer : public Buffer {
     int* refCount_;         // shared reference count of storage_, or null
 };
 
-// One deferred steady mix of float frames: dst[0] = gain * src[0] (added to
-// dst[0] when add), and dst[i] the same with gain + 0.0f for 0 < i < n: the
-// arithmetic of MixBuffer::Mix at a steady gain (n > 0). The two gains are
-// one where gain is a normal number (uniform). dst and src do not overlap.
+// One deferred steady mix of float frames: dst[i] = gain * src[i] (added to
+// dst[i] when add) for i < n, n > 0: the arithmetic of MixBuffer::Mix at a
+// steady gain other than 0 (whose later frames' gain + 0.0f is gain itself).
+// dst and src do not overlap.
 struct HeldJob {
     float* dst;
     const float* src;
     float gain;
     Samples n;
     bool add;
-    bool uniform;
 };
 
 // Steady mixes collected for one pass over their samples: what an input stage
@@ -130,14 +127,14 @@ class HeldMixPlan {
 
     // Defers buffer.Mix(src, gain, 0.0f, count, offset): answers false, having
     // done nothing, unless src and buffer are mono float in the float library
-    // and gain is not 0.
+    // and gain is not 0 (a subnormal one counts as 0 where they are flushed).
     bool Add(MixBuffer& buffer, const Buffer& src, float gain, Samples count, Samples offset);
     void Flush();
 
   private:
     void push(float* dst, const float* src, float gain, Samples n, bool add) {
         if (count_ == kCapacity) Flush();
-        jobs_[count_++] = HeldJob{dst, src, gain, n, add, std::isnormal(gain)};
+        jobs_[count_++] = HeldJob{dst, src, gain, n, add};
     }
 
     const MathLibrary* library_;  // the float library

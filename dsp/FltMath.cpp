@@ -51,23 +51,19 @@ void heldFrom16(float* dst, const short* src, float held, Samples n, bool add) {
         for (Samples i = 0; i < n; ++i) dst[i] = held * static_cast<float>(src[i]);
 }
 
-// HeldJob's arithmetic for every job: rampInto's at a step of 0, inline.
+// HeldJob's arithmetic for every job, inline: rampInto's at a step of 0, whose
+// held gain, gain + 0.0f, is gain itself for a gain other than 0.
 KESTA_WIDE_CLONES
 void runHeld(const HeldJob* jobs, int count) {
     for (int j = 0; j < count; ++j) {
         float* __restrict const dst = jobs[j].dst;
         const float* __restrict const src = jobs[j].src;
-        const float gain = jobs[j].gain, held = gain + 0.0f;
+        const float gain = jobs[j].gain;
         const Samples n = jobs[j].n;
-        // A normal gain plus 0 is the gain itself: one loop from frame 0.
-        const Samples from = jobs[j].uniform ? 0 : 1;
-        if (jobs[j].add) {
-            if (from) dst[0] = dst[0] + gain * src[0];
-            for (Samples i = from; i < n; ++i) dst[i] = dst[i] + held * src[i];
-        } else {
-            if (from) dst[0] = gain * src[0];
-            for (Samples i = from; i < n; ++i) dst[i] = held * src[i];
-        }
+        if (jobs[j].add)
+            for (Samples i = 0; i < n; ++i) dst[i] = dst[i] + gain * src[i];
+        else
+            for (Samples i = 0; i < n; ++i) dst[i] = gain * src[i];
     }
 }
 

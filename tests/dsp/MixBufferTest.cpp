@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <memory>
+#include <utility>
 #include <vector>
 
+#include "DenormalGuard.h"
 #include "Filter.h"
 #include "MathLib.h"
 #include "Mixbuf.h"
@@ -233,4 +237,52 @@ TEST(MixBufferMeasurements, lookOnlyAtTheUsedFrames) {
     EXPECT_EQ(SumSquare(buffer), 0.8125f);
     make(buffer, 4, {-0.25f, -0.5f});
     EXPECT_EQ(MaxAbs(buffer), 0.5f);
+}
+
+// Each case: the frames used before, then (offset, count) mixes at one gain;
+// a plan must leave the bits and the used count of the same Mix calls.
+TEST(HeldMixPlan, defersSteadyMixesWithTheBitsOfMixAndRefusesWhatMixMustDo) {
+    std::vector<float> src(64);
+    for (int i = 0; i < 64; ++i) src[i] = 0.03f * static_cast<float>((i * 29) % 31) - 0.4f;
+    src[5] = -0.0f;
+    const struct {
+        Samples used;
+        std::vector<std::pair<Samples, Samples>> mixes;
+    } cases[] = {
+        {0, {{0, 64}}}, {10, {{0, 5}, {3, 20}, {30, 7}}}, {40, {{2, 60}, {0, 1}}}, {0, {{6, 3}, {6, 3}}}};
+    // As the engines run, subnormals flushed (where a subnormal gain plus 0
+    // is +0), and as they are.
+    for (const bool flushed : {true, false}) {
+        std::unique_ptr<DenormalGuard> guard(flushed ? new DenormalGuard : nullptr);
+        for (const float gain : {0.7f, -1.5f, 1.0f, -1e-40f, 3e38f}) {
+            for (const auto& c : cases) {
+                MixBuffer mixed, planned;
+                make(mixed, 80, std::vector<float>(static_cast<size_t>(c.used), 0.25f));
+                make(planned, 80, std::vector<float>(static_cast<size_t>(c.used), 0.25f));
+                HeldMixPlan plan;
+                for (const auto& m : c.mixes) {
+                    mixed.Mix(Buffer(src.data(), kMonoFloat), gain, 0.0f, m.second, m.first);
+                    // What the panners do with a gain the plan refuses (a subnormal one, flushed).
+                    if (plan.Add(planned, Buffer(src.data(), kMonoFloat), gain, m.second, m.first)) continue;
+                    plan.Flush();
+                    planned.Mix(Buffer(src.data(), kMonoFloat), gain, 0.0f, m.second, m.first);
+                }
+                plan.Flush();
+                EXPECT_EQ(planned.used_, mixed.used_);
+                EXPECT_EQ(std::memcmp(planned.floats(), mixed.floats(), 80 * sizeof(float)), 0)
+                    << "gain " << gain;
+            }
+        }
+    }
+
+    // A gain of 0 and integer sources are left to Mix, untouched.
+    MixBuffer buffer;
+    make(buffer, 8, {1.0f});
+    const short pcm16[4] = {1, 2, 3, 4};
+    HeldMixPlan plan;
+    EXPECT_FALSE(plan.Add(buffer, Buffer(src.data(), kMonoFloat), -0.0f, 4, 0));
+    EXPECT_FALSE(plan.Add(buffer, Buffer(pcm16, kMono16), 1.0f, 4, 0));
+    plan.Flush();
+    EXPECT_EQ(buffer.used_, 1);
+    EXPECT_EQ(frames(buffer, 2), (std::vector<float>{1.0f, X}));
 }

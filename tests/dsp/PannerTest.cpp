@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <string>
@@ -235,4 +236,52 @@ TEST(StereoPanners, eachSideGetsItsScaledGainAndItsShareOfASignedDelay) {
     // Mixed without update, the input is read directly, without delay.
     delayed.mix_noUpdate(Floats(block), 4);
     EXPECT_EQ(right, (std::vector<float>{9, 3, 5, 7}));
+}
+
+// Two delay panners into one output, steady and then gliding, through a
+// window and a plan (as the input stages run them), against plain mix: the
+// same bits in blocks within and beyond the window's reach.
+TEST(DelayPanner, readsThroughAWindowAndAPlanGiveTheBitsOfMix) {
+    const Samples total = 3000;
+    std::mt19937 random(7);
+    std::vector<float> x(total);
+    for (float& v : x) v = std::uniform_real_distribution<float>(-1.0f, 1.0f)(random);
+    for (const int delay : {0, 5, 64, 300}) {
+        for (const Samples longest : {1, 64, 200, 600}) {
+            std::vector<float> result[2];
+            for (const bool windowed : {false, true}) {
+                auto line = Line(400);
+                DelayWindow window;
+                window.setDelayBuffer(line.get());
+                DelayPanner panners[2];
+                for (DelayPanner& p : panners) p.setDelayBuffer(line.get());
+                panners[0].setDelay(delay, 0);
+                panners[0].pan(0.75f, 0);
+                panners[1].setDelay(delay / 2 + 1, 0);
+                panners[1].pan(-0.3f, 0);
+                Output out(total);
+                Samples at = 0;
+                for (Samples n : Split(total, longest, static_cast<unsigned>(longest))) {
+                    if (at > total / 2 && panners[0].delay() == delay) {
+                        panners[0].setDelay(delay + 40, 500);  // a glide reads the line as it is
+                        panners[1].pan(0.5f, 300);
+                    }
+                    MixBuffer block(out.buffer, n, at);
+                    for (DelayPanner& p : panners) p.setMixBuffer(block);
+                    if (windowed) {
+                        window.gather(Floats(x, at), n);
+                        HeldMixPlan plan;
+                        for (DelayPanner& p : panners) p.mix(window, Floats(x, at), n, 0, plan);
+                    } else {
+                        for (DelayPanner& p : panners) p.mix(Floats(x, at), n, 0);
+                    }
+                    line->Update(Floats(x, at), n);
+                    at += n;
+                }
+                result[windowed] = out.memory;
+            }
+            ASSERT_EQ(std::memcmp(result[0].data(), result[1].data(), total * sizeof(float)), 0)
+                << "delay " << delay << ", blocks of up to " << longest;
+        }
+    }
 }
