@@ -23,23 +23,23 @@ struct MonoTo3DEngine {
     std::vector<float> in, out;
 };
 
-// Arguments: the open flags (M2S_MUSIC or 0 for Voice), high-pass, block frames.
+// Arguments: the open flags (M2S_MUSIC or 0 for Voice), high-pass, block frames, nested
+// (SmallCalls.h).
 void M2SFloatBlocksVersus1024(benchmark::State& state) {
     const unsigned flags = static_cast<unsigned>(state.range(0));
     const bool hipass = state.range(1) != 0;
     MonoTo3DEngine small(flags, hipass), large(flags, hipass);
-    RunVersus1024(state, small, large, static_cast<int>(state.range(2)),
-                  [](MonoTo3DEngine& e, int at, int n) {
-                      m2sProcessFloat(
-                          e.handle, e.in.data() + at,
-                          reinterpret_cast<float(*)[2]>(e.out.data() + 2 * static_cast<size_t>(at % kLarge)),
-                          static_cast<unsigned>(n));
-                      benchmark::DoNotOptimize(e.out.data());
-                  });
+    const int block = static_cast<int>(state.range(2));
+    RunVersus1024(state, small, large, block, state.range(3) != 0, [](MonoTo3DEngine& e, int at, int n) {
+        m2sProcessFloat(e.handle, e.in.data() + at,
+                        reinterpret_cast<float(*)[2]>(e.out.data() + 2 * static_cast<size_t>(at % kLarge)),
+                        static_cast<unsigned>(n));
+        benchmark::DoNotOptimize(e.out.data());
+    });
 }
 
 }  // namespace
 
 BENCHMARK(M2SFloatBlocksVersus1024)
-    ->ArgNames({"flags", "hipass", "block"})
-    ->ArgsProduct({{M2S_MUSIC, 0}, {1, 0}, {64}});
+    ->ArgNames({"flags", "hipass", "block", "nested"})
+    ->ArgsProduct({{M2S_MUSIC, 0}, {1, 0}, {64}, {0, 1}});

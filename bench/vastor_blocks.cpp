@@ -37,11 +37,13 @@ struct Widener {
     std::vector<float> in[2], out[2], interleaved, interleavedOut;
 };
 
-// Arguments: interleaved (0: vastorMonoFloat, 1: vastorProcessFloat), high-pass, block frames.
+// Arguments: interleaved (0: vastorMonoFloat, 1: vastorProcessFloat), high-pass, block frames,
+// nested (SmallCalls.h).
 void BM_FloatBlocksVersus1024(benchmark::State& state) {
     const bool interleaved = state.range(0) != 0, hipass = state.range(1) != 0;
     Widener small(hipass), large(hipass);
-    RunVersus1024(state, small, large, static_cast<int>(state.range(2)), [&](Widener& w, int at, int n) {
+    const int block = static_cast<int>(state.range(2));
+    RunVersus1024(state, small, large, block, state.range(3) != 0, [&](Widener& w, int at, int n) {
         const size_t from = static_cast<size_t>(at), to = static_cast<size_t>(at % kLarge);
         if (interleaved) {
             vastorProcessFloat(w.handle, reinterpret_cast<const float(*)[2]>(w.interleaved.data() + 2 * from),
@@ -59,5 +61,5 @@ void BM_FloatBlocksVersus1024(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_FloatBlocksVersus1024)
-    ->ArgNames({"interleaved", "hipass", "block"})
-    ->ArgsProduct({{0, 1}, {1, 0}, {64}});
+    ->ArgNames({"interleaved", "hipass", "block", "nested"})
+    ->ArgsProduct({{0, 1}, {1, 0}, {64}, {0, 1}});
