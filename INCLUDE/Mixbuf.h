@@ -128,7 +128,11 @@ class HeldMixPlan {
     // Defers buffer.Mix(src, gain, 0.0f, count, offset): answers false, having
     // done nothing, unless src and buffer are mono float in the float library
     // and gain is not 0 (a subnormal one counts as 0 where they are flushed).
-    bool Add(MixBuffer& buffer, const Buffer& src, float gain, Samples count, Samples offset);
+    bool Add(MixBuffer& buffer, const Buffer& src, float gain, Samples count, Samples offset) {
+        return src.type_ == kMonoFloat && AddFloats(buffer, src.floats(), gain, count, offset);
+    }
+    // Add of a float source.
+    bool AddFloats(MixBuffer& buffer, const float* src, float gain, Samples count, Samples offset);
     void Flush();
 
   private:
@@ -146,10 +150,9 @@ class HeldMixPlan {
 // added overlap, the copied rest) deferred as jobs; MixFew's few frames take
 // the same arithmetic. A gain of 0 (whose sign the copied rest may drop) is
 // left to Mix.
-inline bool HeldMixPlan::Add(MixBuffer& buffer, const Buffer& src, float gain, Samples count,
-                             Samples offset) {
-    if (gain == 0.0f || src.type_ != kMonoFloat || buffer.type_ != kMonoFloat || buffer.library_ != library_)
-        return false;
+inline bool HeldMixPlan::AddFloats(MixBuffer& buffer, const float* src, float gain, Samples count,
+                                   Samples offset) {
+    if (gain == 0.0f || buffer.type_ != kMonoFloat || buffer.library_ != library_) return false;
     if (buffer.used_ < offset) {
         (buffer + buffer.used_).clear(offset - buffer.used_);
         buffer.used_ = offset;
@@ -158,10 +161,10 @@ inline bool HeldMixPlan::Add(MixBuffer& buffer, const Buffer& src, float gain, S
     if (overlap > count) overlap = count;
     const Samples rest = count - overlap;
     float* const dst = buffer.floats() + offset;
-    if (overlap > 0) push(dst, src.floats(), gain, overlap, true);
+    if (overlap > 0) push(dst, src, gain, overlap, true);
     // The rest starts at GainAfter(gain, 0, overlap, chained), which is gain
     // itself for a gain other than 0, in either kind of ramp.
-    if (rest > 0) push(dst + overlap, src.floats() + overlap, gain, rest, false);
+    if (rest > 0) push(dst + overlap, src + overlap, gain, rest, false);
     if (buffer.used_ < offset + count) buffer.used_ = offset + count;
     return true;
 }

@@ -87,6 +87,7 @@ class Panner {
     void mixHeld(const Buffer& in, Samples count, Samples offset);
     // mixHeld deferred into plan, or done now after flushing plan.
     void mixHeld(const Buffer& in, Samples count, Samples offset, HeldMixPlan& plan);
+    MixBuffer* mixBuffer() const { return mixBuffer_; }
 
   private:
     Samples rampSamples_;   // frames left in the ramp; 0 when steady
@@ -122,7 +123,12 @@ class DelayPanner : public Panner {
     void mix(const Buffer& in, Samples count, Samples offset, HeldMixPlan& plan);
     // The same, a steady read taken as one run of window (in's window, gathered
     // for this block) where it holds it.
-    void mix(const DelayWindow& window, const Buffer& in, Samples count, Samples offset, HeldMixPlan& plan);
+    void mix(const DelayWindow& window, const Buffer& in, Samples count, Samples offset, HeldMixPlan& plan) {
+        if (delay_ == targetDelay_ && rampSamples() == 0 && window.holds(count, delay_) && mixBuffer() &&
+            plan.AddFloats(*mixBuffer(), window.now() - delay_, gain(), count, offset))
+            return;
+        mix(in, count, offset, plan);
+    }
 
     // Frames of delay applied now.
     int delay() const { return delay_; }

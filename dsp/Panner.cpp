@@ -198,15 +198,6 @@ void DelayPanner::mix(const Buffer& in, Samples count, Samples offset, HeldMixPl
     }
 }
 
-void DelayPanner::mix(const DelayWindow& window, const Buffer& in, Samples count, Samples offset,
-                      HeldMixPlan& plan) {
-    if (delay_ == targetDelay_ && rampSamples() == 0 && window.holds(count, delay_)) {
-        if (gain() != 0.0f) mixHeld(Buffer(window.now() - delay_, kMonoFloat), count, offset, plan);
-        return;
-    }
-    mix(in, count, offset, plan);
-}
-
 void DelayWindow::setDelayBuffer(DelayMixBuffer* line) {
     line_ = line;
     ring_ = FloatRing(line);
