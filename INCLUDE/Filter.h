@@ -20,6 +20,7 @@ class InPlaceFilter;
 struct BiquadCoeffs;
 struct IIR2p0zCoeffs;
 struct FilterTap;
+struct FedPlan;
 
 class Filter {
   public:
@@ -72,7 +73,31 @@ class InPlaceFilter : public Filter {
     // another section count, a pre-filter that is no plain high-pass, unequal
     // counts); the caller then makes the calls. This version answers false.
     virtual bool ProcessFed(const FedSide& side, InPlaceFilter* other, const FedSide* otherSide);
+    // ProcessFed resolved once for buses and filters that stay: every check
+    // of the filters' kinds and of the buses' identities is made here, and
+    // plan (FedPlan) keeps what passed, for RunFed on each block. This version
+    // leaves plan without a run (RunFed answers false).
+    virtual void PrepareFed(FedPlan& plan, const FedSide& side, InPlaceFilter* other,
+                            const FedSide* otherSide);
 };
+
+// A ProcessFed prepared by InPlaceFilter::PrepareFed. The filters and buses
+// it names must outlive it, and the filters' kinds must not change.
+struct FedPlan {
+    // Runs the plan; false, with nothing done, where ProcessFed would answer
+    // false (unequal used counts, a changed section count or gain use).
+    bool (*run)(const FedPlan& plan) = nullptr;
+    InPlaceFilter* self = nullptr;
+    InPlaceFilter* other = nullptr;  // the second side's filter, or null for one side
+    InPlaceFilter* pre[2] = {nullptr, nullptr};
+    FedSide sides[2] = {{nullptr, nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr, nullptr}};
+};
+
+// ProcessFed(plan.sides[0], plan.other, &plan.sides[1]) (one side without
+// other) as plan's filter prepared it.
+inline bool RunFed(const FedPlan& plan) {
+    return plan.run && plan.run(plan);
+}
 
 // f as a T when it is exactly a T (else null, also for a class derived from
 // T): one comparison of type identities, where dynamic_cast would search the

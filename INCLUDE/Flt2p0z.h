@@ -50,6 +50,8 @@ class FloatIIR2p0z : public IIR2p0zFilter, public QuietFilterStatus {
     // High-pass, feed, gain and the first four sections in one loop (both
     // sides packed in one register); the bits of the separate calls.
     bool ProcessFed(const FedSide& side, InPlaceFilter* other, const FedSide* otherSide) override;
+    void PrepareFed(FedPlan& plan, const FedSide& side, InPlaceFilter* other,
+                    const FedSide* otherSide) override;
     // Places each section's poles from the roots at coeffs->sampleRate. When
     // the section count is unchanged the state is kept; new sections start
     // from zero. Answers 0; 1 for a null record (nothing changes) or when the

@@ -44,6 +44,8 @@ class FloatBiquad : public BiquadFilter, public QuietFilterStatus {
     // High-pass, feed, gain and the first four sections in one loop (both
     // sides packed in one register); the bits of the separate calls.
     bool ProcessFed(const FedSide& side, InPlaceFilter* other, const FedSide* otherSide) override;
+    void PrepareFed(FedPlan& plan, const FedSide& side, InPlaceFilter* other,
+                    const FedSide* otherSide) override;
     // Copies gain and rows and restarts from silence (Reset), even when only
     // the coefficients change. The section array is reallocated only when the
     // section count changes. Answers 0, or 1 when the array cannot be had

@@ -195,24 +195,26 @@ void RunSides(bool two, Section* a, Section* b, bool pre, bool feed, bool out, b
 
 }  // namespace fed
 
-// ProcessFed for a cascade class C (FloatIIR2p0z, FloatBiquad: gain_,
-// applyGain_, sectionCount_, sections_) with its packed step Lanes.
-template <class C, class Lanes>
-bool ProcessFed(C& self, const FedSide& side, InPlaceFilter* otherFilter, const FedSide* otherSide) {
+namespace fed {
+
+// The structural checks of ProcessFed: the other filter a C with another
+// state, the sides alike in shape, the pre-filters distinct plain high-passes,
+// every bus given distinct. Answers the other C (or self for one side) and
+// the high-passes, or null when ProcessFed cannot run so.
+template <class C>
+C* CheckShape(C& self, const FedSide& side, InPlaceFilter* otherFilter, const FedSide* otherSide,
+              FloatHipass*& hpLeft, FloatHipass*& hpRight) {
     const bool two = otherFilter != nullptr;
-    if (two != (otherSide != nullptr) || !side.bus) return false;
-    C* const other = two ? ExactCast<C>(otherFilter) : nullptr;
-    if (two && (!other || other == &self || other->sectionCount_ != self.sectionCount_)) return false;
-    if (two && (!otherSide->bus || other->applyGain_ != self.applyGain_)) return false;
+    if (two != (otherSide != nullptr) || !side.bus) return nullptr;
+    C* const other = two ? ExactCast<C>(otherFilter) : &self;
+    if (two && (!other || other == &self || !otherSide->bus)) return nullptr;
     const bool pre = side.pre != nullptr, feed = side.feed != nullptr, out = side.out != nullptr;
     if (two && ((otherSide->pre != nullptr) != pre || (otherSide->feed != nullptr) != feed ||
                 (otherSide->out != nullptr) != out))
-        return false;
-    FloatHipass* const hpLeft = pre ? ExactCast<FloatHipass>(side.pre) : nullptr;
-    FloatHipass* const hpRight = pre && two ? ExactCast<FloatHipass>(otherSide->pre) : nullptr;
-    if (pre && (!hpLeft || (two && (!hpRight || hpRight == hpLeft)))) return false;
-    const Samples n = side.bus->used_;
-    if (n <= 0 || self.sectionCount_ < 1) return false;
+        return nullptr;
+    hpLeft = pre ? ExactCast<FloatHipass>(side.pre) : nullptr;
+    hpRight = pre && two ? ExactCast<FloatHipass>(otherSide->pre) : nullptr;
+    if (pre && (!hpLeft || (two && (!hpRight || hpRight == hpLeft)))) return nullptr;
     MixBuffer* const buffers[6] = {side.bus,
                                    side.feed,
                                    side.out,
@@ -221,50 +223,67 @@ bool ProcessFed(C& self, const FedSide& side, InPlaceFilter* otherFilter, const 
                                    two ? otherSide->out : nullptr};
     for (int i = 0; i < 6; ++i) {
         if (!buffers[i]) continue;
-        if (buffers[i]->used_ != n) return false;
         for (int j = 0; j < i; ++j)
-            if (buffers[j] == buffers[i]) return false;
+            if (buffers[j] == buffers[i]) return nullptr;
     }
+    return other;
+}
 
-    fed::Highpass hp{};
+// ProcessFed once its shape passed: the checks of the state that may change
+// from block to block (section counts, gain use, used counts), then the run.
+// other is self for one side.
+template <class C, class Lanes>
+bool RunShaped(C& self, C& other, FloatHipass* hpLeft, FloatHipass* hpRight, const FedSide& side,
+               const FedSide* otherSide) {
+    const bool two = otherSide != nullptr;
+    if (two && (other.sectionCount_ != self.sectionCount_ || other.applyGain_ != self.applyGain_))
+        return false;
+    const Samples n = side.bus->used_;
+    if (n <= 0 || self.sectionCount_ < 1) return false;
+    const bool pre = side.pre != nullptr, feed = side.feed != nullptr, out = side.out != nullptr;
+    if ((feed && side.feed->used_ != n) || (out && side.out->used_ != n)) return false;
+    if (two && (otherSide->bus->used_ != n || (feed && otherSide->feed->used_ != n) ||
+                (out && otherSide->out->used_ != n)))
+        return false;
+
+    Highpass hp{};
     if (pre) {
-        hp.f = fed::Pack(hpLeft->tune_, two ? hpRight->tune_ : 0.0f);
-        hp.q = fed::Pack(hpLeft->damping_, two ? hpRight->damping_ : 0.0f);
-        hp.band = fed::Pack(hpLeft->band_, two ? hpRight->band_ : 0.0f);
-        hp.low = fed::Pack(hpLeft->low_, two ? hpRight->low_ : 0.0f);
+        hp.f = Pack(hpLeft->tune_, two ? hpRight->tune_ : 0.0f);
+        hp.q = Pack(hpLeft->damping_, two ? hpRight->damping_ : 0.0f);
+        hp.band = Pack(hpLeft->band_, two ? hpRight->band_ : 0.0f);
+        hp.low = Pack(hpLeft->low_, two ? hpRight->low_ : 0.0f);
     }
-    const __m128 gain = fed::Pack(self.gain_, two ? other->gain_ : 0.0f);
-    const fed::Side l{side.bus->floats(), feed ? side.feed->floats() : nullptr,
-                      out ? side.out->floats() : nullptr};
-    const fed::Side r{two ? otherSide->bus->floats() : nullptr,
-                      two && feed ? otherSide->feed->floats() : nullptr,
-                      two && out ? otherSide->out->floats() : nullptr};
+    const __m128 gain = Pack(self.gain_, two ? other.gain_ : 0.0f);
+    const Side l{side.bus->floats(), feed ? side.feed->floats() : nullptr,
+                 out ? side.out->floats() : nullptr};
+    const Side r{two ? otherSide->bus->floats() : nullptr, two && feed ? otherSide->feed->floats() : nullptr,
+                 two && out ? otherSide->out->floats() : nullptr};
     typename C::Section* const a = self.sections_;
-    typename C::Section* const b = two ? other->sections_ : nullptr;
+    typename C::Section* const b = two ? other.sections_ : nullptr;
     const int fused = std::min(self.sectionCount_, 4);
     const bool g = self.applyGain_;
     // The output addition joins the loop when no section runs after it.
     const bool outInLoop = out && self.sectionCount_ == fused;
     switch (fused) {
         case 1:
-            fed::RunSides<Lanes, 1>(two, a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
+            RunSides<Lanes, 1>(two, a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
             break;
         case 2:
-            fed::RunSides<Lanes, 2>(two, a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
+            RunSides<Lanes, 2>(two, a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
             break;
         case 3:
-            fed::RunSides<Lanes, 3>(two, a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
+            RunSides<Lanes, 3>(two, a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
             break;
         default:
-            fed::RunSides<Lanes, 4>(two, a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
+            RunSides<Lanes, 4>(two, a, b, pre, feed, outInLoop, g, hp, gain, l, r, n);
             break;
     }
     if (pre) {
         hpLeft->band_ = _mm_cvtss_f32(hp.band);
         hpLeft->low_ = _mm_cvtss_f32(hp.low);
         if (two) {
-            hpRight->band_ = fed::Lane1(hp.band);
-            hpRight->low_ = fed::Lane1(hp.low);
+            hpRight->band_ = Lane1(hp.band);
+            hpRight->low_ = Lane1(hp.low);
         }
     }
     // The sections after the fourth, over the whole block as usual.
@@ -280,6 +299,44 @@ bool ProcessFed(C& self, const FedSide& side, InPlaceFilter* otherFilter, const 
         if (two) *otherSide->out += *otherSide->bus;
     }
     return true;
+}
+
+// FedPlan::run of a plan that C::PrepareFed made.
+template <class C, class Lanes>
+bool RunPlan(const FedPlan& plan) {
+    C& self = *static_cast<C*>(plan.self);
+    C& other = plan.other ? *static_cast<C*>(plan.other) : self;
+    return RunShaped<C, Lanes>(self, other, static_cast<FloatHipass*>(plan.pre[0]),
+                               static_cast<FloatHipass*>(plan.pre[1]), plan.sides[0],
+                               plan.other ? &plan.sides[1] : nullptr);
+}
+
+}  // namespace fed
+
+// ProcessFed for a cascade class C (FloatIIR2p0z, FloatBiquad: gain_,
+// applyGain_, sectionCount_, sections_) with its packed step Lanes.
+template <class C, class Lanes>
+bool ProcessFed(C& self, const FedSide& side, InPlaceFilter* otherFilter, const FedSide* otherSide) {
+    FloatHipass *hpLeft = nullptr, *hpRight = nullptr;
+    C* const other = fed::CheckShape(self, side, otherFilter, otherSide, hpLeft, hpRight);
+    return other && fed::RunShaped<C, Lanes>(self, *other, hpLeft, hpRight, side, otherSide);
+}
+
+// PrepareFed for the same classes: the shape checked once.
+template <class C, class Lanes>
+void PrepareFed(C& self, FedPlan& plan, const FedSide& side, InPlaceFilter* otherFilter,
+                const FedSide* otherSide) {
+    plan = FedPlan();
+    FloatHipass *hpLeft = nullptr, *hpRight = nullptr;
+    C* const other = fed::CheckShape(self, side, otherFilter, otherSide, hpLeft, hpRight);
+    if (!other) return;
+    plan.run = &fed::RunPlan<C, Lanes>;
+    plan.self = &self;
+    plan.other = otherFilter ? other : nullptr;
+    plan.pre[0] = hpLeft;
+    plan.pre[1] = hpRight;
+    plan.sides[0] = side;
+    if (otherSide) plan.sides[1] = *otherSide;
 }
 
 #endif

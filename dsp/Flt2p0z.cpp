@@ -83,6 +83,15 @@ bool FloatIIR2p0z::ProcessFed(const FedSide& side, InPlaceFilter* other, const F
 #endif
 }
 
+void FloatIIR2p0z::PrepareFed(FedPlan& plan, const FedSide& side, InPlaceFilter* other,
+                              const FedSide* otherSide) {
+#if defined(__SSE2__)
+    cascade::PrepareFed<FloatIIR2p0z, AllPoleLanes>(*this, plan, side, other, otherSide);
+#else
+    InPlaceFilter::PrepareFed(plan, side, other, otherSide);
+#endif
+}
+
 IIR2p0zFilter* FloatLibrary::CreateFilter(const IIR2p0zCoeffs* coeffs) {
     FloatIIR2p0z* filter = new (std::nothrow) FloatIIR2p0z();
     if (!filter) return nullptr;

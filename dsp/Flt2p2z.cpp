@@ -92,6 +92,15 @@ bool FloatBiquad::ProcessFed(const FedSide& side, InPlaceFilter* other, const Fe
 #endif
 }
 
+void FloatBiquad::PrepareFed(FedPlan& plan, const FedSide& side, InPlaceFilter* other,
+                             const FedSide* otherSide) {
+#if defined(__SSE2__)
+    cascade::PrepareFed<FloatBiquad, BiquadLanes>(*this, plan, side, other, otherSide);
+#else
+    InPlaceFilter::PrepareFed(plan, side, other, otherSide);
+#endif
+}
+
 BiquadFilter* FloatLibrary::CreateBiquad() {
     return new (std::nothrow) FloatBiquad();
 }

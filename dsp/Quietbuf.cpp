@@ -25,6 +25,10 @@ bool InPlaceFilter::ProcessFed(const FedSide&, InPlaceFilter*, const FedSide*) {
     return false;
 }
 
+void InPlaceFilter::PrepareFed(FedPlan& plan, const FedSide&, InPlaceFilter*, const FedSide*) {
+    plan = FedPlan();
+}
+
 void InPlaceScaleFilter::Process(MixBuffer& buffer) {
     buffer *= scale_;
 }

@@ -33,6 +33,16 @@ DualVastorFilter::DualVastorFilter(MathLibrary& library, MixBuffer (&output)[2],
             library.CreateBuffer(shelfBuffers_[side], static_cast<Samples>(blockSize));
         }
     }
+    for (int pre = 0; pre < 2; ++pre) {
+        for (int out = 0; out < 2; ++out) {
+            if (!widenerFilter_[0] || !widenerFilter_[1]) continue;
+            const FedSide sides[2] = {{pre ? highpass_[0] : nullptr, &crossBuffers_[0], &filterBuffers_[0],
+                                       out ? &output_[0] : nullptr},
+                                      {pre ? highpass_[1] : nullptr, &crossBuffers_[1], &filterBuffers_[1],
+                                       out ? &output_[1] : nullptr}};
+            widenerFilter_[0]->PrepareFed(fedPlans_[pre][out], sides[0], widenerFilter_[1], &sides[1]);
+        }
+    }
     Reset();
 }
 
@@ -83,13 +93,7 @@ void DualVastorFilter::Process(Samples n) {
         fed = fed && crossBuffers_[side].used_ == n && filterBuffers_[side].used_ == n;
     // Without the shelf, full outputs take the result in the same loop.
     const bool out = !shelfOn_ && output_[0].used_ == n && output_[1].used_ == n;
-    if (fed) {
-        const FedSide sides[2] = {{hipassOn_ ? highpass_[0] : nullptr, &crossBuffers_[0], &filterBuffers_[0],
-                                   out ? &output_[0] : nullptr},
-                                  {hipassOn_ ? highpass_[1] : nullptr, &crossBuffers_[1], &filterBuffers_[1],
-                                   out ? &output_[1] : nullptr}};
-        fed = widenerFilter_[0]->ProcessFed(sides[0], widenerFilter_[1], &sides[1]);
-    }
+    if (fed) fed = RunFed(fedPlans_[hipassOn_][out]);
     const bool outputDone = fed && out;
     if (fed) {
         for (int side = 0; side < 2; ++side) filterBuffers_[side].Prepare(widenerFilter_[side], n);

@@ -46,6 +46,9 @@ class DualVastorFilter : public VastorFilter {
     InPlaceFilter* shelfFilter_[2];    // owned, or null
     bool hipassOn_;
     bool shelfOn_;  // the shelf stage exists (flag VASTOR_HIGH_SHELF)
+    // The fused front of both sides (InPlaceFilter::PrepareFed), prepared at
+    // construction: [high-pass on][result added into the outputs in the loop].
+    FedPlan fedPlans_[2][2];
 };
 
 class DualVastorFilterInput : public VastorFilterInput {

@@ -36,6 +36,10 @@ SingleVastorFilter::SingleVastorFilter(MathLibrary& library, MixBuffer (&output)
         shelfFilter_[0] = CreateHighshelf(library, rate, allRates);
         shelfFilter_[1] = CreateHighshelf(library, rate, allRates);
     }
+    for (int pre = 0; pre < 2 && widenerFilter_; ++pre) {
+        const FedSide side = {pre ? highpass_ : nullptr, nullptr, &differenceBuffer_, nullptr};
+        widenerFilter_->PrepareFed(fedPlans_[pre], side, nullptr, nullptr);
+    }
 }
 
 SingleVastorFilter::~SingleVastorFilter() {
@@ -58,8 +62,7 @@ void SingleVastorFilter::Process(Samples n) {
     if ((hipassOn_ && differenceBuffer_.Prepare(highpass_, n)) ||
         differenceBuffer_.Prepare(widenerFilter_, n)) {
         // The high-pass and the widening filter in one loop where they can.
-        const FedSide side = {hipassOn_ ? highpass_ : nullptr, nullptr, &differenceBuffer_, nullptr};
-        if (!widenerFilter_->ProcessFed(side, nullptr, nullptr)) {
+        if (!RunFed(fedPlans_[hipassOn_])) {
             if (hipassOn_) highpass_->Process(differenceBuffer_);
             widenerFilter_->Process(differenceBuffer_);
         }

@@ -44,6 +44,9 @@ class SingleVastorFilter : public VastorFilter {
     bool hipassOn_;
     InPlaceFilter* widenerFilter_;   // owned
     InPlaceFilter* shelfFilter_[2];  // owned, or null
+    // The high-pass and the widening filter in one loop (InPlaceFilter::PrepareFed),
+    // prepared at construction: [high-pass on].
+    FedPlan fedPlans_[2];
 };
 
 class SingleVastorFilterInput : public VastorFilterInput {

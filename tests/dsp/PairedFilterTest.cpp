@@ -176,11 +176,18 @@ struct FedNetwork {
     const MixBuffer& Bus(int which, int side) const {
         return which == 0 ? feed[side] : which == 1 ? bus[side] : out[side];
     }
-    bool Fed(int sides, bool withPre, bool withFeed, bool withOut = false) {
+    // ProcessFed, or with prepared RunFed of a plan that PrepareFed made for
+    // the same shape (made once, on the first call).
+    bool Fed(int sides, bool withPre, bool withFeed, bool withOut = false, bool prepared = false) {
         const FedSide left = Side(0, withPre, withFeed, withOut), right = Side(1, withPre, withFeed, withOut);
-        return filter[0]->ProcessFed(left, sides == 2 ? filter[1].get() : nullptr,
-                                     sides == 2 ? &right : nullptr);
+        InPlaceFilter* const other = sides == 2 ? filter[1].get() : nullptr;
+        if (!prepared) return filter[0]->ProcessFed(left, other, sides == 2 ? &right : nullptr);
+        if (!planned) filter[0]->PrepareFed(plan, left, other, sides == 2 ? &right : nullptr);
+        planned = true;
+        return RunFed(plan);
     }
+    FedPlan plan;
+    bool planned = false;
 };
 
 bool SameBits(const MixBuffer& a, const MixBuffer& b, int n) {
@@ -193,24 +200,27 @@ bool SameBits(const MixBuffer& a, const MixBuffer& b, int n) {
 // every bus as it was).
 void ExpectFedMatchesCalls(const Make& make, int sides, bool withPre, bool withFeed, bool withOut,
                            bool expectFed) {
-    FedNetwork fed(make), calls(make);
-    uint32_t seed = 7;
-    for (int n : {1024, 1, 333, 1024, 5}) {
-        fed.Fill(sides, n, seed);
-        calls.Fill(sides, n, seed);
-        seed += 10;
-        const bool ran = fed.Fed(sides, withPre, withFeed, withOut);
-        ASSERT_EQ(ran, expectFed) << "block of " << n;
-        if (!ran) {
+    for (const bool prepared : {false, true}) {
+        FedNetwork fed(make), calls(make);
+        uint32_t seed = 7;
+        for (int n : {1024, 1, 333, 1024, 5}) {
+            fed.Fill(sides, n, seed);
+            calls.Fill(sides, n, seed);
+            seed += 10;
+            const bool ran = fed.Fed(sides, withPre, withFeed, withOut, prepared);
+            ASSERT_EQ(ran, expectFed) << "block of " << n << (prepared ? ", prepared" : "");
+            if (!ran) {
+                for (int side = 0; side < sides; ++side)
+                    for (int b = 0; b < 3; ++b)
+                        ASSERT_TRUE(SameBits(fed.Bus(b, side), calls.Bus(b, side), n));
+                fed.Calls(sides, withPre, withFeed, withOut);
+            }
+            calls.Calls(sides, withPre, withFeed, withOut);
             for (int side = 0; side < sides; ++side)
-                for (int b = 0; b < 3; ++b) ASSERT_TRUE(SameBits(fed.Bus(b, side), calls.Bus(b, side), n));
-            fed.Calls(sides, withPre, withFeed, withOut);
+                for (int b = 0; b < 3; ++b)
+                    ASSERT_TRUE(SameBits(fed.Bus(b, side), calls.Bus(b, side), n))
+                        << "block of " << n << ", side " << side << ", bus " << b;
         }
-        calls.Calls(sides, withPre, withFeed, withOut);
-        for (int side = 0; side < sides; ++side)
-            for (int b = 0; b < 3; ++b)
-                ASSERT_TRUE(SameBits(fed.Bus(b, side), calls.Bus(b, side), n))
-                    << "block of " << n << ", side " << side << ", bus " << b;
     }
 }
 
@@ -240,14 +250,16 @@ TEST(FedFilters, filtersThatCannotRunInOneLoopAreLeftToTheCaller) {
 }
 
 TEST(FedFilters, busesOfUnequalLengthsAreLeftToTheCaller) {
-    FedNetwork net(AllPole(4, 0.7f, 0.9f));
-    net.Fill(2, 100, 1);
-    net.feed[1].used_ = 99;
-    EXPECT_FALSE(net.Fed(2, true, true));
-    net.feed[1].used_ = 100;
-    net.bus[0].used_ = 0;
-    EXPECT_FALSE(net.Fed(2, true, true));
-    net.bus[0].used_ = 100;
-    net.out[1].used_ = 0;
-    EXPECT_FALSE(net.Fed(2, true, true, true));
+    for (const bool prepared : {false, true}) {
+        FedNetwork net(AllPole(4, 0.7f, 0.9f));
+        net.Fill(2, 100, 1);
+        net.feed[1].used_ = 99;
+        EXPECT_FALSE(net.Fed(2, true, true, true, prepared));
+        net.feed[1].used_ = 100;
+        net.bus[0].used_ = 0;
+        EXPECT_FALSE(net.Fed(2, true, true, true, prepared));
+        net.bus[0].used_ = 100;
+        net.out[1].used_ = 0;
+        EXPECT_FALSE(net.Fed(2, true, true, true, prepared));
+    }
 }
