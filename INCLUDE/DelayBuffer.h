@@ -15,6 +15,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <type_traits>
 
@@ -108,23 +109,31 @@ bool DelayBuffer<Data, Texts>::SetSize(Samples size) {
     return true;
 }
 
+// A float block is copied as it is (what copyTo does for it, without the
+// choice of conversion on every push).
 template <class Data, class Texts>
 void DelayBuffer<Data, Texts>::Update(const Buffer& src, Samples n) {
     const Samples size = GetSize();
     const Samples room = static_cast<Samples>(bufferEnd_ - current_);
     if (room == 0 || n <= 0) return;
+    const auto put = [&src](Samples from, Data* to, Samples count) {
+        if (src.type_ == kMonoFloat)
+            std::memcpy(to, src.floats() + from, static_cast<size_t>(count) * sizeof(Data));
+        else
+            (src + from).copyTo(Buffer(to, kMonoFloat), count);
+    };
     if (n < room) {
-        src.copyTo(Buffer(current_, kMonoFloat), n);
+        put(0, current_, n);
         current_ += n;
     } else if (n == room) {
-        src.copyTo(Buffer(current_, kMonoFloat), n);
+        put(0, current_, n);
         current_ = bufferBegin_;
     } else if (n < size) {
-        src.copyTo(Buffer(current_, kMonoFloat), room);
-        (src + room).copyTo(Buffer(bufferBegin_, kMonoFloat), n - room);
+        put(0, current_, room);
+        put(room, bufferBegin_, n - room);
         current_ = bufferBegin_ + (n - room);
     } else {
-        (src + (n - size)).copyTo(Buffer(bufferBegin_, kMonoFloat), size);
+        put(n - size, bufferBegin_, size);
         current_ = bufferBegin_;
     }
 }
