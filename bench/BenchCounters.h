@@ -6,8 +6,10 @@
 #include <benchmark/benchmark.h>
 #include <time.h>
 
+#include <cmath>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Two codes timed call by call in one loop, each on the calling thread's CPU
 // clock: both see the same machine, so their ratio holds on a busy one.
@@ -59,4 +61,21 @@ inline void SetNsPerFrame(benchmark::State& state, int64_t framesPerIteration) {
     state.counters["ns_per_frame"] =
         benchmark::Counter(1e-9 * static_cast<double>(framesPerIteration),
                            benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+// Planar float material for one channel of a block benchmark: a tone
+// (220 Hz times side + 1) under white noise, different on each side.
+inline std::vector<float> ToneAndNoise(int frames, int side, double rate) {
+    std::vector<float> out(static_cast<size_t>(frames));
+    uint32_t state = 2463534242u + 977u * static_cast<uint32_t>(side);
+    double phase = 0;
+    for (size_t i = 0; i < out.size(); ++i) {
+        phase += 2.0 * 3.14159265358979 * 220.0 * (side + 1) / rate;
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        const double noise = static_cast<double>(state >> 8) / 16777216.0 - 0.5;
+        out[i] = static_cast<float>(0.25 * std::sin(phase) + 0.35 * noise);
+    }
+    return out;
 }

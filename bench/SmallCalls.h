@@ -27,18 +27,7 @@ constexpr int kFrames = 64 * kLarge;  // material, cycled
 
 // Planar float material of one channel: a tone and noise.
 inline std::vector<float> Material(int side) {
-    std::vector<float> out(static_cast<size_t>(kFrames));
-    uint32_t state = 2463534242u + 977u * static_cast<uint32_t>(side);
-    double phase = 0;
-    for (int i = 0; i < kFrames; ++i) {
-        phase += 2.0 * 3.14159265358979 * 220.0 * (side + 1) / kRate;
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        const double noise = static_cast<double>(state >> 8) / 16777216.0 - 0.5;
-        out[static_cast<size_t>(i)] = static_cast<float>(0.25 * std::sin(phase) + 0.35 * noise);
-    }
-    return out;
+    return ToneAndNoise(kFrames, side, kRate);
 }
 
 // Times call(small, at, block) in calls of block frames against

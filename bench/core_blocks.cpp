@@ -24,28 +24,11 @@ constexpr unsigned kRate = 44100;
 constexpr int kLarge = 1024;
 constexpr int kFrames = 64 * kLarge;  // material, cycled
 
-// Planar float material per channel: a tone and noise, the same on both
-// channels for mono.
-std::vector<float> Material(int frames, int side) {
-    std::vector<float> out(static_cast<size_t>(frames));
-    uint32_t state = 2463534242u + 977u * static_cast<uint32_t>(side);
-    double phase = 0;
-    for (int i = 0; i < frames; ++i) {
-        phase += 2.0 * 3.14159265358979 * 220.0 * (side + 1) / kRate;
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        const double noise = static_cast<double>(state >> 8) / 16777216.0 - 0.5;
-        out[static_cast<size_t>(i)] = static_cast<float>(0.25 * std::sin(phase) + 0.35 * noise);
-    }
-    return out;
-}
-
 // One processor and its material, called a block at a time.
 struct Stream {
     Stream(int channels, int block, bool planar) : channels(channels), block(block), planar(planar) {
         p.prepare(kRate, channels, block);
-        for (int c = 0; c < channels; ++c) in[c] = Material(kFrames, c);
+        for (int c = 0; c < channels; ++c) in[c] = ToneAndNoise(kFrames, c, kRate);
         interleaved.resize(static_cast<size_t>(kFrames) * channels);
         for (int i = 0; i < kFrames; ++i)
             for (int c = 0; c < channels; ++c)

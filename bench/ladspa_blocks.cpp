@@ -43,26 +43,11 @@ float Default(const LADSPA_PortRangeHint& h) {
     return 0.0f;
 }
 
-std::vector<float> Material(int side) {
-    std::vector<float> out(static_cast<size_t>(kFrames));
-    uint32_t state = 2463534242u + 977u * static_cast<uint32_t>(side);
-    double phase = 0;
-    for (size_t i = 0; i < out.size(); ++i) {
-        phase += 2.0 * 3.14159265358979 * 220.0 * (side + 1) / kRate;
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        const double noise = static_cast<double>(state >> 8) / 16777216.0 - 0.5;
-        out[i] = static_cast<float>(0.25 * std::sin(phase) + 0.35 * noise);
-    }
-    return out;
-}
-
 // One plug-in instance over its material, run a block at a time.
 struct Plugin {
     Plugin(const LADSPA_Descriptor* d, bool mono, int block) : d(d), block(block) {
-        left = Material(0);
-        right = mono ? left : Material(1);
+        left = ToneAndNoise(kFrames, 0, kRate);
+        right = mono ? left : ToneAndNoise(kFrames, 1, kRate);
         outL.resize(static_cast<size_t>(kLarge));
         outR.resize(static_cast<size_t>(kLarge));
         h = d->instantiate(d, kRate);
