@@ -191,8 +191,12 @@ struct Processor::Impl {
         prepared = false;
     }
 
-    // After a setter's store.
-    void changed() { version.fetch_add(1, std::memory_order_release); }
+    // A setter's store, and the version moved on after it.
+    template <class T>
+    void store(std::atomic<T>& setting, T value) {
+        setting.store(value, std::memory_order_relaxed);
+        version.fetch_add(1, std::memory_order_release);
+    }
 
     Settings snapshot() const {
         Settings s;
@@ -769,38 +773,31 @@ long long Processor::firstReplacedFrame() const {
 }
 
 void Processor::setLimiter(bool on) {
-    impl_->limiterOn.store(on, std::memory_order_relaxed);
-    impl_->changed();
+    impl_->store(impl_->limiterOn, on);
 }
 
 void Processor::setMonoTo3D(bool on) {
-    impl_->monoTo3D.store(on, std::memory_order_relaxed);
-    impl_->changed();
+    impl_->store(impl_->monoTo3D, on);
 }
 
 void Processor::setMusic(bool music) {
-    impl_->music.store(music, std::memory_order_relaxed);
-    impl_->changed();
+    impl_->store(impl_->music, music);
 }
 
 void Processor::setWidening(bool on) {
-    impl_->widen.store(on, std::memory_order_relaxed);
-    impl_->changed();
+    impl_->store(impl_->widen, on);
 }
 
 void Processor::setSpread(float decibels) {
-    impl_->spreadDb.store(ClampSpread(decibels), std::memory_order_relaxed);
-    impl_->changed();
+    impl_->store(impl_->spreadDb, ClampSpread(decibels));
 }
 
 void Processor::setSubtone(bool on) {
-    impl_->subtone.store(on, std::memory_order_relaxed);
-    impl_->changed();
+    impl_->store(impl_->subtone, on);
 }
 
 void Processor::setAutoMono(bool on) {
-    impl_->autoMono.store(on, std::memory_order_relaxed);
-    impl_->changed();
+    impl_->store(impl_->autoMono, on);
 }
 
 void Processor::set(Parameter p, float value) {
