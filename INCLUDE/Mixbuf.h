@@ -60,6 +60,14 @@ class MixBuffer : public Buffer {
     void MarkEmpty() { used_ = 0; }
     // Zero-fills frames used_..n-1 when fewer than n are used.
     void Extend(Samples n);
+    // Before a mix of count frames at offset: the frames before offset are
+    // made used (silence where nothing was written); answers how many of the
+    // count frames hold samples already (the mix adds over those and copies
+    // over the rest).
+    Samples Overlap(Samples offset, Samples count) {
+        Extend(offset);
+        return used_ - offset < count ? used_ - offset : count;
+    }
     // Whether filter must run on this buffer for a block of n frames: true with
     // input (GettingInput) or a ringing tail (zero-filled, NoInput(n)); false
     // for an empty buffer and a quiet filter.
@@ -153,19 +161,14 @@ class HeldMixPlan {
 inline bool HeldMixPlan::AddFloats(MixBuffer& buffer, const float* src, float gain, Samples count,
                                    Samples offset) {
     if (gain == 0.0f || buffer.type_ != kMonoFloat || buffer.library_ != library_) return false;
-    if (buffer.used_ < offset) {
-        (buffer + buffer.used_).clear(offset - buffer.used_);
-        buffer.used_ = offset;
-    }
-    Samples overlap = buffer.used_ - offset;
-    if (overlap > count) overlap = count;
+    const Samples overlap = buffer.Overlap(offset, count);
     const Samples rest = count - overlap;
     float* const dst = buffer.floats() + offset;
     if (overlap > 0) push(dst, src, gain, overlap, true);
     // The rest starts at GainAfter(gain, 0, overlap, chained), which is gain
     // itself for a gain other than 0, in either kind of ramp.
     if (rest > 0) push(dst + overlap, src + overlap, gain, rest, false);
-    if (buffer.used_ < offset + count) buffer.used_ = offset + count;
+    buffer.SetUsed(offset + count);
     return true;
 }
 

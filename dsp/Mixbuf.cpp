@@ -81,19 +81,14 @@ uint32_t MixBuffer::GetClips() {
 void MixBuffer::Mix(const Buffer& src, float gain, float gainStep, Samples count, Samples offset,
                     bool chained) {
     if (MixFew(src, gain, gainStep, count, offset)) return;
-    if (used_ < offset) {
-        (*this + used_).clear(offset - used_);
-        used_ = offset;
-    }
-    Samples overlap = used_ - offset;
-    if (overlap > count) overlap = count;
+    const Samples overlap = Overlap(offset, count);
     const Samples rest = count - overlap;
     if (overlap > 0) library_->AddRamped(*this + offset, src, gain, gainStep, overlap);
     if (rest > 0) {
         const float restGain = GainAfter(gain, gainStep, overlap, chained);
         library_->CopyRamped(*this + (offset + overlap), src + overlap, restGain, gainStep, rest);
     }
-    if (used_ < offset + count) used_ = offset + count;
+    SetUsed(offset + count);
 }
 
 // The filter runs with input (used_ >= n) or while its tail still rings; a
@@ -201,12 +196,7 @@ bool MixBuffer::MixFew(const Buffer& source, float gain, float gainStep, Samples
     if (count > kFewFrames || gainStep != 0.0f || source.type_ != kMonoFloat || type_ != kMonoFloat ||
         library_ != GetFloatLibrary())
         return false;
-    if (used_ < offset) {
-        (*this + used_).clear(offset - used_);
-        used_ = offset;
-    }
-    Samples overlap = used_ - offset;
-    if (overlap > count) overlap = count;
+    const Samples overlap = Overlap(offset, count);
     const Samples rest = count - overlap;
     float* const dst = floats() + offset;
     const float* const src = source.floats();
@@ -225,7 +215,7 @@ bool MixBuffer::MixFew(const Buffer& source, float gain, float gainStep, Samples
         to[0] = restGain * from[0];
         for (Samples i = 1; i < rest; ++i) to[i] = restHeld * from[i];
     }
-    if (used_ < offset + count) used_ = offset + count;
+    SetUsed(offset + count);
     return true;
 }
 

@@ -117,7 +117,7 @@ TEST(MixBufferPrepareDeathTest, aNullFilterIsAProgrammingError) {
     MixBuffer buffer;
     lib().CreateBuffer(buffer, 4);
     EXPECT_DEATH(buffer.Prepare(nullptr, 4),
-                 "Mixbuf\\.cpp:103: bool MixBuffer::Prepare\\(class Filter \\*, Samples\\): "
+                 "Mixbuf\\.cpp:98: bool MixBuffer::Prepare\\(class Filter \\*, Samples\\): "
                  "Assertion `filter!=0' failed\\.");
 }
 
