@@ -134,6 +134,14 @@ class DelayPanner : public Panner {
     int delay() const { return delay_; }
 
   private:
+    // The run of the delay line from back frames ago, of at most *chunk
+    // frames and none newer than the line's newest: *chunk is cut to it.
+    Buffer past(Samples back, Samples* chunk);
+    // The steady reads of a block: each run of input at the delay, from the
+    // line or from in, handed to use(run, frames, offset).
+    template <class Use>
+    void steadyRuns(const Buffer& in, Samples count, Samples offset, Use use);
+
     int delay_;                    // frames of delay applied now
     int targetDelay_;              // frames of delay being moved to
     int delayStepPeriod_;          // output frames between one-frame steps while gliding

@@ -112,6 +112,30 @@ void DelayPanner::setDelay(int delay, Samples transitionTime) {
     delayCountdown_ = delayStepPeriod_;
 }
 
+Buffer DelayPanner::past(Samples back, Samples* chunk) {
+    const Samples n = std::min(*chunk, back);
+    if (ring_) {
+        float* run;
+        ring_->GetDelay(back, n, run, *chunk);
+        return Buffer(run, kMonoFloat);
+    }
+    Buffer run;
+    delayBuffer_->GetDelay(back, n, run, *chunk);
+    return run;
+}
+
+template <class Use>
+void DelayPanner::steadyRuns(const Buffer& in, Samples count, Samples offset, Use use) {
+    for (Samples p = -delay_; count > 0;) {
+        Samples chunk = count;
+        const Buffer run = p < 0 ? past(-p, &chunk) : in + p;
+        use(run, chunk, offset);
+        p += chunk;
+        offset += chunk;
+        count -= chunk;
+    }
+}
+
 // The read position p runs from -delay_ (relative to the first input frame;
 // negative = from the delay line). It moves with the output, and one frame
 // against it at each one-frame delay step.
@@ -121,19 +145,8 @@ void DelayPanner::mix(const Buffer& in, Samples count, Samples offset) {
         // out, which is most of the work when a host's blocks are small.
         KESTA_ASSERT(delay_ == 0 || delayBuffer_ != 0, "delayBuffer_!=0", kDelayMixText);
         if (gain() == 0.0f) return;
-        for (Samples p = -delay_; count > 0;) {
-            Samples chunk = count;
-            if (p < 0) {
-                Buffer past;
-                delayBuffer_->GetDelay(-p, std::min(chunk, -p), past, chunk);
-                mixHeld(past, chunk, offset);
-            } else {
-                mixHeld(in + p, chunk, offset);
-            }
-            p += chunk;
-            offset += chunk;
-            count -= chunk;
-        }
+        steadyRuns(in, count, offset,
+                   [this](const Buffer& run, Samples n, Samples at) { mixHeld(run, n, at); });
         return;
     }
     Samples p = -delay_;
@@ -142,10 +155,8 @@ void DelayPanner::mix(const Buffer& in, Samples count, Samples offset) {
         if (delay_ != targetDelay_) chunk = std::min(chunk, static_cast<Samples>(delayCountdown_));
         if (p < 0) {
             KESTA_ASSERT(delayBuffer_ != 0, "delayBuffer_!=0", kDelayMixText);
-            chunk = std::min(chunk, -p);
-            Buffer past;
-            delayBuffer_->GetDelay(-p, chunk, past, chunk);
-            Panner::mix(past, chunk, offset);
+            const Buffer run = past(-p, &chunk);
+            Panner::mix(run, chunk, offset);
         } else {
             Panner::mix(in + p, chunk, offset);
         }
@@ -177,25 +188,8 @@ void DelayPanner::mix(const Buffer& in, Samples count, Samples offset, HeldMixPl
     }
     KESTA_ASSERT(delay_ == 0 || delayBuffer_ != 0, "delayBuffer_!=0", kDelayMixText);
     if (gain() == 0.0f) return;
-    for (Samples p = -delay_; count > 0;) {
-        Samples chunk = count;
-        if (p < 0) {
-            Buffer past;
-            if (ring_) {
-                float* run;
-                ring_->GetDelay(-p, std::min(chunk, -p), run, chunk);
-                past = Buffer(run, kMonoFloat);
-            } else {
-                delayBuffer_->GetDelay(-p, std::min(chunk, -p), past, chunk);
-            }
-            mixHeld(past, chunk, offset, plan);
-        } else {
-            mixHeld(in + p, chunk, offset, plan);
-        }
-        p += chunk;
-        offset += chunk;
-        count -= chunk;
-    }
+    steadyRuns(in, count, offset,
+               [this, &plan](const Buffer& run, Samples n, Samples at) { mixHeld(run, n, at, plan); });
 }
 
 void DelayWindow::setDelayBuffer(DelayMixBuffer* line) {
