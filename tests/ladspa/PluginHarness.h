@@ -87,6 +87,19 @@ inline std::string MakeSpeech(const TempDir& dir, unsigned rate, int channels, b
     return out;
 }
 
+#ifdef KESTA_TESTS_SUPPORT
+// Audacity 3.2 run headless by the support script: the stereo plug-in (from
+// plugin, the script's --ladspa or --lv2 option with its path) applied to the
+// whole of input with its defaults, and the track exported to output.
+// Answers the script's exit status; said gets what it printed.
+inline int RunAudacity(const std::string& input, const std::string& output, const std::string& plugin,
+                       std::string* said) {
+    return RunCommand("timeout 400 python3 " KESTA_TESTS_SUPPORT "/audacity_session.py " + input + " " +
+                          output + " 'Kesta3dSound(stereo):' " + plugin,
+                      said);
+}
+#endif
+
 // Settings with the given spread, music mode and subtone, the rest default.
 inline kesta::Settings With(float spread, bool music = true, bool subtone = true) {
     kesta::Settings s;
