@@ -93,10 +93,8 @@ void Instance::applyControls() {
         lastValues_[i] = bits;
     }
     if (same) return;
-    const Settings s = SettingsFrom(controls_);
-    if (haveApplied_ && s == applied_) return;
-    processor_.setSettings(s);
-    applied_ = s;
+    // (Values that moved but mean the same settings change nothing.)
+    processor_.setSettings(SettingsFrom(controls_));
     haveApplied_ = true;
 }
 

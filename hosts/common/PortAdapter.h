@@ -83,8 +83,7 @@ class Instance {
     float* outputs_[2] = {nullptr, nullptr};
     const float* controls_[kParameterCount] = {};
     float* latency_ = nullptr;
-    Settings applied_;
-    uint32_t lastValues_[kParameterCount] = {};  // the bits of the controls' values applied_ was made from
+    uint32_t lastValues_[kParameterCount] = {};  // the bits of the controls' values last applied
     bool haveApplied_ = false;
     bool fresh_ = true;  // the next run starts the stream
     // Copies of the inputs for hosts that hand an input's buffer to the other
