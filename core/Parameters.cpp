@@ -8,10 +8,14 @@ namespace {
 
 // The on/off field each parameter sets, indexed by Parameter; the spread
 // alone is a number.
-bool Settings::*const kSwitchOf[kParameterCount] = {
-    nullptr,           &Settings::music,   &Settings::monoTo3D,
-    &Settings::widen,  &Settings::subtone, &Settings::autoMono,
-    &Settings::limiter};
+bool Settings::*const kSwitchOf[kParameterCount] = {nullptr,
+                                                    &Settings::music,
+                                                    &Settings::monoTo3D,
+                                                    &Settings::widen,
+                                                    &Settings::subtone,
+                                                    &Settings::autoMono,
+                                                    &Settings::limiter,
+                                                    &Settings::match};
 
 }  // namespace
 

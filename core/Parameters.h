@@ -8,8 +8,8 @@ namespace kesta {
 
 // Indexes kParameters; new controls go last, since hosts number ports and
 // positional values (sox) in this order.
-enum class Parameter : int { kSpread, kMode, kMonoTo3D, kWidening, kSubtone, kAutoMono, kLimiter };
-inline constexpr int kParameterCount = 7;
+enum class Parameter : int { kSpread, kMode, kMonoTo3D, kWidening, kSubtone, kAutoMono, kLimiter, kMatch };
+inline constexpr int kParameterCount = 8;
 
 struct ParameterInfo {
     // kDecibels: a value in dB from minimum to maximum. kEnumeration and
@@ -49,6 +49,11 @@ inline constexpr ParameterInfo kParameters[kParameterCount] = {
                    "limiter",   "hold every sample at or under -1 dBFS as it plays (default on): only\n"
                                 "the loudest moments are lowered, for a few ms to a few 100 ms each",
                    "Holds every output sample at or under -1 dBFS"},
+    {"match",      "Match loudness", "",   ParameterInfo::kToggle,      0.0f,   1.0f, 1.0f, {"Off", "On"},      "match",
+                   "match",     "keep the output as loud as the input (default on), so that the effect\n"
+                                "changes the image and not the level: one gain that follows the loudness\n"
+                                "over a few seconds",
+                   "Keeps the output as loud as the input"},
 };
 // clang-format on
 
@@ -71,6 +76,7 @@ struct Settings {
     bool subtone = On(Parameter::kSubtone);                // keep the bass out of the widening paths
     bool autoMono = On(Parameter::kAutoMono);  // stereo that carries a mono recording is treated as mono
     bool limiter = On(Parameter::kLimiter);    // hold the output at or under -1 dBFS
+    bool match = On(Parameter::kMatch);        // keep the output as loud as the input
 
     // A parameter's value: the spread in dB, 0 or 1 for the others.
     float get(Parameter p) const;

@@ -19,11 +19,11 @@
 //
 // The output is one of seven paths, or a crossfade between some of them:
 //   widener  the stereo widener on the input (stereo streams only);
-//   music    the mono-to-3D engine in Music mode on the mono signal;
-//   voice    the same in Voice mode;
+//   music    the mono signal made wide and centred (MusicImage.h);
+//   voice    the mono-to-3D engine in Voice mode on the mono signal;
 //   dry      the input itself (a mono stream on both sides);
-// each engine path twice, with its high-pass on (Subtone) and off (flat),
-// every one an engine of its own. (The mono signal of a stereo stream is the
+// each path but the dry one twice, with Subtone on and off (flat), every
+// one a network of its own. (The mono signal of a stereo stream is the
 // mean of its channels, lined up at the delay between them that the mono
 // detector found.) Each path is delayed so that its unfiltered part comes
 // out at the same frame: crossfading between paths then blends one signal,
@@ -55,8 +55,10 @@
 #include "DenormalGuard.h"
 #include "FrameDelay.h"
 #include "Limiter.h"
+#include "LoudnessMatch.h"
 #include "M2s.h"
 #include "MonoDetector.h"
+#include "MusicImage.h"
 #include "SampleOps.h"
 #include "Vastor.h"
 
@@ -93,13 +95,21 @@ constexpr float kRestFloor = 1.0f / 16777216.0f;
 // The paths; each engine path with Subtone on, then its flat twin.
 enum Path { kWidener, kWidenerFlat, kMusic, kMusicFlat, kVoice, kVoiceFlat, kDry, kPathCount };
 
+// What each path does to the loudness of typical material, in dB to undo:
+// where loudness matching starts a path from.
+constexpr float kMatchPresetDb[kPathCount] = {-3.5f, -3.5f, -3.5f, -3.5f, -1.5f, -1.5f, 0.0f};
+
 bool IsWidener(int p) {
     return p == kWidener || p == kWidenerFlat;
 }
 
-// The mono-to-3D engine of a Music or Voice path, 0 to 3.
+bool IsMusic(int p) {
+    return p == kMusic || p == kMusicFlat;
+}
+
+// The mono-to-3D engine of a Voice path, 0 or 1.
 int M2sIndex(int p) {
-    return p - kMusic;
+    return p - kVoice;
 }
 
 float ClampSpread(float decibels) {
@@ -118,6 +128,7 @@ struct Processor::Impl {
     std::atomic<bool> subtone{true};
     std::atomic<bool> autoMono{true};
     std::atomic<bool> limiterOn{true};
+    std::atomic<bool> matchOn{true};
     // Moved on by every setter after its store: a block whose version is
     // the one last seen need not read the settings.
     std::atomic<unsigned> version{0};
@@ -135,8 +146,9 @@ struct Processor::Impl {
     int room = kMinPiece;   // frames of scratch: the most the engines get at once
     int hopLeft = kHop;     // frames until the detector's current hop ends
 
-    Vastor* widener[2] = {nullptr, nullptr};             // Subtone, flat
-    M2S* m2s[4] = {nullptr, nullptr, nullptr, nullptr};  // Music, flat; Voice, flat
+    Vastor* widener[2] = {nullptr, nullptr};  // Subtone, flat
+    M2S* m2s[2] = {nullptr, nullptr};         // Voice: Subtone, flat
+    MusicImage image[2];                      // Music: Subtone, flat
 
     // The spread as last sent to the wideners.
     float appliedSpread = 0.0f;
@@ -149,6 +161,7 @@ struct Processor::Impl {
     long long quietRun = 0;  // frames of input exactly zero, up to now
     FrameDelay align[kPathCount][2];
     MonoDetector detector;
+    LoudnessMatch match;
     Limiter limiter;
 
     // Input samples that were not finite, since prepare.
@@ -178,6 +191,7 @@ struct Processor::Impl {
     std::vector<float> recent[2];    // the last history frames of input, a ring
     int recentAt = 0;                // the oldest frame in recent
     std::vector<float> pre[3];       // a pre-roll's input: left, right, mean
+    std::vector<float> metered[2];   // input lined up with the output, for the loudness meter
 
     ~Impl() { close(); }
 
@@ -207,6 +221,7 @@ struct Processor::Impl {
         s.subtone = subtone.load(std::memory_order_relaxed);
         s.autoMono = autoMono.load(std::memory_order_relaxed);
         s.limiter = limiterOn.load(std::memory_order_relaxed);
+        s.match = matchOn.load(std::memory_order_relaxed);
         return s;
     }
 
@@ -242,6 +257,8 @@ struct Processor::Impl {
             if (!widener[p - kWidener]) return;
             vastorReset(widener[p - kWidener]);
             vastorSetSpread(widener[p - kWidener], appliedSpread);  // at once after the reset
+        } else if (IsMusic(p)) {
+            image[p - kMusic].reset();
         } else if (p != kDry) {
             m2sReset(m2s[M2sIndex(p)]);
         }
@@ -304,6 +321,7 @@ struct Processor::Impl {
             if (wanted && !running[p]) clearPath(p, true);
             running[p] = wanted;
         }
+        match.retarget(target, s.match);
     }
 
     // Silence everywhere; the path the settings choose plays at full level.
@@ -326,6 +344,7 @@ struct Processor::Impl {
         level[target] = fadeFrames;
         running[target] = true;
         limiter.reset();
+        match.reset(target, s.match);
         current = latest = s;
         seenVersion = settingsVersion;
         changeCount = 0;
@@ -349,13 +368,14 @@ struct Processor::Impl {
                 return false;
             }
         }
-        for (int e = 0; e < 4; ++e) {
-            if (m2sOpen(&m2s[e], rate, (e < 2 ? M2S_MUSIC : 0u) | M2S_ALL_RATES) != 0) {
+        for (int e = 0; e < 2; ++e) {
+            if (m2sOpen(&m2s[e], rate, M2S_ALL_RATES) != 0) {
                 m2s[e] = nullptr;
                 close();
                 return false;
             }
-            m2sEnableHipass(m2s[e], e % 2 == 0 ? 1 : 0);
+            m2sEnableHipass(m2s[e], e == 0 ? 1 : 0);
+            image[e].prepare(rate, e == 0);
         }
         int pathLatency[kPathCount] = {};
         // Later spread changes glide over a fade, the same for any cutting of
@@ -365,8 +385,9 @@ struct Processor::Impl {
             vastorSetRampLength(widener[flat], fadeFrames);
             vastorSetChainedRamps(widener[flat], 1);
         }
-        for (int e = 0; e < 4; ++e) {
-            pathLatency[kMusic + e] = m2sGetLatency(m2s[e]);
+        for (int e = 0; e < 2; ++e) {
+            pathLatency[kVoice + e] = m2sGetLatency(m2s[e]);
+            pathLatency[kMusic + e] = image[e].delay();
             m2sSetRampLength(m2s[e], fadeFrames);
             m2sSetChainedRamps(m2s[e], 1);
         }
@@ -388,10 +409,13 @@ struct Processor::Impl {
         for (std::vector<float>& v : input) v.assign(static_cast<size_t>(room), 0.0f);
         for (std::vector<float>& v : mixed) v.assign(static_cast<size_t>(room), 0.0f);
         for (std::vector<float>& v : pre) v.assign(static_cast<size_t>(std::max(room, latency)), 0.0f);
+        for (std::vector<float>& v : metered) v.assign(static_cast<size_t>(room), 0.0f);
         interleaved.assign(2 * static_cast<size_t>(room), 0.0f);
         for (std::vector<float>& v : recent) v.assign(static_cast<size_t>(history), 0.0f);
         detector.prepare(rate, kHop);
         limiter.prepare(rate, room);
+        match.prepare(rate, fadeFrames);
+        for (int p = 0; p < kPathCount; ++p) match.setPreset(p, kMatchPresetDb[p]);
         replaced = 0;
         firstReplaced = -1;
         framesIn = 0;
@@ -441,6 +465,8 @@ struct Processor::Impl {
         float* right = align[p][1].in();
         if (IsWidener(p)) {
             vastorMonoFloat(widener[p - kWidener], l, r, left, right, static_cast<unsigned>(n));
+        } else if (IsMusic(p)) {
+            image[p - kMusic].process(mono, left, right, 1, n);
         } else if (p != kDry) {
             float(*frames)[2] = reinterpret_cast<float(*)[2]>(interleaved.data());
             m2sProcessFloat(m2s[M2sIndex(p)], mono, frames, static_cast<unsigned>(n));
@@ -515,6 +541,32 @@ struct Processor::Impl {
         *right = outR;
     }
 
+    // Whether the target path plays alone and awake.
+    bool alone() const {
+        if (level[target] != fadeFrames || resting[target]) return false;
+        for (int p = 0; p < kPathCount; ++p)
+            if (p != target && level[p] != 0) return false;
+        return true;
+    }
+
+    // The loudness meter over what it wants of the n frames of output just
+    // made from input frames [from, from + n) of the scratch (before they
+    // are remembered): the input it gets is lined up with the output, so
+    // latency frames earlier, from the scratch or from the input kept.
+    void meter(int from, int n, const float* out, bool steady) {
+        int first;
+        const int count = match.wanted(framesDone + from, n, &first);
+        if (count == 0) return;
+        for (int c = 0; c < channels; ++c) {
+            float* dst = metered[c].data();
+            for (int i = 0; i < count; ++i) {
+                const int at = from + first + i - latency;
+                dst[i] = at >= 0 ? input[c][static_cast<size_t>(at)] : past(c, history + at - from);
+            }
+        }
+        match.measure(metered[0].data(), metered[channels - 1].data(), out + 2 * first, count, steady);
+    }
+
     // Whether a mono-to-3D path plays alone, lined up by itself, and awake.
     bool monoAlone() const {
         if (IsWidener(target) || target == kDry || level[target] != fadeFrames || resting[target] ||
@@ -534,12 +586,13 @@ struct Processor::Impl {
         for (int p = kMusic; p <= kVoiceFlat; ++p) monoWanted |= running[p] && !resting[p];
         if (channels == 2 && monoWanted) midOf(from, n);
         const float* mono = (channels == 1 ? input[0].data() : input[2].data()) + from;
-        const float* scratch[2] = {input[0].data() + from, input[1].data() + from};
         if (!rest && monoAlone()) {
-            // Its engine's interleaved output is the result.
-            m2sProcessFloat(m2s[M2sIndex(target)], mono, reinterpret_cast<float(*)[2]>(out),
-                            static_cast<unsigned>(n));
-            remember(scratch, n);
+            // Its interleaved output is the result.
+            if (IsMusic(target))
+                image[target - kMusic].process(mono, out, out + 1, 2, n);
+            else
+                m2sProcessFloat(m2s[M2sIndex(target)], mono, reinterpret_cast<float(*)[2]>(out),
+                                static_cast<unsigned>(n));
             return FlushFinite(out, out, 2 * n);
         }
         for (int p = 0; p < kPathCount; ++p) {
@@ -567,7 +620,6 @@ struct Processor::Impl {
             if (running[p])
                 for (FrameDelay& d : align[p]) d.advance(n);
         for (int p = 0; p < kPathCount; ++p) running[p] = level[p] > 0 || p == target;
-        remember(scratch, n);
         return finite;
     }
 
@@ -675,7 +727,13 @@ struct Processor::Impl {
             k = steadyFrames(current, inPiece[0], inPiece[1], 1, k);
             const bool quiet = countQuiet(inPiece, 1, k, lead);
             const bool rest = quiet && quietRun >= restFrames;
-            if (!processPiece(from, k, limiter.write(k), quiet, rest)) return false;
+            const bool steady = alone();
+            float* out = limiter.write(k);
+            if (!processPiece(from, k, out, quiet, rest)) return false;
+            if (current.match && target != kDry) meter(from, k, out, steady);
+            const float* scratch[2] = {input[0].data() + from, input[1].data() + from};
+            remember(scratch, k);
+            match.apply(out, k);
             limiter.push(k, current.limiter);
             from += k;
             if (channels == 2 && choose(current) != target) retarget(current);
@@ -776,6 +834,10 @@ void Processor::setLimiter(bool on) {
     impl_->store(impl_->limiterOn, on);
 }
 
+void Processor::setMatch(bool on) {
+    impl_->store(impl_->matchOn, on);
+}
+
 void Processor::setMonoTo3D(bool on) {
     impl_->store(impl_->monoTo3D, on);
 }
@@ -825,6 +887,9 @@ void Processor::set(Parameter p, float value) {
         case Parameter::kLimiter:
             setLimiter(s.limiter);
             break;
+        case Parameter::kMatch:
+            setMatch(s.match);
+            break;
     }
 }
 
@@ -836,6 +901,7 @@ void Processor::setSettings(const Settings& settings) {
     setSubtone(settings.subtone);
     setAutoMono(settings.autoMono);
     setLimiter(settings.limiter);
+    setMatch(settings.match);
 }
 
 Settings Processor::settings() const {

@@ -87,6 +87,7 @@ class Processor {
     void setSubtone(bool on);
     void setAutoMono(bool on);
     void setLimiter(bool on);
+    void setMatch(bool on);
     // Any of them by the parameter table: the spread as setSpread takes it,
     // the others as Settings::set reads a value.
     void set(Parameter p, float value);

@@ -1,0 +1,125 @@
+// Loudness matching: one gain for both channels, after the paths and before
+// the limiter, that makes the output as loud as the input (ITU-R BS.1770
+// loudness, K-weighted; a mono input counts on both channels, as it is
+// heard), so that the effect changes the image and not the level.
+//
+// The gain follows the ratio of the input's loudness to the output's before
+// the gain, over a window of kWindowSeconds: it follows what the effect does
+// to the level, not the music's dynamics (a loud chorus stays louder than a
+// quiet verse, since both sides of the ratio rise together).
+//
+// - Measuring. The stream is cut into hops of kHopSeconds, counted from its
+//   first frame. In each hop the meter K-weights one slice of kSliceSeconds
+//   (after kWarmSeconds for its filters to settle), at a place in the hop
+//   drawn from the hop's number, so that the slices do not lock onto a
+//   beat; the slices cost a tenth of measuring every frame. The input the
+//   caller gives is lined up with the output (the paths' latency earlier).
+// - Gates. A hop counts only if it was measured whole while one path played
+//   alone, and its input is above -70 LUFS and within 10 LU of the window's
+//   counted hops (BS.1770's absolute and relative gates): through silence
+//   and quiet passages the gain holds.
+// - Moving. Once kMinHops hops count, each hop end moves the path's gain
+//   towards the window's ratio, by at most kSlewDbPerSecond, within
+//   [kMinDb, kMaxDb]; the gain glides there in a straight line over the next
+//   hop. So it never moves more than 0.8 dB within 400 ms.
+// - Paths. Each path keeps its own gain, starting from a preset for it (what
+//   it does to typical material), so the first seconds do not come out loud,
+//   and a path that comes back starts where it left off. A change of path,
+//   or turning matching on or off, glides the gain to the new path's (or to
+//   exactly 1) over the paths' crossfade, and starts the window afresh.
+//
+// Everything happens at frames of the stream, so the output does not depend
+// on how the stream is cut. Off, with the gain at exactly 1, the output is
+// untouched. prepare may allocate nothing; nothing here allocates or locks.
+#pragma once
+
+#include <cstdint>
+
+namespace kesta {
+
+class LoudnessMatch {
+  public:
+    static constexpr double kHopSeconds = 0.2;
+    static constexpr double kWindowSeconds = 3.0;
+    static constexpr double kSliceSeconds = 0.016;
+    static constexpr double kWarmSeconds = 0.005;
+    static constexpr int kMinHops = 4;
+    static constexpr float kMinDb = -12.0f;
+    static constexpr float kMaxDb = 6.0f;
+    static constexpr float kSlewDbPerSecond = 2.0f;
+    static constexpr int kMaxPaths = 8;
+    static constexpr int kWindowHops = 15;  // kWindowSeconds / kHopSeconds
+
+    // For a stream of rate Hz whose paths crossfade over fadeFrames frames.
+    void prepare(unsigned rate, int fadeFrames);
+    // Each path's starting gain in dB (path 0 to kMaxPaths - 1).
+    void setPreset(int path, float decibels);
+    // At the stream's frame 0, playing path with matching on or off: every
+    // path's gain back to its preset, the gain at once where it belongs.
+    void reset(int path, bool on);
+    // From the next frame given to apply on, the output is path's, with
+    // matching on or off: glides there when anything changed.
+    void retarget(int path, bool on);
+    // Moves path's own gain by decibels (a setting of the path changed what
+    // it does to the level by that much); glides there when it is playing.
+    void shift(int path, float decibels);
+
+    // Of the n frames from stream frame `frame` on, those the meter reads
+    // next: [frame + *first, frame + *first + return value).
+    int wanted(long long frame, int n, int* first) const;
+    // Those frames: the input lined up with them (left and right; a mono
+    // input as both), and the output before the gain, interleaved. steady
+    // tells that the path played alone through them.
+    void measure(const float* inL, const float* inR, const float* out, int count, bool steady);
+    // The gain over the next n interleaved frames of out, in place; hops end
+    // here.
+    void apply(float* out, int n);
+
+    // The gain in dB now, and the frames played since reset.
+    float gainDb() const;
+    long long frame() const { return frame_; }
+
+  private:
+    // K-weighting: a high shelf, then a high-pass, on four lanes (input left
+    // and right, output left and right), as y = c0 x + s1; s1 = c1 x - d1 y + s2;
+    // s2 = c2 x - d2 y.
+    struct Stage {
+        float c0, c1, c2, d1, d2;
+    };
+    struct Hop {
+        double in = 0.0, out = 0.0;  // K-weighted energy of the slice
+        bool counts = false;
+    };
+
+    float now() const;  // the gain at the next frame
+    void endHop();
+    void glideTo(float target, int frames);
+    void startHop();
+
+    unsigned rate_ = 48000;
+    int hop_ = 9600, slice_ = 768, warm_ = 240, fade_ = 1024;
+    float slewDb_ = 0.4f;  // per hop
+    Stage stage_[2] = {};
+    float state_[2][2][4] = {};  // [stage][s1, s2][lane]
+
+    float preset_[kMaxPaths] = {};
+    float gain_[kMaxPaths] = {};  // dB, each path's own
+    int path_ = 0;
+    bool on_ = false;
+
+    // The stream frame next applied, where the current hop's meter window
+    // starts, and the frames of it measured so far.
+    long long frame_ = 0, hopStart_ = 0, windowStart_ = 0;
+    int measured_ = 0;
+    bool steady_ = true;
+    double in_ = 0.0, out_ = 0.0;
+    Hop window_[kWindowHops];
+    int windowAt_ = 0;
+
+    // The gain applied: from `from` to `to` in a straight line over `length`
+    // frames, at `at` of them.
+    float from_ = 1.0f, to_ = 1.0f;
+    int length_ = 0, at_ = 0;
+};
+
+}  // namespace kesta
