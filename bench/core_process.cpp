@@ -217,3 +217,35 @@ void BM_AutoMonoCost(benchmark::State& state) {
 BENCHMARK(BM_AutoMonoCost)->Arg(0)->Arg(30);
 
 }  // namespace
+
+namespace {
+
+// What loudness matching costs: the processor with it on against the
+// processor with it off, call by call; "ratio" - 1 is the matching's share
+// of the processor's time. Argument: the stream's channels (2: the widener;
+// 1: Music mode).
+void BM_MatchCost(benchmark::State& state) {
+    const int channels = static_cast<int>(state.range(0));
+    kesta::Processor on, off;
+    kesta::Settings s;
+    on.setSettings(s);
+    s.match = false;
+    off.setSettings(s);
+    on.prepare(kRate, channels, kBlock);
+    off.prepare(kRate, channels, kBlock);
+    const std::vector<float> in = MusicLike(kBlock * kBlocks, channels);
+    std::vector<float> out(2 * static_cast<size_t>(kBlock)), outOff(out.size());
+    PairedTimes times;
+    size_t at = 0;
+    for (auto _ : state) {
+        times.run([&] { on.process(in.data() + at, out.data(), kBlock); },
+                  [&] { off.process(in.data() + at, outOff.data(), kBlock); }, kBlock);
+        at = (at + static_cast<size_t>(channels) * kBlock) % in.size();
+        benchmark::DoNotOptimize(out.data());
+        benchmark::DoNotOptimize(outOff.data());
+    }
+    times.report(state, "match_on", "match_off");
+}
+BENCHMARK(BM_MatchCost)->Arg(2)->Arg(1)->MinTime(2.0);
+
+}  // namespace

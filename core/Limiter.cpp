@@ -17,6 +17,7 @@ namespace {
 constexpr float kTarget = Limiter::kCeiling * 0.9999f;
 constexpr double kLookAheadSeconds = 0.002;
 constexpr double kReleaseSeconds = 0.08;
+constexpr float kOneDbDown = 0.89125094f;
 
 // The largest magnitude among x[0..n) (which holds no NaN: the processor's
 // output is finite).
@@ -67,6 +68,7 @@ void Limiter::reset() {
     gain_[0] = gain_[1] = 1.0f;
     envelopeLast_ = 1.0f;
     resting_ = true;
+    reduced_ = 0;
 }
 
 // A block of input is complete: its need goes in, the gain at the next
@@ -91,6 +93,7 @@ void Limiter::endBlock(bool on) {
     gain_[0] = gain_[1];
     gain_[1] = sum == static_cast<float>(steps_) ? 1.0f : sum * perStep_;
     resting_ = least == 1.0f && gain_[0] == 1.0f && gain_[1] == 1.0f;
+    if (on && gain_[1] < kOneDbDown) ++reduced_;
     if (gain_[0] == 1.0f && gain_[1] == 1.0f) return;
     // The gain stays under kTarget / peak by far more than rounding can add,
     // so nothing goes past the ceiling. Each frame's gain comes from its

@@ -60,6 +60,10 @@ class Limiter {
     void push(int n, bool on);
     void play(float* left, float* right, int stride, int n);
 
+    // Blocks pushed since reset whose gain (at their first frame) was more
+    // than 1 dB down, with the limiter on.
+    long long reducedBlocks() const { return reduced_; }
+
   private:
     void endBlock(bool on);
 
@@ -82,6 +86,7 @@ class Limiter {
     float envelopeLast_ = 1.0f;     // the newest envelope value
     float gain_[2] = {1.0f, 1.0f};  // at the next output block's first frame, and the one after
     bool resting_ = true;           // every need, envelope value and gain is 1
+    long long reduced_ = 0;
 };
 
 }  // namespace kesta

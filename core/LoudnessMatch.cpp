@@ -37,6 +37,7 @@ void LoudnessMatch::prepare(unsigned rate, int fadeFrames) {
     warm_ = std::max(static_cast<int>(std::lround(kWarmSeconds * rate)), 1);
     if (slice_ + warm_ > hop_) slice_ = warm_ = hop_ / 2;
     slewDb_ = static_cast<float>(kSlewDbPerSecond * static_cast<double>(hop_) / static_cast<double>(rate));
+    programmeShare_ = static_cast<double>(hop_) / (kProgrammeSeconds * rate);
     // BS.1770's two stages from their analog prototypes (the published
     // coefficients at 48 kHz), for any rate; a corner at or past Nyquist
     // is held just under it.
@@ -67,22 +68,32 @@ void LoudnessMatch::reset(int path, bool on) {
     for (int p = 0; p < kMaxPaths; ++p) gain_[p] = preset_[p];
     path_ = path;
     on_ = on;
-    from_ = to_ = on ? FromDb(gain_[path]) : 1.0f;
+    applied_ = on ? gain_[path] : 0.0f;
+    from_ = to_ = on ? FromDb(applied_) : 1.0f;
     length_ = at_ = 0;
     for (Hop& h : window_) h = Hop{};
     windowAt_ = 0;
+    programme_ = 0.0;
+    headroom_ = 0.0f;
     frame_ = 0;
     hopStart_ = 0;
     startHop();
 }
 
-void LoudnessMatch::retarget(int path, bool on) {
+void LoudnessMatch::retarget(int path, bool on, bool gradual) {
     if (path == path_ && on == on_) return;
+    const bool wasOn = on_;
     path_ = path;
     on_ = on;
     for (Hop& h : window_) h = Hop{};
     steady_ = false;
-    glideTo(on ? FromDb(gain_[path]) : 1.0f, fade_);
+    if (!on) {
+        applied_ = 0.0f;
+        glideTo(1.0f, fade_);
+    } else if (!gradual || !wasOn) {
+        applied_ = gain_[path] + headroom_;
+        glideTo(FromDb(applied_), fade_);
+    }
 }
 
 void LoudnessMatch::shift(int path, float decibels) {
@@ -90,7 +101,9 @@ void LoudnessMatch::shift(int path, float decibels) {
     if (path != path_) return;
     for (Hop& h : window_) h = Hop{};
     steady_ = false;
-    if (on_) glideTo(FromDb(gain_[path]), fade_);
+    if (!on_) return;
+    applied_ = gain_[path] + headroom_;
+    glideTo(FromDb(applied_), fade_);
 }
 
 float LoudnessMatch::now() const {
@@ -108,7 +121,7 @@ void LoudnessMatch::startHop() {
         hopStart_ + static_cast<long long>(Scramble(static_cast<uint64_t>(hopStart_ / hop_)) % room);
     measured_ = 0;
     steady_ = true;
-    in_ = out_ = 0.0;
+    for (double& e : energy_) e = 0.0;
 }
 
 void LoudnessMatch::glideTo(float target, int frames) {
@@ -119,116 +132,156 @@ void LoudnessMatch::glideTo(float target, int frames) {
     at_ = 0;
 }
 
-int LoudnessMatch::wanted(long long frame, int n, int* first) const {
-    const long long from = std::max(frame, windowStart_);
-    const long long to = std::min(frame + n, windowStart_ + warm_ + slice_);
-    *first = static_cast<int>(from - frame);
+int LoudnessMatch::wanted(int n, int* first) const {
+    const long long from = std::max(frame_, windowStart_);
+    const long long to = std::min(frame_ + n, windowStart_ + warm_ + slice_);
+    *first = static_cast<int>(from - frame_);
     return static_cast<int>(std::max(to - from, 0LL));
 }
 
 void LoudnessMatch::measure(const float* inL, const float* inR, const float* out, int count, bool steady) {
     steady_ &= steady;
-    const Stage& a = stage_[0];
-    const Stage& b = stage_[1];
-    for (int i = 0; i < count; ++i, ++measured_) {
-        if (measured_ == 0)
+    for (int i = 0; i < count;) {
+        if (measured_ == 0) {
             for (auto& stage : state_)
                 for (auto& s : stage)
                     for (float& lane : s) lane = 0.0f;
-        const float x[4] = {inL[i], inR[i], out[2 * i], out[2 * i + 1]};
-        float y[4];
+        }
+        // Up to the end of the filters' warm-up, or to the end.
+        const bool counted = measured_ >= warm_;
+        const int end = counted ? count : std::min(count, i + warm_ - measured_);
+        filter(inL + i, inR + i, out + 2 * static_cast<long>(i), end - i, counted);
+        measured_ += end - i;
+        i = end;
+    }
+}
+
+void LoudnessMatch::filter(const float* inL, const float* inR, const float* out, int n, bool counted) {
+    const Stage& a = stage_[0];
+    const Stage& b = stage_[1];
 #if defined(__SSE2__)
-        const __m128 xv = _mm_loadu_ps(x);
-        __m128 s1 = _mm_loadu_ps(state_[0][0]), s2 = _mm_loadu_ps(state_[0][1]);
-        const __m128 u = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(a.c0), xv), s1);
-        s1 = _mm_add_ps(_mm_sub_ps(_mm_mul_ps(_mm_set1_ps(a.c1), xv), _mm_mul_ps(_mm_set1_ps(a.d1), u)), s2);
-        s2 = _mm_sub_ps(_mm_mul_ps(_mm_set1_ps(a.c2), xv), _mm_mul_ps(_mm_set1_ps(a.d2), u));
-        _mm_storeu_ps(state_[0][0], s1);
-        _mm_storeu_ps(state_[0][1], s2);
-        __m128 t1 = _mm_loadu_ps(state_[1][0]), t2 = _mm_loadu_ps(state_[1][1]);
-        const __m128 v = _mm_add_ps(u, t1);  // the high-pass's c0 is 1
-        t1 = _mm_add_ps(_mm_sub_ps(_mm_mul_ps(_mm_set1_ps(b.c1), u), _mm_mul_ps(_mm_set1_ps(b.d1), v)), t2);
-        t2 = _mm_sub_ps(u, _mm_mul_ps(_mm_set1_ps(b.d2), v));  // and its c2
-        _mm_storeu_ps(state_[1][0], t1);
-        _mm_storeu_ps(state_[1][1], t2);
-        _mm_storeu_ps(y, v);
+    const __m128 a0 = _mm_set1_ps(a.c0), a1 = _mm_set1_ps(a.c1), a2 = _mm_set1_ps(a.c2);
+    const __m128 ad1 = _mm_set1_ps(a.d1), ad2 = _mm_set1_ps(a.d2);
+    const __m128 b1 = _mm_set1_ps(b.c1), bd1 = _mm_set1_ps(b.d1), bd2 = _mm_set1_ps(b.d2);
+    __m128 s1 = _mm_loadu_ps(state_[0][0]), s2 = _mm_loadu_ps(state_[0][1]);
+    __m128 t1 = _mm_loadu_ps(state_[1][0]), t2 = _mm_loadu_ps(state_[1][1]);
+    // The energy is added up frame by frame in one order, whatever the
+    // calls: the same bits however the stream is cut.
+    __m128d inSum = _mm_loadu_pd(energy_), outSum = _mm_loadu_pd(energy_ + 2);
+    for (int i = 0; i < n; ++i) {
+        const __m128 x = _mm_setr_ps(inL[i], inR[i], out[2 * i], out[2 * i + 1]);
+        const __m128 u = _mm_add_ps(_mm_mul_ps(a0, x), s1);
+        s1 = _mm_add_ps(_mm_sub_ps(_mm_mul_ps(a1, x), _mm_mul_ps(ad1, u)), s2);
+        s2 = _mm_sub_ps(_mm_mul_ps(a2, x), _mm_mul_ps(ad2, u));
+        // The high-pass's c0 and c2 are 1.
+        const __m128 v = _mm_add_ps(u, t1);
+        t1 = _mm_add_ps(_mm_sub_ps(_mm_mul_ps(b1, u), _mm_mul_ps(bd1, v)), t2);
+        t2 = _mm_sub_ps(u, _mm_mul_ps(bd2, v));
+        if (counted) {
+            const __m128d low = _mm_cvtps_pd(v), high = _mm_cvtps_pd(_mm_movehl_ps(v, v));
+            inSum = _mm_add_pd(inSum, _mm_mul_pd(low, low));
+            outSum = _mm_add_pd(outSum, _mm_mul_pd(high, high));
+        }
+    }
+    _mm_storeu_ps(state_[0][0], s1);
+    _mm_storeu_ps(state_[0][1], s2);
+    _mm_storeu_ps(state_[1][0], t1);
+    _mm_storeu_ps(state_[1][1], t2);
+    _mm_storeu_pd(energy_, inSum);
+    _mm_storeu_pd(energy_ + 2, outSum);
 #else
+    for (int i = 0; i < n; ++i) {
+        const float x[4] = {inL[i], inR[i], out[2 * i], out[2 * i + 1]};
         for (int lane = 0; lane < 4; ++lane) {
             float u = x[lane];
             for (int st = 0; st < 2; ++st) {
                 const Stage& c = stage_[st];
-                float* s1 = &state_[st][0][lane];
-                float* s2 = &state_[st][1][lane];
-                const float v = c.c0 * u + *s1;
-                *s1 = c.c1 * u - c.d1 * v + *s2;
-                *s2 = c.c2 * u - c.d2 * v;
+                float& s1 = state_[st][0][lane];
+                float& s2 = state_[st][1][lane];
+                const float v = c.c0 * u + s1;
+                s1 = c.c1 * u - c.d1 * v + s2;
+                s2 = c.c2 * u - c.d2 * v;
                 u = v;
             }
-            y[lane] = u;
-        }
-#endif
-        if (measured_ >= warm_) {
-            in_ += static_cast<double>(y[0]) * y[0] + static_cast<double>(y[1]) * y[1];
-            out_ += static_cast<double>(y[2]) * y[2] + static_cast<double>(y[3]) * y[3];
+            if (counted) energy_[lane] += static_cast<double>(u) * u;
         }
     }
+#endif
 }
 
-void LoudnessMatch::endHop() {
+void LoudnessMatch::endHop(double limited) {
     Hop& h = window_[windowAt_];
     windowAt_ = (windowAt_ + 1) % kWindowHops;
     // The absolute gate (-70 LUFS) on the slice; the relative one below.
     const double absolute = slice_ * std::pow(10.0, (-70.0 + 0.691) / 10.0);
-    h.in = in_;
-    h.out = out_;
-    h.counts = on_ && steady_ && measured_ == warm_ + slice_ && in_ > absolute;
-    double loud = 0.0;
-    int loudHops = 0;
-    for (const Hop& w : window_)
-        if (w.counts) {
-            loud += w.in;
-            ++loudHops;
-        }
-    if (loudHops == 0) return;
-    const double relative = 0.1 * loud / loudHops;  // -10 LU
-    double in = 0.0, out = 0.0;
+    h.in = energy_[0] + energy_[1];
+    h.out = energy_[2] + energy_[3];
+    const bool whole = steady_ && measured_ == warm_ + slice_;
+    // The programme's loudness: the input's, of the hops over the absolute
+    // gate, over the last kProgrammeSeconds or so.
+    if (whole && h.in > absolute)
+        programme_ = programme_ > 0.0 ? programme_ + programmeShare_ * (h.in - programme_) : h.in;
+    h.counts = on_ && whole && h.in > absolute && h.in >= 0.1 * programme_;  // -10 LU
+    h.limited = limited;
+    hopStart_ += hop_;
+    startHop();
+    if (!on_) return;
+    double in = 0.0, out = 0.0, share = 0.0;
     int counted = 0;
-    for (const Hop& w : window_)
-        if (w.counts && w.in >= relative) {
+    for (const Hop& w : window_) {
+        share += w.limited / kWindowHops;
+        if (w.counts) {
             in += w.in;
             out += w.out;
             ++counted;
         }
-    if (counted < kMinHops || !(out > 0.0)) return;
-    const float want = std::min(std::max(static_cast<float>(10.0 * std::log10(in / out)), kMinDb), kMaxDb);
+    }
+    if (share > 0.03) headroom_ = std::max(headroom_ - 0.1f, -kHeadroomDb);
+    if (share < 0.01) headroom_ = std::min(headroom_ + 0.05f, 0.0f);
     float& g = gain_[path_];
-    g += std::min(std::max(want - g, -slewDb_), slewDb_);
-    glideTo(FromDb(g), hop_);
+    if (counted >= kMinHops && out > 0.0) {
+        const float want =
+            std::min(std::max(static_cast<float>(10.0 * std::log10(in / out)), kMinDb), kMaxDb);
+        g += std::min(std::max(want - g, -slewDb_), slewDb_);
+    }
+    // All together move no faster than one alone.
+    const float target = std::min(std::max(g + headroom_, kMinDb - kHeadroomDb), kMaxDb);
+    applied_ += std::min(std::max(target - applied_, -slewDb_), slewDb_);
+    glideTo(FromDb(applied_), hop_);
 }
 
 void LoudnessMatch::apply(float* out, int n) {
-    for (int i = 0; i < n;) {
-        const int k = static_cast<int>(std::min<long long>(n - i, hopStart_ + hop_ - frame_));
-        float* x = out + 2 * static_cast<long>(i);
+    {
+        const int k = n;
+        float* x = out;
         if (at_ >= length_) {
             if (to_ != 1.0f)
                 for (int j = 0; j < 2 * k; ++j) x[j] *= to_;
         } else {
+            // The glide: the gain at its frame a (1 to length_) is from_ + step a.
+            const int m = std::min(k, length_ - at_);
             const float step = (to_ - from_) / static_cast<float>(length_);
-            for (int j = 0; j < k; ++j) {
-                const float g = ++at_ >= length_ ? to_ : from_ + step * static_cast<float>(at_);
+            int j = 0;
+#if defined(__SSE2__)
+            const __m128 base = _mm_set1_ps(from_), slope = _mm_set1_ps(step), two = _mm_set1_ps(2.0f);
+            const float a = static_cast<float>(at_);
+            __m128 frame = _mm_setr_ps(a + 1.0f, a + 1.0f, a + 2.0f, a + 2.0f);
+            for (; j + 2 <= m; j += 2) {
+                const __m128 g = _mm_add_ps(base, _mm_mul_ps(slope, frame));
+                _mm_storeu_ps(x + 2 * j, _mm_mul_ps(_mm_loadu_ps(x + 2 * j), g));
+                frame = _mm_add_ps(frame, two);
+            }
+#endif
+            for (; j < m; ++j) {
+                const float g = from_ + step * static_cast<float>(at_ + j + 1);
                 x[2 * j] *= g;
                 x[2 * j + 1] *= g;
             }
-        }
-        i += k;
-        frame_ += k;
-        if (frame_ == hopStart_ + hop_) {
-            endHop();
-            hopStart_ += hop_;
-            startHop();
+            at_ += m;
+            for (j = 2 * m; j < 2 * k; ++j) x[j] *= to_;
         }
     }
+    frame_ += n;
 }
 
 }  // namespace kesta

@@ -15,18 +15,26 @@
 //   beat; the slices cost a tenth of measuring every frame. The input the
 //   caller gives is lined up with the output (the paths' latency earlier).
 // - Gates. A hop counts only if it was measured whole while one path played
-//   alone, and its input is above -70 LUFS and within 10 LU of the window's
-//   counted hops (BS.1770's absolute and relative gates): through silence
-//   and quiet passages the gain holds.
+//   alone, and its input is above -70 LUFS and within 10 LU of the
+//   programme's loudness (BS.1770's absolute and relative gates; the
+//   programme's loudness is that of the input's hops over the absolute gate,
+//   averaged over about kProgrammeSeconds): through silence and quiet
+//   passages the gain holds.
 // - Moving. Once kMinHops hops count, each hop end moves the path's gain
 //   towards the window's ratio, by at most kSlewDbPerSecond, within
 //   [kMinDb, kMaxDb]; the gain glides there in a straight line over the next
 //   hop. So it never moves more than 0.8 dB within 400 ms.
+// - Headroom. Where the limiter after it still works more than 2 % of the
+//   window's time (over 1 dB of reduction: a master whose peaks the effect
+//   raises more than its loudness), the gain goes down by up to kHeadroomDb
+//   more, and comes back once the limiter rests: the limiter stays a safety.
 // - Paths. Each path keeps its own gain, starting from a preset for it (what
 //   it does to typical material), so the first seconds do not come out loud,
-//   and a path that comes back starts where it left off. A change of path,
-//   or turning matching on or off, glides the gain to the new path's (or to
-//   exactly 1) over the paths' crossfade, and starts the window afresh.
+//   and a path that comes back starts where it left off. A change of path
+//   that the user made, or turning matching on or off, glides the gain to the
+//   new path's (or to exactly 1) over the paths' crossfade, for a fair
+//   comparison; one that the music made (automatic mono) moves the gain
+//   there as slowly as tracking does. Either starts the window afresh.
 //
 // Everything happens at frames of the stream, so the output does not depend
 // on how the stream is cut. Off, with the gain at exactly 1, the output is
@@ -40,15 +48,17 @@ namespace kesta {
 class LoudnessMatch {
   public:
     static constexpr double kHopSeconds = 0.2;
-    static constexpr double kWindowSeconds = 3.0;
+    static constexpr double kWindowSeconds = 2.0;
+    static constexpr double kProgrammeSeconds = 10.0;
     static constexpr double kSliceSeconds = 0.016;
     static constexpr double kWarmSeconds = 0.005;
     static constexpr int kMinHops = 4;
     static constexpr float kMinDb = -12.0f;
     static constexpr float kMaxDb = 6.0f;
     static constexpr float kSlewDbPerSecond = 2.0f;
+    static constexpr float kHeadroomDb = 1.0f;
     static constexpr int kMaxPaths = 8;
-    static constexpr int kWindowHops = 15;  // kWindowSeconds / kHopSeconds
+    static constexpr int kWindowHops = 10;  // kWindowSeconds / kHopSeconds
 
     // For a stream of rate Hz whose paths crossfade over fadeFrames frames.
     void prepare(unsigned rate, int fadeFrames);
@@ -58,22 +68,31 @@ class LoudnessMatch {
     // path's gain back to its preset, the gain at once where it belongs.
     void reset(int path, bool on);
     // From the next frame given to apply on, the output is path's, with
-    // matching on or off: glides there when anything changed.
-    void retarget(int path, bool on);
+    // matching on or off: glides there over the crossfade when anything
+    // changed, or, gradual (the music, not the user, changed the path), moves
+    // there hop by hop as fast as the gain may move.
+    void retarget(int path, bool on, bool gradual = false);
     // Moves path's own gain by decibels (a setting of the path changed what
     // it does to the level by that much); glides there when it is playing.
     void shift(int path, float decibels);
 
-    // Of the n frames from stream frame `frame` on, those the meter reads
-    // next: [frame + *first, frame + *first + return value).
-    int wanted(long long frame, int n, int* first) const;
+    // Of the next n frames (those apply will have next), the ones the meter
+    // reads: from *first on, as many as the value returned.
+    int wanted(int n, int* first) const;
     // Those frames: the input lined up with them (left and right; a mono
     // input as both), and the output before the gain, interleaved. steady
     // tells that the path played alone through them.
     void measure(const float* inL, const float* inR, const float* out, int count, bool steady);
-    // The gain over the next n interleaved frames of out, in place; hops end
-    // here.
+    // Frames from the next to the end of the current hop, and a hop's.
+    int toHopEnd() const { return static_cast<int>(hopStart_ + hop_ - frame_); }
+    int hopFrames() const { return hop_; }
+    // The gain over the next n interleaved frames of out (at most
+    // toHopEnd()), in place.
     void apply(float* out, int n);
+    // Where toHopEnd() is 0: the hop ends, its frames measured, limited
+    // the share of its time the limiter lowered the output by more than
+    // 1 dB.
+    void endHop(double limited);
 
     // The gain in dB now, and the frames played since reset.
     float gainDb() const;
@@ -89,10 +108,12 @@ class LoudnessMatch {
     struct Hop {
         double in = 0.0, out = 0.0;  // K-weighted energy of the slice
         bool counts = false;
+        double limited = 0.0;
     };
 
     float now() const;  // the gain at the next frame
-    void endHop();
+    // n frames through the K-weighting, their energy added when counted.
+    void filter(const float* inL, const float* inR, const float* out, int n, bool counted);
     void glideTo(float target, int frames);
     void startHop();
 
@@ -104,6 +125,8 @@ class LoudnessMatch {
 
     float preset_[kMaxPaths] = {};
     float gain_[kMaxPaths] = {};  // dB, each path's own
+    float headroom_ = 0.0f;       // dB, 0 down to -kHeadroomDb
+    float applied_ = 0.0f;        // dB: the gain, or where it glides to
     int path_ = 0;
     bool on_ = false;
 
@@ -112,9 +135,11 @@ class LoudnessMatch {
     long long frame_ = 0, hopStart_ = 0, windowStart_ = 0;
     int measured_ = 0;
     bool steady_ = true;
-    double in_ = 0.0, out_ = 0.0;
+    double energy_[4] = {};  // K-weighted, of the slice so far: input left, right, output left, right
     Hop window_[kWindowHops];
     int windowAt_ = 0;
+    double programme_ = 0.0;       // the programme's input energy per slice, or 0 before any
+    double programmeShare_ = 0.0;  // of a hop in it
 
     // The gain applied: from `from` to `to` in a straight line over `length`
     // frames, at `at` of them.

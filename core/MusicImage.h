@@ -41,28 +41,26 @@ class MusicImage {
     void process(const float* mono, float* left, float* right, int stride, int n);
 
   private:
-    // y[t] = c0 x[t] + c1 x[t-1] + c2 x[t-2] - d1 y[t-1] - d2 y[t-2]
+    // The two chains side by side: lane 0 the middle (A), lane 1 the side
+    // (B), so that one pass of double pairs runs both.
+    struct Lanes {
+        double v[2];
+    };
+    // A biquad on each lane, transposed direct form II:
+    // y = c0 x + s1; s1 = c1 x - d1 y + s2; s2 = c2 x - d2 y.
     struct Biquad {
-        double c0 = 1, c1 = 0, c2 = 0, d1 = 0, d2 = 0;
-        double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
-        double run(double x) {
-            const double y = c0 * x + c1 * x1 + c2 * x2 - d1 * y1 - d2 * y2;
-            x2 = x1;
-            x1 = x;
-            y2 = y1;
-            y1 = y;
-            return y;
-        }
+        Lanes c0, c1, c2, d1, d2;
+        Lanes s1, s2;
     };
 
     bool subtone_ = true;
     int delay_ = 0;
+    // With Subtone: the middle's all-pass and the side's first high-pass,
+    // then nothing and the side's second high-pass.
+    Biquad front_[2] = {};
     // First-order all-passes (c + z^-1) / (1 + c z^-1), and their last input
     // and output.
-    double a_[kSections] = {}, b_[kSections] = {};
-    double aIn_[kSections] = {}, aOut_[kSections] = {};
-    double bIn_[kSections] = {}, bOut_[kSections] = {};
-    Biquad highpass_[2], allpass_;
+    Lanes c_[kSections] = {}, in_[kSections] = {}, out_[kSections] = {};
 };
 
 }  // namespace kesta

@@ -97,7 +97,7 @@ enum Path { kWidener, kWidenerFlat, kMusic, kMusicFlat, kVoice, kVoiceFlat, kDry
 
 // What each path does to the loudness of typical material, in dB to undo:
 // where loudness matching starts a path from.
-constexpr float kMatchPresetDb[kPathCount] = {-3.5f, -3.5f, -3.5f, -3.5f, -1.5f, -1.5f, 0.0f};
+constexpr float kMatchPresetDb[kPathCount] = {-3.5f, -3.5f, -3.0f, -3.0f, -1.5f, -1.5f, 0.0f};
 
 bool IsWidener(int p) {
     return p == kWidener || p == kWidenerFlat;
@@ -155,6 +155,8 @@ struct Processor::Impl {
 
     // Fades: level[p] in 0..fadeFrames is path p's gain times fadeFrames.
     Path target = kDry;
+    long long aloneFrom = 0;    // the stream frame from which the target plays alone
+    long long reducedSeen = 0;  // the limiter's reduced blocks at the last hop's end
     int level[kPathCount] = {0, 0, 0, 0};
     bool running[kPathCount] = {};
     bool resting[kPathCount] = {};
@@ -312,16 +314,21 @@ struct Processor::Impl {
         if (recentAt >= history) recentAt -= history;
     }
 
-    // Takes the path the settings choose now as the target; a path becomes
-    // running (cleared and pre-rolled first) when wanted.
-    void retarget(const Settings& s) {
+    // Takes the path the settings choose now, from stream frame `frame` on,
+    // as the target; a path becomes running (cleared and pre-rolled first)
+    // when wanted. detected: the mono detector's verdict, not the settings,
+    // moved it.
+    void retarget(const Settings& s, long long frame, bool detected = false) {
         target = choose(s);
+        int fading = fadeFrames - level[target];
         for (int p = 0; p < kPathCount; ++p) {
             const bool wanted = level[p] > 0 || p == target;
             if (wanted && !running[p]) clearPath(p, true);
             running[p] = wanted;
+            if (p != target) fading = std::max(fading, level[p]);
         }
-        match.retarget(target, s.match);
+        aloneFrom = frame + fading;
+        match.retarget(target, s.match, detected);
     }
 
     // Silence everywhere; the path the settings choose plays at full level.
@@ -344,12 +351,14 @@ struct Processor::Impl {
         level[target] = fadeFrames;
         running[target] = true;
         limiter.reset();
+        reducedSeen = 0;
         match.reset(target, s.match);
         current = latest = s;
         seenVersion = settingsVersion;
         changeCount = 0;
         pending = 0;
         framesDone = framesIn;
+        aloneFrom = framesDone;
     }
 
     bool prepare(unsigned newRate, int newChannels, int maxBlock) {
@@ -541,27 +550,21 @@ struct Processor::Impl {
         *right = outR;
     }
 
-    // Whether the target path plays alone and awake.
-    bool alone() const {
-        if (level[target] != fadeFrames || resting[target]) return false;
-        for (int p = 0; p < kPathCount; ++p)
-            if (p != target && level[p] != 0) return false;
-        return true;
-    }
-
     // The loudness meter over what it wants of the n frames of output just
-    // made from input frames [from, from + n) of the scratch (before they
-    // are remembered): the input it gets is lined up with the output, so
-    // latency frames earlier, from the scratch or from the input kept.
-    void meter(int from, int n, const float* out, bool steady) {
+    // made from input frames [at, at + n) of the scratch, in the piece that
+    // starts at its frame pieceAt (not remembered yet): the input it gets
+    // is lined up with the output, so latency frames earlier, from the
+    // scratch or from the input kept.
+    void meter(int pieceAt, int at, int n, const float* out) {
         int first;
-        const int count = match.wanted(framesDone + from, n, &first);
+        const int count = match.wanted(n, &first);
         if (count == 0) return;
+        const bool steady = framesDone + at + first >= aloneFrom;
         for (int c = 0; c < channels; ++c) {
             float* dst = metered[c].data();
             for (int i = 0; i < count; ++i) {
-                const int at = from + first + i - latency;
-                dst[i] = at >= 0 ? input[c][static_cast<size_t>(at)] : past(c, history + at - from);
+                const int from = at + first + i - latency;
+                dst[i] = from >= 0 ? input[c][static_cast<size_t>(from)] : past(c, history + from - pieceAt);
             }
         }
         match.measure(metered[0].data(), metered[channels - 1].data(), out + 2 * first, count, steady);
@@ -704,7 +707,7 @@ struct Processor::Impl {
         while (taken < changeCount && changes[taken].frame <= frame) {
             current = changes[taken++].settings;
             applyEngineSettings(current, false);
-            retarget(current);
+            retarget(current, frame);
         }
         if (taken == 0) return;
         changeCount -= taken;
@@ -727,16 +730,27 @@ struct Processor::Impl {
             k = steadyFrames(current, inPiece[0], inPiece[1], 1, k);
             const bool quiet = countQuiet(inPiece, 1, k, lead);
             const bool rest = quiet && quietRun >= restFrames;
-            const bool steady = alone();
             float* out = limiter.write(k);
             if (!processPiece(from, k, out, quiet, rest)) return false;
-            if (current.match && target != kDry) meter(from, k, out, steady);
+            // The matcher's hops end at frames of the stream: it meters, and
+            // the limiter takes, each hop's frames before the hop ends.
+            for (int done = 0; done < k;) {
+                const int n = std::min(k - done, match.toHopEnd());
+                if (current.match && target != kDry) meter(from, from + done, n, out + 2 * done);
+                match.apply(out + 2 * done, n);
+                limiter.push(n, current.limiter);
+                done += n;
+                if (match.toHopEnd() == 0) {
+                    const long long reduced = limiter.reducedBlocks();
+                    match.endHop(static_cast<double>(reduced - reducedSeen) * limiter.block() /
+                                 match.hopFrames());
+                    reducedSeen = reduced;
+                }
+            }
             const float* scratch[2] = {input[0].data() + from, input[1].data() + from};
             remember(scratch, k);
-            match.apply(out, k);
-            limiter.push(k, current.limiter);
             from += k;
-            if (channels == 2 && choose(current) != target) retarget(current);
+            if (channels == 2 && choose(current) != target) retarget(current, framesDone + from, true);
         }
         pending -= m;
         framesDone += m;
@@ -828,6 +842,10 @@ long long Processor::replacedSamples() const {
 
 long long Processor::firstReplacedFrame() const {
     return impl_->firstReplaced;
+}
+
+long long Processor::limitedFrames() const {
+    return impl_->prepared ? impl_->limiter.reducedBlocks() * impl_->limiter.block() : 0;
 }
 
 void Processor::setLimiter(bool on) {

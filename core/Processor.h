@@ -78,6 +78,10 @@ class Processor {
     // first of them, or -1. For the audio thread, or once it has stopped.
     long long replacedSamples() const;
     long long firstReplacedFrame() const;
+    // Frames of output since prepare or reset that the limiter lowered by
+    // more than 1 dB (counted a limiter block at a time). For the audio
+    // thread, or once it has stopped.
+    long long limitedFrames() const;
 
     // Settings, from any thread.
     void setMonoTo3D(bool on);

@@ -2,7 +2,10 @@
 // 16, 64, 256 and 1024 frames) through both interfaces: one digest per
 // stream and setting, recorded from the processor. A change to the core or
 // to the engines that moves a single bit of any path, fade or switch shows
-// here, also where every block size would move alike.
+// here, also where every block size would move alike. The short cases run
+// without loudness matching (their digests are those from before it, but
+// for Music mode's); the long ones run with it, through its hops, its
+// gates and the glides of a change.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -29,6 +32,8 @@ struct GoldenCase {
     std::vector<Event> events;
     uint64_t digest;
     float level = 0.25f;  // of the material: over 0.5 the limiter works
+    bool match = false;
+    int frames = kFrames;
 };
 
 // Interleaved stereo output of case c in blocks of block frames, through
@@ -37,16 +42,18 @@ std::vector<float> Render(const GoldenCase& c, int block, bool planar) {
     Processor p;
     Settings s;
     s.music = c.music;
+    s.match = c.match;
     Prepare(p, c.rate, c.channels, s);
-    const std::vector<float> left = Music(kFrames, 3, c.level, c.rate);
-    const std::vector<float> right = c.dualMono ? left : Music(kFrames, 8, c.level, c.rate);
-    std::vector<float> out(2 * static_cast<size_t>(kFrames));
-    std::vector<float> outL(static_cast<size_t>(kFrames)), outR(outL.size());
+    const int frames = c.frames;
+    const std::vector<float> left = Music(frames, 3, c.level, c.rate);
+    const std::vector<float> right = c.dualMono ? left : Music(frames, 8, c.level, c.rate);
+    std::vector<float> out(2 * static_cast<size_t>(frames));
+    std::vector<float> outL(static_cast<size_t>(frames)), outR(outL.size());
     const std::vector<float> in = c.channels == 1 ? left : Interleave({left, right});
     size_t e = 0;
-    for (int done = 0; done < kFrames;) {
+    for (int done = 0; done < frames;) {
         while (e < c.events.size() && c.events[e].at <= done) c.events[e++].apply(p);
-        int k = std::min(block, kFrames - done);
+        int k = std::min(block, frames - done);
         if (e < c.events.size()) k = std::min(k, c.events[e].at - done);
         const size_t at = static_cast<size_t>(done);
         if (planar) {
@@ -71,11 +78,17 @@ std::vector<GoldenCase> Cases() {
     const auto widen = [](Processor& p) { p.setWidening(true); };
     const auto limiterOff = [](Processor& p) { p.setLimiter(false); };
     const auto limiterOn = [](Processor& p) { p.setLimiter(true); };
+    const auto matchOff = [](Processor& p) { p.setMatch(false); };
+    const auto matchOn = [](Processor& p) { p.setMatch(true); };
+    const auto both = [](Processor& p) {
+        p.setMusic(false);
+        p.setSpread(-6.0f);
+    };
     return {
-        {"MonoMusic44100", 44100, 1, false, true, {{3001, subtoneOff}, {7000, voice}}, 0xa491da5e0466217aull},
+        {"MonoMusic44100", 44100, 1, false, true, {{3001, subtoneOff}, {7000, voice}}, 0xadc4b9191dc53c12ull},
         {"MonoVoice44100", 44100, 1, false, false, {{4000, dry}}, 0x3dd62526b5f1b255ull},
-        {"MonoVoice48000", 48000, 1, false, false, {{5000, music}}, 0xa8d94d3ba9ce75e6ull},
-        {"MonoMusic22050", 22050, 1, false, true, {{2999, voice}, {3000, subtoneOff}}, 0xc3ca9994eb5e30bcull},
+        {"MonoVoice48000", 48000, 1, false, false, {{5000, music}}, 0x3a176e86af375034ull},
+        {"MonoMusic22050", 22050, 1, false, true, {{2999, voice}, {3000, subtoneOff}}, 0x6d2c0d699c8785dull},
         {"Stereo44100",
          44100,
          2,
@@ -108,8 +121,38 @@ std::vector<GoldenCase> Cases() {
          {{5000, limiterOff}, {9000, limiterOn}},
          0x3d6910bd605de76eull,
          1.5f},
-        {"LoudMono22050", 22050, 1, false, true, {{7000, voice}}, 0x8f3e02b8f3fa3d8eull, 1.5f},
+        {"LoudMono22050", 22050, 1, false, true, {{7000, voice}}, 0x95c2e1172e513f5eull, 1.5f},
         {"DualMono96000", 96000, 2, true, false, {{6000, subtoneOff}}, 0x633edc4f2814ffc5ull},
+        {"MatchStereo44100",
+         44100,
+         2,
+         false,
+         true,
+         {{66150, spread}, {99225, matchOff}, {110250, matchOn}, {121275, narrow}},
+         0x755cbadc7ad3e978ull,
+         0.25f,
+         true,
+         132300},
+        {"MatchMono48000",
+         48000,
+         1,
+         false,
+         true,
+         {{60000, voice}, {96000, both}, {110001, subtoneOff}},
+         0x64fbf45242fa1ce1ull,
+         0.5f,
+         true,
+         144000},
+        {"MatchDualMono22050",
+         22050,
+         2,
+         true,
+         false,
+         {{40000, music}, {55000, matchOff}},
+         0x2f9171c21f070802ull,
+         0.25f,
+         true,
+         66150},
     };
 }
 

@@ -22,12 +22,15 @@ using kesta::Settings;
 
 constexpr unsigned kRate = 44100;
 
+// Settings for a path; without loudness matching, whose gain would differ
+// between the streams that a test holds side by side.
 Settings With(bool monoTo3D, bool music, bool widen, bool autoMono = true) {
     Settings s;
     s.monoTo3D = monoTo3D;
     s.music = music;
     s.widen = widen;
     s.autoMono = autoMono;
+    s.match = false;
     return s;
 }
 

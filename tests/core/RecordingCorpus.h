@@ -40,6 +40,31 @@ inline Recording ReadRecording(const std::string& path) {
     return rec;
 }
 
+// seconds of the file at path from `from` seconds on (or to its end), or an
+// empty recording (rate 0) when it cannot be read.
+inline Recording ReadExcerpt(const std::string& path, double from, double seconds) {
+    Recording rec;
+    rec.name = std::filesystem::path(path).filename().string();
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    if (!f) return rec;
+    const sf_count_t start = static_cast<sf_count_t>(from * info.samplerate);
+    if ((info.channels == 1 || info.channels == 2) && start < info.frames &&
+        sf_seek(f, start, SEEK_SET) == start) {
+        const sf_count_t want =
+            std::min<sf_count_t>(info.frames - start, static_cast<sf_count_t>(seconds * info.samplerate));
+        std::vector<float> buffer(static_cast<size_t>(want) * static_cast<size_t>(info.channels));
+        const sf_count_t got = sf_readf_float(f, buffer.data(), want);
+        for (sf_count_t i = 0; i < got; ++i) {
+            rec.left.push_back(buffer[static_cast<size_t>(i * info.channels)]);
+            rec.right.push_back(buffer[static_cast<size_t>(i * info.channels + info.channels - 1)]);
+        }
+        rec.rate = static_cast<unsigned>(info.samplerate);
+    }
+    sf_close(f);
+    return rec;
+}
+
 // The files of a folder whose names end in one of the extensions, sorted.
 inline std::vector<std::string> FilesIn(const std::string& folder,
                                         const std::vector<std::string>& extensions) {
