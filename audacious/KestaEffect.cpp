@@ -46,6 +46,8 @@ const PreferencesWidget kWidgets[] = {
                 WidgetBool(kSection, KeyOf(Parameter::kAutoMono), settingsChanged)),
     WidgetCheck("Limiter (no sample above -1 dBFS)",
                 WidgetBool(kSection, KeyOf(Parameter::kLimiter), settingsChanged)),
+    WidgetCheck(InfoOf(Parameter::kMatch).name,
+                WidgetBool(kSection, KeyOf(Parameter::kMatch), settingsChanged)),
 };
 
 const PluginPreferences kPreferences = {{kWidgets}, nullptr, nullptr, nullptr};

@@ -77,6 +77,16 @@ void LoudnessMatch::reset(int path, bool on) {
     headroom_ = 0.0f;
     frame_ = 0;
     hopStart_ = 0;
+    hopCount_ = 0;
+    startHop();
+}
+
+void LoudnessMatch::wake() {
+    for (Hop& h : window_) h = Hop{};
+    windowAt_ = 0;
+    programme_ = 0.0;
+    hopStart_ = frame_;
+    hopCount_ = 0;
     startHop();
 }
 
@@ -117,8 +127,7 @@ float LoudnessMatch::gainDb() const {
 
 void LoudnessMatch::startHop() {
     const int room = hop_ - slice_ - warm_ + 1;
-    windowStart_ =
-        hopStart_ + static_cast<long long>(Scramble(static_cast<uint64_t>(hopStart_ / hop_)) % room);
+    windowStart_ = hopStart_ + static_cast<long long>(Scramble(static_cast<uint64_t>(hopCount_)) % room);
     measured_ = 0;
     steady_ = true;
     for (double& e : energy_) e = 0.0;
@@ -224,6 +233,7 @@ void LoudnessMatch::endHop(double limited) {
     h.counts = on_ && whole && h.in > absolute && h.in >= 0.1 * programme_;  // -10 LU
     h.limited = limited;
     hopStart_ += hop_;
+    ++hopCount_;
     startHop();
     if (!on_) return;
     double in = 0.0, out = 0.0, share = 0.0;

@@ -72,6 +72,11 @@ class LoudnessMatch {
     // changed, or, gradual (the music, not the user, changed the path), moves
     // there hop by hop as fast as the gain may move.
     void retarget(int path, bool on, bool gradual = false);
+    // Sound comes after silence (the stream's first, or after the paths
+    // rested): the hops start again from the next frame, with a new
+    // window and programme, so that what follows does not depend on how
+    // long the silence was. The gains are kept.
+    void wake();
     // Moves path's own gain by decibels (a setting of the path changed what
     // it does to the level by that much); glides there when it is playing.
     void shift(int path, float decibels);
@@ -133,6 +138,7 @@ class LoudnessMatch {
     // The stream frame next applied, where the current hop's meter window
     // starts, and the frames of it measured so far.
     long long frame_ = 0, hopStart_ = 0, windowStart_ = 0;
+    long long hopCount_ = 0;  // the current hop's number since reset or wake
     int measured_ = 0;
     bool steady_ = true;
     double energy_[4] = {};  // K-weighted, of the slice so far: input left, right, output left, right

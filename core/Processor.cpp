@@ -161,6 +161,7 @@ struct Processor::Impl {
     bool running[kPathCount] = {};
     bool resting[kPathCount] = {};
     long long quietRun = 0;  // frames of input exactly zero, up to now
+    bool asleep = true;      // no sound since the start, or since the paths rested
     FrameDelay align[kPathCount][2];
     MonoDetector detector;
     LoudnessMatch match;
@@ -345,6 +346,7 @@ struct Processor::Impl {
             running[p] = false;
         }
         quietRun = 0;
+        asleep = true;
         detector.reset();
         hopLeft = kHop;
         target = choose(s);
@@ -727,9 +729,16 @@ struct Processor::Impl {
             const float* inPiece[2] = {input[0].data() + from, input[channels - 1].data() + from};
             int lead;
             int k = quietLimit(inPiece, 1, end - from, &lead);
+            // Sound after silence starts a piece, and wakes the matcher there.
+            if (asleep && lead > 0 && lead < k) k = lead;
+            if (asleep && lead == 0) {
+                match.wake();
+                asleep = false;
+            }
             k = steadyFrames(current, inPiece[0], inPiece[1], 1, k);
             const bool quiet = countQuiet(inPiece, 1, k, lead);
             const bool rest = quiet && quietRun >= restFrames;
+            asleep |= rest;
             float* out = limiter.write(k);
             if (!processPiece(from, k, out, quiet, rest)) return false;
             // The matcher's hops end at frames of the stream: it meters, and

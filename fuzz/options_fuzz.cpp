@@ -82,7 +82,7 @@ const char* const kWords[] = {
     "--spread=nan", "--player",     "--gain",    "--headroom",  "auto",     "--type",
     "flac",         "-o",           "-j",        "-q",          "-h",       "-j2",
     "--picture",    "--bits=float", "24",        "--no-dither", "--strict", "--limiter",
-    "--auto-mono"};
+    "--auto-mono",  "--match"};
 
 }  // namespace
 

@@ -26,6 +26,8 @@ constexpr unsigned long kMonoId = 0x4B4554;
 // shared control table.
 struct Ports {
     static constexpr int kMax = 16;
+    // Two audio inputs, two outputs, every control and the latency port.
+    static_assert(2 + 2 + kesta::kParameterCount + 1 <= kMax, "the stereo plug-in's ports must fit");
     LADSPA_PortDescriptor descriptors[kMax];
     const char* names[kMax];
     LADSPA_PortRangeHint hints[kMax];

@@ -3,7 +3,8 @@
 // configuration-file library): section [Kesta] of "<home>/.xmms/config", the
 // five keys of the parameters the plug-in has, under their settings keys, the
 // mode stored as the mono-to-3D engine's open flags (8 Music, 0 Voice).
-// Automatic mono and the limiter are not in the file: they keep what they are.
+// Automatic mono, the limiter and loudness matching are not in the file: they
+// keep what they are.
 #pragma once
 
 #include <string>

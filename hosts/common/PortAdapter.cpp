@@ -23,7 +23,7 @@ constexpr std::array<Parameter, kParameterCount> EveryParameter() {
 
 constexpr std::array<Parameter, kParameterCount> kStereoControls = EveryParameter();
 const Parameter kMonoControls[] = {Parameter::kMode, Parameter::kMonoTo3D, Parameter::kSubtone,
-                                   Parameter::kLimiter};
+                                   Parameter::kLimiter, Parameter::kMatch};
 
 }  // namespace
 

@@ -32,7 +32,7 @@ struct Layout {
 // The stereo plug-in: In L, In R, Out L, Out R, every control, latency.
 extern const Layout kStereoLayout;
 // The mono-in, stereo-out plug-in: In, Out L, Out R, mode, mono-to-3D,
-// Subtone, limiter, latency.
+// Subtone, limiter, match loudness, latency.
 extern const Layout kMonoLayout;
 
 // The settings the control values stand for, as Settings::set reads them.

@@ -59,6 +59,8 @@ const Case kCases[] = {
      with([](Settings& s) { s.subtone = false; })},
     {"stereo with equal channels, automatic mono off", "speech-dual.wav", "auto_mono=FALSE",
      with([](Settings& s) { s.autoMono = false; })},
+    {"stereo 48 kHz music, loudness matching off", "music-48k.wav", "match=FALSE",
+     with([](Settings& s) { s.match = false; })},
     {"stereo 96 kHz music at -12 dB in Voice", "music-96k.wav", "vastor_spread=-12\nm2s_flags=0",
      with([](Settings& s) {
          s.spreadDb = -12.0f;

@@ -225,6 +225,8 @@ TEST(AudaciousPlugin, preferenceChangesReachTheRunningStream) {
          [](Processor& c) { c.setSubtone(false); }},
         {2, PreferencesWidget::CheckButton, "Treat stereo with equal channels as mono", nullptr, 0, 1,
          [](Processor& c) { c.setAutoMono(false); }},
+        {2, PreferencesWidget::CheckButton, "Match loudness", nullptr, 0, 1,
+         [](Processor& c) { c.setMatch(false); }},
     };
     for (const auto& c : changes) {
         SCOPED_TRACE(std::string(c.within ? c.within : "") + c.label);

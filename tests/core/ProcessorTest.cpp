@@ -120,6 +120,29 @@ INSTANTIATE_TEST_SUITE_P(EveryMode, BlockSplit, ::testing::ValuesIn(SplitCases()
                              return testInfo.param.name;
                          });
 
+// Hosts run a plug-in over silence before the music reaches it (Ardour, a
+// PipeWire filter): with the defaults, loudness matching on, what follows
+// is what a stream that starts with the music gives, however long the
+// silence, as long as the limiter has nothing to do.
+TEST(ProcessorSilence, leadingSilenceDoesNotChangeWhatFollows) {
+    const int n = 3 * static_cast<int>(kRate);
+    for (int channels : {1, 2}) {
+        const std::vector<float> in = Input(channels, n);
+        Processor plain;
+        Prepare(plain, kRate, channels, Settings());
+        const std::vector<float> want = Stream(plain, in, Fixed(1024));
+        for (int silence : {1, 777, 20000}) {
+            std::vector<float> padded(static_cast<size_t>(silence * channels), 0.0f);
+            padded.insert(padded.end(), in.begin(), in.end());
+            Processor p;
+            Prepare(p, kRate, channels, Settings());
+            const std::vector<float> got = Stream(p, padded, Fixed(1024));
+            ASSERT_EQ(std::vector<float>(got.begin() + 2 * silence, got.end()), want)
+                << channels << " channels after " << silence << " frames of silence";
+        }
+    }
+}
+
 // --- Latency and alignment -------------------------------------------------
 
 TEST(ProcessorLatency, isTheSameForEverySettingAndThePlainPathsAreExactlyThatLate) {

@@ -93,9 +93,11 @@ TEST_P(LadspaHost, writesTheProcessorsOutput) {
     ExpectSameAudio(got, want, in);
     if (file.channels == 1) {
         // Automatic mono needs half a second of equal channels and a fade
-        // before the mono-to-3D engine alone is heard.
+        // before the mono-to-3D engine alone is heard; loudness matching,
+        // which started on the widener, is still on its way to the mono
+        // stream's gain.
         SCOPED_TRACE("the mono-to-3D engine's own output, in the last second");
-        ExpectSameAudio(got, Reference(file, c.settings, 1024), file, 2e-6f, file.frames() - c.rate);
+        ExpectSameUpToGain(got, Reference(file, c.settings, 1024), file.frames() - c.rate);
     }
 }
 

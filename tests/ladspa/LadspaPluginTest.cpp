@@ -84,6 +84,7 @@ TEST(LadspaDescriptor, oneStereoPluginWithReadablePortsAndDefaultsOfTheProcessor
         {"Subtone", LADSPA_PORT_CONTROL | LADSPA_PORT_INPUT, 1},
         {"Automatic mono", LADSPA_PORT_CONTROL | LADSPA_PORT_INPUT, 1},
         {"Limiter", LADSPA_PORT_CONTROL | LADSPA_PORT_INPUT, 1},
+        {"Match loudness", LADSPA_PORT_CONTROL | LADSPA_PORT_INPUT, 1},
         {"latency", LADSPA_PORT_CONTROL | LADSPA_PORT_OUTPUT, 0},  // for sox, which wants a value
     };
     ASSERT_EQ(d->PortCount, std::size(ports));
@@ -103,7 +104,7 @@ TEST(LadspaDescriptor, oneStereoPluginWithReadablePortsAndDefaultsOfTheProcessor
     EXPECT_EQ(d->PortRangeHints[4].UpperBound, 0.0f);
     // Mode and the on/off controls are whole numbers from 0 to 1, never
     // toggled ports, whose default GStreamer would take as false.
-    for (int p = 5; p < 10; ++p) {
+    for (unsigned long p = 5; p + 1 < d->PortCount; ++p) {
         const LADSPA_PortRangeHint& h = d->PortRangeHints[p];
         EXPECT_TRUE(
             LADSPA_IS_HINT_INTEGER(h.HintDescriptor) && LADSPA_IS_HINT_BOUNDED_BELOW(h.HintDescriptor) &&
@@ -122,7 +123,8 @@ TEST(LadspaDescriptor, aMonoPluginFollows) {
     EXPECT_STREQ(d->Label, "kesta_mono");
     EXPECT_EQ(Descriptor(2), nullptr);
     const char* const names[] = {"In",         "Out L",   "Out R",   "Mode (0 = Voice, 1 = Music)",
-                                 "Mono-to-3D", "Subtone", "Limiter", "latency"};
+                                 "Mono-to-3D", "Subtone", "Limiter", "Match loudness",
+                                 "latency"};
     ASSERT_EQ(d->PortCount, std::size(names));
     for (unsigned long p = 0; p < d->PortCount; ++p) EXPECT_STREQ(d->PortNames[p], names[p]);
     EXPECT_EQ(d->PortDescriptors[0], LADSPA_PORT_AUDIO | LADSPA_PORT_INPUT);
@@ -193,7 +195,7 @@ TEST_F(LadspaPlugin, sharedInputAndOutputBuffersGiveTheSameResult) {
         plugin.connect(crossed ? 3 : 2, left.data());
         plugin.connect(crossed ? 2 : 3, right.data());
         for (unsigned long p = 0; p < controls.size(); ++p) plugin.connect(4 + p, &controls[p]);
-        plugin.connect(11, &plugin.latency);
+        plugin.connect(4 + controls.size(), &plugin.latency);
         plugin.activate();
         plugin.run(frames);
         const auto& outL = crossed ? right : left;
@@ -239,7 +241,7 @@ TEST_F(LadspaPlugin, allocatesNothingWhenActivatedOrRun) {
     std::vector<float> bufs[4], controls = Controls(Unusual(), 2);
     for (unsigned long p = 0; p < 4; ++p) bufs[p].assign(10000, 0.25f), plugin.connect(p, bufs[p].data());
     for (unsigned long p = 0; p < controls.size(); ++p) plugin.connect(4 + p, &controls[p]);
-    plugin.connect(11, &plugin.latency);
+    plugin.connect(4 + controls.size(), &plugin.latency);
     EXPECT_EQ(AllocationsIn([&] {
                   plugin.activate();
                   for (unsigned long frames : {1ul, 7ul, 4096ul, 10000ul}) {

@@ -101,7 +101,7 @@ TEST_F(Lv2MonoPlugin, sharingTheInputsBufferWithAnOutputGivesTheSameResult) {
         plugin.connect(shared, io.data());
         plugin.connect(3 - shared, other.data());
         for (unsigned long p = 0; p < controls.size(); ++p) plugin.connect(3 + p, &controls[p]);
-        plugin.connect(7, &plugin.latency);
+        plugin.connect(3 + controls.size(), &plugin.latency);
         plugin.activate();
         plugin.run(frames);
         const auto& left = shared == 1 ? io : other;

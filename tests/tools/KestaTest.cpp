@@ -298,6 +298,7 @@ TEST_F(Kesta, unknownOptionsAndBadValuesAreRefusedWithOneLineAndAHint) {
                              "render in.wav - ",
                              "render in.wav out.wav -j 2",
                              "render in.wav out.wav --player --auto-mono off",
+                             "render in.wav out.wav --player --match off",
                              "demo --auto-mono off",
                              "render in.wav out.wav --auto-mono maybe"}) {
         const Result r = kesta(args);

@@ -423,9 +423,10 @@ TEST_F(Render, aFolderOfFilesWithOneBad) {
     EXPECT_EQ(load(path("out/b.ogg")).info.channels, 2);
 }
 
-// Every control of the core is one of render's options, in its help; one
-// that only the float path has, automatic mono, switches off and on.
-TEST_F(Render, everyControlIsAnOptionAndAutomaticMonoSwitches) {
+// Every control of the core is one of render's options, in its help; those
+// that only the float path has, automatic mono and loudness matching, switch
+// off and on (on is their default).
+TEST_F(Render, everyControlIsAnOptionAndTheFloatPathsOwnSwitchesSwitch) {
     ASSERT_EQ(kesta("render --help >help.txt").status, 0);
     std::ifstream h(path("help.txt"));
     std::stringstream help;
@@ -433,11 +434,13 @@ TEST_F(Render, everyControlIsAnOptionAndAutomaticMonoSwitches) {
     for (const kesta::ParameterInfo& p : kesta::kParameters)
         EXPECT_NE(help.str().find(std::string("  --") + p.option + " "), std::string::npos) << p.option;
     make("dual.wav", "-e floating-point -b 32 -r 44100 -c 2");
-    for (const char* args : {"render dual.wav a.wav", "render dual.wav on.wav --auto-mono on",
-                             "render dual.wav off.wav --auto-mono=off"})
-        ASSERT_EQ(kesta(args).status, 0) << args;
-    EXPECT_EQ(load(path("on.wav")).samples, load(path("a.wav")).samples);
-    EXPECT_NE(load(path("off.wav")).samples, load(path("a.wav")).samples);
+    ASSERT_EQ(kesta("render dual.wav a.wav").status, 0);
+    for (const char* option : {"--auto-mono", "--match"}) {
+        ASSERT_EQ(kesta(std::string("render dual.wav on.wav ") + option + " on").status, 0) << option;
+        ASSERT_EQ(kesta(std::string("render dual.wav off.wav ") + option + "=off").status, 0) << option;
+        EXPECT_EQ(load(path("on.wav")).samples, load(path("a.wav")).samples) << option;
+        EXPECT_NE(load(path("off.wav")).samples, load(path("a.wav")).samples) << option;
+    }
 }
 
 // A write that fails part way (past the file size limit here, a full disk

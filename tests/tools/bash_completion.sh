@@ -25,6 +25,7 @@ expect "--version" --v
 expect "--mode --mono-3d" render --mo
 expect "music voice" render --mode ""
 expect "voice" render --mode = v      # --mode=v
+expect "on off" render --match ""
 expect "" demo --block ""
 expect "folder" render song.flac -o ""
 expect "" render --spread ""
