@@ -48,6 +48,37 @@ std::vector<float> MusicLike(int frames, int channels) {
     return out;
 }
 
+// Two processors with settings a and b on the same material (channels,
+// scaled by gain, the side of stereo by side), timed call by call in
+// 1024-frame calls; reported as "<first>" and "<second>", with "ratio" first's
+// time over second's.
+void RunPaired(benchmark::State& state, const kesta::Settings& a, const kesta::Settings& b, int channels,
+               const char* first, const char* second, float gain = 1.0f, float side = 1.0f) {
+    kesta::Processor one, two;
+    one.setSettings(a);
+    two.setSettings(b);
+    one.prepare(kRate, channels, kBlock);
+    two.prepare(kRate, channels, kBlock);
+    std::vector<float> in = MusicLike(kBlock * kBlocks, channels);
+    for (float& x : in) x *= gain;
+    for (size_t i = 0; channels == 2 && i < in.size(); i += 2) {
+        const float m = 0.5f * (in[i] + in[i + 1]), d = 0.5f * (in[i] - in[i + 1]);
+        in[i] = m + side * d;
+        in[i + 1] = m - side * d;
+    }
+    std::vector<float> out(2 * static_cast<size_t>(kBlock)), outTwo(out.size());
+    PairedTimes times;
+    size_t at = 0;
+    for (auto _ : state) {
+        times.run([&] { one.process(in.data() + at, out.data(), kBlock); },
+                  [&] { two.process(in.data() + at, outTwo.data(), kBlock); }, kBlock);
+        at = (at + static_cast<size_t>(channels) * kBlock) % in.size();
+        benchmark::DoNotOptimize(out.data());
+        benchmark::DoNotOptimize(outTwo.data());
+    }
+    times.report(state, first, second);
+}
+
 void BM_VastorProcessFloat(benchmark::State& state) {
     Vastor* h = nullptr;
     vastorOpen(&h, kRate, VASTOR_HIPASS_ON | VASTOR_ALL_RATES);
@@ -131,27 +162,10 @@ BENCHMARK(BM_ProcessorVersusEngine)->Arg(0)->Arg(1);
 // ceiling (the limiter only watches); at +12 it is over it most of the time
 // (the limiter works on every frame).
 void BM_LimiterCost(benchmark::State& state) {
-    kesta::Processor on, off;
-    kesta::Settings s;
-    on.setSettings(s);
-    s.limiter = false;
-    off.setSettings(s);
-    on.prepare(kRate, 2, kBlock);
-    off.prepare(kRate, 2, kBlock);
-    std::vector<float> in = MusicLike(kBlock * kBlocks, 2);
-    const float gain = std::pow(10.0f, static_cast<float>(state.range(0)) / 20.0f);
-    for (float& x : in) x *= gain;
-    std::vector<float> out(2 * static_cast<size_t>(kBlock)), outOff(out.size());
-    PairedTimes times;
-    size_t at = 0;
-    for (auto _ : state) {
-        times.run([&] { on.process(in.data() + at, out.data(), kBlock); },
-                  [&] { off.process(in.data() + at, outOff.data(), kBlock); }, kBlock);
-        at = (at + 2 * kBlock) % in.size();
-        benchmark::DoNotOptimize(out.data());
-        benchmark::DoNotOptimize(outOff.data());
-    }
-    times.report(state, "limiter_on", "limiter_off");
+    kesta::Settings on, off;
+    off.limiter = false;
+    RunPaired(state, on, off, 2, "limiter_on", "limiter_off",
+              std::pow(10.0f, static_cast<float>(state.range(0)) / 20.0f));
 }
 BENCHMARK(BM_LimiterCost)->Arg(-12)->Arg(-6)->Arg(0)->Arg(12);
 
@@ -188,63 +202,22 @@ BENCHMARK(BM_LimiterAlone)->Arg(-12)->Arg(0)->Arg(12);
 // share of the processor's time. Argument: the side lowered by that many dB
 // (30: a mix so narrow that every hop is measured).
 void BM_AutoMonoCost(benchmark::State& state) {
-    kesta::Processor on, off;
-    kesta::Settings s;
-    s.autoMono = true;
-    on.setSettings(s);
-    s.autoMono = false;
-    off.setSettings(s);
-    on.prepare(kRate, 2, kBlock);
-    off.prepare(kRate, 2, kBlock);
-    std::vector<float> in = MusicLike(kBlock * kBlocks, 2);
-    const float k = std::pow(10.0f, -static_cast<float>(state.range(0)) / 20.0f);
-    for (size_t i = 0; i < in.size(); i += 2) {
-        const float mid = 0.5f * (in[i] + in[i + 1]), side = 0.5f * (in[i] - in[i + 1]);
-        in[i] = mid + k * side;
-        in[i + 1] = mid - k * side;
-    }
-    std::vector<float> out(2 * static_cast<size_t>(kBlock));
-    PairedTimes times;
-    size_t at = 0;
-    for (auto _ : state) {
-        times.run([&] { on.process(in.data() + at, out.data(), kBlock); },
-                  [&] { off.process(in.data() + at, out.data(), kBlock); }, kBlock);
-        at = (at + 2 * kBlock) % in.size();
-        benchmark::DoNotOptimize(out.data());
-    }
-    times.report(state, "auto_mono", "without");
+    kesta::Settings on, off;
+    on.autoMono = true;
+    off.autoMono = false;
+    RunPaired(state, on, off, 2, "auto_mono", "without", 1.0f,
+              std::pow(10.0f, -static_cast<float>(state.range(0)) / 20.0f));
 }
 BENCHMARK(BM_AutoMonoCost)->Arg(0)->Arg(30);
-
-}  // namespace
-
-namespace {
 
 // What loudness matching costs: the processor with it on against the
 // processor with it off, call by call; "ratio" - 1 is the matching's share
 // of the processor's time. Argument: the stream's channels (2: the widener;
 // 1: Music mode).
 void BM_MatchCost(benchmark::State& state) {
-    const int channels = static_cast<int>(state.range(0));
-    kesta::Processor on, off;
-    kesta::Settings s;
-    on.setSettings(s);
-    s.match = false;
-    off.setSettings(s);
-    on.prepare(kRate, channels, kBlock);
-    off.prepare(kRate, channels, kBlock);
-    const std::vector<float> in = MusicLike(kBlock * kBlocks, channels);
-    std::vector<float> out(2 * static_cast<size_t>(kBlock)), outOff(out.size());
-    PairedTimes times;
-    size_t at = 0;
-    for (auto _ : state) {
-        times.run([&] { on.process(in.data() + at, out.data(), kBlock); },
-                  [&] { off.process(in.data() + at, outOff.data(), kBlock); }, kBlock);
-        at = (at + static_cast<size_t>(channels) * kBlock) % in.size();
-        benchmark::DoNotOptimize(out.data());
-        benchmark::DoNotOptimize(outOff.data());
-    }
-    times.report(state, "match_on", "match_off");
+    kesta::Settings on, off;
+    off.match = false;
+    RunPaired(state, on, off, static_cast<int>(state.range(0)), "match_on", "match_off");
 }
 BENCHMARK(BM_MatchCost)->Arg(2)->Arg(1)->MinTime(2.0);
 

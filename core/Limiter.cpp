@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "SampleOps.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -100,23 +102,7 @@ void Limiter::endBlock(bool on) {
     // place in the block alone, so that it is the same however the stream
     // is cut.
     float* y = line_.data() + 2 * (written_ - delay() - base_);
-    const float g0 = gain_[0], slope = (gain_[1] - gain_[0]) / static_cast<float>(block_);
-    int i = 0;
-#if defined(__SSE2__)
-    // Two frames at a time: the gains of frames i and i + 1, each twice.
-    const __m128 start = _mm_set1_ps(g0), step = _mm_set1_ps(slope), two = _mm_set1_ps(2.0f);
-    __m128 frame = _mm_setr_ps(0.0f, 0.0f, 1.0f, 1.0f);
-    for (; i + 2 <= block_; i += 2) {
-        const __m128 g = _mm_add_ps(start, _mm_mul_ps(step, frame));
-        _mm_storeu_ps(y + 2 * i, _mm_mul_ps(_mm_loadu_ps(y + 2 * i), g));
-        frame = _mm_add_ps(frame, two);
-    }
-#endif
-    for (; i < block_; ++i) {
-        const float g = g0 + slope * static_cast<float>(i);
-        y[2 * i] *= g;
-        y[2 * i + 1] *= g;
-    }
+    ScaleByRamp(y, block_, gain_[0], (gain_[1] - gain_[0]) / static_cast<float>(block_), 0.0f);
 }
 
 float* Limiter::write(int n) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "SampleOps.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -261,36 +263,16 @@ void LoudnessMatch::endHop(double limited) {
 }
 
 void LoudnessMatch::apply(float* out, int n) {
-    {
-        const int k = n;
-        float* x = out;
-        if (at_ >= length_) {
-            if (to_ != 1.0f)
-                for (int j = 0; j < 2 * k; ++j) x[j] *= to_;
-        } else {
-            // The glide: the gain at its frame a (1 to length_) is from_ + step a.
-            const int m = std::min(k, length_ - at_);
-            const float step = (to_ - from_) / static_cast<float>(length_);
-            int j = 0;
-#if defined(__SSE2__)
-            const __m128 base = _mm_set1_ps(from_), slope = _mm_set1_ps(step), two = _mm_set1_ps(2.0f);
-            const float a = static_cast<float>(at_);
-            __m128 frame = _mm_setr_ps(a + 1.0f, a + 1.0f, a + 2.0f, a + 2.0f);
-            for (; j + 2 <= m; j += 2) {
-                const __m128 g = _mm_add_ps(base, _mm_mul_ps(slope, frame));
-                _mm_storeu_ps(x + 2 * j, _mm_mul_ps(_mm_loadu_ps(x + 2 * j), g));
-                frame = _mm_add_ps(frame, two);
-            }
-#endif
-            for (; j < m; ++j) {
-                const float g = from_ + step * static_cast<float>(at_ + j + 1);
-                x[2 * j] *= g;
-                x[2 * j + 1] *= g;
-            }
-            at_ += m;
-            for (j = 2 * m; j < 2 * k; ++j) x[j] *= to_;
-        }
+    int glide = 0;
+    if (at_ < length_) {
+        // The gain at the glide's frame a (1 to length_) is from_ + step a.
+        glide = std::min(n, length_ - at_);
+        ScaleByRamp(out, glide, from_, (to_ - from_) / static_cast<float>(length_),
+                    static_cast<float>(at_ + 1));
+        at_ += glide;
     }
+    if (to_ != 1.0f)
+        for (int j = 2 * glide; j < 2 * n; ++j) out[j] *= to_;
     frame_ += n;
 }
 

@@ -20,26 +20,6 @@ struct Recording {
     std::vector<float> left, right;  // equal for a mono recording
 };
 
-// The file at path, or an empty recording (rate 0) when it cannot be read.
-inline Recording ReadRecording(const std::string& path) {
-    Recording rec;
-    rec.name = std::filesystem::path(path).filename().string();
-    SF_INFO info{};
-    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-    if (!f) return rec;
-    if (info.channels == 1 || info.channels == 2) {
-        std::vector<float> buffer(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels));
-        const sf_count_t got = sf_readf_float(f, buffer.data(), info.frames);
-        for (sf_count_t i = 0; i < got; ++i) {
-            rec.left.push_back(buffer[static_cast<size_t>(i * info.channels)]);
-            rec.right.push_back(buffer[static_cast<size_t>(i * info.channels + info.channels - 1)]);
-        }
-        rec.rate = static_cast<unsigned>(info.samplerate);
-    }
-    sf_close(f);
-    return rec;
-}
-
 // seconds of the file at path from `from` seconds on (or to its end), or an
 // empty recording (rate 0) when it cannot be read.
 inline Recording ReadExcerpt(const std::string& path, double from, double seconds) {
@@ -63,6 +43,11 @@ inline Recording ReadExcerpt(const std::string& path, double from, double second
     }
     sf_close(f);
     return rec;
+}
+
+// The file at path, or an empty recording (rate 0) when it cannot be read.
+inline Recording ReadRecording(const std::string& path) {
+    return ReadExcerpt(path, 0.0, 1e9);
 }
 
 // The files of a folder whose names end in one of the extensions, sorted.
