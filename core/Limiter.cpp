@@ -14,12 +14,14 @@ namespace kesta {
 
 namespace {
 
-// The level the gain aims at: a hair under the ceiling (1e-4, where the
-// gain's rounding is a few 1e-7), so that no sample gets past it.
-constexpr float kTarget = Limiter::kCeiling * 0.9999f;
+// The level the gain aims at is a hair under the ceiling (2e-4: the gain's
+// rounding is a few 1e-7, and 16-bit TPDF dither adds up to 1.5 LSB, 5e-5
+// of the ceiling), so that no sample gets past it, also once written.
+constexpr float kMargin = 0.9998f;
 constexpr double kLookAheadSeconds = 0.002;
-constexpr double kReleaseSeconds = 0.08;
 constexpr float kOneDbDown = 0.89125094f;
+// A need within 0.1 dB of the envelope holds it again.
+constexpr float kAgain = 1.0115795f;
 
 // The largest magnitude among x[0..n) (which holds no NaN: the processor's
 // output is finite).
@@ -45,9 +47,11 @@ inline float Peak(const float* x, int n) {
 }  // namespace
 
 void Limiter::prepare(unsigned rate, int maxBlock) {
+    setCeiling(ceiling_);
     block_ = rate >= 32000 ? 64 : 32;
     steps_ = std::max(1, static_cast<int>(std::lround(kLookAheadSeconds * rate / block_)));
-    release_ = static_cast<float>(1.0 - std::exp(-block_ / (kReleaseSeconds * rate)));
+    hold_ = static_cast<int>(std::ceil(kHoldSeconds * rate / block_));
+    release_ = static_cast<float>(std::pow(10.0, kReleaseDbPerSecond * block_ / rate / 20.0));
     // Room for the delay, frames pushed ahead and a block coming in, and as
     // much again so that the line slides back seldom.
     maxBlock = std::max(maxBlock, 1);
@@ -57,6 +61,11 @@ void Limiter::prepare(unsigned rate, int maxBlock) {
     envelope_.assign(static_cast<size_t>(steps_), 1.0f);
     perStep_ = 1.0f / static_cast<float>(steps_);
     reset();
+}
+
+void Limiter::setCeiling(float ceiling) {
+    ceiling_ = std::min(std::max(ceiling, 1e-3f), 1.0f);
+    target_ = ceiling_ * kMargin;
 }
 
 void Limiter::reset() {
@@ -69,6 +78,7 @@ void Limiter::reset() {
     peak_ = 0.0f;
     gain_[0] = gain_[1] = 1.0f;
     envelopeLast_ = 1.0f;
+    holdLeft_ = 0;
     resting_ = true;
     reduced_ = 0;
 }
@@ -77,7 +87,7 @@ void Limiter::reset() {
 // control point comes out, and the block of delayed frames that plays next
 // takes its gains.
 void Limiter::endBlock(bool on) {
-    const float blockNeed = on && peak_ > kTarget ? kTarget / peak_ : 1.0f;
+    const float blockNeed = on && peak_ > target_ ? target_ / peak_ : 1.0f;
     peak_ = 0.0f;
     // At rest every value is 1, wherever the rings stand.
     if (blockNeed == 1.0f && resting_) return;
@@ -85,9 +95,23 @@ void Limiter::endBlock(bool on) {
     if (++needAt_ == steps_ + 1) needAt_ = 0;
     float least = 1.0f;
     for (float need : needs_) least = std::min(least, need);
-    float e = envelopeLast_ + (1.0f - envelopeLast_) * release_;
-    if (e > 0.999999f) e = 1.0f;
-    envelopeLast_ = e = std::min(e, least);
+    // Down at once to what the blocks ahead need; held there; then up in
+    // equal steps in dB, the last of them to exactly 1.
+    float e;
+    if (least < envelopeLast_) {
+        e = least;
+        holdLeft_ = hold_;
+    } else if (least < 1.0f && least < envelopeLast_ * kAgain) {
+        // Needed again (a sine's next crest): held from here.
+        e = envelopeLast_;
+        holdLeft_ = hold_;
+    } else if (holdLeft_ > 0) {
+        e = envelopeLast_;
+        --holdLeft_;
+    } else {
+        e = std::min(std::min(envelopeLast_ * release_, 1.0f), least);
+    }
+    envelopeLast_ = e;
     envelope_[static_cast<size_t>(envelopeAt_)] = e;
     if (++envelopeAt_ == steps_) envelopeAt_ = 0;
     float sum = 0.0f;
@@ -97,7 +121,7 @@ void Limiter::endBlock(bool on) {
     resting_ = least == 1.0f && gain_[0] == 1.0f && gain_[1] == 1.0f;
     if (on && gain_[1] < kOneDbDown) ++reduced_;
     if (gain_[0] == 1.0f && gain_[1] == 1.0f) return;
-    // The gain stays under kTarget / peak by far more than rounding can add,
+    // The gain stays under target_ / peak by far more than rounding can add,
     // so nothing goes past the ceiling. Each frame's gain comes from its
     // place in the block alone, so that it is the same however the stream
     // is cut.

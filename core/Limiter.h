@@ -8,12 +8,17 @@
 // frame, a control point, and moves in a straight line from one control
 // point to the next. The gain at a point is the average of the last A
 // values of an envelope, and each envelope value is the least need of the
-// A + 1 blocks around and ahead of it, or less while the envelope rises back
-// towards 1 (the release): so the gain at a point is at most the need of
-// both blocks it touches, the gain inside a block at most the block's need,
-// and the gain comes down in A steps ahead of a loud block (the look-ahead,
-// about 2 ms) and rises again over about 80 ms. The output is the input
-// delayed by delay() = (A + 1) block() frames, times that gain.
+// A + 1 blocks around and ahead of it, or less while the envelope holds or
+// rises back towards 1: so the gain at a point is at most the need of both
+// blocks it touches, the gain inside a block at most the block's need, and
+// the gain comes down in A steps ahead of a loud block (the look-ahead,
+// about 2 ms). It holds a reduction for kHoldSeconds after the last block
+// that needed it (within 0.1 dB), longer than a period of the lowest bass,
+// so that it does not follow a low note's waveform (which would distort
+// it), then
+// rises at kReleaseDbPerSecond, in equal steps in dB, to exactly 1. The
+// output is the input delayed by delay() = (A + 1) block() frames, times
+// that gain.
 //
 // Since a block's gain is known once the block before it has come in, a
 // producer may run behind its output by up to a block: it writes frames at
@@ -35,13 +40,20 @@ namespace kesta {
 
 class Limiter {
   public:
-    // -1.0 dBFS, sample peak: the most any output sample may reach.
+    // -1.0 dBFS, sample peak: the most any output sample may reach, unless
+    // setCeiling says otherwise.
     static constexpr float kCeiling = 0.89125094f;
+    // How long a reduction holds, and how fast it releases then.
+    static constexpr double kHoldSeconds = 0.02;
+    static constexpr double kReleaseDbPerSecond = 120.0;
 
     // For a stream of rate Hz in blocks of up to maxBlock frames. Starts
     // silent.
     void prepare(unsigned rate, int maxBlock);
     void reset();
+    // The ceiling, linear (0 to 1]; from the next block on.
+    void setCeiling(float ceiling);
+    float ceiling() const { return ceiling_; }
     int block() const { return block_; }
     int delay() const { return (steps_ + 1) * block_; }
 
@@ -67,9 +79,13 @@ class Limiter {
   private:
     void endBlock(bool on);
 
+    float ceiling_ = kCeiling;
+    float target_ = kCeiling;  // what the gain aims at: a hair under the ceiling (from prepare on)
     int block_ = 32;
     int steps_ = 1;         // A: blocks of look-ahead, and of the gain's average
-    float release_ = 0.0f;  // share of the way back to 1 covered per block
+    float release_ = 1.0f;  // the envelope's rise per block, a factor
+    int hold_ = 1;          // blocks a reduction holds
+    int holdLeft_ = 0;      // blocks the current one holds still
     float perStep_ = 1.0f;  // 1 / A
 
     // The delayed signal, interleaved: stream frame f at line_[2 * (f - base_)],

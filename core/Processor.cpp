@@ -841,6 +841,11 @@ void Processor::reset() {
     impl_->resetState();
 }
 
+void Processor::setCeiling(float dBFS) {
+    if (!std::isfinite(dBFS)) dBFS = -1.0f;
+    impl_->limiter.setCeiling(std::pow(10.0f, std::min(dBFS, 0.0f) / 20.0f));
+}
+
 int Processor::latency() const {
     return impl_->prepared ? impl_->latency + impl_->limiter.delay() : 0;
 }

@@ -66,6 +66,11 @@ class Processor {
     // each of frames samples. out[c] may be in[c]; no other overlap.
     void processPlanar(const float* const* in, float* const* out, int frames);
 
+    // The limiter's ceiling in dBFS (sample peak; -1 until set, at most 0).
+    // For the audio thread, or before prepare: lossy encoders want more room
+    // (kesta render gives them -2).
+    void setCeiling(float dBFS);
+
     // Silences every filter and delay line; settings are kept and apply at
     // once (no glide or fade from before the reset).
     void reset();

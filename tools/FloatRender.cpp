@@ -21,6 +21,15 @@ constexpr long kChunk = 4096;
 constexpr long kBatch = 16 * kChunk;
 // Where --headroom auto puts the peak: -0.1 dBFS.
 const float kHeadroomPeak = std::pow(10.0f, -0.1f / 20.0f);
+// A lossy encoder's output reaches past its input's peaks (by up to about
+// 1 dB on music): for those formats the limiter's ceiling and --headroom
+// auto's peak are this much lower, so that the decoded file does not clip.
+constexpr float kLossyCeilingDb = -2.0f;
+
+bool Lossy(const std::string& path, const std::string& type) {
+    const std::string format = OutputFile::typeFor(path, type);
+    return format == "ogg" || format == "opus" || format == "mp3";
+}
 
 // Float frames held aside in an unnamed temporary file, for a second pass.
 class Spill {
@@ -228,6 +237,8 @@ int renderFloat(const RenderRequest& r) {
     // Settings first: prepare starts the stream with them, with no fade from the defaults.
     kesta::Processor processor;
     processor.setSettings(r.settings);
+    const bool lossy = Lossy(r.out, r.type);
+    if (lossy) processor.setCeiling(kLossyCeilingDb);
     if (!processor.prepare(static_cast<unsigned>(in.rate()), in.channels(), r.block))
         return failed("cannot render " + name + " at " + std::to_string(in.rate()) + " Hz");
 
@@ -306,7 +317,8 @@ int renderFloat(const RenderRequest& r) {
     }
 
     if (r.headroomAuto) {
-        const float scale = spill.peak() > kHeadroomPeak ? kHeadroomPeak / spill.peak() : 1.0f;
+        const float most = lossy ? std::pow(10.0f, kLossyCeilingDb / 20.0f) : kHeadroomPeak;
+        const float scale = spill.peak() > most ? most / spill.peak() : 1.0f;
         if (!r.quiet)
             say(name + ": peak " + dB(20.0 * std::log10(std::max(spill.peak(), 1e-9f))) + " dBFS, gain " +
                 dB(20.0 * std::log10(scale)) + " dB");

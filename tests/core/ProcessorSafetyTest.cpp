@@ -241,31 +241,92 @@ double ThdN(const std::vector<double>& x, double hz, double rate) {
     return 10 * std::log10(rest / signal);
 }
 
-TEST(ProcessorLimiter, aSineSixDecibelsOverSettlesCleanAndBothChannelsShareOneGain) {
+// The engines off and no matching: the limiter alone after the input,
+// delayed by the processor's latency.
+Settings LimiterOnly(bool on) {
+    Settings s;
+    s.monoTo3D = s.widen = s.match = false;
+    s.limiter = on;
+    return s;
+}
+
+std::vector<float> Through(const Settings& s, const std::vector<float>& stereo, unsigned rate) {
+    Processor p;
+    Prepare(p, rate, 2, s);
+    return Stream(p, stereo, Fixed(1024));
+}
+
+TEST(ProcessorLimiter, sinesOverTheCeilingComeOutUndistortedAndBothChannelsShareOneGain) {
+    // A sine on the left, the same at half level on the right.
+    const struct {
+        double hz, overDb, thdN;
+    } cases[] = {{50, 3, -55}, {50, 6, -55}, {50, 12, -55}, {1000, 12, -70}};
     for (unsigned rate : {44100u, 96000u}) {
-        // The limiter alone, on a sine on the left and the same at half
-        // level on the right.
-        kesta::Limiter limiter;
-        limiter.prepare(rate, 333);
-        const int n = static_cast<int>(rate);
-        const float over = std::pow(10.0f, (kCeilingDb + 6.0f) / 20.0f);
-        std::vector<float> left = Sine(n, 1000.0, over, rate), right = Sine(n, 1000.0, over / 2, rate);
-        std::vector<float> copyL = left, copyR = right;
-        for (int from = 0; from < n; from += 333)
-            limiter.process(left.data() + from, right.data() + from, 1, std::min(333, n - from), true);
-        const int d = limiter.delay();
-        std::vector<double> settled;
-        for (int i = n / 2; i < n; ++i) {
-            ASSERT_LE(std::fabs(left[static_cast<size_t>(i)]), kesta::Limiter::kCeiling);
-            // One gain: right is still half of left, sample for sample.
-            ASSERT_NEAR(right[static_cast<size_t>(i)] * copyL[static_cast<size_t>(i - d)],
-                        left[static_cast<size_t>(i)] * copyR[static_cast<size_t>(i - d)], 1e-6f)
-                << i;
-            settled.push_back(left[static_cast<size_t>(i)]);
+        for (const auto& c : cases) {
+            const int n = static_cast<int>(rate);
+            const double over = std::pow(10.0, (kCeilingDb + c.overDb) / 20.0);
+            const std::vector<float> left = Sine(n, c.hz, over, rate), right = Sine(n, c.hz, over / 2, rate);
+            const std::vector<float> out = Through(LimiterOnly(true), Interleave({left, right}), rate);
+            std::vector<double> settled;
+            for (int i = n / 2; i < n; ++i) {
+                const float l = out[2 * static_cast<size_t>(i)], r = out[2 * static_cast<size_t>(i) + 1];
+                ASSERT_LE(std::fabs(l), kesta::Limiter::kCeiling);
+                ASSERT_NEAR(r, l / 2, 1e-6f) << "one gain on both channels, at " << i;
+                settled.push_back(l);
+            }
+            const double thdN = ThdN(settled, c.hz, rate);
+            std::printf("%4.0f Hz %2.0f dB over at %u Hz: THD+N %.1f dB\n", c.hz, c.overDb, rate, thdN);
+            EXPECT_LE(thdN, c.thdN) << c.hz << " Hz " << c.overDb << " dB over at " << rate;
+            EXPECT_GT(20 * std::log10(PeakOf(out)), kCeilingDb - 0.1f)
+                << "held at the ceiling, not far below";
         }
-        EXPECT_LE(ThdN(settled, 1000.0, rate), -40.0) << rate;
-        EXPECT_GT(20 * std::log10(PeakOf(left)), kCeilingDb - 0.1f) << "held at the ceiling, not far below";
     }
+}
+
+TEST(ProcessorLimiter, aShortOverReleasesToTheInputBitForBitWithinHalfASecond) {
+    // Music at -20 dBFS with one 5 ms burst 6 dB over the ceiling.
+    const unsigned rate = 48000;
+    const int n = 2 * static_cast<int>(rate), at = static_cast<int>(rate / 2);
+    std::vector<float> left = Music(n, 3, 0.1, rate), right = Music(n, 8, 0.1, rate);
+    for (int i = at; i < at + static_cast<int>(0.005 * rate); ++i)
+        left[static_cast<size_t>(i)] += static_cast<float>(1.8 * std::sin(2 * kPi * 200.0 * i / rate));
+    const std::vector<float> in = Interleave({left, right});
+    const std::vector<float> on = Through(LimiterOnly(true), in, rate),
+                             off = Through(LimiterOnly(false), in, rate);
+    const size_t released = 2 * static_cast<size_t>(at + static_cast<int>(rate / 2));
+    EXPECT_NE(std::vector<float>(on.begin(), on.begin() + static_cast<long>(released)),
+              std::vector<float>(off.begin(), off.begin() + static_cast<long>(released)));
+    EXPECT_EQ(std::vector<float>(on.begin() + static_cast<long>(released), on.end()),
+              std::vector<float>(off.begin() + static_cast<long>(released), off.end()));
+}
+
+TEST(ProcessorLimiter, kicksDoNotPumpASteadyTone) {
+    // A -20 dBFS 3 kHz tone under 60 Hz kicks that peak at +6 dBFS, twice a
+    // second (each a sine burst dying away in about 100 ms): the time the
+    // tone spends more than 1 dB down, per kick.
+    const unsigned rate = 44100;
+    const int n = 4 * static_cast<int>(rate), period = static_cast<int>(rate / 2);
+    std::vector<float> x(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        const double t = static_cast<double>(i % period) / rate;
+        x[static_cast<size_t>(i)] =
+            static_cast<float>(0.1 * std::sin(2 * kPi * 3000.0 * i / rate) +
+                               2.0 * std::exp(-t / 0.03) * std::sin(2 * kPi * 60.0 * t));
+    }
+    const std::vector<float> in = Interleave({x, x});
+    const std::vector<float> on = Through(LimiterOnly(true), in, rate),
+                             off = Through(LimiterOnly(false), in, rate);
+    int down = 0;
+    for (size_t i = 0; i < on.size(); i += 2) {
+        if (std::fabs(off[i]) < 0.05f) continue;  // the gain shows where the signal is
+        down += std::fabs(on[i] / off[i]) < std::pow(10.0f, -1.0f / 20.0f) ? 1 : 0;
+    }
+    // Counted where the signal shows the gain: the share of such frames, as time.
+    int shown = 0;
+    for (size_t i = 0; i < on.size(); i += 2) shown += std::fabs(off[i]) >= 0.05f ? 1 : 0;
+    const double perKick = 1000.0 * down / shown * (static_cast<double>(period) / rate);
+    std::printf("the tone more than 1 dB down for %.0f ms a kick\n", perKick);
+    EXPECT_LE(perKick, 100.0);
 }
 
 }  // namespace

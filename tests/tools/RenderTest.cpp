@@ -111,6 +111,22 @@ class Render : public ::testing::Test {
     }
 };
 
+// Lossy files decode past their input's peaks: at the defaults render
+// leaves the encoder room, so that hot music (released near 0 dBFS, peak
+// normalised to it here) decodes with no sample over 0 dBFS.
+TEST_F(Render, lossyOutputsOfHotMusicNeverClipOnceDecoded) {
+    const char kHot[] = "/usr/share/games/etr/music/spunkyrace-ks.ogg";  // 44.1 kHz
+    if (access(kHot, R_OK) != 0) GTEST_SKIP() << "needs extremetuxracer-data's music";
+    make("in.wav", "-e floating-point -b 32", kHot, "trim 20 10 gain -n 0");
+    make("in48.wav", "-e floating-point -b 32", kHot, "trim 20 10 rate 48000 gain -n 0");
+    for (const char* out : {"hot.mp3", "hot.ogg", "hot.opus"}) {
+        const std::string in = std::string(out) == "hot.opus" ? "in48.wav" : "in.wav";
+        ASSERT_EQ(kesta("render -q " + in + " " + out).status, 0) << out;
+        ASSERT_EQ(sh(std::string("ffmpeg -v error -i ") + out + " -c:a pcm_f32le decoded.wav -y"), 0) << out;
+        EXPECT_LT(load(path("decoded.wav")).peakDb(), 0.0) << out;
+    }
+}
+
 // Every format comes out at its own rate and depth, as long as it went in,
 // at a level near the input's (never silent), stereo.
 TEST_F(Render, realFormatsKeepRateDepthLengthAndLevel) {
