@@ -20,28 +20,60 @@ namespace {
 constexpr float kMargin = 0.9998f;
 constexpr double kLookAheadSeconds = 0.002;
 constexpr float kOneDbDown = 0.89125094f;
+constexpr float kNoOvershoot = 0.70794578f;  // -3 dB
+// What the short interpolation may miss of a point between samples: 0.05 dB.
+constexpr float kInterpolationError = 1.0057731f;
+constexpr double kPi = 3.14159265358979323846;
 // A need within 0.1 dB of the envelope holds it again.
 constexpr float kAgain = 1.0115795f;
 
-// The largest magnitude among x[0..n) (which holds no NaN: the processor's
-// output is finite).
-inline float Peak(const float* x, int n) {
+// The largest magnitudes of the left and right samples of n interleaved
+// frames (which hold no NaN: the processor's output is finite).
+inline void ChannelPeaks(const float* x, int n, float* left, float* right) {
     int i = 0;
-    float peak = 0.0f;
+    float l = 0.0f, r = 0.0f;
 #if defined(__SSE2__)
-    // Eight at a time in two registers: GCC keeps the portable loop scalar.
+    // Four frames at a time in two registers (lanes: left, right, left,
+    // right): GCC keeps the portable loop scalar.
     const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
     __m128 a = _mm_setzero_ps(), b = _mm_setzero_ps();
-    for (; i + 8 <= n; i += 8) {
-        a = _mm_max_ps(a, _mm_and_ps(_mm_loadu_ps(x + i), magnitude));
-        b = _mm_max_ps(b, _mm_and_ps(_mm_loadu_ps(x + i + 4), magnitude));
+    for (; i + 4 <= n; i += 4) {
+        a = _mm_max_ps(a, _mm_and_ps(_mm_loadu_ps(x + 2 * i), magnitude));
+        b = _mm_max_ps(b, _mm_and_ps(_mm_loadu_ps(x + 2 * i + 4), magnitude));
     }
     float lane[4];
     _mm_storeu_ps(lane, _mm_max_ps(a, b));
-    peak = std::max(std::max(lane[0], lane[1]), std::max(lane[2], lane[3]));
+    l = std::max(lane[0], lane[2]);
+    r = std::max(lane[1], lane[3]);
 #endif
-    for (; i < n; ++i) peak = std::max(peak, std::fabs(x[i]));
-    return peak;
+    for (; i < n; ++i) {
+        l = std::max(l, std::fabs(x[2 * i]));
+        r = std::max(r, std::fabs(x[2 * i + 1]));
+    }
+    *left = l;
+    *right = r;
+}
+
+// The largest magnitude of the three points between first[2 (kLead - 1)]
+// and the frame after it, from the 2 kLead frames at first[0], first[2],
+// ...: taps[k] holds tap k of the three phases (and a zero).
+inline float Between(const float* first, const float (*taps)[4]) {
+#if defined(__SSE2__)
+    __m128 y = _mm_setzero_ps();
+    for (int k = 0; k < 2 * Limiter::kLead; ++k)
+        y = _mm_add_ps(y, _mm_mul_ps(_mm_loadu_ps(taps[k]), _mm_set1_ps(first[2 * k])));
+    float lane[4];
+    _mm_storeu_ps(lane, _mm_and_ps(y, _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF))));
+    return std::max(std::max(lane[0], lane[1]), lane[2]);
+#else
+    float most = 0.0f;
+    for (int p = 0; p < 3; ++p) {
+        float y = 0.0f;
+        for (int k = 0; k < 2 * Limiter::kLead; ++k) y += taps[k][p] * first[2 * k];
+        most = std::max(most, std::fabs(y));
+    }
+    return most;
+#endif
 }
 
 }  // namespace
@@ -60,6 +92,18 @@ void Limiter::prepare(unsigned rate, int maxBlock) {
     needs_.assign(static_cast<size_t>(steps_ + 1), 1.0f);
     envelope_.assign(static_cast<size_t>(steps_), 1.0f);
     perStep_ = 1.0f / static_cast<float>(steps_);
+    // Windowed sinc (Kaiser, beta 6) over 2 kLead taps a phase, each phase
+    // summing to 1.
+    for (int p = 1; p <= 3; ++p) {
+        double tap[2 * kLead], sum = 0.0;
+        for (int k = 0; k < 2 * kLead; ++k) {
+            const double u = p / 4.0 - (k - kLead + 1);  // from the point to the tap, in frames
+            const double r = u / kLead,
+                         w = std::cyl_bessel_i(0.0, 6.0 * std::sqrt(std::max(0.0, 1.0 - r * r)));
+            sum += tap[k] = std::sin(kPi * u) / (kPi * u) * w;
+        }
+        for (int k = 0; k < 2 * kLead; ++k) taps_[k][p - 1] = static_cast<float>(tap[k] / sum);
+    }
     reset();
 }
 
@@ -73,7 +117,7 @@ void Limiter::reset() {
     std::fill(needs_.begin(), needs_.end(), 1.0f);
     std::fill(envelope_.begin(), envelope_.end(), 1.0f);
     base_ = -delay();
-    written_ = played_ = 0;
+    written_ = played_ = counted_ = 0;
     at_ = needAt_ = envelopeAt_ = 0;
     peak_ = 0.0f;
     gain_[0] = gain_[1] = 1.0f;
@@ -125,7 +169,7 @@ void Limiter::endBlock(bool on) {
     // so nothing goes past the ceiling. Each frame's gain comes from its
     // place in the block alone, so that it is the same however the stream
     // is cut.
-    float* y = line_.data() + 2 * (written_ - delay() - base_);
+    float* y = line_.data() + 2 * (counted_ - (steps_ + 1) * block_ - base_);
     ScaleByRamp(y, block_, gain_[0], (gain_[1] - gain_[0]) / static_cast<float>(block_), 0.0f);
 }
 
@@ -141,18 +185,46 @@ float* Limiter::write(int n) {
 }
 
 void Limiter::push(int n, bool on) {
-    const float* fresh = line_.data() + 2 * (written_ - base_);
-    for (int from = 0; from < n;) {
-        const int k = std::min(block_ - at_, n - from);
-        if (on) peak_ = std::max(peak_, Peak(fresh + 2 * from, 2 * k));
+    written_ += n;
+    // A frame's peaks count once kLead frames after it are in.
+    while (counted_ < written_ - kLead) {
+        const int k = static_cast<int>(std::min<long long>(block_ - at_, written_ - kLead - counted_));
         at_ += k;
-        from += k;
-        written_ += k;
+        counted_ += k;
         if (at_ == block_) {
+            // Whole blocks only, so that the peak is the same however the
+            // stream is cut.
             at_ = 0;
+            peak_ = on ? truePeak(counted_ - block_, block_) : 0.0f;
             endBlock(on);
         }
     }
+}
+
+float Limiter::truePeak(long long from, int n) const {
+    const float* x = line_.data() + 2 * (from - base_);
+    float left, right;
+    ChannelPeaks(x, n, &left, &right);
+    float peak = std::max(left, right);
+    // Between samples a waveform passes them only beside a crest, by up to
+    // about 3 dB in music (more only near the Nyquist rate) and mostly by a
+    // fraction of a dB: for a block within 3 dB of the target, the points
+    // between each channel's largest sample and the larger of its
+    // neighbours, where that channel's top lies.
+    if (peak <= target_ * kNoOvershoot) return peak;
+    // Nor where a held reduction already takes even that under the target
+    // for as long as this block's need counts (the envelope cannot rise
+    // before it has left the look-ahead).
+    if (holdLeft_ > steps_ && envelopeLast_ * peak <= target_ * kNoOvershoot) return peak;
+    const float tops[2] = {left, right};
+    for (int c = 0; c < 2; ++c) {
+        int top = c;
+        while (top < 2 * n && std::fabs(x[top]) != tops[c]) top += 2;
+        const float* s = x + top;
+        const float* first = std::fabs(s[-2]) > std::fabs(s[2]) ? s - 2 * kLead : s - 2 * (kLead - 1);
+        peak = std::max(peak, kInterpolationError * Between(first, taps_));
+    }
+    return peak;
 }
 
 void Limiter::play(float* left, float* right, int stride, int n) {

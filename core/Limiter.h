@@ -3,8 +3,11 @@
 // does not move.
 //
 // It works on blocks of block() frames of the stream (32, or 64 from
-// 32 kHz up). A block's need is
-// ceiling / its peak (or 1). The gain is worked out at each block's first
+// 32 kHz up). A block's need is ceiling / its peak (or 1), the peak being
+// the true peak, between the samples too (4x oversampled, as ITU-R BS.1770
+// measures it; looked for beside each channel's largest sample, where a
+// waveform's top lies, within 0.05 dB), which needs kLead frames after the
+// block. The gain is worked out at each block's first
 // frame, a control point, and moves in a straight line from one control
 // point to the next. The gain at a point is the average of the last A
 // values of an envelope, and each envelope value is the least need of the
@@ -17,8 +20,9 @@
 // so that it does not follow a low note's waveform (which would distort
 // it), then
 // rises at kReleaseDbPerSecond, in equal steps in dB, to exactly 1. The
-// output is the input delayed by delay() = (A + 1) block() frames, times
-// that gain.
+// output is the input delayed by delay() = (A + 2) block() frames (a block
+// for the frames after it that a block's true peak needs), times that
+// gain.
 //
 // Since a block's gain is known once the block before it has come in, a
 // producer may run behind its output by up to a block: it writes frames at
@@ -40,8 +44,8 @@ namespace kesta {
 
 class Limiter {
   public:
-    // -1.0 dBFS, sample peak: the most any output sample may reach, unless
-    // setCeiling says otherwise.
+    // -1.0 dBFS, true peak: the most the output may reach, unless setCeiling
+    // says otherwise.
     static constexpr float kCeiling = 0.89125094f;
     // How long a reduction holds, and how fast it releases then.
     static constexpr double kHoldSeconds = 0.02;
@@ -55,7 +59,9 @@ class Limiter {
     void setCeiling(float ceiling);
     float ceiling() const { return ceiling_; }
     int block() const { return block_; }
-    int delay() const { return (steps_ + 1) * block_; }
+    // The look-ahead and the gain's blocks, and a block more for the true
+    // peaks at a block's end, which need a few frames of the next.
+    int delay() const { return (steps_ + 2) * block_; }
 
     // n frames (up to maxBlock) in place: left and right sample i at
     // left[i * stride], right[i * stride] (stride 1 for separate channels,
@@ -76,8 +82,15 @@ class Limiter {
     // than 1 dB down, with the limiter on.
     long long reducedBlocks() const { return reduced_; }
 
+    // Taps a side of a point between two frames that true peaks are
+    // interpolated from (4x oversampled).
+    static constexpr int kLead = 6;
+
   private:
     void endBlock(bool on);
+    // The largest sample or point between samples (4x oversampled) of the
+    // n frames of the line from frame `from` on.
+    float truePeak(long long from, int n) const;
 
     float ceiling_ = kCeiling;
     float target_ = kCeiling;  // what the gain aims at: a hair under the ceiling (from prepare on)
@@ -93,6 +106,10 @@ class Limiter {
     // newest pushed (written_ - 1); slid back to the front when full.
     std::vector<float> line_;
     long long base_ = 0, written_ = 0, played_ = 0;
+    long long counted_ = 0;  // frames whose peaks are in the blocks' needs: kLead behind written_
+    // y(t + p / 4) = sum of taps_[k][p - 1] x(t - kLead + 1 + k), p = 1 to 3
+    // (lane 3 is 0).
+    float taps_[2 * kLead][4] = {};
     int capacity_ = 0;             // frames
     int at_ = 0;                   // frames of the current block pushed so far
     float peak_ = 0.0f;            // of the current block so far

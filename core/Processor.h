@@ -10,7 +10,9 @@
 // widened, and a stereo stream that carries a mono recording (its channels
 // the same, or nearly: see MonoDetector.h) goes through the mono-to-3D
 // engine too when automatic mono is on. With the limiter on (the default)
-// no output sample goes above -1 dBFS; off, output is not clipped.
+// the output does not go above -1 dBFS, true peak (setCeiling sets another
+// ceiling); off, output is not clipped. Loudness matching (on by default)
+// keeps the output as loud as the input (LoudnessMatch.h).
 //
 // Threads: prepare, reset, process and latency belong to the audio thread
 // (or to a host that does not run audio meanwhile). Every setter may be called
@@ -66,7 +68,7 @@ class Processor {
     // each of frames samples. out[c] may be in[c]; no other overlap.
     void processPlanar(const float* const* in, float* const* out, int frames);
 
-    // The limiter's ceiling in dBFS (sample peak; -1 until set, at most 0).
+    // The limiter's ceiling in dBFS (true peak; -1 until set, at most 0).
     // For the audio thread, or before prepare: lossy encoders want more room
     // (kesta render gives them -2).
     void setCeiling(float dBFS);

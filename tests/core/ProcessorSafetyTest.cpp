@@ -163,10 +163,11 @@ const float kCeilingDb = -1.0f;
 
 // Up to seconds of a recording from the Debian packages the set-up script
 // installs, decoded to interleaved stereo float at its own rate, or empty.
-std::vector<float> Recording(const char* path, double seconds, int* rate) {
-    *rate = 22050;
+std::vector<float> Recording(const char* path, double seconds, int* rate, int at = 22050) {
+    *rate = at;
     const std::string command = std::string("ffmpeg -v error -i '") + path + "' -t " +
-                                std::to_string(seconds) + " -ac 2 -ar 22050 -f f32le - 2>/dev/null";
+                                std::to_string(seconds) + " -ac 2 -ar " + std::to_string(at) +
+                                " -f f32le - 2>/dev/null";
     std::vector<float> out;
     if (FILE* pipe = popen(command.c_str(), "r")) {
         float buffer[4096];
@@ -218,6 +219,45 @@ TEST(ProcessorLimiter, realMusicAtFullScaleStaysUnderTheCeilingAndQuietMusicIsUn
         on.reset();
         off.reset();
         EXPECT_EQ(Stream(on, quiet, RandomSizes(4, 4096)), Stream(off, quiet, Fixed(1024))) << track;
+    }
+}
+
+// The true peak of interleaved stereo in dBTP: the largest magnitude of
+// either channel 4x oversampled (a windowed sinc, 32 taps a side).
+double TruePeakDb(const std::vector<float>& x) {
+    const int side = 32;
+    double h[3][2 * side];
+    for (int p = 1; p <= 3; ++p)
+        for (int k = 0; k < 2 * side; ++k) {
+            const double u = p / 4.0 - (k - side + 1), r = u / side;
+            h[p - 1][k] = std::sin(kPi * u) / (kPi * u) *
+                          std::cyl_bessel_i(0.0, 8.0 * std::sqrt(1.0 - r * r)) / std::cyl_bessel_i(0.0, 8.0);
+        }
+    double peak = 0;
+    const size_t frames = x.size() / 2;
+    for (int c = 0; c < 2; ++c)
+        for (size_t t = side; t + side < frames; ++t) {
+            peak = std::max(peak, static_cast<double>(std::fabs(x[2 * t + c])));
+            for (const auto& phase : h) {
+                double y = 0;
+                for (int k = 0; k < 2 * side; ++k) y += phase[k] * x[2 * (t - side + 1 + k) + c];
+                peak = std::max(peak, std::fabs(y));
+            }
+        }
+    return 20 * std::log10(peak);
+}
+
+TEST(ProcessorLimiter, realMusicAtFullScaleStaysUnderTheCeilingAsATruePeak) {
+    const char* const track = "/usr/share/games/etr/music/spunkyrace-ks.ogg";
+    for (int at : {44100, 48000, 96000}) {
+        int rate = 0;
+        const std::vector<float> music = ScaledTo(Recording(track, 12.0, &rate, at), 0.0f);
+        if (music.empty()) GTEST_SKIP() << track << " is missing (package extremetuxracer-data)";
+        Processor p;
+        Prepare(p, static_cast<unsigned>(rate), 2, Settings());
+        const double peak = TruePeakDb(Stream(p, music, Fixed(1024)));
+        std::printf("%d Hz: %.3f dBTP\n", rate, peak);
+        EXPECT_LE(peak, kCeilingDb) << rate;
     }
 }
 
