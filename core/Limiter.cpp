@@ -54,6 +54,25 @@ inline void ChannelPeaks(const float* x, int n, float* left, float* right) {
     *right = r;
 }
 
+// Where in n interleaved frames the left and right samples of magnitude
+// left and right first are: top[0] and top[1], as indexes into x.
+inline void Find(const float* x, int n, float left, float right, int* top) {
+    top[0] = top[1] = -1;
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+    const __m128 want = _mm_setr_ps(left, right, left, right);
+    for (; i + 2 <= n && (top[0] < 0 || top[1] < 0); i += 2) {
+        const int hit = _mm_movemask_ps(_mm_cmpeq_ps(_mm_and_ps(_mm_loadu_ps(x + 2 * i), magnitude), want));
+        for (int lane = 0; lane < 4; ++lane)
+            if ((hit >> lane & 1) && top[lane & 1] < 0) top[lane & 1] = 2 * i + lane;
+    }
+#endif
+    for (; i < n; ++i)
+        for (int c = 0; c < 2; ++c)
+            if (top[c] < 0 && std::fabs(x[2 * i + c]) == (c ? right : left)) top[c] = 2 * i + c;
+}
+
 // The largest magnitude of the three points between first[2 (kLead - 1)]
 // and the frame after it, from the 2 kLead frames at first[0], first[2],
 // ...: taps[k] holds tap k of the three phases (and a zero).
@@ -216,11 +235,10 @@ float Limiter::truePeak(long long from, int n) const {
     // for as long as this block's need counts (the envelope cannot rise
     // before it has left the look-ahead).
     if (holdLeft_ > steps_ && envelopeLast_ * peak <= target_ * kNoOvershoot) return peak;
-    const float tops[2] = {left, right};
+    int top[2];
+    Find(x, n, left, right, top);
     for (int c = 0; c < 2; ++c) {
-        int top = c;
-        while (top < 2 * n && std::fabs(x[top]) != tops[c]) top += 2;
-        const float* s = x + top;
+        const float* s = x + top[c];
         const float* first = std::fabs(s[-2]) > std::fabs(s[2]) ? s - 2 * kLead : s - 2 * (kLead - 1);
         peak = std::max(peak, kInterpolationError * Between(first, taps_));
     }
