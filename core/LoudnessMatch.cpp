@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 
 #include "SampleOps.h"
 
@@ -38,6 +39,7 @@ void LoudnessMatch::prepare(unsigned rate, int fadeFrames) {
     slice_ = std::max(static_cast<int>(std::lround(kSliceSeconds * rate)), 1);
     warm_ = std::max(static_cast<int>(std::lround(kWarmSeconds * rate)), 1);
     if (slice_ + warm_ > hop_) slice_ = warm_ = hop_ / 2;
+    frames_.assign(4 * static_cast<size_t>(warm_ + slice_), 0.0f);
     slewDb_ = static_cast<float>(kSlewDbPerSecond * static_cast<double>(hop_) / static_cast<double>(rate));
     programmeShare_ = static_cast<double>(hop_) / (kProgrammeSeconds * rate);
     // BS.1770's two stages from their analog prototypes (the published
@@ -150,71 +152,72 @@ int LoudnessMatch::wanted(int n, int* first) const {
     return static_cast<int>(std::max(to - from, 0LL));
 }
 
-void LoudnessMatch::measure(const float* inL, const float* inR, const float* out, int count, bool steady) {
+void LoudnessMatch::measure(const float* frames, int count, bool steady) {
     steady_ &= steady;
-    for (int i = 0; i < count;) {
-        if (measured_ == 0) {
-            for (auto& stage : state_)
-                for (auto& s : stage)
-                    for (float& lane : s) lane = 0.0f;
-        }
-        // Up to the end of the filters' warm-up, or to the end.
-        const bool counted = measured_ >= warm_;
-        const int end = counted ? count : std::min(count, i + warm_ - measured_);
-        filter(inL + i, inR + i, out + 2 * static_cast<long>(i), end - i, counted);
-        measured_ += end - i;
-        i = end;
-    }
+    float* to = slice();
+    if (frames != to) std::copy(frames, frames + 4 * static_cast<size_t>(count), to);
+    measured_ += count;
+    if (measured_ == warm_ + slice_) filterSlice();
 }
 
-void LoudnessMatch::filter(const float* inL, const float* inR, const float* out, int n, bool counted) {
+void LoudnessMatch::filterSlice() {
     const Stage& a = stage_[0];
     const Stage& b = stage_[1];
+    const float* x = frames_.data();
+    // Half one: frames [0, warm_ + half), counted from warm_ on; half two:
+    // frames [half, warm_ + slice_), counted from warm_ + half on.
+    const int half = slice_ / 2, length = warm_ + half, extra = slice_ - 2 * half;
 #if defined(__SSE2__)
     const __m128 a0 = _mm_set1_ps(a.c0), a1 = _mm_set1_ps(a.c1), a2 = _mm_set1_ps(a.c2);
     const __m128 ad1 = _mm_set1_ps(a.d1), ad2 = _mm_set1_ps(a.d2);
     const __m128 b1 = _mm_set1_ps(b.c1), bd1 = _mm_set1_ps(b.d1), bd2 = _mm_set1_ps(b.d2);
-    __m128 s1 = _mm_loadu_ps(state_[0][0]), s2 = _mm_loadu_ps(state_[0][1]);
-    __m128 t1 = _mm_loadu_ps(state_[1][0]), t2 = _mm_loadu_ps(state_[1][1]);
-    // The energy is added up frame by frame in one order, whatever the
-    // calls: the same bits however the stream is cut.
-    __m128d inSum = _mm_loadu_pd(energy_), outSum = _mm_loadu_pd(energy_ + 2);
-    for (int i = 0; i < n; ++i) {
-        const __m128 x = _mm_setr_ps(inL[i], inR[i], out[2 * i], out[2 * i + 1]);
-        const __m128 u = _mm_add_ps(_mm_mul_ps(a0, x), s1);
-        s1 = _mm_add_ps(_mm_sub_ps(_mm_mul_ps(a1, x), _mm_mul_ps(ad1, u)), s2);
-        s2 = _mm_sub_ps(_mm_mul_ps(a2, x), _mm_mul_ps(ad2, u));
-        // The high-pass's c0 and c2 are 1.
-        const __m128 v = _mm_add_ps(u, t1);
-        t1 = _mm_add_ps(_mm_sub_ps(_mm_mul_ps(b1, u), _mm_mul_ps(bd1, v)), t2);
-        t2 = _mm_sub_ps(u, _mm_mul_ps(bd2, v));
+    struct Chain {
+        __m128 s1, s2, t1, t2;
+        __m128d in, out;
+    };
+    // y = c0 x + s1; s1 = c1 x - d1 y + s2; s2 = c2 x - d2 y, twice (the
+    // high-pass's c0 and c2 are 1); the energy of counted frames added
+    // frame by frame.
+    auto step = [&](Chain& c, const float* frame, bool counted) {
+        const __m128 v0 = _mm_loadu_ps(frame);
+        const __m128 u = _mm_add_ps(_mm_mul_ps(a0, v0), c.s1);
+        c.s1 = _mm_add_ps(_mm_sub_ps(_mm_mul_ps(a1, v0), _mm_mul_ps(ad1, u)), c.s2);
+        c.s2 = _mm_sub_ps(_mm_mul_ps(a2, v0), _mm_mul_ps(ad2, u));
+        const __m128 v = _mm_add_ps(u, c.t1);
+        c.t1 = _mm_add_ps(_mm_sub_ps(_mm_mul_ps(b1, u), _mm_mul_ps(bd1, v)), c.t2);
+        c.t2 = _mm_sub_ps(u, _mm_mul_ps(bd2, v));
         if (counted) {
             const __m128d low = _mm_cvtps_pd(v), high = _mm_cvtps_pd(_mm_movehl_ps(v, v));
-            inSum = _mm_add_pd(inSum, _mm_mul_pd(low, low));
-            outSum = _mm_add_pd(outSum, _mm_mul_pd(high, high));
+            c.in = _mm_add_pd(c.in, _mm_mul_pd(low, low));
+            c.out = _mm_add_pd(c.out, _mm_mul_pd(high, high));
         }
+    };
+    const __m128 zero = _mm_setzero_ps();
+    Chain one{zero, zero, zero, zero, _mm_setzero_pd(), _mm_setzero_pd()}, two = one;
+    for (int i = 0; i < length; ++i) {
+        step(one, x + 4 * i, i >= warm_);
+        step(two, x + 4 * (half + i), i >= warm_);
     }
-    _mm_storeu_ps(state_[0][0], s1);
-    _mm_storeu_ps(state_[0][1], s2);
-    _mm_storeu_ps(state_[1][0], t1);
-    _mm_storeu_ps(state_[1][1], t2);
-    _mm_storeu_pd(energy_, inSum);
-    _mm_storeu_pd(energy_ + 2, outSum);
+    for (int i = length; i < length + extra; ++i) step(two, x + 4 * (half + i), true);
+    _mm_storeu_pd(energy_, _mm_add_pd(one.in, two.in));
+    _mm_storeu_pd(energy_ + 2, _mm_add_pd(one.out, two.out));
 #else
-    for (int i = 0; i < n; ++i) {
-        const float x[4] = {inL[i], inR[i], out[2 * i], out[2 * i + 1]};
+    for (double& e : energy_) e = 0.0;
+    for (int from : {0, half}) {
+        const int frames = from == 0 ? length : length + extra;
         for (int lane = 0; lane < 4; ++lane) {
-            float u = x[lane];
-            for (int st = 0; st < 2; ++st) {
-                const Stage& c = stage_[st];
-                float& s1 = state_[st][0][lane];
-                float& s2 = state_[st][1][lane];
-                const float v = c.c0 * u + s1;
-                s1 = c.c1 * u - c.d1 * v + s2;
-                s2 = c.c2 * u - c.d2 * v;
-                u = v;
+            float state[2][2] = {};
+            for (int i = 0; i < frames; ++i) {
+                float u = x[4 * (from + i) + lane];
+                for (int st = 0; st < 2; ++st) {
+                    const Stage& c = stage_[st];
+                    const float v = c.c0 * u + state[st][0];
+                    state[st][0] = c.c1 * u - c.d1 * v + state[st][1];
+                    state[st][1] = c.c2 * u - c.d2 * v;
+                    u = v;
+                }
+                if (i >= warm_) energy_[lane] += static_cast<double>(u) * u;
             }
-            if (counted) energy_[lane] += static_cast<double>(u) * u;
         }
     }
 #endif
@@ -259,21 +262,28 @@ void LoudnessMatch::endHop(double limited) {
     // All together move no faster than one alone.
     const float target = std::min(std::max(g + headroom_, kMinDb - kHeadroomDb), kMaxDb);
     applied_ += std::min(std::max(target - applied_, -slewDb_), slewDb_);
-    glideTo(FromDb(applied_), hop_);
+    glideTo(FromDb(applied_), hop_ / 4);
+}
+
+FrameGains LoudnessMatch::take(int n) {
+    FrameGains g;
+    if (at_ < length_) {
+        // The gain at the glide's frame a (1 to length_) is from_ + step a.
+        g.glide = std::min(n, length_ - at_);
+        g.base = from_;
+        g.slope = (to_ - from_) / static_cast<float>(length_);
+        g.first = static_cast<float>(at_ + 1);
+        at_ += g.glide;
+    }
+    g.steady = to_;
+    frame_ += n;
+    return g;
 }
 
 void LoudnessMatch::apply(float* out, int n) {
-    int glide = 0;
-    if (at_ < length_) {
-        // The gain at the glide's frame a (1 to length_) is from_ + step a.
-        glide = std::min(n, length_ - at_);
-        ScaleByRamp(out, glide, from_, (to_ - from_) / static_cast<float>(length_),
-                    static_cast<float>(at_ + 1));
-        at_ += glide;
-    }
-    if (to_ != 1.0f)
-        for (int j = 2 * glide; j < 2 * n; ++j) out[j] *= to_;
-    frame_ += n;
+    const FrameGains g = take(n);
+    if (g.glide > 0) ScaleByRamp(out, g.glide, g.base, g.slope, g.first);
+    if (g.steady != 1.0f) ScaleBy(out + 2 * g.glide, n - g.glide, g.steady);
 }
 
 }  // namespace kesta

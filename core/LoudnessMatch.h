@@ -10,10 +10,11 @@
 //
 // - Measuring. The stream is cut into hops of kHopSeconds, counted from its
 //   first frame. In each hop the meter K-weights one slice of kSliceSeconds
-//   (after kWarmSeconds for its filters to settle), at a place in the hop
-//   drawn from the hop's number, so that the slices do not lock onto a
-//   beat; the slices cost a tenth of measuring every frame. The input the
-//   caller gives is lined up with the output (the paths' latency earlier).
+//   at a place in the hop drawn from the hop's number, so that the slices
+//   do not lock onto a beat: its two halves side by side, each after
+//   kWarmSeconds for the filters to settle. The input the caller gives is
+//   lined up with the output (the paths' latency earlier). The gain may be
+//   applied by the caller as it writes the output (take), or here (apply).
 // - Gates. A hop counts only if it was measured whole while one path played
 //   alone, and its input is above -70 LUFS and within 10 LU of the
 //   programme's loudness (BS.1770's absolute and relative gates; the
@@ -22,8 +23,9 @@
 //   passages the gain holds.
 // - Moving. Once kMinHops hops count, each hop end moves the path's gain
 //   towards the window's ratio, by at most kSlewDbPerSecond, within
-//   [kMinDb, kMaxDb]; the gain glides there in a straight line over the next
-//   hop. So it never moves more than 0.8 dB within 400 ms.
+//   [kMinDb, kMaxDb]; the gain glides there in a straight line over the
+//   first quarter of the next hop. So it never moves more than 0.8 dB
+//   within 400 ms.
 // - Headroom. Where the limiter after it still works more than 2 % of the
 //   window's time (over 1 dB of reduction: a master whose peaks the effect
 //   raises more than its loudness), the gain goes down by up to kHeadroomDb
@@ -38,10 +40,15 @@
 //
 // Everything happens at frames of the stream, so the output does not depend
 // on how the stream is cut. Off, with the gain at exactly 1, the output is
-// untouched. prepare may allocate nothing; nothing here allocates or locks.
+// untouched. prepare allocates the slice's frames; nothing else here
+// allocates or locks.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
+
+#include "SampleOps.h"
 
 namespace kesta {
 
@@ -51,7 +58,7 @@ class LoudnessMatch {
     static constexpr double kWindowSeconds = 2.0;
     static constexpr double kProgrammeSeconds = 10.0;
     static constexpr double kSliceSeconds = 0.016;
-    static constexpr double kWarmSeconds = 0.005;
+    static constexpr double kWarmSeconds = 0.004;
     static constexpr int kMinHops = 4;
     static constexpr float kMinDb = -12.0f;
     static constexpr float kMaxDb = 6.0f;
@@ -84,16 +91,22 @@ class LoudnessMatch {
     // Of the next n frames (those apply will have next), the ones the meter
     // reads: from *first on, as many as the value returned.
     int wanted(int n, int* first) const;
-    // Those frames: the input lined up with them (left and right; a mono
-    // input as both), and the output before the gain, interleaved. steady
-    // tells that the path played alone through them.
-    void measure(const float* inL, const float* inR, const float* out, int count, bool steady);
+    // Those frames, four samples each: the input lined up with them (left
+    // and right; a mono input as both), and the output before the gain.
+    // steady tells that the path played alone through them.
+    void measure(const float* frames, int count, bool steady);
+    // Where measure wants those frames written (count of them, four
+    // samples each), or it copies them there.
+    float* slice() { return frames_.data() + 4 * static_cast<size_t>(measured_); }
     // Frames from the next to the end of the current hop, and a hop's.
     int toHopEnd() const { return static_cast<int>(hopStart_ + hop_ - frame_); }
     int hopFrames() const { return hop_; }
     // The gain over the next n interleaved frames of out (at most
     // toHopEnd()), in place.
     void apply(float* out, int n);
+    // The gains of the next n frames (at most toHopEnd()), for a caller
+    // that applies them itself; the same as apply then.
+    FrameGains take(int n);
     // Where toHopEnd() is 0: the hop ends, its frames measured, limited
     // the share of its time the limiter lowered the output by more than
     // 1 dB.
@@ -117,8 +130,10 @@ class LoudnessMatch {
     };
 
     float now() const;  // the gain at the next frame
-    // n frames through the K-weighting, their energy added when counted.
-    void filter(const float* inL, const float* inR, const float* out, int n, bool counted);
+    // The slice's frames through the K-weighting, into energy_: in two
+    // halves side by side, each after its own warm-up, so that the two
+    // recursions overlap in time.
+    void filterSlice();
     void glideTo(float target, int frames);
     void startHop();
 
@@ -126,7 +141,6 @@ class LoudnessMatch {
     int hop_ = 9600, slice_ = 768, warm_ = 240, fade_ = 1024;
     float slewDb_ = 0.4f;  // per hop
     Stage stage_[2] = {};
-    float state_[2][2][4] = {};  // [stage][s1, s2][lane]
 
     float preset_[kMaxPaths] = {};
     float gain_[kMaxPaths] = {};  // dB, each path's own
@@ -141,7 +155,9 @@ class LoudnessMatch {
     long long hopCount_ = 0;  // the current hop's number since reset or wake
     int measured_ = 0;
     bool steady_ = true;
-    double energy_[4] = {};  // K-weighted, of the slice so far: input left, right, output left, right
+    double energy_[4] = {};  // K-weighted, of the slice: input left, right, output left, right
+    std::vector<float>
+        frames_;  // the slice's frames (and its warm-up): input left, right, output left, right
     Hop window_[kWindowHops];
     int windowAt_ = 0;
     double programme_ = 0.0;       // the programme's input energy per slice, or 0 before any

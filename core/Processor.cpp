@@ -194,7 +194,6 @@ struct Processor::Impl {
     std::vector<float> recent[2];    // the last history frames of input, a ring
     int recentAt = 0;                // the oldest frame in recent
     std::vector<float> pre[3];       // a pre-roll's input: left, right, mean
-    std::vector<float> metered[2];   // input lined up with the output, for the loudness meter
 
     ~Impl() { close(); }
 
@@ -420,7 +419,6 @@ struct Processor::Impl {
         for (std::vector<float>& v : input) v.assign(static_cast<size_t>(room), 0.0f);
         for (std::vector<float>& v : mixed) v.assign(static_cast<size_t>(room), 0.0f);
         for (std::vector<float>& v : pre) v.assign(static_cast<size_t>(std::max(room, latency)), 0.0f);
-        for (std::vector<float>& v : metered) v.assign(static_cast<size_t>(room), 0.0f);
         interleaved.assign(2 * static_cast<size_t>(room), 0.0f);
         for (std::vector<float>& v : recent) v.assign(static_cast<size_t>(history), 0.0f);
         detector.prepare(rate, kHop);
@@ -553,23 +551,33 @@ struct Processor::Impl {
     }
 
     // The loudness meter over what it wants of the n frames of output just
-    // made from input frames [at, at + n) of the scratch, in the piece that
-    // starts at its frame pieceAt (not remembered yet): the input it gets
-    // is lined up with the output, so latency frames earlier, from the
-    // scratch or from the input kept.
-    void meter(int pieceAt, int at, int n, const float* out) {
+    // made from input frames [from, from + n) of the scratch (not remembered
+    // yet), before the gain: left[i * stride], right[i * stride]. The input
+    // it gets is lined up with the output, so latency frames earlier, from
+    // the scratch or from the input kept.
+    void meter(int at, int n, const float* left, const float* right, int stride) {
+        if (!current.match || target == kDry) return;
         int first;
         const int count = match.wanted(n, &first);
         if (count == 0) return;
         const bool steady = framesDone + at + first >= aloneFrom;
-        for (int c = 0; c < channels; ++c) {
-            float* dst = metered[c].data();
-            for (int i = 0; i < count; ++i) {
-                const int from = at + first + i - latency;
-                dst[i] = from >= 0 ? input[c][static_cast<size_t>(from)] : past(c, history + from - pieceAt);
+        // Straight into the matcher's slice: input left and right, output
+        // left and right, a frame at a time.
+        float* dst = match.slice();
+        const int last = channels - 1;
+        for (int i = 0; i < count; ++i) {
+            const int then = at + first + i - latency;
+            if (then >= 0) {
+                dst[4 * i] = input[0][static_cast<size_t>(then)];
+                dst[4 * i + 1] = input[last][static_cast<size_t>(then)];
+            } else {
+                dst[4 * i] = past(0, history + then - at);
+                dst[4 * i + 1] = past(last, history + then - at);
             }
+            dst[4 * i + 2] = left[static_cast<size_t>((first + i) * stride)];
+            dst[4 * i + 3] = right[static_cast<size_t>((first + i) * stride)];
         }
-        match.measure(metered[0].data(), metered[channels - 1].data(), out + 2 * first, count, steady);
+        match.measure(dst, count, steady);
     }
 
     // Whether a mono-to-3D path plays alone, lined up by itself, and awake.
@@ -598,7 +606,10 @@ struct Processor::Impl {
             else
                 m2sProcessFloat(m2s[M2sIndex(target)], mono, reinterpret_cast<float(*)[2]>(out),
                                 static_cast<unsigned>(n));
-            return FlushFinite(out, out, 2 * n);
+            const bool finite = FlushFinite(out, out, 2 * n);
+            meter(from, n, out, out + 1, 2);
+            match.apply(out, n);
+            return finite;
         }
         for (int p = 0; p < kPathCount; ++p) {
             if (!running[p]) continue;
@@ -619,8 +630,10 @@ struct Processor::Impl {
         const float* left;
         const float* right;
         mix(n, &left, &right);
-        // Subnormals may come straight from the input on the dry path.
-        const bool finite = FlushFiniteInterleave(left, right, out, n);
+        // Subnormals may come straight from the input on the dry path. The
+        // matcher's gain is applied on the way into out.
+        meter(from, n, left, right, 1);
+        const bool finite = FlushFiniteInterleaveScaled(left, right, out, n, match.take(n));
         for (int p = 0; p < kPathCount; ++p)
             if (running[p])
                 for (FrameDelay& d : align[p]) d.advance(n);
@@ -735,26 +748,21 @@ struct Processor::Impl {
                 match.wake();
                 asleep = false;
             }
+            // A piece ends where the matcher's hop does: the hop's frames are
+            // measured, and taken by the limiter, before it ends.
+            k = std::min(k, match.toHopEnd());
             k = steadyFrames(current, inPiece[0], inPiece[1], 1, k);
             const bool quiet = countQuiet(inPiece, 1, k, lead);
             const bool rest = quiet && quietRun >= restFrames;
             asleep |= rest;
             float* out = limiter.write(k);
             if (!processPiece(from, k, out, quiet, rest)) return false;
-            // The matcher's hops end at frames of the stream: it meters, and
-            // the limiter takes, each hop's frames before the hop ends.
-            for (int done = 0; done < k;) {
-                const int n = std::min(k - done, match.toHopEnd());
-                if (current.match && target != kDry) meter(from, from + done, n, out + 2 * done);
-                match.apply(out + 2 * done, n);
-                limiter.push(n, current.limiter);
-                done += n;
-                if (match.toHopEnd() == 0) {
-                    const long long reduced = limiter.reducedBlocks();
-                    match.endHop(static_cast<double>(reduced - reducedSeen) * limiter.block() /
-                                 match.hopFrames());
-                    reducedSeen = reduced;
-                }
+            limiter.push(k, current.limiter);
+            if (match.toHopEnd() == 0) {
+                const long long reduced = limiter.reducedBlocks();
+                match.endHop(static_cast<double>(reduced - reducedSeen) * limiter.block() /
+                             match.hopFrames());
+                reducedSeen = reduced;
             }
             const float* scratch[2] = {input[0].data() + from, input[1].data() + from};
             remember(scratch, k);

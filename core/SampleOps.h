@@ -147,6 +147,65 @@ inline bool FlushFinite(const float* src, float* dst, int n) {
     return sum == 0.0f;
 }
 
+// The gains of a run of frames: frame j's is base + slope (first + j) for j
+// under glide, then steady (for which 1 means untouched).
+struct FrameGains {
+    int glide = 0;
+    float base = 1.0f, slope = 0.0f, first = 0.0f, steady = 1.0f;
+};
+
+// dst[2 i] = left[i] and dst[2 i + 1] = right[i], with subnormals as zero,
+// times gains (the same float operations as ScaleByRamp and ScaleBy after
+// it). Answers false when a sample was not finite.
+inline bool FlushFiniteInterleaveScaled(const float* left, const float* right, float* dst, int n,
+                                        const FrameGains& gains) {
+    float check[kLanes] = {};
+    int i = 0;
+    auto gainOf = [&](int j) {
+        return j < gains.glide ? gains.base + gains.slope * (gains.first + static_cast<float>(j))
+                               : gains.steady;
+    };
+#if defined(__SSE2__)
+    {
+        const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+        const __m128 smallest = _mm_set1_ps(FLT_MIN);
+        const __m128 base = _mm_set1_ps(gains.base), slope = _mm_set1_ps(gains.slope);
+        const __m128 steady = _mm_set1_ps(gains.steady), four = _mm_set1_ps(4.0f);
+        // first + j for the four frames (whole numbers, so exactly as the
+        // loop below makes them).
+        __m128 frame = _mm_setr_ps(gains.first, gains.first + 1.0f, gains.first + 2.0f, gains.first + 3.0f);
+        __m128 sum = _mm_setzero_ps();
+        for (; i + 4 <= n; i += 4, frame = _mm_add_ps(frame, four)) {
+            const __m128 l = _mm_loadu_ps(left + i), r = _mm_loadu_ps(right + i);
+            sum = _mm_add_ps(sum, _mm_add_ps(_mm_sub_ps(l, l), _mm_sub_ps(r, r)));
+            const __m128 g = i + 4 <= gains.glide ? _mm_add_ps(base, _mm_mul_ps(slope, frame))
+                             : i >= gains.glide
+                                 ? steady
+                                 : _mm_setr_ps(gainOf(i), gainOf(i + 1), gainOf(i + 2), gainOf(i + 3));
+            const __m128 fl =
+                _mm_mul_ps(_mm_andnot_ps(_mm_cmplt_ps(_mm_and_ps(l, magnitude), smallest), l), g);
+            const __m128 fr =
+                _mm_mul_ps(_mm_andnot_ps(_mm_cmplt_ps(_mm_and_ps(r, magnitude), smallest), r), g);
+            _mm_storeu_ps(dst + 2 * i, _mm_unpacklo_ps(fl, fr));
+            _mm_storeu_ps(dst + 2 * i + 4, _mm_unpackhi_ps(fl, fr));
+        }
+        _mm_storeu_ps(check, sum);
+    }
+#endif
+    for (; i < n; ++i) {
+        const float l = left[i], r = right[i];
+        check[0] += (l - l) + (r - r);
+        const float al = l < 0.0f ? -l : l;
+        const float ar = r < 0.0f ? -r : r;
+        const float g = gainOf(i);
+        dst[2 * i] = (al < FLT_MIN ? 0.0f : l) * g;
+        dst[2 * i + 1] = (ar < FLT_MIN ? 0.0f : r) * g;
+    }
+    float sum = 0.0f;
+    for (float c : check) sum += c;
+    return sum == 0.0f;
+}
+
 // dst[2 i] = left[i] and dst[2 i + 1] = right[i], with subnormals as zero.
 // Answers false when a sample was not finite.
 inline bool FlushFiniteInterleave(const float* left, const float* right, float* dst, int n) {
@@ -214,6 +273,17 @@ inline void DifferenceAndPeak(const float* a, const float* b, int n, int stride,
         *difference = d[j] > *difference ? d[j] : *difference;
         *peak = p[j] > *peak ? p[j] : *peak;
     }
+}
+
+// x, n frames of interleaved stereo, times gain: four samples at a time in
+// SSE registers (GCC keeps the portable loop scalar).
+inline void ScaleBy(float* x, int n, float gain) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128 g = _mm_set1_ps(gain);
+    for (; i + 4 <= 2 * n; i += 4) _mm_storeu_ps(x + i, _mm_mul_ps(_mm_loadu_ps(x + i), g));
+#endif
+    for (; i < 2 * n; ++i) x[i] *= gain;
 }
 
 // x, n frames of interleaved stereo, times a gain that moves in a straight

@@ -43,8 +43,14 @@ std::vector<float> Gains(LoudnessMatch& m, const std::vector<Stretch>& stretches
             }
             int first;
             const int count = m.wanted(n, &first);
-            if (count > 0)
-                m.measure(in.data() + first, in.data() + first, out.data() + 2 * first, count, true);
+            float* frames = m.slice();
+            for (int k = 0; k < count; ++k) {
+                const size_t at = static_cast<size_t>(first + k);
+                frames[4 * k] = frames[4 * k + 1] = in[at];
+                frames[4 * k + 2] = out[2 * at];
+                frames[4 * k + 3] = out[2 * at + 1];
+            }
+            if (count > 0) m.measure(frames, count, true);
             m.apply(out.data(), n);
             if (m.toHopEnd() == 0) m.endHop(0.0);
             gains.push_back(m.gainDb());
