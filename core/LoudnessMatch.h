@@ -9,7 +9,7 @@
 // quiet verse, since both sides of the ratio rise together).
 //
 // - Measuring. The stream is cut into hops of kHopSeconds, counted from its
-//   first frame. In each hop the meter K-weights one slice of kSliceSeconds
+//   first sound (see wake). In each hop the meter K-weights one slice of kSliceSeconds
 //   at a place in the hop drawn from the hop's number, so that the slices
 //   do not lock onto a beat: its two halves side by side, each after
 //   kWarmSeconds for the filters to settle. The input the caller gives is
@@ -26,7 +26,7 @@
 //   [kMinDb, kMaxDb]; the gain glides there in a straight line over the
 //   first quarter of the next hop. So it never moves more than 0.8 dB
 //   within 400 ms.
-// - Headroom. Where the limiter after it still works more than 2 % of the
+// - Headroom. Where the limiter after it still works more than 3 % of the
 //   window's time (over 1 dB of reduction: a master whose peaks the effect
 //   raises more than its loudness), the gain goes down by up to kHeadroomDb
 //   more, and comes back once the limiter rests: the limiter stays a safety.
