@@ -110,16 +110,6 @@ void LoudnessMatch::retarget(int path, bool on, bool gradual) {
     }
 }
 
-void LoudnessMatch::shift(int path, float decibels) {
-    gain_[path] = std::min(std::max(gain_[path] + decibels, kMinDb), kMaxDb);
-    if (path != path_) return;
-    for (Hop& h : window_) h = Hop{};
-    steady_ = false;
-    if (!on_) return;
-    applied_ = gain_[path] + headroom_;
-    glideTo(FromDb(applied_), fade_);
-}
-
 float LoudnessMatch::now() const {
     if (at_ >= length_) return to_;
     return from_ + (to_ - from_) / static_cast<float>(length_) * static_cast<float>(at_);
@@ -152,10 +142,8 @@ int LoudnessMatch::wanted(int n, int* first) const {
     return static_cast<int>(std::max(to - from, 0LL));
 }
 
-void LoudnessMatch::measure(const float* frames, int count, bool steady) {
+void LoudnessMatch::measure(int count, bool steady) {
     steady_ &= steady;
-    float* to = slice();
-    if (frames != to) std::copy(frames, frames + 4 * static_cast<size_t>(count), to);
     measured_ += count;
     if (measured_ == warm_ + slice_) filterSlice();
 }

@@ -84,20 +84,16 @@ class LoudnessMatch {
     // window and programme, so that what follows does not depend on how
     // long the silence was. The gains are kept.
     void wake();
-    // Moves path's own gain by decibels (a setting of the path changed what
-    // it does to the level by that much); glides there when it is playing.
-    void shift(int path, float decibels);
 
     // Of the next n frames (those apply will have next), the ones the meter
     // reads: from *first on, as many as the value returned.
     int wanted(int n, int* first) const;
-    // Those frames, four samples each: the input lined up with them (left
-    // and right; a mono input as both), and the output before the gain.
-    // steady tells that the path played alone through them.
-    void measure(const float* frames, int count, bool steady);
-    // Where measure wants those frames written (count of them, four
-    // samples each), or it copies them there.
+    // Where those frames go, four samples each: the input lined up with
+    // them (left and right; a mono input as both), and the output before the
+    // gain. Then measure takes the count written; steady tells that the path
+    // played alone through them.
     float* slice() { return frames_.data() + 4 * static_cast<size_t>(measured_); }
+    void measure(int count, bool steady);
     // Frames from the next to the end of the current hop, and a hop's.
     int toHopEnd() const { return static_cast<int>(hopStart_ + hop_ - frame_); }
     int hopFrames() const { return hop_; }
@@ -112,9 +108,8 @@ class LoudnessMatch {
     // 1 dB.
     void endHop(double limited);
 
-    // The gain in dB now, and the frames played since reset.
+    // The gain in dB now.
     float gainDb() const;
-    long long frame() const { return frame_; }
 
   private:
     // K-weighting: a high shelf, then a high-pass, on four lanes (input left

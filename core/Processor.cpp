@@ -577,7 +577,7 @@ struct Processor::Impl {
             dst[4 * i + 2] = left[static_cast<size_t>((first + i) * stride)];
             dst[4 * i + 3] = right[static_cast<size_t>((first + i) * stride)];
         }
-        match.measure(dst, count, steady);
+        match.measure(count, steady);
     }
 
     // Whether a mono-to-3D path plays alone, lined up by itself, and awake.

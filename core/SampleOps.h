@@ -206,50 +206,6 @@ inline bool FlushFiniteInterleaveScaled(const float* left, const float* right, f
     return sum == 0.0f;
 }
 
-// dst[2 i] = left[i] and dst[2 i + 1] = right[i], with subnormals as zero.
-// Answers false when a sample was not finite.
-inline bool FlushFiniteInterleave(const float* left, const float* right, float* dst, int n) {
-    float check[kLanes] = {};
-    int i = 0;
-#if defined(__SSE2__)
-    {
-        const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
-        const __m128 smallest = _mm_set1_ps(FLT_MIN);
-        __m128 sum = _mm_setzero_ps();
-        for (; i + 4 <= n; i += 4) {
-            const __m128 l = _mm_loadu_ps(left + i), r = _mm_loadu_ps(right + i);
-            sum = _mm_add_ps(sum, _mm_add_ps(_mm_sub_ps(l, l), _mm_sub_ps(r, r)));
-            const __m128 fl = _mm_andnot_ps(_mm_cmplt_ps(_mm_and_ps(l, magnitude), smallest), l);
-            const __m128 fr = _mm_andnot_ps(_mm_cmplt_ps(_mm_and_ps(r, magnitude), smallest), r);
-            _mm_storeu_ps(dst + 2 * i, _mm_unpacklo_ps(fl, fr));
-            _mm_storeu_ps(dst + 2 * i + 4, _mm_unpackhi_ps(fl, fr));
-        }
-        _mm_storeu_ps(check, sum);
-    }
-#endif
-    for (; i + kLanes <= n; i += kLanes) {
-        for (int j = 0; j < kLanes; ++j) {
-            const float l = left[i + j], r = right[i + j];
-            check[j] += (l - l) + (r - r);
-            const float al = l < 0.0f ? -l : l;
-            const float ar = r < 0.0f ? -r : r;
-            dst[2 * (i + j)] = al < FLT_MIN ? 0.0f : l;
-            dst[2 * (i + j) + 1] = ar < FLT_MIN ? 0.0f : r;
-        }
-    }
-    for (; i < n; ++i) {
-        const float l = left[i], r = right[i];
-        check[0] += (l - l) + (r - r);
-        const float al = l < 0.0f ? -l : l;
-        const float ar = r < 0.0f ? -r : r;
-        dst[2 * i] = al < FLT_MIN ? 0.0f : l;
-        dst[2 * i + 1] = ar < FLT_MIN ? 0.0f : r;
-    }
-    float sum = 0.0f;
-    for (float c : check) sum += c;
-    return sum == 0.0f;
-}
-
 // The largest |a[i] - b[i]| and the largest |a[i]| or |b[i]| over [0, n),
 // raised into *difference and *peak; sample i of a channel is at i * stride.
 inline void DifferenceAndPeak(const float* a, const float* b, int n, int stride, float* difference,

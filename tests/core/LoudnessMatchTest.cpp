@@ -50,7 +50,7 @@ std::vector<float> Gains(LoudnessMatch& m, const std::vector<Stretch>& stretches
                 frames[4 * k + 2] = out[2 * at];
                 frames[4 * k + 3] = out[2 * at + 1];
             }
-            if (count > 0) m.measure(frames, count, true);
+            if (count > 0) m.measure(count, true);
             m.apply(out.data(), n);
             if (m.toHopEnd() == 0) m.endHop(0.0);
             gains.push_back(m.gainDb());
