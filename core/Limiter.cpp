@@ -27,70 +27,112 @@ constexpr double kPi = 3.14159265358979323846;
 // A need within 0.1 dB of the envelope holds it again.
 constexpr float kAgain = 1.0115795f;
 
-// The largest magnitudes of the left and right samples of n interleaved
-// frames (which hold no NaN: the processor's output is finite).
-inline void ChannelPeaks(const float* x, int n, float* left, float* right) {
-    int i = 0;
-    float l = 0.0f, r = 0.0f;
+// The largest magnitudes of a block's left and right samples (interleaved
+// frames, which hold no NaN: the processor's output is finite), of the
+// whole block and of each quarter of it, so that a sample of that
+// magnitude is looked for in one quarter only. A quarter's are in lanes:
+// left, right, left, right.
+struct BlockPeaks {
+    float all[2];
+    float quarter[4][4];
+};
+
+// The peaks of a block of n frames, n a multiple of 16.
+inline void PeaksOf(const float* x, int n, BlockPeaks* peaks) {
+    const int q = n / 4;
 #if defined(__SSE2__)
-    // Four frames at a time in two registers (lanes: left, right, left,
-    // right): GCC keeps the portable loop scalar.
+    // Four frames at a time in two registers: GCC keeps the portable loop
+    // scalar.
     const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
-    __m128 a = _mm_setzero_ps(), b = _mm_setzero_ps();
-    for (; i + 4 <= n; i += 4) {
-        a = _mm_max_ps(a, _mm_and_ps(_mm_loadu_ps(x + 2 * i), magnitude));
-        b = _mm_max_ps(b, _mm_and_ps(_mm_loadu_ps(x + 2 * i + 4), magnitude));
+    __m128 all = _mm_setzero_ps();
+    for (int k = 0; k < 4; ++k) {
+        const float* y = x + 2 * k * q;
+        __m128 a = _mm_setzero_ps(), b = _mm_setzero_ps();
+        for (int i = 0; i < q; i += 4) {
+            a = _mm_max_ps(a, _mm_and_ps(_mm_loadu_ps(y + 2 * i), magnitude));
+            b = _mm_max_ps(b, _mm_and_ps(_mm_loadu_ps(y + 2 * i + 4), magnitude));
+        }
+        const __m128 most = _mm_max_ps(a, b);
+        _mm_storeu_ps(peaks->quarter[k], most);
+        all = _mm_max_ps(all, most);
     }
     float lane[4];
-    _mm_storeu_ps(lane, _mm_max_ps(a, b));
-    l = std::max(lane[0], lane[2]);
-    r = std::max(lane[1], lane[3]);
-#endif
-    for (; i < n; ++i) {
-        l = std::max(l, std::fabs(x[2 * i]));
-        r = std::max(r, std::fabs(x[2 * i + 1]));
+    _mm_storeu_ps(lane, all);
+    peaks->all[0] = std::max(lane[0], lane[2]);
+    peaks->all[1] = std::max(lane[1], lane[3]);
+#else
+    peaks->all[0] = peaks->all[1] = 0.0f;
+    for (int k = 0; k < 4; ++k) {
+        float* most = peaks->quarter[k];
+        most[0] = most[1] = most[2] = most[3] = 0.0f;
+        for (int i = k * q; i < (k + 1) * q; ++i)
+            for (int c = 0; c < 2; ++c) most[c] = std::max(most[c], std::fabs(x[2 * i + c]));
+        for (int c = 0; c < 2; ++c) peaks->all[c] = std::max(peaks->all[c], most[c]);
     }
-    *left = l;
-    *right = r;
+#endif
 }
 
-// Where in n interleaved frames the left and right samples of magnitude
-// left and right first are: top[0] and top[1], as indexes into x.
-inline void Find(const float* x, int n, float left, float right, int* top) {
-    top[0] = top[1] = -1;
-    int i = 0;
+// Where in the block at x (n frames, as PeaksOf saw it) each channel's
+// largest sample first is: top[0] and top[1], as indexes into x.
+inline void Find(const float* x, int n, const BlockPeaks& peaks, int* top) {
+    const int q = n / 4;
+    for (int c = 0; c < 2; ++c) {
+        int k = 0;
+        while (k < 3 && std::max(peaks.quarter[k][c], peaks.quarter[k][c + 2]) != peaks.all[c]) ++k;
+        const float* y = x + 2 * k * q;
+        int i = 0;
 #if defined(__SSE2__)
+        // Eight frames at a time without a branch: the hits of their 16
+        // samples go into a word (bit j for sample j), and the lowest of
+        // this channel's is where it first is.
+        const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+        const __m128 want = _mm_set1_ps(peaks.all[c]);
+        auto hitsOf = [&](const float* p) {
+            return _mm_castps_si128(_mm_cmpeq_ps(_mm_and_ps(_mm_loadu_ps(p), magnitude), want));
+        };
+        const unsigned mine = c ? 0xAAAAu : 0x5555u;
+        for (; i + 8 <= q; i += 8) {
+            const float* p = y + 2 * i;
+            const __m128i packed = _mm_packs_epi16(_mm_packs_epi32(hitsOf(p), hitsOf(p + 4)),
+                                                   _mm_packs_epi32(hitsOf(p + 8), hitsOf(p + 12)));
+            const unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(packed)) & mine;
+            if (hits != 0) {
+                top[c] = 2 * (k * q + i) + __builtin_ctz(hits);
+                break;
+            }
+        }
+        if (i + 8 <= q) continue;
+#endif
+        while (i < q - 1 && std::fabs(y[2 * i + c]) != peaks.all[c]) ++i;
+        top[c] = 2 * (k * q + i) + c;
+    }
+}
+
+// The largest magnitude of the three points between first[c][2 (kLead - 1)]
+// and the frame after it, from the 2 kLead frames at first[c][0],
+// first[c][2], ..., for both channels c: taps[k] holds tap k of the three
+// phases (and a zero). The channels' sums run side by side, so that
+// neither waits for the other's additions.
+inline float Between(const float* const first[2], const float (*taps)[4]) {
+#if defined(__SSE2__)
+    __m128 l = _mm_setzero_ps(), r = _mm_setzero_ps();
+    for (int k = 0; k < 2 * Limiter::kLead; ++k) {
+        const __m128 tap = _mm_loadu_ps(taps[k]);
+        l = _mm_add_ps(l, _mm_mul_ps(tap, _mm_set1_ps(first[0][2 * k])));
+        r = _mm_add_ps(r, _mm_mul_ps(tap, _mm_set1_ps(first[1][2 * k])));
+    }
     const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
-    const __m128 want = _mm_setr_ps(left, right, left, right);
-    for (; i + 2 <= n && (top[0] < 0 || top[1] < 0); i += 2) {
-        const int hit = _mm_movemask_ps(_mm_cmpeq_ps(_mm_and_ps(_mm_loadu_ps(x + 2 * i), magnitude), want));
-        for (int lane = 0; lane < 4; ++lane)
-            if ((hit >> lane & 1) && top[lane & 1] < 0) top[lane & 1] = 2 * i + lane;
-    }
-#endif
-    for (; i < n; ++i)
-        for (int c = 0; c < 2; ++c)
-            if (top[c] < 0 && std::fabs(x[2 * i + c]) == (c ? right : left)) top[c] = 2 * i + c;
-}
-
-// The largest magnitude of the three points between first[2 (kLead - 1)]
-// and the frame after it, from the 2 kLead frames at first[0], first[2],
-// ...: taps[k] holds tap k of the three phases (and a zero).
-inline float Between(const float* first, const float (*taps)[4]) {
-#if defined(__SSE2__)
-    __m128 y = _mm_setzero_ps();
-    for (int k = 0; k < 2 * Limiter::kLead; ++k)
-        y = _mm_add_ps(y, _mm_mul_ps(_mm_loadu_ps(taps[k]), _mm_set1_ps(first[2 * k])));
     float lane[4];
-    _mm_storeu_ps(lane, _mm_and_ps(y, _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF))));
+    _mm_storeu_ps(lane, _mm_max_ps(_mm_and_ps(l, magnitude), _mm_and_ps(r, magnitude)));
     return std::max(std::max(lane[0], lane[1]), lane[2]);
 #else
     float most = 0.0f;
-    for (int p = 0; p < 3; ++p) {
-        float y = 0.0f;
-        for (int k = 0; k < 2 * Limiter::kLead; ++k) y += taps[k][p] * first[2 * k];
-        most = std::max(most, std::fabs(y));
-    }
+    for (int c = 0; c < 2; ++c)
+        for (int p = 0; p < 3; ++p) {
+            float y = 0.0f;
+            for (int k = 0; k < 2 * Limiter::kLead; ++k) y += taps[k][p] * first[c][2 * k];
+            most = std::max(most, std::fabs(y));
+        }
     return most;
 #endif
 }
@@ -99,7 +141,8 @@ inline float Between(const float* first, const float (*taps)[4]) {
 
 void Limiter::prepare(unsigned rate, int maxBlock) {
     setCeiling(ceiling_);
-    block_ = rate >= 32000 ? 64 : 32;
+    blockBits_ = rate >= 32000 ? 6 : 5;
+    block_ = 1 << blockBits_;
     steps_ = std::max(1, static_cast<int>(std::lround(kLookAheadSeconds * rate / block_)));
     hold_ = static_cast<int>(std::ceil(kHoldSeconds * rate / block_));
     release_ = static_cast<float>(std::pow(10.0, kReleaseDbPerSecond * block_ / rate / 20.0));
@@ -108,9 +151,13 @@ void Limiter::prepare(unsigned rate, int maxBlock) {
     maxBlock = std::max(maxBlock, 1);
     capacity_ = delay() + 2 * maxBlock + std::max(maxBlock, 2048);
     line_.assign(2 * static_cast<size_t>(capacity_), 0.0f);
+    size_t ramps = 1;
+    while (ramps < static_cast<size_t>(capacity_ / block_ + 3)) ramps *= 2;
+    ramps_.assign(ramps, Ramp());
     needs_.assign(static_cast<size_t>(steps_ + 1), 1.0f);
     envelope_.assign(static_cast<size_t>(steps_), 1.0f);
     perStep_ = 1.0f / static_cast<float>(steps_);
+    perFrame_ = 1.0f / static_cast<float>(block_);
     // Windowed sinc (Kaiser, beta 6) over 2 kLead taps a phase, each phase
     // summing to 1.
     for (int p = 1; p <= 3; ++p) {
@@ -133,6 +180,7 @@ void Limiter::setCeiling(float ceiling) {
 
 void Limiter::reset() {
     std::fill(line_.begin(), line_.end(), 0.0f);
+    std::fill(ramps_.begin(), ramps_.end(), Ramp());
     std::fill(needs_.begin(), needs_.end(), 1.0f);
     std::fill(envelope_.begin(), envelope_.end(), 1.0f);
     base_ = -delay();
@@ -152,8 +200,12 @@ void Limiter::reset() {
 void Limiter::endBlock(bool on) {
     const float blockNeed = on && peak_ > target_ ? target_ / peak_ : 1.0f;
     peak_ = 0.0f;
+    Ramp& next = rampOf(counted_ - (steps_ + 1) * block_);
     // At rest every value is 1, wherever the rings stand.
-    if (blockNeed == 1.0f && resting_) return;
+    if (blockNeed == 1.0f && resting_) {
+        next = Ramp();
+        return;
+    }
     needs_[static_cast<size_t>(needAt_)] = blockNeed;
     if (++needAt_ == steps_ + 1) needAt_ = 0;
     float least = 1.0f;
@@ -183,13 +235,12 @@ void Limiter::endBlock(bool on) {
     gain_[1] = sum == static_cast<float>(steps_) ? 1.0f : sum * perStep_;
     resting_ = least == 1.0f && gain_[0] == 1.0f && gain_[1] == 1.0f;
     if (on && gain_[1] < kOneDbDown) ++reduced_;
-    if (gain_[0] == 1.0f && gain_[1] == 1.0f) return;
     // The gain stays under target_ / peak by far more than rounding can add,
     // so nothing goes past the ceiling. Each frame's gain comes from its
     // place in the block alone, so that it is the same however the stream
     // is cut.
-    float* y = line_.data() + 2 * (counted_ - (steps_ + 1) * block_ - base_);
-    ScaleByRamp(y, block_, gain_[0], (gain_[1] - gain_[0]) / static_cast<float>(block_), 0.0f);
+    next.base = gain_[0];
+    next.step = gain_[0] == 1.0f && gain_[1] == 1.0f ? 0.0f : (gain_[1] - gain_[0]) * perFrame_;
 }
 
 float* Limiter::write(int n) {
@@ -214,17 +265,22 @@ void Limiter::push(int n, bool on) {
             // Whole blocks only, so that the peak is the same however the
             // stream is cut.
             at_ = 0;
-            peak_ = on ? truePeak(counted_ - block_, block_) : 0.0f;
+            peak_ = on ? truePeak(counted_ - block_) : 0.0f;
             endBlock(on);
         }
     }
 }
 
-float Limiter::truePeak(long long from, int n) const {
+float Limiter::truePeak(long long from) const {
+    const int n = block_;
     const float* x = line_.data() + 2 * (from - base_);
-    float left, right;
-    ChannelPeaks(x, n, &left, &right);
-    float peak = std::max(left, right);
+    BlockPeaks peaks;
+    // (The two sizes a block has, spelt out so that the loops unroll.)
+    if (n == 64)
+        PeaksOf(x, 64, &peaks);
+    else
+        PeaksOf(x, 32, &peaks);
+    float peak = std::max(peaks.all[0], peaks.all[1]);
     // Between samples a waveform passes them only beside a crest, by up to
     // about 3 dB in music (more only near the Nyquist rate) and mostly by a
     // fraction of a dB: for a block within 3 dB of the target, the points
@@ -236,24 +292,45 @@ float Limiter::truePeak(long long from, int n) const {
     // before it has left the look-ahead).
     if (holdLeft_ > steps_ && envelopeLast_ * peak <= target_ * kNoOvershoot) return peak;
     int top[2];
-    Find(x, n, left, right, top);
+    Find(x, n, peaks, top);
+    const float* first[2];
     for (int c = 0; c < 2; ++c) {
         const float* s = x + top[c];
-        const float* first = std::fabs(s[-2]) > std::fabs(s[2]) ? s - 2 * kLead : s - 2 * (kLead - 1);
-        peak = std::max(peak, kInterpolationError * Between(first, taps_));
+        first[c] = std::fabs(s[-2]) > std::fabs(s[2]) ? s - 2 * kLead : s - 2 * (kLead - 1);
     }
-    return peak;
+    return std::max(peak, kInterpolationError * Between(first, taps_));
 }
 
 void Limiter::play(float* left, float* right, int stride, int n) {
-    const float* y = line_.data() + 2 * (played_ - delay() - base_);
-    if (stride == 2) {
-        std::memcpy(left, y, 2 * static_cast<size_t>(n) * sizeof(float));
-    } else {
-        for (int i = 0; i < n; ++i) {
-            left[i] = y[2 * i];
-            right[i] = y[2 * i + 1];
+    for (int done = 0; done < n;) {
+        // A run of blocks whose gain is 1 is copied; a block whose gain is
+        // not, scaled.
+        const long long t = played_ + done - delay();
+        const int offset = static_cast<int>((t + delay()) & (block_ - 1));
+        int k = std::min(block_ - offset, n - done);
+        const Ramp ramp = rampOf(t);
+        const bool one = ramp.base == 1.0f && ramp.step == 0.0f;
+        if (one)
+            while (done + k < n && rampOf(t + k).base == 1.0f && rampOf(t + k).step == 0.0f)
+                k += std::min(block_, n - done - k);
+        const float* y = line_.data() + 2 * (t - base_);
+        float* l = left + static_cast<size_t>(done) * stride;
+        float* r = right + static_cast<size_t>(done) * stride;
+        if (stride == 2) {
+            if (one)
+                std::memcpy(l, y, 2 * static_cast<size_t>(k) * sizeof(float));
+            else if (ramp.step == 0.0f)  // held: base + 0 (offset + i) is base
+                ScaleByInto(y, l, k, ramp.base);
+            else
+                ScaleByRampInto(y, l, k, ramp.base, ramp.step, static_cast<float>(offset));
+        } else {
+            for (int i = 0; i < k; ++i) {
+                const float g = one ? 1.0f : ramp.base + ramp.step * (static_cast<float>(offset) + static_cast<float>(i));
+                l[i] = y[2 * i] * g;
+                r[i] = y[2 * i + 1] * g;
+            }
         }
+        done += k;
     }
     played_ += n;
 }

@@ -27,8 +27,9 @@
 // Since a block's gain is known once the block before it has come in, a
 // producer may run behind its output by up to a block: it writes frames at
 // write() and push()es them, and play() gives output frames, each as soon as
-// every block before its own has been pushed. The gain is applied to the
-// delayed frames when it is known, so playing is a copy.
+// every block before its own has been pushed. Each block's gain is kept
+// (where it starts, and its step a frame) when it is known, and multiplied
+// in as the block is played: a copy where the gain is 1.
 //
 // Transparency: while the envelope of the blocks around a frame is 1, the
 // frame's gain is exactly 1 and it is the delayed input, bit for bit. Off,
@@ -38,6 +39,7 @@
 // prepare may allocate; process and reset do not.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 namespace kesta {
@@ -89,8 +91,8 @@ class Limiter {
   private:
     void endBlock(bool on);
     // The largest sample or point between samples (4x oversampled) of the
-    // n frames of the line from frame `from` on.
-    float truePeak(long long from, int n) const;
+    // block of the line from frame `from` on.
+    float truePeak(long long from) const;
 
     float ceiling_ = kCeiling;
     float target_ = kCeiling;  // what the gain aims at: a hair under the ceiling (from prepare on)
@@ -100,6 +102,7 @@ class Limiter {
     int hold_ = 1;          // blocks a reduction holds
     int holdLeft_ = 0;      // blocks the current one holds still
     float perStep_ = 1.0f;  // 1 / A
+    float perFrame_ = 1.0f / 32;  // 1 / block_ (exact: a power of two)
 
     // The delayed signal, interleaved: stream frame f at line_[2 * (f - base_)],
     // from the oldest frame still to play (played_ - delay()) up to the
@@ -118,6 +121,18 @@ class Limiter {
     int needAt_ = 0, envelopeAt_ = 0;
     float envelopeLast_ = 1.0f;     // the newest envelope value
     float gain_[2] = {1.0f, 1.0f};  // at the next output block's first frame, and the one after
+    // The gain of the block that starts at stream frame f, from its first
+    // frame in steps, at ramps_[((f + delay()) / block_) % ramps_.size()]:
+    // for every block from the oldest still to play to the newest known.
+    // (Both sizes are powers of two, so that this is a shift and a mask.)
+    struct Ramp {
+        float base = 1.0f, step = 0.0f;
+    };
+    std::vector<Ramp> ramps_;
+    int blockBits_ = 5;  // block_ = 1 << blockBits_
+    Ramp& rampOf(long long frame) {
+        return ramps_[static_cast<std::size_t>((frame + delay()) >> blockBits_) & (ramps_.size() - 1)];
+    }
     bool resting_ = true;           // every need, envelope value and gain is 1
     long long reduced_ = 0;
 };

@@ -231,38 +231,52 @@ inline void DifferenceAndPeak(const float* a, const float* b, int n, int stride,
     }
 }
 
-// x, n frames of interleaved stereo, times gain: four samples at a time in
-// SSE registers (GCC keeps the portable loop scalar).
-inline void ScaleBy(float* x, int n, float gain) {
+// out, n frames of interleaved stereo, is x times gain (out may be x): four
+// samples at a time in SSE registers (GCC keeps the portable loop scalar).
+inline void ScaleByInto(const float* x, float* out, int n, float gain) {
     int i = 0;
 #if defined(__SSE2__)
     const __m128 g = _mm_set1_ps(gain);
-    for (; i + 4 <= 2 * n; i += 4) _mm_storeu_ps(x + i, _mm_mul_ps(_mm_loadu_ps(x + i), g));
+    for (; i + 4 <= 2 * n; i += 4) _mm_storeu_ps(out + i, _mm_mul_ps(_mm_loadu_ps(x + i), g));
 #endif
-    for (; i < 2 * n; ++i) x[i] *= gain;
+    for (; i < 2 * n; ++i) out[i] = x[i] * gain;
 }
 
-// x, n frames of interleaved stereo, times a gain that moves in a straight
-// line: frame j's is base + slope (first + j), on both channels. Two frames
-// at a time in SSE registers (GCC keeps the portable loop scalar), with the
-// same float operations as the loop, so that a frame's gain is the same
-// wherever a call starts (first + j is exact up to 2^24).
-inline void ScaleByRamp(float* x, int n, float base, float slope, float first) {
+// The same in place.
+inline void ScaleBy(float* x, int n, float gain) {
+    ScaleByInto(x, x, n, gain);
+}
+
+// out, n frames of interleaved stereo, is x times a gain that moves in a
+// straight line: frame j's is base + slope (first + j), on both channels
+// (out may be x). Two frames at a time in SSE registers (GCC keeps the
+// portable loop scalar), with the same float operations as the loop, so that
+// a frame's gain is the same wherever a call starts (first + j is exact up
+// to 2^24).
+inline void ScaleByRampInto(const float* x, float* out, int n, float base, float slope, float first) {
     int j = 0;
 #if defined(__SSE2__)
-    const __m128 start = _mm_set1_ps(base), step = _mm_set1_ps(slope), two = _mm_set1_ps(2.0f);
-    __m128 frame = _mm_setr_ps(first, first, first + 1.0f, first + 1.0f);
+    // The frame numbers count as whole numbers (a one-cycle add, where a
+    // float sum carried from one step to the next would set the pace).
+    const __m128 start = _mm_set1_ps(base), step = _mm_set1_ps(slope), from = _mm_set1_ps(first);
+    const __m128i two = _mm_set1_epi32(2);
+    __m128i frame = _mm_setr_epi32(0, 0, 1, 1);
     for (; j + 2 <= n; j += 2) {
-        const __m128 g = _mm_add_ps(start, _mm_mul_ps(step, frame));
-        _mm_storeu_ps(x + 2 * j, _mm_mul_ps(_mm_loadu_ps(x + 2 * j), g));
-        frame = _mm_add_ps(frame, two);
+        const __m128 g = _mm_add_ps(start, _mm_mul_ps(step, _mm_add_ps(from, _mm_cvtepi32_ps(frame))));
+        _mm_storeu_ps(out + 2 * j, _mm_mul_ps(_mm_loadu_ps(x + 2 * j), g));
+        frame = _mm_add_epi32(frame, two);
     }
 #endif
     for (; j < n; ++j) {
         const float g = base + slope * (first + static_cast<float>(j));
-        x[2 * j] *= g;
-        x[2 * j + 1] *= g;
+        out[2 * j] = x[2 * j] * g;
+        out[2 * j + 1] = x[2 * j + 1] * g;
     }
+}
+
+// The same in place.
+inline void ScaleByRamp(float* x, int n, float base, float slope, float first) {
+    ScaleByRampInto(x, x, n, base, slope, first);
 }
 
 }  // namespace kesta
