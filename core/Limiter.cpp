@@ -325,7 +325,8 @@ void Limiter::play(float* left, float* right, int stride, int n) {
                 ScaleByRampInto(y, l, k, ramp.base, ramp.step, static_cast<float>(offset));
         } else {
             for (int i = 0; i < k; ++i) {
-                const float g = one ? 1.0f : ramp.base + ramp.step * (static_cast<float>(offset) + static_cast<float>(i));
+                const float g =
+                    one ? 1.0f : ramp.base + ramp.step * (static_cast<float>(offset) + static_cast<float>(i));
                 l[i] = y[2 * i] * g;
                 r[i] = y[2 * i + 1] * g;
             }

@@ -97,11 +97,11 @@ class Limiter {
     float ceiling_ = kCeiling;
     float target_ = kCeiling;  // what the gain aims at: a hair under the ceiling (from prepare on)
     int block_ = 32;
-    int steps_ = 1;         // A: blocks of look-ahead, and of the gain's average
-    float release_ = 1.0f;  // the envelope's rise per block, a factor
-    int hold_ = 1;          // blocks a reduction holds
-    int holdLeft_ = 0;      // blocks the current one holds still
-    float perStep_ = 1.0f;  // 1 / A
+    int steps_ = 1;               // A: blocks of look-ahead, and of the gain's average
+    float release_ = 1.0f;        // the envelope's rise per block, a factor
+    int hold_ = 1;                // blocks a reduction holds
+    int holdLeft_ = 0;            // blocks the current one holds still
+    float perStep_ = 1.0f;        // 1 / A
     float perFrame_ = 1.0f / 32;  // 1 / block_ (exact: a power of two)
 
     // The delayed signal, interleaved: stream frame f at line_[2 * (f - base_)],
@@ -133,7 +133,7 @@ class Limiter {
     Ramp& rampOf(long long frame) {
         return ramps_[static_cast<std::size_t>((frame + delay()) >> blockBits_) & (ramps_.size() - 1)];
     }
-    bool resting_ = true;           // every need, envelope value and gain is 1
+    bool resting_ = true;  // every need, envelope value and gain is 1
     long long reduced_ = 0;
 };
 
