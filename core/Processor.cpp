@@ -39,7 +39,10 @@
 //
 // After kRestSeconds of input that is exactly zero, a path whose output has
 // fallen below the 24-bit floor rests: its engine is cleared and not run,
-// and it gives exact zeros until the input is not zero again.
+// and it gives exact zeros until the input is not zero again. Whether it has
+// is judged over cells of kRestCell frames of the stream (the first from the
+// frame the rest began to the next cell's start), so that a path rests at
+// the same frame however a host cuts the stream.
 //
 // A sample that is not a number or infinite is replaced by zero, alone: the
 // stream goes on. The limiter comes last, on the mixed output.
@@ -91,6 +94,8 @@ constexpr double kPrerollSeconds = 0.05;
 constexpr double kRestSeconds = 0.25;
 // The 24-bit floor: a resting path's output was below it.
 constexpr float kRestFloor = 1.0f / 16777216.0f;
+// Frames of the stream over which a path's output is judged for rest.
+constexpr int kRestCell = 512;
 
 // The paths; each engine path with Subtone on, then its flat twin.
 enum Path { kWidener, kWidenerFlat, kMusic, kMusicFlat, kVoice, kVoiceFlat, kDry, kPathCount };
@@ -160,6 +165,8 @@ struct Processor::Impl {
     int level[kPathCount] = {0, 0, 0, 0};
     bool running[kPathCount] = {};
     bool resting[kPathCount] = {};
+    // The path's output has been below the floor since its cell began.
+    bool cellBelow[kPathCount] = {true, true, true, true, true, true, true};
     long long quietRun = 0;  // frames of input exactly zero, up to now
     bool asleep = true;      // no sound since the start, or since the paths rested
     FrameDelay align[kPathCount][2];
@@ -595,8 +602,12 @@ struct Processor::Impl {
     // quiet tells that these frames are all zero; rest, that the paths may
     // come to rest after them.
     bool processPiece(int from, int n, float* out, bool quiet, bool rest) {
+        const bool cellEnd = (framesDone + from + n) % kRestCell == 0;
+        bool restNow[kPathCount] = {};
+        if (!rest) std::fill(cellBelow, cellBelow + kPathCount, true);
         bool monoWanted = false;
-        for (int p = kMusic; p <= kVoiceFlat; ++p) monoWanted |= running[p] && !resting[p];
+        // (A resting path runs again as soon as the input is not quiet.)
+        for (int p = kMusic; p <= kVoiceFlat; ++p) monoWanted |= running[p] && !(resting[p] && quiet);
         if (channels == 2 && monoWanted) midOf(from, n);
         const float* mono = (channels == 1 ? input[0].data() : input[2].data()) + from;
         if (!rest && monoAlone()) {
@@ -619,13 +630,11 @@ struct Processor::Impl {
             }
             resting[p] = false;
             runPath(p, input[0].data() + from, input[channels - 1].data() + from, mono, n);
-            if (rest && p != kDry && belowFloor(p, n)) {
-                // The engine starts from silence when the input comes back;
-                // what its delays held is below the floor too.
-                clearPath(p, false);
-                resting[p] = true;
-                for (FrameDelay& d : align[p]) std::fill(d.in(), d.in() + n, 0.0f);
-            }
+            if (!rest || p == kDry) continue;
+            cellBelow[p] = cellBelow[p] && belowFloor(p, n);
+            if (!cellEnd) continue;
+            restNow[p] = cellBelow[p];
+            cellBelow[p] = true;
         }
         const float* left;
         const float* right;
@@ -637,7 +646,16 @@ struct Processor::Impl {
         for (int p = 0; p < kPathCount; ++p)
             if (running[p])
                 for (FrameDelay& d : align[p]) d.advance(n);
-        for (int p = 0; p < kPathCount; ++p) running[p] = level[p] > 0 || p == target;
+        for (int p = 0; p < kPathCount; ++p) {
+            // The engine starts from silence when the input comes back; what
+            // its delays held is below the floor too. (This piece plays as
+            // it came: how much of a cell it is depends on the host's calls.)
+            if (restNow[p]) {
+                clearPath(p, false);
+                resting[p] = true;
+            }
+            running[p] = level[p] > 0 || p == target;
+        }
         return finite;
     }
 
@@ -656,8 +674,15 @@ struct Processor::Impl {
         int z = 0;
         while (z < n && zeroFrame(in, stride, z)) ++z;
         *lead = z;
-        if (z == n && quietRun < restFrames && quietRun + n > restFrames)
-            n = static_cast<int>(restFrames - quietRun);
+        // The zero run as it stands after frame i; looked at only while it
+        // can still reach restFrames within the n frames.
+        long long run = quietRun;
+        for (int i = 0; i < n && run + (n - i) >= restFrames; ++i) {
+            if (!zeroFrame(in, stride, i))
+                run = 0;
+            else if (++run == restFrames)
+                return i + 1;
+        }
         return n;
     }
 
@@ -744,6 +769,9 @@ struct Processor::Impl {
             int k = quietLimit(inPiece, 1, end - from, &lead);
             // Sound after silence starts a piece, and wakes the matcher there.
             if (asleep && lead > 0 && lead < k) k = lead;
+            // Resting, pieces end where the cells do.
+            if (lead >= k && quietRun >= restFrames)
+                k = static_cast<int>(std::min<long long>(k, kRestCell - (framesDone + from) % kRestCell));
             if (asleep && lead == 0) {
                 match.wake();
                 asleep = false;
@@ -752,8 +780,11 @@ struct Processor::Impl {
             // measured, and taken by the limiter, before it ends.
             k = std::min(k, match.toHopEnd());
             k = steadyFrames(current, inPiece[0], inPiece[1], 1, k);
+            // A rest starts at the frame where the input has been zero for
+            // restFrames (a piece ends there), wherever the calls end.
+            const bool quietBefore = quietRun >= restFrames;
             const bool quiet = countQuiet(inPiece, 1, k, lead);
-            const bool rest = quiet && quietRun >= restFrames;
+            const bool rest = quiet && quietBefore;
             asleep |= rest;
             float* out = limiter.write(k);
             if (!processPiece(from, k, out, quiet, rest)) return false;

@@ -120,6 +120,49 @@ INSTANTIATE_TEST_SUITE_P(EveryMode, BlockSplit, ::testing::ValuesIn(SplitCases()
                              return testInfo.param.name;
                          });
 
+// Speech as hosts cut it: words with digital silence between them, short
+// pauses and pauses long enough for the paths to rest, mono and the same
+// on two channels, at the defaults (loudness matching and the limiter on)
+// and in Voice mode: the same bit for bit at every call size.
+TEST(ProcessorSilence, wordsBetweenSilencesComeOutTheSameHoweverTheStreamIsCut) {
+    const int rate = static_cast<int>(kRate);
+    const std::vector<std::pair<double, double>> words = {{0.02, 0.5}, {0.6, 1.1}, {2.9, 3.4}, {5.6, 5.9}};
+    const int n = 6 * rate;
+    std::vector<float> speech(static_cast<size_t>(n), 0.0f);
+    const std::vector<float> voice = Music(n, 21, 0.6);
+    for (const auto& w : words)
+        for (int i = static_cast<int>(w.first * rate); i < static_cast<int>(w.second * rate); ++i)
+            speech[static_cast<size_t>(i)] = voice[static_cast<size_t>(i)];
+    Settings voiceMode;
+    voiceMode.music = false;
+    for (int channels : {1, 2})
+        for (const Settings& settings : {Settings(), voiceMode}) {
+            const std::vector<float> in = channels == 1 ? speech : Interleave({speech, speech});
+            auto render = [&](int size) {
+                Processor p;
+                Prepare(p, kRate, channels, settings);
+                return Stream(p, in, Fixed(size));
+            };
+            const std::vector<float> whole = render(1 << 30);
+            // No word is lost: each is heard from its first 10 ms on.
+            Processor probe;
+            Prepare(probe, kRate, channels, settings);
+            for (const auto& w : words) {
+                const size_t at = static_cast<size_t>(w.first * rate), ten = kRate / 100;
+                const size_t out = at + static_cast<size_t>(probe.latency());
+                EXPECT_GT(Energy(Channel(whole, 0), out, out + ten), 0.1 * Energy(speech, at, at + ten))
+                    << channels << " channels, the word at " << w.first << " s";
+            }
+            for (int size : {1, 7, 64, 512, 4096}) {
+                const std::vector<float> out = render(size);
+                for (size_t i = 0; i < whole.size(); ++i)
+                    ASSERT_EQ(out[i], whole[i])
+                        << channels << " channels, " << (settings.music ? "Music" : "Voice") << ", calls of "
+                        << size << ", sample " << i << " (" << static_cast<double>(i / 2) / rate << " s)";
+            }
+        }
+}
+
 // Hosts run a plug-in over silence before the music reaches it (Ardour, a
 // PipeWire filter): with the defaults, loudness matching on, what follows
 // is what a stream that starts with the music gives, however long the
