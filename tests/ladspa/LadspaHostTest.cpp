@@ -13,6 +13,7 @@ struct HostCase {
     bool compensated;  // the host removes the latency the plug-in reports
     kesta::Settings settings;
     std::string (*command)(const std::string& in, const std::string& out, const std::vector<float>& controls);
+    bool pause = false;  // digital silence between the words
 };
 
 void PrintTo(const HostCase& c, std::ostream* os) {
@@ -67,7 +68,7 @@ TEST_P(LadspaHost, writesTheProcessorsOutput) {
 #endif
     const HostCase& c = GetParam();
     TempDir dir;
-    const std::string speech = MakeSpeech(dir, c.rate, c.fileChannels);
+    const std::string speech = MakeSpeech(dir, c.rate, c.fileChannels, false, c.pause);
     const Audio file = ReadAudio(speech);
     std::string said;
     ASSERT_EQ(RunCommand(c.command(speech, dir / "out.wav", Controls(c.settings, 2)), &said), 0) << said;
@@ -106,9 +107,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(HostCase{"sox_44100_spread", 44100, 2, false, With(-6.0f), Sox},
                       HostCase{"sox_96000_no_subtone", 96000, 2, false, With(0.0f, true, false), Sox},
                       HostCase{"sox_mono_made_stereo_voice", 44100, 1, false, With(0.0f, false), Sox},
+                      HostCase{"sox_mono_made_stereo_pause", 44100, 1, false, kesta::Settings(), Sox, true},
                       HostCase{"sox_latency_compensated", 48000, 2, true, With(-9.0f), SoxCompensated},
                       HostCase{"ffmpeg_44100_no_subtone", 44100, 2, false, With(-3.0f, true, false), Ffmpeg},
                       HostCase{"ffmpeg_96000_spread", 96000, 2, false, With(-12.0f), Ffmpeg},
+                      HostCase{"ffmpeg_dual_mono_pause", 48000, 2, false, kesta::Settings(), Ffmpeg, true},
                       HostCase{"mpv_spread_only", 48000, 2, false, With(-6.0f), Mpv},
                       HostCase{"gstreamer_spread_only", 48000, 2, false, With(-6.0f), Gstreamer},
                       HostCase{"gstreamer_mono_made_stereo", 44100, 1, false, With(-6.0f), Gstreamer}),

@@ -73,16 +73,21 @@ class TempDir {
 // half level so that widening never needs more than full scale: mono (one
 // phrase said twice, about 2.8 s), or stereo with a different voice on each
 // side; as 32-bit float if floating (for hosts that write what they read).
-// Answers the file's path.
-inline std::string MakeSpeech(const TempDir& dir, unsigned rate, int channels, bool floating = false) {
+// With pause, the mono phrase on every channel, with 0.8 s of digital
+// silence (no dither) between its two words. Answers the file's path.
+inline std::string MakeSpeech(const TempDir& dir, unsigned rate, int channels, bool floating = false,
+                              bool pause = false) {
     const std::string sounds = "/usr/share/sounds/alsa/";
     const std::string out = dir / ("speech" + std::to_string(channels) + "-" + std::to_string(rate) + ".wav");
-    const std::string in = channels == 1 ? sounds + "Front_Center.wav " + sounds + "Front_Center.wav"
-                                         : "-M " + sounds + "Front_Left.wav " + sounds + "Front_Right.wav";
+    const std::string in = channels == 1 || pause
+                               ? sounds + "Front_Center.wav " + sounds + "Front_Center.wav"
+                               : "-M " + sounds + "Front_Left.wav " + sounds + "Front_Right.wav";
     std::string said;
     const std::string format = floating ? " -e floating-point -b 32 " : " -b 16 ";
-    const int status =
-        RunCommand("sox " + in + format + out + " rate " + std::to_string(rate) + " vol 0.5", &said);
+    const std::string pauseEffects = " pad 0.8@1.4 channels " + std::to_string(channels);
+    const int status = RunCommand("sox " + std::string(pause ? "-D " : "") + in + format + out + " rate " +
+                                      std::to_string(rate) + " vol 0.5" + (pause ? pauseEffects : ""),
+                                  &said);
     EXPECT_EQ(status, 0) << said;
     return out;
 }

@@ -53,6 +53,7 @@ struct HostCase {
     int inputs;  // 2: the stereo plug-in, 1: the mono one
     unsigned rate;
     kesta::Settings settings;
+    bool pause = false;  // digital silence between the words
 };
 
 void PrintTo(const HostCase& c, std::ostream* os) {
@@ -105,14 +106,17 @@ TEST_P(Lv2Host, writesTheProcessorsOutput) {
     const HostCase& c = GetParam();
     TempDir dir;
     // lv2file and lv2apply write the sample format they read.
-    const std::string speech = MakeSpeech(dir, c.rate, c.inputs, true);
+    const std::string speech = MakeSpeech(dir, c.rate, c.inputs, true, c.pause);
     const Audio in = ReadAudio(speech);
     std::string said;
     ASSERT_EQ(RunCommand(Command(c, speech, dir / "out.wav"), &said), 0) << said;
     const Audio got = ReadAudio(dir / "out.wav");
     ASSERT_EQ(got.rate, c.rate);
-    // lv2file runs 512-frame blocks, lv2apply single frames, ffmpeg what it reads.
-    ExpectSameAudio(got, Reference(in, c.settings, c.host == kLv2apply ? 1 : 512), in);
+    // lv2file runs 512-frame blocks, lv2apply single frames, ffmpeg what it
+    // reads; with pauses, what the processor gives in 4096-frame blocks,
+    // which must be the same.
+    const int block = c.pause ? 4096 : c.host == kLv2apply ? 1 : 512;
+    ExpectSameAudio(got, Reference(in, c.settings, block), in);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -122,6 +126,8 @@ INSTANTIATE_TEST_SUITE_P(
                       HostCase{"lv2apply_mono_44100_no_subtone", kLv2apply, 1, 44100,
                                With(0.0f, true, false)},
                       HostCase{"lv2apply_stereo_96000_spread", kLv2apply, 2, 96000, With(-12.0f)},
+                      HostCase{"lv2apply_dual_mono_pause", kLv2apply, 2, 44100, kesta::Settings(), true},
+                      HostCase{"lv2file_mono_pause", kLv2file, 1, 48000, kesta::Settings(), true},
                       HostCase{"ffmpeg_stereo_44100_no_subtone", kFfmpeg, 2, 44100, With(-2.0f, true, false)},
                       HostCase{"ffmpeg_stereo_96000_spread", kFfmpeg, 2, 96000, With(-15.0f)},
                       HostCase{"gstreamer_stereo_spread_only", kGstreamer, 2, 48000, With(-6.0f)}),
