@@ -49,7 +49,6 @@
 #include "Processor.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -62,6 +61,7 @@
 #include "M2s.h"
 #include "MonoDetector.h"
 #include "MusicImage.h"
+#include "ParameterStore.h"
 #include "SampleOps.h"
 #include "Vastor.h"
 
@@ -117,26 +117,11 @@ int M2sIndex(int p) {
     return p - kVoice;
 }
 
-float ClampSpread(float decibels) {
-    if (std::isnan(decibels)) return 0.0f;
-    return std::min(std::max(decibels, Processor::kMinSpreadDb), Processor::kMaxSpreadDb);
-}
-
 }  // namespace
 
 struct Processor::Impl {
-    // Settings, written from any thread.
-    std::atomic<bool> monoTo3D{true};
-    std::atomic<bool> music{true};
-    std::atomic<bool> widen{true};
-    std::atomic<float> spreadDb{0.0f};
-    std::atomic<bool> subtone{true};
-    std::atomic<bool> autoMono{true};
-    std::atomic<bool> limiterOn{true};
-    std::atomic<bool> matchOn{true};
-    // Moved on by every setter after its store: a block whose version is
-    // the one last seen need not read the settings.
-    std::atomic<unsigned> version{0};
+    // Settings, written from any thread; the version of them last read.
+    ParameterStore settings;
     unsigned seenVersion = 0;
 
     // The stream.
@@ -212,26 +197,6 @@ struct Processor::Impl {
         widener[0] = widener[1] = nullptr;
         for (M2S*& engine : m2s) engine = nullptr;
         prepared = false;
-    }
-
-    // A setter's store, and the version moved on after it.
-    template <class T>
-    void store(std::atomic<T>& setting, T value) {
-        setting.store(value, std::memory_order_relaxed);
-        version.fetch_add(1, std::memory_order_release);
-    }
-
-    Settings snapshot() const {
-        Settings s;
-        s.monoTo3D = monoTo3D.load(std::memory_order_relaxed);
-        s.music = music.load(std::memory_order_relaxed);
-        s.widen = widen.load(std::memory_order_relaxed);
-        s.spreadDb = spreadDb.load(std::memory_order_relaxed);
-        s.subtone = subtone.load(std::memory_order_relaxed);
-        s.autoMono = autoMono.load(std::memory_order_relaxed);
-        s.limiter = limiterOn.load(std::memory_order_relaxed);
-        s.match = matchOn.load(std::memory_order_relaxed);
-        return s;
     }
 
     Path choose(const Settings& s) const {
@@ -342,8 +307,8 @@ struct Processor::Impl {
     void resetState() {
         for (std::vector<float>& v : recent) std::fill(v.begin(), v.end(), 0.0f);
         recentAt = 0;
-        const unsigned settingsVersion = version.load(std::memory_order_acquire);
-        const Settings s = snapshot();
+        unsigned settingsVersion;
+        const Settings s = settings.snapshot(&settingsVersion);
         // After a reset the engines take settings at once.
         applyEngineSettings(s, true);
         for (int p = 0; p < kPathCount; ++p) {
@@ -809,11 +774,8 @@ struct Processor::Impl {
 
     void run(const float* const* in, int inStride, float* const* out, int outStride, int frames) {
         if (!prepared || frames <= 0) return;
-        const unsigned v = version.load(std::memory_order_acquire);
-        if (v != seenVersion) {
-            seenVersion = v;
-            noteSettings(snapshot());
-        }
+        Settings s;
+        if (settings.read(&seenVersion, &s)) noteSettings(s);
         const int block = limiter.block();
         const size_t inStep = static_cast<size_t>(inStride), outStep = static_cast<size_t>(outStride);
         for (int done = 0; done < frames;) {
@@ -902,81 +864,47 @@ long long Processor::limitedFrames() const {
 }
 
 void Processor::setLimiter(bool on) {
-    impl_->store(impl_->limiterOn, on);
+    impl_->settings.set(Parameter::kLimiter, on);
 }
 
 void Processor::setMatch(bool on) {
-    impl_->store(impl_->matchOn, on);
+    impl_->settings.set(Parameter::kMatch, on);
 }
 
 void Processor::setMonoTo3D(bool on) {
-    impl_->store(impl_->monoTo3D, on);
+    impl_->settings.set(Parameter::kMonoTo3D, on);
 }
 
 void Processor::setMusic(bool music) {
-    impl_->store(impl_->music, music);
+    impl_->settings.set(Parameter::kMode, music);
 }
 
 void Processor::setWidening(bool on) {
-    impl_->store(impl_->widen, on);
+    impl_->settings.set(Parameter::kWidening, on);
 }
 
 void Processor::setSpread(float decibels) {
-    impl_->store(impl_->spreadDb, ClampSpread(decibels));
+    impl_->settings.set(Parameter::kSpread, decibels);
 }
 
 void Processor::setSubtone(bool on) {
-    impl_->store(impl_->subtone, on);
+    impl_->settings.set(Parameter::kSubtone, on);
 }
 
 void Processor::setAutoMono(bool on) {
-    impl_->store(impl_->autoMono, on);
+    impl_->settings.set(Parameter::kAutoMono, on);
 }
 
 void Processor::set(Parameter p, float value) {
-    Settings s;
-    s.set(p, value);
-    switch (p) {
-        case Parameter::kSpread:
-            setSpread(value);
-            break;
-        case Parameter::kMode:
-            setMusic(s.music);
-            break;
-        case Parameter::kMonoTo3D:
-            setMonoTo3D(s.monoTo3D);
-            break;
-        case Parameter::kWidening:
-            setWidening(s.widen);
-            break;
-        case Parameter::kSubtone:
-            setSubtone(s.subtone);
-            break;
-        case Parameter::kAutoMono:
-            setAutoMono(s.autoMono);
-            break;
-        case Parameter::kLimiter:
-            setLimiter(s.limiter);
-            break;
-        case Parameter::kMatch:
-            setMatch(s.match);
-            break;
-    }
+    impl_->settings.set(p, value);
 }
 
 void Processor::setSettings(const Settings& settings) {
-    setMonoTo3D(settings.monoTo3D);
-    setMusic(settings.music);
-    setWidening(settings.widen);
-    setSpread(settings.spreadDb);
-    setSubtone(settings.subtone);
-    setAutoMono(settings.autoMono);
-    setLimiter(settings.limiter);
-    setMatch(settings.match);
+    impl_->settings.set(settings);
 }
 
 Settings Processor::settings() const {
-    return impl_->snapshot();
+    return impl_->settings.snapshot();
 }
 
 }  // namespace kesta

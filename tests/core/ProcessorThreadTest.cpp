@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "CoreSignal.h"
+#include "ParameterStore.h"
 #include "Processor.h"
 
 namespace {
@@ -46,6 +47,38 @@ TEST(ProcessorThreads, settingsChangeFromAnotherThreadWhileAudioStreams) {
         audio.join();
         ui.join();
     }
+}
+
+// Two writers each set every parameter at once while the audio thread
+// reads: it sees the one or the other, never a mix of the two.
+TEST(ProcessorThreads, aBlockSeesEveryParameterOfOneWriteOrNoneOfIt) {
+    kesta::Settings a, b;
+    for (int p = 0; p < kesta::kParameterCount; ++p) {
+        const kesta::ParameterInfo& info = kesta::kParameters[p];
+        a.set(static_cast<kesta::Parameter>(p), info.minimum);
+        b.set(static_cast<kesta::Parameter>(p), info.maximum);
+    }
+    kesta::ParameterStore store;
+    std::atomic<bool> done{false};
+    auto writer = [&](const kesta::Settings& s) {
+        while (!done) {
+            store.set(s);
+            std::this_thread::yield();
+        }
+    };
+    std::thread one(writer, a), two(writer, b);
+    unsigned seen = 0;
+    int reads = 0;
+    for (long i = 0; i < 100000000 && reads < 2000; ++i) {
+        kesta::Settings got;
+        if (!store.read(&seen, &got)) continue;
+        ++reads;
+        ASSERT_TRUE(got == a || got == b) << "read " << reads;
+    }
+    done = true;
+    one.join();
+    two.join();
+    EXPECT_GT(reads, 0);
 }
 
 }  // namespace
