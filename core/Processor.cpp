@@ -56,6 +56,7 @@
 
 #include "DenormalGuard.h"
 #include "FrameDelay.h"
+#include "InputStage.h"
 #include "Limiter.h"
 #include "LoudnessMatch.h"
 #include "M2s.h"
@@ -83,10 +84,6 @@ constexpr int kMaxLimiterBlock = 64;
 // Settings changes waiting for the engines: one per host block that started
 // since the engines' last frame, at most one a frame.
 constexpr int kMaxChanges = kMaxLimiterBlock + 2;
-
-// Input beyond this magnitude (+60 dBFS) is clipped to it, so that no finite
-// input can overflow the filters.
-constexpr float kInputLimit = 1000.0f;
 
 // A pre-rolled path starts from this much input (and at least latency).
 constexpr double kPrerollSeconds = 0.05;
@@ -155,17 +152,16 @@ struct Processor::Impl {
     long long quietRun = 0;  // frames of input exactly zero, up to now
     bool asleep = true;      // no sound since the start, or since the paths rested
     FrameDelay align[kPathCount][2];
+    InputStage stage;
     MonoDetector detector;
     LoudnessMatch match;
     Limiter limiter;
 
-    // Input samples that were not finite, since prepare.
-    long long replaced = 0;
-    long long firstReplaced = -1;
     long long framesIn = 0;  // frames taken in since prepare
 
     // The input taken in that the engines have not run on yet: pending
-    // frames from input[c][0], the first of them stream frame framesDone.
+    // frames from the stage's scratch(c)[0], the first of them stream frame
+    // framesDone.
     int pending = 0;
     long long framesDone = 0;
 
@@ -180,11 +176,8 @@ struct Processor::Impl {
     int changeCount = 0;
 
     // Pieces of up to room frames.
-    std::vector<float> input[3];     // left (or mono), right; and their mean
     std::vector<float> mixed[2];     // a crossfade's sum
     std::vector<float> interleaved;  // the mono engines' output
-    std::vector<float> recent[2];    // the last history frames of input, a ring
-    int recentAt = 0;                // the oldest frame in recent
     std::vector<float> pre[3];       // a pre-roll's input: left, right, mean
 
     ~Impl() { close(); }
@@ -216,13 +209,6 @@ struct Processor::Impl {
         }
     }
 
-    // Frame i (0 oldest) of the last history frames of channel c.
-    float past(int c, int i) const {
-        int at = recentAt + i;
-        if (at >= history) at -= history;
-        return recent[c][static_cast<size_t>(at)];
-    }
-
     // A path starts afresh: an engine from silence, pre-rolled over the
     // input kept when preroll is set; the dry path from the input just
     // played. Either way it fades in without a step.
@@ -242,7 +228,7 @@ struct Processor::Impl {
             if (p == kDry) {
                 const int from = history - d.delay();
                 float* dst = pre[0].data();
-                for (int i = 0; i < d.delay(); ++i) dst[i] = past(std::min(c, channels - 1), from + i);
+                for (int i = 0; i < d.delay(); ++i) dst[i] = stage.past(std::min(c, channels - 1), from + i);
                 d.reset(dst);
             } else {
                 d.reset();
@@ -260,7 +246,7 @@ struct Processor::Impl {
             for (int c = 0; c < channels; ++c)
                 for (int i = 0; i < n; ++i)
                     pre[c][static_cast<size_t>(i)] =
-                        past(c, done + i) *
+                        stage.past(c, done + i) *
                         std::min(1.0f, static_cast<float>(done + i) / static_cast<float>(ramp));
             if (channels == 2)
                 for (int i = 0; i < n; ++i) pre[2][static_cast<size_t>(i)] = 0.5f * (pre[0][i] + pre[1][i]);
@@ -269,21 +255,6 @@ struct Processor::Impl {
             for (FrameDelay& d : align[p]) d.advance(n);
             done += n;
         }
-    }
-
-    // Keeps the last history frames of input, after n more frames of each
-    // channel (in[c][0..n)).
-    void remember(const float* const* in, int n) {
-        const int skip = std::max(n - history, 0), count = n - skip;
-        // Up to the end of the ring, then from its start.
-        const int first = std::min(count, history - recentAt);
-        for (int c = 0; c < channels; ++c) {
-            float* ring = recent[c].data();
-            std::memcpy(ring + recentAt, in[c] + skip, static_cast<size_t>(first) * sizeof(float));
-            std::memcpy(ring, in[c] + skip + first, static_cast<size_t>(count - first) * sizeof(float));
-        }
-        recentAt += count;
-        if (recentAt >= history) recentAt -= history;
     }
 
     // Takes the path the settings choose now, from stream frame `frame` on,
@@ -305,8 +276,7 @@ struct Processor::Impl {
 
     // Silence everywhere; the path the settings choose plays at full level.
     void resetState() {
-        for (std::vector<float>& v : recent) std::fill(v.begin(), v.end(), 0.0f);
-        recentAt = 0;
+        stage.reset();
         unsigned settingsVersion;
         const Settings s = settings.snapshot(&settingsVersion);
         // After a reset the engines take settings at once.
@@ -388,55 +358,18 @@ struct Processor::Impl {
             for (FrameDelay& d : align[p]) d.prepare(latency - pathLatency[p], room);
         history = std::max(latency, static_cast<int>(std::lround(kPrerollSeconds * rate)));
         restFrames = std::max(history, static_cast<int>(std::lround(kRestSeconds * rate)));
-        for (std::vector<float>& v : input) v.assign(static_cast<size_t>(room), 0.0f);
+        stage.prepare(channels, room, history);
         for (std::vector<float>& v : mixed) v.assign(static_cast<size_t>(room), 0.0f);
         for (std::vector<float>& v : pre) v.assign(static_cast<size_t>(std::max(room, latency)), 0.0f);
         interleaved.assign(2 * static_cast<size_t>(room), 0.0f);
-        for (std::vector<float>& v : recent) v.assign(static_cast<size_t>(history), 0.0f);
         detector.prepare(rate, kHop);
         limiter.prepare(rate, room);
         match.prepare(rate, fadeFrames);
         for (int p = 0; p < kPathCount; ++p) match.setPreset(p, kMatchPresetDb[p]);
-        replaced = 0;
-        firstReplaced = -1;
         framesIn = 0;
         prepared = true;
         resetState();
         return true;
-    }
-
-    // Takes n frames of input into the input scratch after the frames
-    // pending there: from separate channels (stride 1) or from interleaved
-    // stereo (stride 2, in[1] being in[0] + 1). Samples beyond the input
-    // limit are clipped; one that is not finite is replaced by zero and
-    // counted.
-    void readInput(const float* const* in, int stride, int n) {
-        const size_t at = static_cast<size_t>(pending);
-        float* dst[2] = {input[0].data() + at, input[1].data() + at};
-        InputKind kind = InputKind::kClean;
-        if (stride == 2) {
-            kind = SplitClassify(in[0], dst[0], dst[1], n, kInputLimit);
-        } else {
-            for (int c = 0; c < channels; ++c)
-                kind = std::max(kind, CopyClassify(in[c], dst[c], n, kInputLimit));
-        }
-        if (kind == InputKind::kClean) return;
-        if (kind == InputKind::kLoud) {
-            for (int c = 0; c < channels; ++c) ClipInPlace(dst[c], n, kInputLimit);
-            return;
-        }
-        for (int c = 0; c < channels; ++c) {
-            for (int i = 0; i < n; ++i) {
-                const float x = in[c][static_cast<size_t>(i) * static_cast<size_t>(stride)];
-                if (std::isfinite(x)) {
-                    dst[c][i] = Clip(x, kInputLimit);
-                    continue;
-                }
-                dst[c][i] = 0.0f;
-                if (firstReplaced < 0 || framesIn + i < firstReplaced) firstReplaced = framesIn + i;
-                ++replaced;
-            }
-        }
     }
 
     // Runs path p over n frames (left l, right r, their mean mono) into its
@@ -479,12 +412,12 @@ struct Processor::Impl {
     void midOf(int from, int n) {
         const int lag = detector.lag();
         const int early = lag > 0 ? 1 : 0, shift = std::min(lag > 0 ? lag : -lag, latency);
-        const float* now = input[1 - early].data() + from;
-        const float* late = input[early].data() + from;
-        float* m = input[2].data() + from;
+        const float* now = stage.scratch(1 - early) + from;
+        const float* late = stage.scratch(early) + from;
+        float* m = stage.scratch(2) + from;
         for (int i = 0; i < n; ++i) {
             const int at = i - shift;
-            m[i] = 0.5f * (now[i] + (at >= 0 ? late[at] : past(early, history + at)));
+            m[i] = 0.5f * (now[i] + (at >= 0 ? late[at] : stage.past(early, history + at)));
         }
     }
 
@@ -540,11 +473,11 @@ struct Processor::Impl {
         for (int i = 0; i < count; ++i) {
             const int then = at + first + i - latency;
             if (then >= 0) {
-                dst[4 * i] = input[0][static_cast<size_t>(then)];
-                dst[4 * i + 1] = input[last][static_cast<size_t>(then)];
+                dst[4 * i] = stage.scratch(0)[then];
+                dst[4 * i + 1] = stage.scratch(last)[then];
             } else {
-                dst[4 * i] = past(0, history + then - at);
-                dst[4 * i + 1] = past(last, history + then - at);
+                dst[4 * i] = stage.past(0, history + then - at);
+                dst[4 * i + 1] = stage.past(last, history + then - at);
             }
             dst[4 * i + 2] = left[static_cast<size_t>((first + i) * stride)];
             dst[4 * i + 3] = right[static_cast<size_t>((first + i) * stride)];
@@ -574,7 +507,7 @@ struct Processor::Impl {
         // (A resting path runs again as soon as the input is not quiet.)
         for (int p = kMusic; p <= kVoiceFlat; ++p) monoWanted |= running[p] && !(resting[p] && quiet);
         if (channels == 2 && monoWanted) midOf(from, n);
-        const float* mono = (channels == 1 ? input[0].data() : input[2].data()) + from;
+        const float* mono = (channels == 1 ? stage.scratch(0) : stage.scratch(2)) + from;
         if (!rest && monoAlone()) {
             // Its interleaved output is the result.
             if (IsMusic(target))
@@ -594,7 +527,7 @@ struct Processor::Impl {
                 continue;
             }
             resting[p] = false;
-            runPath(p, input[0].data() + from, input[channels - 1].data() + from, mono, n);
+            runPath(p, stage.scratch(0) + from, stage.scratch(channels - 1) + from, mono, n);
             if (!rest || p == kDry) continue;
             cellBelow[p] = cellBelow[p] && belowFloor(p, n);
             if (!cellEnd) continue;
@@ -729,7 +662,7 @@ struct Processor::Impl {
             int end = m;
             if (changeCount > 0)
                 end = static_cast<int>(std::min<long long>(m, changes[0].frame - framesDone));
-            const float* inPiece[2] = {input[0].data() + from, input[channels - 1].data() + from};
+            const float* inPiece[2] = {stage.scratch(0) + from, stage.scratch(channels - 1) + from};
             int lead;
             int k = quietLimit(inPiece, 1, end - from, &lead);
             // Sound after silence starts a piece, and wakes the matcher there.
@@ -760,15 +693,13 @@ struct Processor::Impl {
                              match.hopFrames());
                 reducedSeen = reduced;
             }
-            const float* scratch[2] = {input[0].data() + from, input[1].data() + from};
-            remember(scratch, k);
+            stage.remember(from, k);
             from += k;
             if (channels == 2 && choose(current) != target) retarget(current, framesDone + from, true);
         }
         pending -= m;
         framesDone += m;
-        for (int c = 0; c < channels; ++c)
-            std::memmove(input[c].data(), input[c].data() + m, static_cast<size_t>(pending) * sizeof(float));
+        stage.drop(m, pending);
         return true;
     }
 
@@ -783,7 +714,7 @@ struct Processor::Impl {
             const float* inAt[2] = {nullptr, nullptr};
             for (int c = 0; c < channels; ++c) inAt[c] = in[c] + static_cast<size_t>(done) * inStep;
             // All of it is read before any output is written: out may be in.
-            readInput(inAt, inStride, n);
+            stage.read(inAt, inStride, n, pending, framesIn);
             framesIn += n;
             pending += n;
             const int ready = pending / block * block;
@@ -852,11 +783,11 @@ int Processor::latency() const {
 }
 
 long long Processor::replacedSamples() const {
-    return impl_->replaced;
+    return impl_->stage.replaced();
 }
 
 long long Processor::firstReplacedFrame() const {
-    return impl_->firstReplaced;
+    return impl_->stage.firstReplaced();
 }
 
 long long Processor::limitedFrames() const {
