@@ -55,16 +55,13 @@
 #include <vector>
 
 #include "DenormalGuard.h"
-#include "FrameDelay.h"
+#include "EnginePath.h"
 #include "InputStage.h"
 #include "Limiter.h"
 #include "LoudnessMatch.h"
-#include "M2s.h"
 #include "MonoDetector.h"
-#include "MusicImage.h"
 #include "ParameterStore.h"
 #include "SampleOps.h"
-#include "Vastor.h"
 
 namespace kesta {
 
@@ -89,8 +86,6 @@ constexpr int kMaxChanges = kMaxLimiterBlock + 2;
 constexpr double kPrerollSeconds = 0.05;
 // Input exactly zero for this long lets the paths rest.
 constexpr double kRestSeconds = 0.25;
-// The 24-bit floor: a resting path's output was below it.
-constexpr float kRestFloor = 1.0f / 16777216.0f;
 // Frames of the stream over which a path's output is judged for rest.
 constexpr int kRestCell = 512;
 
@@ -103,15 +98,6 @@ constexpr float kMatchPresetDb[kPathCount] = {-3.5f, -3.5f, -3.0f, -3.0f, -1.5f,
 
 bool IsWidener(int p) {
     return p == kWidener || p == kWidenerFlat;
-}
-
-bool IsMusic(int p) {
-    return p == kMusic || p == kMusicFlat;
-}
-
-// The mono-to-3D engine of a Voice path, 0 or 1.
-int M2sIndex(int p) {
-    return p - kVoice;
 }
 
 }  // namespace
@@ -133,9 +119,7 @@ struct Processor::Impl {
     int room = kMinPiece;   // frames of scratch: the most the engines get at once
     int hopLeft = kHop;     // frames until the detector's current hop ends
 
-    Vastor* widener[2] = {nullptr, nullptr};  // Subtone, flat
-    M2S* m2s[2] = {nullptr, nullptr};         // Voice: Subtone, flat
-    MusicImage image[2];                      // Music: Subtone, flat
+    EnginePath paths[kPathCount];
 
     // The spread as last sent to the wideners.
     float appliedSpread = 0.0f;
@@ -146,12 +130,8 @@ struct Processor::Impl {
     long long reducedSeen = 0;  // the limiter's reduced blocks at the last hop's end
     int level[kPathCount] = {0, 0, 0, 0};
     bool running[kPathCount] = {};
-    bool resting[kPathCount] = {};
-    // The path's output has been below the floor since its cell began.
-    bool cellBelow[kPathCount] = {true, true, true, true, true, true, true};
     long long quietRun = 0;  // frames of input exactly zero, up to now
     bool asleep = true;      // no sound since the start, or since the paths rested
-    FrameDelay align[kPathCount][2];
     InputStage stage;
     MonoDetector detector;
     LoudnessMatch match;
@@ -176,19 +156,13 @@ struct Processor::Impl {
     int changeCount = 0;
 
     // Pieces of up to room frames.
-    std::vector<float> mixed[2];     // a crossfade's sum
-    std::vector<float> interleaved;  // the mono engines' output
-    std::vector<float> pre[3];       // a pre-roll's input: left, right, mean
+    std::vector<float> mixed[2];  // a crossfade's sum
+    std::vector<float> pre[3];    // a pre-roll's input: left, right, mean
 
     ~Impl() { close(); }
 
     void close() {
-        for (Vastor*& engine : widener)
-            if (engine) vastorClose(engine);
-        for (M2S*& engine : m2s)
-            if (engine) m2sClose(engine);
-        widener[0] = widener[1] = nullptr;
-        for (M2S*& engine : m2s) engine = nullptr;
+        for (EnginePath& path : paths) path.close();
         prepared = false;
     }
 
@@ -204,58 +178,14 @@ struct Processor::Impl {
     void applyEngineSettings(const Settings& s, bool always) {
         if (always || s.spreadDb != appliedSpread) {
             appliedSpread = s.spreadDb;
-            for (Vastor* engine : widener)
-                if (engine) vastorSetSpread(engine, s.spreadDb);
+            for (int p : {kWidener, kWidenerFlat}) paths[p].setSpread(s.spreadDb);
         }
     }
 
     // A path starts afresh: an engine from silence, pre-rolled over the
     // input kept when preroll is set; the dry path from the input just
     // played. Either way it fades in without a step.
-    void clearPath(int p, bool preroll) {
-        if (IsWidener(p)) {
-            if (!widener[p - kWidener]) return;
-            vastorReset(widener[p - kWidener]);
-            vastorSetSpread(widener[p - kWidener], appliedSpread);  // at once after the reset
-        } else if (IsMusic(p)) {
-            image[p - kMusic].reset();
-        } else if (p != kDry) {
-            m2sReset(m2s[M2sIndex(p)]);
-        }
-        resting[p] = false;
-        for (int c = 0; c < 2; ++c) {
-            FrameDelay& d = align[p][c];
-            if (p == kDry) {
-                const int from = history - d.delay();
-                float* dst = pre[0].data();
-                for (int i = 0; i < d.delay(); ++i) dst[i] = stage.past(std::min(c, channels - 1), from + i);
-                d.reset(dst);
-            } else {
-                d.reset();
-            }
-        }
-        if (p != kDry && preroll) prerollPath(p);
-    }
-
-    // Runs path p's cleared engine over the input kept, faded in over its
-    // first quarter, so that its output has settled when it is heard.
-    void prerollPath(int p) {
-        const int ramp = std::max(history / 4, 1);
-        for (int done = 0; done < history;) {
-            const int n = std::min(history - done, piece);
-            for (int c = 0; c < channels; ++c)
-                for (int i = 0; i < n; ++i)
-                    pre[c][static_cast<size_t>(i)] =
-                        stage.past(c, done + i) *
-                        std::min(1.0f, static_cast<float>(done + i) / static_cast<float>(ramp));
-            if (channels == 2)
-                for (int i = 0; i < n; ++i) pre[2][static_cast<size_t>(i)] = 0.5f * (pre[0][i] + pre[1][i]);
-            runPath(p, pre[0].data(), pre[channels - 1].data(), channels == 1 ? pre[0].data() : pre[2].data(),
-                    n);
-            for (FrameDelay& d : align[p]) d.advance(n);
-            done += n;
-        }
-    }
+    void clearPath(int p, bool preroll) { paths[p].clear(stage, channels, piece, pre, preroll); }
 
     // Takes the path the settings choose now, from stream frame `frame` on,
     // as the target; a path becomes running (cleared and pre-rolled first)
@@ -312,56 +242,26 @@ struct Processor::Impl {
         fadeFrames = 1024;
         while (fadeFrames < 4096 && static_cast<double>(fadeFrames) * 44100.0 < 1024.0 * rate)
             fadeFrames *= 2;
-        for (int flat = 0; flat < 2 && channels == 2; ++flat) {
-            const unsigned hipass = flat ? 0u : VASTOR_HIPASS_ON;
-            if (vastorOpen(&widener[flat], rate, hipass | VASTOR_ALL_RATES) != 0) {
-                widener[flat] = nullptr;
+        const EnginePath::Kind kinds[kPathCount] = {
+            EnginePath::kWidener, EnginePath::kWidener, EnginePath::kMusic, EnginePath::kMusic,
+            EnginePath::kVoice,   EnginePath::kVoice,   EnginePath::kDry};
+        for (int p = 0; p < kPathCount; ++p) {
+            // Each engine path with Subtone, then its flat twin.
+            if (!paths[p].open(kinds[p], p % 2 == 0, rate, channels, fadeFrames)) {
                 close();
                 return false;
             }
-        }
-        for (int e = 0; e < 2; ++e) {
-            if (m2sOpen(&m2s[e], rate, M2S_ALL_RATES) != 0) {
-                m2s[e] = nullptr;
-                close();
-                return false;
-            }
-            m2sEnableHipass(m2s[e], e == 0 ? 1 : 0);
-            image[e].prepare(rate, e == 0);
-        }
-        int pathLatency[kPathCount] = {};
-        // Later spread changes glide over a fade, the same for any cutting of
-        // the stream.
-        for (int flat = 0; flat < 2 && channels == 2; ++flat) {
-            pathLatency[kWidener + flat] = vastorGetLatency(widener[flat]);
-            vastorSetRampLength(widener[flat], fadeFrames);
-            vastorSetChainedRamps(widener[flat], 1);
-        }
-        for (int e = 0; e < 2; ++e) {
-            pathLatency[kVoice + e] = m2sGetLatency(m2s[e]);
-            pathLatency[kMusic + e] = image[e].delay();
-            m2sSetRampLength(m2s[e], fadeFrames);
-            m2sSetChainedRamps(m2s[e], 1);
         }
         piece = std::min(std::max(maxBlock, kMinPiece), kMaxPiece);
-        latency = *std::max_element(pathLatency, pathLatency + kPathCount);
-        for (int flat = 0; flat < 2 && channels == 2; ++flat) {
-            // The widener lines itself up: its input delayed on both sides
-            // delays all it makes, so that playing alone it needs no delay
-            // line of the processor's.
-            const int extra = latency - pathLatency[kWidener + flat];
-            vastorSetInputDelay(widener[flat], extra, extra);
-            pathLatency[kWidener + flat] = vastorGetLatency(widener[flat]);
-        }
+        latency = 0;
+        for (const EnginePath& path : paths) latency = std::max(latency, path.latency());
         room = piece + kMaxLimiterBlock;
-        for (int p = 0; p < kPathCount; ++p)
-            for (FrameDelay& d : align[p]) d.prepare(latency - pathLatency[p], room);
+        for (EnginePath& path : paths) path.alignTo(latency, room);
         history = std::max(latency, static_cast<int>(std::lround(kPrerollSeconds * rate)));
         restFrames = std::max(history, static_cast<int>(std::lround(kRestSeconds * rate)));
         stage.prepare(channels, room, history);
         for (std::vector<float>& v : mixed) v.assign(static_cast<size_t>(room), 0.0f);
         for (std::vector<float>& v : pre) v.assign(static_cast<size_t>(std::max(room, latency)), 0.0f);
-        interleaved.assign(2 * static_cast<size_t>(room), 0.0f);
         detector.prepare(rate, kHop);
         limiter.prepare(rate, room);
         match.prepare(rate, fadeFrames);
@@ -369,39 +269,6 @@ struct Processor::Impl {
         framesIn = 0;
         prepared = true;
         resetState();
-        return true;
-    }
-
-    // Runs path p over n frames (left l, right r, their mean mono) into its
-    // delays, which line it up with the others.
-    void runPath(int p, const float* l, const float* r, const float* mono, int n) {
-        float* left = align[p][0].in();
-        float* right = align[p][1].in();
-        if (IsWidener(p)) {
-            vastorMonoFloat(widener[p - kWidener], l, r, left, right, static_cast<unsigned>(n));
-        } else if (IsMusic(p)) {
-            image[p - kMusic].process(mono, left, right, 1, n);
-        } else if (p != kDry) {
-            float(*frames)[2] = reinterpret_cast<float(*)[2]>(interleaved.data());
-            m2sProcessFloat(m2s[M2sIndex(p)], mono, frames, static_cast<unsigned>(n));
-            for (int i = 0; i < n; ++i) {
-                left[i] = frames[i][0];
-                right[i] = frames[i][1];
-            }
-        } else {
-            std::memcpy(left, l, static_cast<size_t>(n) * sizeof(float));
-            std::memcpy(right, r, static_cast<size_t>(n) * sizeof(float));
-        }
-    }
-
-    // Whether the n frames path p just made (not yet advanced) are all below
-    // the 24-bit floor.
-    bool belowFloor(int p, int n) const {
-        for (const FrameDelay& d : align[p]) {
-            const float* x = d.out() + d.delay();
-            for (int i = 0; i < n; ++i)
-                if (!(std::fabs(x[i]) < kRestFloor)) return false;
-        }
         return true;
     }
 
@@ -428,8 +295,8 @@ struct Processor::Impl {
         bool alone = level[target] == fadeFrames;
         for (int p = 0; p < kPathCount; ++p) alone &= p == target || level[p] == 0;
         if (alone) {
-            *left = align[target][0].out();
-            *right = align[target][1].out();
+            *left = paths[target].out(0);
+            *right = paths[target].out(1);
             return;
         }
         float* outL = mixed[0].data();
@@ -441,8 +308,8 @@ struct Processor::Impl {
             if (!running[p]) continue;
             const int step = p == target ? 1 : -1;
             int l = level[p];
-            const float* inL = align[p][0].out();
-            const float* inR = align[p][1].out();
+            const float* inL = paths[p].out(0);
+            const float* inR = paths[p].out(1);
             for (int i = 0; i < n; ++i) {
                 l = std::min(std::max(l + step, 0), fadeFrames);
                 const float g = static_cast<float>(l) * scale;
@@ -487,8 +354,8 @@ struct Processor::Impl {
 
     // Whether a mono-to-3D path plays alone, lined up by itself, and awake.
     bool monoAlone() const {
-        if (IsWidener(target) || target == kDry || level[target] != fadeFrames || resting[target] ||
-            align[target][0].delay() != 0)
+        if (IsWidener(target) || target == kDry || level[target] != fadeFrames || paths[target].resting ||
+            paths[target].delay() != 0)
             return false;
         for (int p = 0; p < kPathCount; ++p)
             if (p != target && level[p] != 0) return false;
@@ -502,19 +369,16 @@ struct Processor::Impl {
     bool processPiece(int from, int n, float* out, bool quiet, bool rest) {
         const bool cellEnd = (framesDone + from + n) % kRestCell == 0;
         bool restNow[kPathCount] = {};
-        if (!rest) std::fill(cellBelow, cellBelow + kPathCount, true);
+        if (!rest)
+            for (EnginePath& path : paths) path.cellBelow = true;
         bool monoWanted = false;
         // (A resting path runs again as soon as the input is not quiet.)
-        for (int p = kMusic; p <= kVoiceFlat; ++p) monoWanted |= running[p] && !(resting[p] && quiet);
+        for (int p = kMusic; p <= kVoiceFlat; ++p) monoWanted |= running[p] && !(paths[p].resting && quiet);
         if (channels == 2 && monoWanted) midOf(from, n);
         const float* mono = (channels == 1 ? stage.scratch(0) : stage.scratch(2)) + from;
         if (!rest && monoAlone()) {
             // Its interleaved output is the result.
-            if (IsMusic(target))
-                image[target - kMusic].process(mono, out, out + 1, 2, n);
-            else
-                m2sProcessFloat(m2s[M2sIndex(target)], mono, reinterpret_cast<float(*)[2]>(out),
-                                static_cast<unsigned>(n));
+            paths[target].runInterleaved(mono, out, n);
             const bool finite = FlushFinite(out, out, 2 * n);
             meter(from, n, out, out + 1, 2);
             match.apply(out, n);
@@ -522,17 +386,18 @@ struct Processor::Impl {
         }
         for (int p = 0; p < kPathCount; ++p) {
             if (!running[p]) continue;
-            if (resting[p] && quiet) {
-                for (FrameDelay& d : align[p]) std::fill(d.in(), d.in() + n, 0.0f);
+            EnginePath& path = paths[p];
+            if (path.resting && quiet) {
+                for (int c = 0; c < 2; ++c) std::fill(path.in(c), path.in(c) + n, 0.0f);
                 continue;
             }
-            resting[p] = false;
-            runPath(p, stage.scratch(0) + from, stage.scratch(channels - 1) + from, mono, n);
+            path.resting = false;
+            path.run(stage.scratch(0) + from, stage.scratch(channels - 1) + from, mono, n);
             if (!rest || p == kDry) continue;
-            cellBelow[p] = cellBelow[p] && belowFloor(p, n);
+            path.cellBelow = path.cellBelow && path.belowFloor(n);
             if (!cellEnd) continue;
-            restNow[p] = cellBelow[p];
-            cellBelow[p] = true;
+            restNow[p] = path.cellBelow;
+            path.cellBelow = true;
         }
         const float* left;
         const float* right;
@@ -542,15 +407,14 @@ struct Processor::Impl {
         meter(from, n, left, right, 1);
         const bool finite = FlushFiniteInterleaveScaled(left, right, out, n, match.take(n));
         for (int p = 0; p < kPathCount; ++p)
-            if (running[p])
-                for (FrameDelay& d : align[p]) d.advance(n);
+            if (running[p]) paths[p].advance(n);
         for (int p = 0; p < kPathCount; ++p) {
             // The engine starts from silence when the input comes back; what
             // its delays held is below the floor too. (This piece plays as
             // it came: how much of a cell it is depends on the host's calls.)
             if (restNow[p]) {
                 clearPath(p, false);
-                resting[p] = true;
+                paths[p].resting = true;
             }
             running[p] = level[p] > 0 || p == target;
         }
