@@ -61,6 +61,7 @@
 #include "LoudnessMatch.h"
 #include "MonoDetector.h"
 #include "ParameterStore.h"
+#include "PathMixer.h"
 #include "SampleOps.h"
 
 namespace kesta {
@@ -124,14 +125,11 @@ struct Processor::Impl {
     // The spread as last sent to the wideners.
     float appliedSpread = 0.0f;
 
-    // Fades: level[p] in 0..fadeFrames is path p's gain times fadeFrames.
-    Path target = kDry;
+    PathMixer<kPathCount> mixer;
     long long aloneFrom = 0;    // the stream frame from which the target plays alone
     long long reducedSeen = 0;  // the limiter's reduced blocks at the last hop's end
-    int level[kPathCount] = {0, 0, 0, 0};
-    bool running[kPathCount] = {};
-    long long quietRun = 0;  // frames of input exactly zero, up to now
-    bool asleep = true;      // no sound since the start, or since the paths rested
+    long long quietRun = 0;     // frames of input exactly zero, up to now
+    bool asleep = true;         // no sound since the start, or since the paths rested
     InputStage stage;
     MonoDetector detector;
     LoudnessMatch match;
@@ -156,8 +154,7 @@ struct Processor::Impl {
     int changeCount = 0;
 
     // Pieces of up to room frames.
-    std::vector<float> mixed[2];  // a crossfade's sum
-    std::vector<float> pre[3];    // a pre-roll's input: left, right, mean
+    std::vector<float> pre[3];  // a pre-roll's input: left, right, mean
 
     ~Impl() { close(); }
 
@@ -192,17 +189,11 @@ struct Processor::Impl {
     // when wanted. detected: the mono detector's verdict, not the settings,
     // moved it.
     void retarget(const Settings& s, long long frame, bool detected = false) {
-        target = choose(s);
-        int fading = fadeFrames - level[target];
-        for (int p = 0; p < kPathCount; ++p) {
-            const bool wanted = level[p] > 0 || p == target;
-            if (wanted && !running[p]) clearPath(p, true);
-            running[p] = wanted;
-            if (p != target) fading = std::max(fading, level[p]);
-        }
-        aloneFrom = frame + fading;
-        match.retarget(target, s.match, detected);
+        aloneFrom = frame + mixer.retarget(choose(s), [&](int p) { clearPath(p, true); });
+        match.retarget(target(), s.match, detected);
     }
+
+    Path target() const { return static_cast<Path>(mixer.target()); }
 
     // Silence everywhere; the path the settings choose plays at full level.
     void resetState() {
@@ -211,21 +202,15 @@ struct Processor::Impl {
         const Settings s = settings.snapshot(&settingsVersion);
         // After a reset the engines take settings at once.
         applyEngineSettings(s, true);
-        for (int p = 0; p < kPathCount; ++p) {
-            clearPath(p, false);
-            level[p] = 0;
-            running[p] = false;
-        }
+        for (int p = 0; p < kPathCount; ++p) clearPath(p, false);
         quietRun = 0;
         asleep = true;
         detector.reset();
         hopLeft = kHop;
-        target = choose(s);
-        level[target] = fadeFrames;
-        running[target] = true;
+        mixer.reset(choose(s));
         limiter.reset();
         reducedSeen = 0;
-        match.reset(target, s.match);
+        match.reset(target(), s.match);
         current = latest = s;
         seenVersion = settingsVersion;
         changeCount = 0;
@@ -260,7 +245,7 @@ struct Processor::Impl {
         history = std::max(latency, static_cast<int>(std::lround(kPrerollSeconds * rate)));
         restFrames = std::max(history, static_cast<int>(std::lround(kRestSeconds * rate)));
         stage.prepare(channels, room, history);
-        for (std::vector<float>& v : mixed) v.assign(static_cast<size_t>(room), 0.0f);
+        mixer.prepare(fadeFrames, room);
         for (std::vector<float>& v : pre) v.assign(static_cast<size_t>(std::max(room, latency)), 0.0f);
         detector.prepare(rate, kHop);
         limiter.prepare(rate, room);
@@ -288,47 +273,13 @@ struct Processor::Impl {
         }
     }
 
-    // The running paths' sum over n frames, with the fades moved on; the
-    // target alone is not copied. Leaves the result's channels in *left and
-    // *right.
-    void mix(int n, const float** left, const float** right) {
-        bool alone = level[target] == fadeFrames;
-        for (int p = 0; p < kPathCount; ++p) alone &= p == target || level[p] == 0;
-        if (alone) {
-            *left = paths[target].out(0);
-            *right = paths[target].out(1);
-            return;
-        }
-        float* outL = mixed[0].data();
-        float* outR = mixed[1].data();
-        std::fill(outL, outL + n, 0.0f);
-        std::fill(outR, outR + n, 0.0f);
-        const float scale = 1.0f / static_cast<float>(fadeFrames);
-        for (int p = 0; p < kPathCount; ++p) {
-            if (!running[p]) continue;
-            const int step = p == target ? 1 : -1;
-            int l = level[p];
-            const float* inL = paths[p].out(0);
-            const float* inR = paths[p].out(1);
-            for (int i = 0; i < n; ++i) {
-                l = std::min(std::max(l + step, 0), fadeFrames);
-                const float g = static_cast<float>(l) * scale;
-                outL[i] += g * inL[i];
-                outR[i] += g * inR[i];
-            }
-            level[p] = l;
-        }
-        *left = outL;
-        *right = outR;
-    }
-
     // The loudness meter over what it wants of the n frames of output just
     // made from input frames [from, from + n) of the scratch (not remembered
     // yet), before the gain: left[i * stride], right[i * stride]. The input
     // it gets is lined up with the output, so latency frames earlier, from
     // the scratch or from the input kept.
     void meter(int at, int n, const float* left, const float* right, int stride) {
-        if (!current.match || target == kDry) return;
+        if (!current.match || target() == kDry) return;
         int first;
         const int count = match.wanted(n, &first);
         if (count == 0) return;
@@ -354,12 +305,8 @@ struct Processor::Impl {
 
     // Whether a mono-to-3D path plays alone, lined up by itself, and awake.
     bool monoAlone() const {
-        if (IsWidener(target) || target == kDry || level[target] != fadeFrames || paths[target].resting ||
-            paths[target].delay() != 0)
-            return false;
-        for (int p = 0; p < kPathCount; ++p)
-            if (p != target && level[p] != 0) return false;
-        return true;
+        const Path p = target();
+        return !IsWidener(p) && p != kDry && mixer.alone() && !paths[p].resting && paths[p].delay() == 0;
     }
 
     // Frames [from, from + n) of the input scratch through the running paths
@@ -373,19 +320,20 @@ struct Processor::Impl {
             for (EnginePath& path : paths) path.cellBelow = true;
         bool monoWanted = false;
         // (A resting path runs again as soon as the input is not quiet.)
-        for (int p = kMusic; p <= kVoiceFlat; ++p) monoWanted |= running[p] && !(paths[p].resting && quiet);
+        for (int p = kMusic; p <= kVoiceFlat; ++p)
+            monoWanted |= mixer.running(p) && !(paths[p].resting && quiet);
         if (channels == 2 && monoWanted) midOf(from, n);
         const float* mono = (channels == 1 ? stage.scratch(0) : stage.scratch(2)) + from;
         if (!rest && monoAlone()) {
             // Its interleaved output is the result.
-            paths[target].runInterleaved(mono, out, n);
+            paths[target()].runInterleaved(mono, out, n);
             const bool finite = FlushFinite(out, out, 2 * n);
             meter(from, n, out, out + 1, 2);
             match.apply(out, n);
             return finite;
         }
         for (int p = 0; p < kPathCount; ++p) {
-            if (!running[p]) continue;
+            if (!mixer.running(p)) continue;
             EnginePath& path = paths[p];
             if (path.resting && quiet) {
                 for (int c = 0; c < 2; ++c) std::fill(path.in(c), path.in(c) + n, 0.0f);
@@ -401,23 +349,23 @@ struct Processor::Impl {
         }
         const float* left;
         const float* right;
-        mix(n, &left, &right);
+        mixer.mix(
+            n, [&](int p, int c) { return paths[p].out(c); }, &left, &right);
         // Subnormals may come straight from the input on the dry path. The
         // matcher's gain is applied on the way into out.
         meter(from, n, left, right, 1);
         const bool finite = FlushFiniteInterleaveScaled(left, right, out, n, match.take(n));
         for (int p = 0; p < kPathCount; ++p)
-            if (running[p]) paths[p].advance(n);
+            if (mixer.running(p)) paths[p].advance(n);
+        // A resting engine starts from silence when the input comes back;
+        // what its delays held is below the floor too. (This piece plays as
+        // it came: how much of a cell it is depends on the host's calls.)
         for (int p = 0; p < kPathCount; ++p) {
-            // The engine starts from silence when the input comes back; what
-            // its delays held is below the floor too. (This piece plays as
-            // it came: how much of a cell it is depends on the host's calls.)
-            if (restNow[p]) {
-                clearPath(p, false);
-                paths[p].resting = true;
-            }
-            running[p] = level[p] > 0 || p == target;
+            if (!restNow[p]) continue;
+            clearPath(p, false);
+            paths[p].resting = true;
         }
+        mixer.settle();
         return finite;
     }
 
@@ -483,7 +431,7 @@ struct Processor::Impl {
             if (hopLeft == 0) {
                 hopLeft = kHop;
                 detector.endHop();
-                if (choose(s) != target) break;
+                if (choose(s) != target()) break;
             }
         }
         return done;
@@ -559,7 +507,7 @@ struct Processor::Impl {
             }
             stage.remember(from, k);
             from += k;
-            if (channels == 2 && choose(current) != target) retarget(current, framesDone + from, true);
+            if (channels == 2 && choose(current) != target()) retarget(current, framesDone + from, true);
         }
         pending -= m;
         framesDone += m;
