@@ -63,6 +63,7 @@
 #include "ParameterStore.h"
 #include "PathMixer.h"
 #include "SampleOps.h"
+#include "SettingsTimeline.h"
 
 namespace kesta {
 
@@ -143,15 +144,9 @@ struct Processor::Impl {
     int pending = 0;
     long long framesDone = 0;
 
-    // Settings as the engines have them, as last read, and the changes
-    // between (each from a stream frame on), oldest first.
-    struct Change {
-        long long frame;
-        Settings settings;
-    };
-    Settings current, latest;
-    Change changes[kMaxChanges];
-    int changeCount = 0;
+    // Settings as the engines have them, and the changes on their way.
+    Settings current;
+    SettingsTimeline<kMaxChanges> timeline;
 
     // Pieces of up to room frames.
     std::vector<float> pre[3];  // a pre-roll's input: left, right, mean
@@ -211,9 +206,9 @@ struct Processor::Impl {
         limiter.reset();
         reducedSeen = 0;
         match.reset(target(), s.match);
-        current = latest = s;
+        current = s;
+        timeline.reset(s);
         seenVersion = settingsVersion;
-        changeCount = 0;
         pending = 0;
         framesDone = framesIn;
         aloneFrom = framesDone;
@@ -437,43 +432,21 @@ struct Processor::Impl {
         return done;
     }
 
-    // A host block's settings s, which take effect at its first frame.
-    void noteSettings(const Settings& s) {
-        if (s == latest) return;
-        latest = s;
-        // Two blocks that start at the same frame: the later one's hold.
-        if (changeCount > 0 && changes[changeCount - 1].frame == framesIn) {
-            changes[changeCount - 1].settings = s;
-            return;
-        }
-        // (A change a frame since the engines' last frame fits.)
-        if (changeCount == kMaxChanges) --changeCount;
-        changes[changeCount++] = {framesIn, s};
-    }
-
-    // The queued settings that take effect by stream frame, to the engines.
-    void takeChanges(long long frame) {
-        int taken = 0;
-        while (taken < changeCount && changes[taken].frame <= frame) {
-            current = changes[taken++].settings;
-            applyEngineSettings(current, false);
-            retarget(current, frame);
-        }
-        if (taken == 0) return;
-        changeCount -= taken;
-        std::copy(changes + taken, changes + taken + changeCount, changes);
-    }
-
     // The engines over the first m of the pending frames (m whole limiter
     // blocks), into the limiter. Answers false when the result is not
     // finite.
     bool processPending(int m) {
         DenormalGuard guard;
         for (int from = 0; from < m;) {
-            takeChanges(framesDone + from);
+            const long long frame = framesDone + from;
+            timeline.take(frame, [&](const Settings& s) {
+                current = s;
+                applyEngineSettings(current, false);
+                retarget(current, frame);
+            });
             int end = m;
-            if (changeCount > 0)
-                end = static_cast<int>(std::min<long long>(m, changes[0].frame - framesDone));
+            if (timeline.waiting())
+                end = static_cast<int>(std::min<long long>(m, timeline.next() - framesDone));
             const float* inPiece[2] = {stage.scratch(0) + from, stage.scratch(channels - 1) + from};
             int lead;
             int k = quietLimit(inPiece, 1, end - from, &lead);
@@ -518,7 +491,7 @@ struct Processor::Impl {
     void run(const float* const* in, int inStride, float* const* out, int outStride, int frames) {
         if (!prepared || frames <= 0) return;
         Settings s;
-        if (settings.read(&seenVersion, &s)) noteSettings(s);
+        if (settings.read(&seenVersion, &s)) timeline.note(s, framesIn);
         const int block = limiter.block();
         const size_t inStep = static_cast<size_t>(inStride), outStep = static_cast<size_t>(outStride);
         for (int done = 0; done < frames;) {
