@@ -5,6 +5,12 @@
 // stereo (sox `channels 2`) gets the mono-to-3D treatment; and "kesta_mono",
 // one input and two outputs.
 //
+// Their names end in " (LADSPA)": hosts that load both kinds (Audacity, with
+// the kesta-lv2 package beside this one) list a plug-in under its name and
+// would otherwise show, and run by its name, one of two same-named entries;
+// the LV2 ones are the better choice there, as those hosts take their
+// latency out. Scripts and command lines name the plug-ins by label.
+//
 // Unique IDs: this project uses 0x4B4550 to 0x4B455F (4932944 to 4932959,
 // "KEP" onwards); the stereo plug-in is 0x4B4553, the mono one 0x4B4554.
 // IDs once given out are never reused for another plug-in, since hosts store
@@ -139,7 +145,7 @@ LADSPA_Descriptor DescriptorOf(unsigned long id, const char* label, const char* 
 
 const Ports kStereoPorts(kStereoLayout);
 const LADSPA_Descriptor kStereo =
-    DescriptorOf(kStereoId, "kesta_stereo", "Kesta 3D Sound (stereo)", kStereoLayout, kStereoPorts);
+    DescriptorOf(kStereoId, "kesta_stereo", "Kesta 3D Sound (stereo) (LADSPA)", kStereoLayout, kStereoPorts);
 
 // The mono-to-3D engine alone, one input and two outputs: for GStreamer,
 // whose LV2 elements cannot change the channel count, and hosts with mono
@@ -147,7 +153,7 @@ const LADSPA_Descriptor kStereo =
 // there the stereo plug-in after `channels 2` does the same.
 const Ports kMonoPorts(kMonoLayout);
 const LADSPA_Descriptor kMono =
-    DescriptorOf(kMonoId, "kesta_mono", "Kesta 3D Sound (mono to stereo)", kMonoLayout, kMonoPorts);
+    DescriptorOf(kMonoId, "kesta_mono", "Kesta 3D Sound (mono to stereo) (LADSPA)", kMonoLayout, kMonoPorts);
 
 }  // namespace
 

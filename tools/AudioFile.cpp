@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "OutputPath.h"
 
@@ -332,6 +333,69 @@ bool writeEmptyFlac(int fd, int channels, int rate, int bits) {
     return pwrite(fd, b, sizeof b, 0) == static_cast<ssize_t>(sizeof b);
 }
 
+// Little-endian fields of a RIFF header.
+std::uint32_t le32(const unsigned char* p) {
+    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+void putLe32(unsigned char* p, std::uint32_t v) {
+    for (int k = 0; k < 4; ++k) p[k] = static_cast<unsigned char>(v >> (8 * k));
+}
+
+// A float WAV as libsndfile writes it has a 16-byte format chunk, which
+// readers that want the 18 bytes of a format other than integer PCM (sox)
+// warn about, followed by libsndfile's own PEAK chunk, which others (SciPy)
+// warn about. This gives the format chunk its 2-byte extension size (0) and
+// turns the PEAK chunk into a JUNK chunk 2 bytes shorter, so that the audio
+// stays where it is and the file keeps its length. A header laid out in
+// another way is left as it is. False with errno set on a read or write
+// error.
+bool extendFloatFormatChunk(int fd) {
+    // Whether all of [at, at + size) was read; failed tells an error from a short file.
+    bool failed = false;
+    const auto readAt = [fd, &failed](void* to, size_t size, off_t at) {
+        const ssize_t n = pread(fd, to, size, at);
+        failed = n < 0;
+        return n == static_cast<ssize_t>(size);
+    };
+    unsigned char head[12];
+    if (!readAt(head, sizeof head, 0)) return !failed;
+    if (std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0) return true;
+    // The chunks before the audio, read whole.
+    off_t dataAt = 12;
+    for (;;) {
+        unsigned char chunk[8];
+        if (!readAt(chunk, sizeof chunk, dataAt)) return !failed;
+        if (std::memcmp(chunk, "data", 4) == 0) break;
+        dataAt += 8 + ((le32(chunk + 4) + 1) & ~std::uint32_t{1});
+        if (dataAt > (1 << 20)) return true;  // not libsndfile's header
+    }
+    std::vector<unsigned char> from(static_cast<size_t>(dataAt - 12)), to;
+    if (!readAt(from.data(), from.size(), 12)) return !failed;
+    bool format = false, peak = false;
+    for (size_t at = 0; at + 8 <= from.size();) {
+        const unsigned char* chunk = from.data() + at;
+        const size_t size = le32(chunk + 4), next = at + 8 + ((size + 1) & ~size_t{1});
+        if (next > from.size()) return true;
+        if (std::memcmp(chunk, "fmt ", 4) == 0 && size == 16 && chunk[8] == 3 && chunk[9] == 0) {
+            to.insert(to.end(), chunk, chunk + 24);
+            putLe32(to.data() + to.size() - 20, 18);
+            to.insert(to.end(), 2, 0);
+            format = true;
+        } else if (std::memcmp(chunk, "PEAK", 4) == 0 && size >= 2 && size % 2 == 0 && !peak) {
+            const unsigned char junk[8] = {'J', 'U', 'N', 'K'};
+            to.insert(to.end(), junk, junk + 8);
+            putLe32(to.data() + to.size() - 4, static_cast<std::uint32_t>(size - 2));
+            to.insert(to.end(), size - 2, 0);
+            peak = true;
+        } else {
+            to.insert(to.end(), chunk, chunk + (next - at));
+        }
+        at = next;
+    }
+    if (!format || !peak || to.size() != from.size()) return true;
+    return pwrite(fd, to.data(), to.size(), 12) == static_cast<ssize_t>(to.size());
+}
+
 std::string dirName(const std::string& path) {
     gchar* dir = g_path_get_dirname(path.c_str());
     std::string result = dir;
@@ -588,6 +652,11 @@ bool OutputFile::commit() {
         }
     }
     const int sub = info_.format & SF_FORMAT_SUBMASK;
+    if ((info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV &&
+        (sub == SF_FORMAT_FLOAT || sub == SF_FORMAT_DOUBLE) && !extendFloatFormatChunk(fd_)) {
+        error_ = std::strerror(errno);
+        return false;
+    }
     if (frames_ == 0 && (sub == SF_FORMAT_OPUS || sub == SF_FORMAT_MPEG_LAYER_III)) {
         // libsndfile writes them as nothing, or as a stream it cannot read.
         error_ = "the input has no audio, and an empty MP3 or Opus file cannot be written";

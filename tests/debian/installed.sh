@@ -23,20 +23,29 @@ logs=$PWD/build-deb/installed
 mkdir -p "$logs"
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+every_installed() { dpkg-query -W -f='${Status} ${binary:Package}\n' | sed -n 's/^install ok installed //p' | sort; }
 
-# What this run installs is purged on the way out, whatever happened; a
-# package that was there before is left as it was found (upgraded, if dist/
-# is newer).
+# What this run installs is purged on the way out, whatever happened, with
+# what apt pulls in along with it (bash-completion, which kesta recommends);
+# a package that was there before is left as it was found (upgraded, if
+# dist/ is newer).
 ours=()
 for p in "${packages[@]}"; do installed "$p" || ours+=("$p"); done
+before=$(every_installed)
+pulled=()
+# The packages installed since the start that are not ours: into pulled.
+find_pulled() {
+    mapfile -t pulled < <(comm -13 <(echo "$before") <(every_installed) | grep -vxF -f <(printf '%s\n' "${packages[@]}"))
+}
 [ ${#ours[@]} = ${#packages[@]} ] || echo "note: already installed, so kept: $(for p in "${packages[@]}"; do installed "$p" && printf '%s ' "$p"; done)"
 purged=0
 cleanup() {
     local status=$?
     set +e
-    if [ "$purged" = 0 ] && [ ${#ours[@]} -gt 0 ]; then
-        echo "Purging ${ours[*]}"
-        "${apt[@]}" purge "${ours[@]}" >"$logs/purge.log" 2>&1 || cat "$logs/purge.log"
+    [ "$purged" = 1 ] || find_pulled
+    if [ "$purged" = 0 ] && [ $((${#ours[@]} + ${#pulled[@]})) -gt 0 ]; then
+        echo "Purging ${ours[*]} ${pulled[*]}"
+        "${apt[@]}" purge "${ours[@]}" "${pulled[@]}" >"$logs/purge.log" 2>&1 || cat "$logs/purge.log"
     fi
     rm -rf "$work"
     exit "$status"
@@ -48,6 +57,8 @@ trap 'exit 143' TERM
 debs=()
 for p in "${packages[@]}"; do debs+=("$(ls dist/"${p}"_*.deb)"); done
 stage "Installing ${debs[*]}" "$logs/install.log" "${apt[@]}" install "${debs[@]/#/./}"
+find_pulled
+[ ${#pulled[@]} = 0 ] || echo "note: apt installed ${pulled[*]} with them; purged at the end"
 
 failed=0
 fail() {
@@ -76,6 +87,13 @@ done <<<"$listed"
 man -w kesta >/dev/null 2>&1 || fail "man does not find kesta(1)"
 bash -c '. /usr/share/bash-completion/completions/kesta && complete -p kesta' >/dev/null ||
     fail "the bash completion does not load"
+# Tab completes as a user's shell does it: bash-completion, which kesta
+# recommends, loads kesta's completion on first use.
+tab=$(bash -c '. /usr/share/bash-completion/bash_completion && _completion_loader kesta
+    COMP_WORDS=(kesta re) COMP_CWORD=1
+    "$(complete -p kesta | sed -n "s/.* -F \([^ ]*\) .*/\1/p")" kesta re kesta && echo "${COMPREPLY[*]}"' 2>/dev/null) ||
+    true
+[ "$tab" = render ] || fail "Tab after 'kesta re' offers '$tab', not render: bash-completion missing or not loading it"
 
 # The hosts, each with nothing but the system's own folders to find the
 # plug-ins in.
@@ -212,7 +230,7 @@ cd - >/dev/null
 
 # Purged, the packages leave nothing behind: every file they listed is gone,
 # and every folder that is left is someone else's too.
-stage "Purging ${ours[*]}" "$logs/purge.log" "${apt[@]}" purge "${ours[@]}"
+stage "Purging ${ours[*]} ${pulled[*]}" "$logs/purge.log" "${apt[@]}" purge "${ours[@]}" "${pulled[@]}"
 purged=1
 if [ ${#ours[@]} = ${#packages[@]} ]; then
     while read -r f; do

@@ -154,7 +154,10 @@ TEST(LadspaAudacity, appliesTheEffectWithItsDefaults) {
     TempDir dir;
     const std::string speech = MakeSpeech(dir, 48000, 2);
     std::string said;
-    ASSERT_EQ(RunAudacity(speech, dir / "out.wav", "--ladspa " KESTA_LADSPA_PATH, &said), 0) << said;
+    ASSERT_EQ(RunAudacity(speech, dir / "out.wav",
+                          "Kesta3dSound(stereo)(ladspa):", "--ladspa " KESTA_LADSPA_PATH, &said),
+              0)
+        << said;
     const Audio in = ReadAudio(speech);
     ExpectSameAudio(ReadAudio(dir / "out.wav"), Reference(in, With(0.0f), 1024), in, 5e-4f);
 }

@@ -63,6 +63,7 @@ TEST(LadspaDescriptor, oneStereoPluginWithReadablePortsAndDefaultsOfTheProcessor
     ASSERT_NE(d, nullptr) << dlerror();
     EXPECT_EQ(d->UniqueID, 0x4B4553u);
     EXPECT_STREQ(d->Label, "kesta_stereo");
+    EXPECT_STREQ(d->Name, "Kesta 3D Sound (stereo) (LADSPA)");  // not the LV2 plug-in's name
     EXPECT_TRUE(LADSPA_IS_HARD_RT_CAPABLE(d->Properties));
     EXPECT_FALSE(LADSPA_IS_INPLACE_BROKEN(d->Properties));
 
@@ -121,6 +122,7 @@ TEST(LadspaDescriptor, aMonoPluginFollows) {
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(d->UniqueID, 0x4B4554u);
     EXPECT_STREQ(d->Label, "kesta_mono");
+    EXPECT_STREQ(d->Name, "Kesta 3D Sound (mono to stereo) (LADSPA)");
     EXPECT_EQ(Descriptor(2), nullptr);
     const char* const names[] = {"In",         "Out L",   "Out R",   "Mode (0 = Voice, 1 = Music)",
                                  "Mono-to-3D", "Subtone", "Limiter", "Match loudness",

@@ -93,14 +93,16 @@ inline std::string MakeSpeech(const TempDir& dir, unsigned rate, int channels, b
 }
 
 #ifdef KESTA_TESTS_SUPPORT
-// Audacity 3.2 run headless by the support script: the stereo plug-in (from
-// plugin, the script's --ladspa or --lv2 option with its path) applied to the
-// whole of input with its defaults, and the track exported to output.
-// Answers the script's exit status; said gets what it printed.
-inline int RunAudacity(const std::string& input, const std::string& output, const std::string& plugin,
-                       std::string* said) {
+// Audacity 3.2 run headless by the support script, with the plug-ins of
+// plugins (the script's --ladspa and --lv2 options with their paths): the
+// effect that Audacity's scripting calls effect (its name without spaces,
+// each word capitalised: "Kesta3dSound(stereo):") applied to the whole of
+// input with its defaults, and the track exported to output. Answers the
+// script's exit status; said gets what it printed.
+inline int RunAudacity(const std::string& input, const std::string& output, const std::string& effect,
+                       const std::string& plugins, std::string* said) {
     return RunCommand("timeout 400 python3 " KESTA_TESTS_SUPPORT "/audacity_session.py " + input + " " +
-                          output + " 'Kesta3dSound(stereo):' " + plugin,
+                          output + " '" + effect + "' " + plugins,
                       said);
 }
 #endif

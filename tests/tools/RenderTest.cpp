@@ -205,6 +205,38 @@ TEST_F(Render, withTheEffectOffTheOutputIsTheInputFrameForFrame) {
     EXPECT_LT(std::fabs(dc / in.frames()), 0.1 / 128);
 }
 
+// A float WAV, 32 or 64-bit, reads without a warning in sox, ffmpeg and
+// SciPy (sox wants the format chunk's extension, SciPy knows no PEAK chunk),
+// keeps its tags, and holds the samples written: with the effect off, the
+// input's, bit for bit, through libsndfile and ffmpeg alike.
+TEST_F(Render, floatWavFilesReadEverywhereWithoutAWarning) {
+    const bool scipy = sh("/usr/bin/python3 -c 'import scipy' 2>/dev/null") == 0;
+    for (const char* codec : {"pcm_f32le", "pcm_f64le"}) {
+        ASSERT_EQ(sh(std::string("ffmpeg -loglevel error -y -i ") + kSpeech +
+                     " -metadata title=Centre -c:a " + codec + " in.wav"),
+                  0);
+        ASSERT_EQ(kesta("render in.wav out.wav --mono-3d off").status, 0) << codec;
+        const std::string readers =
+            "{ sox --i out.wav && sox out.wav -n && ffmpeg -v warning -i out.wav -f f32le out.raw -y" +
+            std::string(
+                scipy ? " && /usr/bin/python3 -W error -c 'import scipy.io.wavfile as w; w.read(\"out.wav\")'"
+                      : "") +
+            "; } 2>&1 | grep -i -e warn -e error -e fail";
+        EXPECT_EQ(sh(readers), 1) << codec << ": a reader complained";
+        const Audio in = load(path("in.wav")), out = load(path("out.wav"));
+        EXPECT_EQ(out.title, "Centre") << codec;
+        ASSERT_EQ(out.samples.size(), 2 * in.samples.size()) << codec;
+        std::ifstream raw(path("out.raw"), std::ios::binary);
+        std::vector<float> decoded(out.samples.size() + 1);
+        raw.read(reinterpret_cast<char*>(decoded.data()), decoded.size() * sizeof(float));
+        decoded.resize(static_cast<size_t>(raw.gcount()) / sizeof(float));
+        EXPECT_EQ(decoded, out.samples) << codec << ": ffmpeg reads other samples";
+        long differ = 0;
+        for (size_t k = 0; k < out.samples.size(); ++k) differ += out.samples[k] != in.samples[k / 2];
+        EXPECT_EQ(differ, 0) << codec;
+    }
+}
+
 // Every integer depth is the float result rounded to its steps, sample for
 // sample: exactly without dither (clipped to the range, and the samples at
 // full scale counted as said), within a step and a half and with no offset with dither.
