@@ -62,6 +62,7 @@
 #include "MonoDetector.h"
 #include "ParameterStore.h"
 #include "PathMixer.h"
+#include "QuietWatch.h"
 #include "SampleOps.h"
 #include "SettingsTimeline.h"
 
@@ -88,8 +89,6 @@ constexpr int kMaxChanges = kMaxLimiterBlock + 2;
 constexpr double kPrerollSeconds = 0.05;
 // Input exactly zero for this long lets the paths rest.
 constexpr double kRestSeconds = 0.25;
-// Frames of the stream over which a path's output is judged for rest.
-constexpr int kRestCell = 512;
 
 // The paths; each engine path with Subtone on, then its flat twin.
 enum Path { kWidener, kWidenerFlat, kMusic, kMusicFlat, kVoice, kVoiceFlat, kDry, kPathCount };
@@ -113,9 +112,8 @@ struct Processor::Impl {
     bool prepared = false;
     unsigned rate = 0;
     int channels = 0;
-    int latency = 0;  // of the paths, before the limiter
-    int history = 0;  // frames of input kept for a pre-roll
-    int restFrames = 0;
+    int latency = 0;        // of the paths, before the limiter
+    int history = 0;        // frames of input kept for a pre-roll
     int fadeFrames = 1024;  // a power of two, so level / fadeFrames is exact
     int piece = kMinPiece;  // frames of a host block taken in at once
     int room = kMinPiece;   // frames of scratch: the most the engines get at once
@@ -129,8 +127,8 @@ struct Processor::Impl {
     PathMixer<kPathCount> mixer;
     long long aloneFrom = 0;    // the stream frame from which the target plays alone
     long long reducedSeen = 0;  // the limiter's reduced blocks at the last hop's end
-    long long quietRun = 0;     // frames of input exactly zero, up to now
-    bool asleep = true;         // no sound since the start, or since the paths rested
+    QuietWatch quiet;
+    bool asleep = true;  // no sound since the start, or since the paths rested
     InputStage stage;
     MonoDetector detector;
     LoudnessMatch match;
@@ -198,7 +196,7 @@ struct Processor::Impl {
         // After a reset the engines take settings at once.
         applyEngineSettings(s, true);
         for (int p = 0; p < kPathCount; ++p) clearPath(p, false);
-        quietRun = 0;
+        quiet.reset();
         asleep = true;
         detector.reset();
         hopLeft = kHop;
@@ -238,7 +236,7 @@ struct Processor::Impl {
         room = piece + kMaxLimiterBlock;
         for (EnginePath& path : paths) path.alignTo(latency, room);
         history = std::max(latency, static_cast<int>(std::lround(kPrerollSeconds * rate)));
-        restFrames = std::max(history, static_cast<int>(std::lround(kRestSeconds * rate)));
+        quiet.prepare(channels, std::max(history, static_cast<int>(std::lround(kRestSeconds * rate))));
         stage.prepare(channels, room, history);
         mixer.prepare(fadeFrames, room);
         for (std::vector<float>& v : pre) v.assign(static_cast<size_t>(std::max(room, latency)), 0.0f);
@@ -308,15 +306,15 @@ struct Processor::Impl {
     // into out, interleaved. Answers false when the result is not finite.
     // quiet tells that these frames are all zero; rest, that the paths may
     // come to rest after them.
-    bool processPiece(int from, int n, float* out, bool quiet, bool rest) {
-        const bool cellEnd = (framesDone + from + n) % kRestCell == 0;
+    bool processPiece(int from, int n, float* out, bool silent, bool rest) {
+        const bool cellEnd = QuietWatch::cellEnd(framesDone + from + n);
         bool restNow[kPathCount] = {};
         if (!rest)
             for (EnginePath& path : paths) path.cellBelow = true;
         bool monoWanted = false;
         // (A resting path runs again as soon as the input is not quiet.)
         for (int p = kMusic; p <= kVoiceFlat; ++p)
-            monoWanted |= mixer.running(p) && !(paths[p].resting && quiet);
+            monoWanted |= mixer.running(p) && !(paths[p].resting && silent);
         if (channels == 2 && monoWanted) midOf(from, n);
         const float* mono = (channels == 1 ? stage.scratch(0) : stage.scratch(2)) + from;
         if (!rest && monoAlone()) {
@@ -330,7 +328,7 @@ struct Processor::Impl {
         for (int p = 0; p < kPathCount; ++p) {
             if (!mixer.running(p)) continue;
             EnginePath& path = paths[p];
-            if (path.resting && quiet) {
+            if (path.resting && silent) {
                 for (int c = 0; c < 2; ++c) std::fill(path.in(c), path.in(c) + n, 0.0f);
                 continue;
             }
@@ -362,46 +360,6 @@ struct Processor::Impl {
         }
         mixer.settle();
         return finite;
-    }
-
-    // Whether frame i of in (sample i of channel c at in[c][i * stride]) is
-    // zero on every channel.
-    bool zeroFrame(const float* const* in, int stride, int i) const {
-        for (int c = 0; c < channels; ++c)
-            if (in[c][static_cast<size_t>(i) * static_cast<size_t>(stride)] != 0.0f) return false;
-        return true;
-    }
-
-    // How many of the n frames of in to take at most, so that the frame at
-    // which the input has been zero for restFrames ends a piece; *lead is
-    // the number of zero frames they start with.
-    int quietLimit(const float* const* in, int stride, int n, int* lead) const {
-        int z = 0;
-        while (z < n && zeroFrame(in, stride, z)) ++z;
-        *lead = z;
-        // The zero run as it stands after frame i; looked at only while it
-        // can still reach restFrames within the n frames.
-        long long run = quietRun;
-        for (int i = 0; i < n && run + (n - i) >= restFrames; ++i) {
-            if (!zeroFrame(in, stride, i))
-                run = 0;
-            else if (++run == restFrames)
-                return i + 1;
-        }
-        return n;
-    }
-
-    // Moves quietRun on over the k frames taken (lead of them zero at the
-    // start); answers whether they are all zero.
-    bool countQuiet(const float* const* in, int stride, int k, int lead) {
-        if (lead >= k) {
-            quietRun += k;
-            return true;
-        }
-        int trail = 0;
-        while (trail < k - lead && zeroFrame(in, stride, k - 1 - trail)) ++trail;
-        quietRun = trail;
-        return false;
     }
 
     // How many of the n frames of left and right (sample i at i * stride)
@@ -449,12 +407,11 @@ struct Processor::Impl {
                 end = static_cast<int>(std::min<long long>(m, timeline.next() - framesDone));
             const float* inPiece[2] = {stage.scratch(0) + from, stage.scratch(channels - 1) + from};
             int lead;
-            int k = quietLimit(inPiece, 1, end - from, &lead);
+            int k = quiet.limit(inPiece, 1, end - from, &lead);
             // Sound after silence starts a piece, and wakes the matcher there.
             if (asleep && lead > 0 && lead < k) k = lead;
             // Resting, pieces end where the cells do.
-            if (lead >= k && quietRun >= restFrames)
-                k = static_cast<int>(std::min<long long>(k, kRestCell - (framesDone + from) % kRestCell));
+            k = quiet.cellLimit(k, lead, frame);
             if (asleep && lead == 0) {
                 match.wake();
                 asleep = false;
@@ -465,12 +422,12 @@ struct Processor::Impl {
             k = steadyFrames(current, inPiece[0], inPiece[1], 1, k);
             // A rest starts at the frame where the input has been zero for
             // restFrames (a piece ends there), wherever the calls end.
-            const bool quietBefore = quietRun >= restFrames;
-            const bool quiet = countQuiet(inPiece, 1, k, lead);
-            const bool rest = quiet && quietBefore;
+            const bool restingBefore = quiet.resting();
+            const bool silent = quiet.take(inPiece, 1, k, lead);
+            const bool rest = silent && restingBefore;
             asleep |= rest;
             float* out = limiter.write(k);
-            if (!processPiece(from, k, out, quiet, rest)) return false;
+            if (!processPiece(from, k, out, silent, rest)) return false;
             limiter.push(k, current.limiter);
             if (match.toHopEnd() == 0) {
                 const long long reduced = limiter.reducedBlocks();
