@@ -32,20 +32,26 @@
 // pre-rolled over the last kPrerollSeconds of input (faded in), so that it
 // enters the crossfade already playing, as if it had run all along.
 //
-// Settings are atomics written by any thread and read once per host block.
-// A change of path (mode, an enable, Subtone, automatic mono) fades the old
-// path out and the new one in over fadeFrames_ frames; spread glides inside
-// the widener over the same length.
+// Settings are written by any thread into a store (ParameterStore.h) and
+// read once per host block. A change of path (mode, an enable, Subtone,
+// automatic mono) fades the old path out and the new one in over
+// fadeFrames frames; spread glides inside the widener over the same length.
 //
 // After kRestSeconds of input that is exactly zero, a path whose output has
 // fallen below the 24-bit floor rests: its engine is cleared and not run,
 // and it gives exact zeros until the input is not zero again. Whether it has
-// is judged over cells of kRestCell frames of the stream (the first from the
-// frame the rest began to the next cell's start), so that a path rests at
+// is judged over cells of the stream (QuietWatch.h), so that a path rests at
 // the same frame however a host cuts the stream.
 //
 // A sample that is not a number or infinite is replaced by zero, alone: the
 // stream goes on. The limiter comes last, on the mixed output.
+//
+// The parts, each a small processor of its own, in the order a block meets
+// them: ParameterStore and SettingsTimeline (the settings, and when they
+// take effect), InputStage (reading, checking, the history kept),
+// QuietWatch (silence), MonoDetector (mono in stereo), EnginePath (one per
+// path), PathMixer (the crossfades), LoudnessMatch, Limiter. This file
+// holds what ties them together.
 #include "Processor.h"
 
 #include <algorithm>
