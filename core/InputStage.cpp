@@ -50,6 +50,17 @@ void InputStage::read(const float* const* in, int stride, int n, int at, long lo
     }
 }
 
+void InputStage::mean(int from, int n, int lag, int most) {
+    const int early = lag > 0 ? 1 : 0, shift = std::min(lag > 0 ? lag : -lag, most);
+    const float* now = scratch_[1 - early].data() + from;
+    const float* late = scratch_[early].data() + from;
+    float* m = scratch_[2].data() + from;
+    for (int i = 0; i < n; ++i) {
+        const int at = i - shift;
+        m[i] = 0.5f * (now[i] + (at >= 0 ? late[at] : past(early, history_ + at)));
+    }
+}
+
 void InputStage::remember(int from, int n) {
     const int skip = std::max(n - history_, 0), count = n - skip;
     // Up to the end of the ring, then from its start.

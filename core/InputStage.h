@@ -34,6 +34,12 @@ class InputStage {
     // Scratch channel c: 0 left (or mono), 1 right, 2 their mean.
     float* scratch(int c) { return scratch_[c].data(); }
     const float* scratch(int c) const { return scratch_[c].data(); }
+    // Scratch channel 2 over frames [from, from + n) of stereo input: the
+    // mean of the channels lined up at lag (left[i] with right[i - lag]; at
+    // most most frames either way): the earlier channel read that many
+    // frames late, from the history where it reaches back before the
+    // scratch.
+    void mean(int from, int n, int lag, int most);
     // The engines have run on scratch frames [from, from + n): they join the
     // history.
     void remember(int from, int n);

@@ -256,22 +256,6 @@ struct Processor::Impl {
         return true;
     }
 
-    // The mono signal of frames [from, from + n) of stereo input: the mean of
-    // the channels lined up at the delay the detector found (the earlier
-    // channel read that many frames late, from the input kept from before
-    // the piece where it reaches back).
-    void midOf(int from, int n) {
-        const int lag = detector.lag();
-        const int early = lag > 0 ? 1 : 0, shift = std::min(lag > 0 ? lag : -lag, latency);
-        const float* now = stage.scratch(1 - early) + from;
-        const float* late = stage.scratch(early) + from;
-        float* m = stage.scratch(2) + from;
-        for (int i = 0; i < n; ++i) {
-            const int at = i - shift;
-            m[i] = 0.5f * (now[i] + (at >= 0 ? late[at] : stage.past(early, history + at)));
-        }
-    }
-
     // The loudness meter over what it wants of the n frames of output just
     // made from input frames [from, from + n) of the scratch (not remembered
     // yet), before the gain: left[i * stride], right[i * stride]. The input
@@ -321,7 +305,9 @@ struct Processor::Impl {
         // (A resting path runs again as soon as the input is not quiet.)
         for (int p = kMusic; p <= kVoiceFlat; ++p)
             monoWanted |= mixer.running(p) && !(paths[p].resting && silent);
-        if (channels == 2 && monoWanted) midOf(from, n);
+        // (The mono signal of a stereo stream: lined up at the delay the
+        // detector found, at most the paths' latency.)
+        if (channels == 2 && monoWanted) stage.mean(from, n, detector.lag(), latency);
         const float* mono = (channels == 1 ? stage.scratch(0) : stage.scratch(2)) + from;
         if (!rest && monoAlone()) {
             // Its interleaved output is the result.
@@ -540,38 +526,6 @@ long long Processor::firstReplacedFrame() const {
 
 long long Processor::limitedFrames() const {
     return impl_->prepared ? impl_->limiter.reducedBlocks() * impl_->limiter.block() : 0;
-}
-
-void Processor::setLimiter(bool on) {
-    impl_->settings.set(Parameter::kLimiter, on);
-}
-
-void Processor::setMatch(bool on) {
-    impl_->settings.set(Parameter::kMatch, on);
-}
-
-void Processor::setMonoTo3D(bool on) {
-    impl_->settings.set(Parameter::kMonoTo3D, on);
-}
-
-void Processor::setMusic(bool music) {
-    impl_->settings.set(Parameter::kMode, music);
-}
-
-void Processor::setWidening(bool on) {
-    impl_->settings.set(Parameter::kWidening, on);
-}
-
-void Processor::setSpread(float decibels) {
-    impl_->settings.set(Parameter::kSpread, decibels);
-}
-
-void Processor::setSubtone(bool on) {
-    impl_->settings.set(Parameter::kSubtone, on);
-}
-
-void Processor::setAutoMono(bool on) {
-    impl_->settings.set(Parameter::kAutoMono, on);
 }
 
 void Processor::set(Parameter p, float value) {

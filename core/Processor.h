@@ -90,20 +90,21 @@ class Processor {
     // thread, or once it has stopped.
     long long limitedFrames() const;
 
-    // Settings, from any thread.
-    void setMonoTo3D(bool on);
-    void setMusic(bool music);
-    void setWidening(bool on);
-    void setSpread(float decibels);
-    void setSubtone(bool on);
-    void setAutoMono(bool on);
-    void setLimiter(bool on);
-    void setMatch(bool on);
-    // Any of them by the parameter table: the spread as setSpread takes it,
-    // the others as Settings::set reads a value.
+    // Settings, from any thread: a parameter of the table (the spread
+    // clamped to its range, a spread that is not a number as 0 dB; the
+    // others as Settings::set reads a value), or all of them at once.
     void set(Parameter p, float value);
     void setSettings(const Settings& settings);
     Settings settings() const;
+    // The same by name.
+    void setSpread(float decibels) { set(Parameter::kSpread, decibels); }
+    void setMusic(bool music) { set(Parameter::kMode, music); }
+    void setMonoTo3D(bool on) { set(Parameter::kMonoTo3D, on); }
+    void setWidening(bool on) { set(Parameter::kWidening, on); }
+    void setSubtone(bool on) { set(Parameter::kSubtone, on); }
+    void setAutoMono(bool on) { set(Parameter::kAutoMono, on); }
+    void setLimiter(bool on) { set(Parameter::kLimiter, on); }
+    void setMatch(bool on) { set(Parameter::kMatch, on); }
 
   private:
     struct Impl;
