@@ -12,7 +12,7 @@
 // - the engines give the same samples for any cutting (their glides are
 //   chained across calls, see Panner::setChainedRamps);
 // - fades step once per frame;
-// - the mono detector measures hops of kHop frames counted from the start
+// - the mono detector measures hops counted from the start
 //   of the stream; a hop's verdict takes effect at the frame after it;
 // - settings are read when a host block starts and take effect at its first
 //   frame: a change is queued with that frame until the engines reach it.
@@ -65,7 +65,7 @@
 #include "InputStage.h"
 #include "Limiter.h"
 #include "LoudnessMatch.h"
-#include "MonoDetector.h"
+#include "MonoWatch.h"
 #include "ParameterStore.h"
 #include "PathMixer.h"
 #include "QuietWatch.h"
@@ -75,9 +75,6 @@
 namespace kesta {
 
 namespace {
-
-// The mono detector's hop, in frames.
-constexpr int kHop = 128;
 
 // The scratch holds pieces of this many frames at least and at most: a host
 // that announces tiny blocks still gets the engines run on whole pieces,
@@ -123,7 +120,6 @@ struct Processor::Impl {
     int fadeFrames = 1024;  // a power of two, so level / fadeFrames is exact
     int piece = kMinPiece;  // frames of a host block taken in at once
     int room = kMinPiece;   // frames of scratch: the most the engines get at once
-    int hopLeft = kHop;     // frames until the detector's current hop ends
 
     EnginePath paths[kPathCount];
 
@@ -136,7 +132,7 @@ struct Processor::Impl {
     QuietWatch quiet;
     bool asleep = true;  // no sound since the start, or since the paths rested
     InputStage stage;
-    MonoDetector detector;
+    MonoWatch detector;
     LoudnessMatch match;
     Limiter limiter;
 
@@ -205,7 +201,6 @@ struct Processor::Impl {
         quiet.reset();
         asleep = true;
         detector.reset();
-        hopLeft = kHop;
         mixer.reset(choose(s));
         limiter.reset();
         reducedSeen = 0;
@@ -246,7 +241,7 @@ struct Processor::Impl {
         stage.prepare(channels, room, history);
         mixer.prepare(fadeFrames, room);
         for (std::vector<float>& v : pre) v.assign(static_cast<size_t>(std::max(room, latency)), 0.0f);
-        detector.prepare(rate, kHop);
+        detector.prepare(rate);
         limiter.prepare(rate, room);
         match.prepare(rate, fadeFrames);
         for (int p = 0; p < kPathCount; ++p) match.setPreset(p, kMatchPresetDb[p]);
@@ -354,34 +349,6 @@ struct Processor::Impl {
         return finite;
     }
 
-    // How many of the n frames of left and right (sample i at i * stride)
-    // play with the path as it is: up to the end of the first detector hop
-    // after which the settings s choose another path, or all n. The hops
-    // measured are finished.
-    int steadyFrames(const Settings& s, const float* left, const float* right, int stride, int n) {
-        if (channels != 2) return n;
-        if (!s.autoMono) {
-            // Nothing is measured; the hops keep their places in the stream.
-            detector.reset();
-            hopLeft = (hopLeft - n % kHop + kHop - 1) % kHop + 1;
-            return n;
-        }
-        int done = 0;
-        while (done < n) {
-            const int k = std::min(n - done, hopLeft);
-            const size_t at = static_cast<size_t>(done) * static_cast<size_t>(stride);
-            detector.measure(left + at, right + at, k, stride);
-            done += k;
-            hopLeft -= k;
-            if (hopLeft == 0) {
-                hopLeft = kHop;
-                detector.endHop();
-                if (choose(s) != target()) break;
-            }
-        }
-        return done;
-    }
-
     // The engines over the first m of the pending frames (m whole limiter
     // blocks), into the limiter. Answers false when the result is not
     // finite.
@@ -411,7 +378,9 @@ struct Processor::Impl {
             // A piece ends where the matcher's hop does: the hop's frames are
             // measured, and taken by the limiter, before it ends.
             k = std::min(k, match.toHopEnd());
-            k = steadyFrames(current, inPiece[0], inPiece[1], 1, k);
+            if (channels == 2)
+                k = detector.steady(current.autoMono, inPiece[0], inPiece[1], 1, k,
+                                    [&] { return choose(current) != target(); });
             // A rest starts at the frame where the input has been zero for
             // restFrames (a piece ends there), wherever the calls end.
             const bool restingBefore = quiet.resting();
