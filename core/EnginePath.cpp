@@ -76,6 +76,7 @@ void EnginePath::alignTo(int latency, int room) {
 }
 
 void EnginePath::setSpread(float decibels) {
+    if (decibels == spread_) return;
     spread_ = decibels;
     if (widener_) vastorSetSpread(widener_, decibels);
 }

@@ -121,22 +121,19 @@ struct Processor::Impl {
     int piece = kMinPiece;  // frames of a host block taken in at once
     int room = kMinPiece;   // frames of scratch: the most the engines get at once
 
-    EnginePath paths[kPathCount];
-
-    // The spread as last sent to the wideners.
-    float appliedSpread = 0.0f;
-
-    PathMixer<kPathCount> mixer;
-    long long aloneFrom = 0;    // the stream frame from which the target plays alone
-    long long reducedSeen = 0;  // the limiter's reduced blocks at the last hop's end
-    QuietWatch quiet;
-    bool asleep = true;  // no sound since the start, or since the paths rested
+    // The parts, in the order a block meets them.
     InputStage stage;
+    QuietWatch quiet;
     MonoWatch detector;
+    EnginePath paths[kPathCount];
+    PathMixer<kPathCount> mixer;
     LoudnessMatch match;
     Limiter limiter;
 
-    long long framesIn = 0;  // frames taken in since prepare
+    long long framesIn = 0;     // frames taken in since prepare
+    bool asleep = true;         // no sound since the start, or since the paths rested
+    long long aloneFrom = 0;    // the stream frame from which the target plays alone
+    long long reducedSeen = 0;  // the limiter's reduced blocks at the last hop's end
 
     // The input taken in that the engines have not run on yet: pending
     // frames from the stage's scratch(c)[0], the first of them stream frame
@@ -166,12 +163,9 @@ struct Processor::Impl {
         return kDry;
     }
 
-    // Sends the spread to the wideners when it changed (or always).
-    void applyEngineSettings(const Settings& s, bool always) {
-        if (always || s.spreadDb != appliedSpread) {
-            appliedSpread = s.spreadDb;
-            for (int p : {kWidener, kWidenerFlat}) paths[p].setSpread(s.spreadDb);
-        }
+    // The settings the engines take themselves: the spread, to the wideners.
+    void applyEngineSettings(const Settings& s) {
+        for (int p : {kWidener, kWidenerFlat}) paths[p].setSpread(s.spreadDb);
     }
 
     // A path starts afresh: an engine from silence, pre-rolled over the
@@ -196,7 +190,7 @@ struct Processor::Impl {
         unsigned settingsVersion;
         const Settings s = settings.snapshot(&settingsVersion);
         // After a reset the engines take settings at once.
-        applyEngineSettings(s, true);
+        applyEngineSettings(s);
         for (int p = 0; p < kPathCount; ++p) clearPath(p, false);
         quiet.reset();
         asleep = true;
@@ -358,7 +352,7 @@ struct Processor::Impl {
             const long long frame = framesDone + from;
             timeline.take(frame, [&](const Settings& s) {
                 current = s;
-                applyEngineSettings(current, false);
+                applyEngineSettings(current);
                 retarget(current, frame);
             });
             int end = m;
