@@ -245,8 +245,9 @@ int renderFloat(const RenderRequest& r) {
     const bool exact = r.depth != SampleDepth::None;
     OutputFile out;
     if (!out.open(r.out, r.type, 2, in.rate(), exact ? r.depth : in.depth(), exact))
-        return failed("cannot write " + (r.out == "-" ? std::string("standard output") : r.out) + ": " +
-                      out.error());
+        return stopped() ? 1
+                         : failed("cannot write " + (r.out == "-" ? std::string("standard output") : r.out) +
+                                  ": " + out.error());
     if (r.quality >= 0 && !out.setQuality(r.quality))
         return failed("--quality applies to lossy outputs (.ogg, .opus, .mp3), not to " +
                       (r.out == "-" ? std::string("standard output") : r.out));
@@ -338,6 +339,6 @@ int renderFloat(const RenderRequest& r) {
     if (q.clipped() > 0)
         say("warning: " + name + ": clipped " + std::to_string(q.clipped()) + " samples (" +
             peakAndGain(q.peak()) + ")");
-    if (!out.commit()) return failed("cannot write " + r.out + ": " + out.error());
+    if (!out.commit()) return stopped() ? 1 : failed("cannot write " + r.out + ": " + out.error());
     return 0;
 }

@@ -1,0 +1,227 @@
+// kesta's care for the files it is given: no output ever lands on an input
+// or on another output, by any name; every wait ends when the user asks; a
+// closed standard descriptor takes none of our files.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class Files : public ::testing::Test {
+  protected:
+    std::string dir;
+    void SetUp() override {
+        char tmpl[] = "/tmp/kesta-files-XXXXXX";
+        dir = mkdtemp(tmpl);
+        ASSERT_EQ(mkdir(path("tmp").c_str(), 0700), 0);
+        ASSERT_EQ(mkdir(path("home").c_str(), 0700), 0);
+    }
+    void TearDown() override { (void)std::system(("rm -rf '" + dir + "'").c_str()); }
+    std::string path(const std::string& name) const { return dir + "/" + name; }
+    int sh(const std::string& cmd) const {
+        const int raw = std::system(("cd '" + dir + "' && " + cmd).c_str());
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    }
+    // The shell command that runs kesta with args (redirections included) in
+    // dir, its home and temporary folder inside dir, its stderr in dir/err.
+    std::string command(const std::string& args) const {
+        return "cd '" + dir + "' && HOME='" + dir + "/home' TMPDIR='" + dir + "/tmp' exec '" KESTA_BIN "' " +
+               args + " 2>err";
+    }
+    int kesta(const std::string& args) const {
+        const int raw = std::system(command(args).c_str());
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    }
+    std::string err() const { return readAll(path("err")); }
+    // A stereo 16-bit WAV of frames frames (or other sample kinds).
+    void writeWav(const std::string& name, long frames, int sub = SF_FORMAT_PCM_16,
+                  float level = 0.3f) const {
+        SF_INFO info{};
+        info.channels = 2;
+        info.samplerate = 44100;
+        info.format = SF_FORMAT_WAV | sub;
+        SNDFILE* f = sf_open(path(name).c_str(), SFM_WRITE, &info);
+        ASSERT_NE(f, nullptr);
+        std::vector<float> v(static_cast<size_t>(frames) * 2);
+        for (size_t k = 0; k < v.size(); ++k)
+            v[k] = level * std::sin(0.01f * static_cast<float>(k / 2 + k % 2));
+        sf_writef_float(f, v.data(), frames);
+        sf_close(f);
+    }
+    // Every entry under dir but err, with a regular file's bytes.
+    std::map<std::string, std::string> snapshot(const std::string& sub = std::string()) const {
+        std::map<std::string, std::string> all;
+        DIR* d = opendir(path(sub).c_str());
+        if (!d) return all;
+        while (const dirent* e = readdir(d)) {
+            const std::string name = e->d_name, rel = sub.empty() ? name : sub + "/" + name;
+            if (name == "." || name == ".." || rel == "err") continue;
+            struct stat st;
+            lstat(path(rel).c_str(), &st);
+            all[rel] = S_ISREG(st.st_mode) ? readAll(path(rel)) : std::to_string(st.st_mode & S_IFMT);
+            if (S_ISDIR(st.st_mode))
+                for (const auto& inner : snapshot(rel)) all.insert(inner);
+        }
+        closedir(d);
+        return all;
+    }
+};
+
+// Every pair of roles (input, output, picture, an output of -o DIR, standard
+// input and output) by every spelling of one file: refused before any work
+// with one line naming both, every file as it was; the cases that are safe
+// run and leave the inputs as they were.
+TEST_F(Files, noOutputIsAnInputOrAnotherOutputByAnyName) {
+    writeWav("a.wav", 3000);
+    writeWav("b.wav", 2000);
+    ASSERT_EQ(sh("mkdir o sub && ln -s a.wav link.wav && ln a.wav hard.wav && mkfifo fifo.wav"), 0);
+    const struct {
+        const char* setup;  // shell commands in dir first
+        const char* args;
+        bool refused;
+    } cases[] = {
+        {"", "render a.wav a.wav", true},
+        {"", "render a.wav ./a.wav", true},
+        {"", "render a.wav sub/../a.wav", true},
+        {"", "render a.wav \"$PWD/a.wav\"", true},
+        {"", "render a.wav link.wav", true},
+        {"", "render link.wav hard.wav", true},
+        {"", "render a.wav /proc/self/fd/3 --type wav 3<>a.wav", true},
+        {"", "render a.wav /dev/stdin --type wav <a.wav", true},
+        {"", "render /dev/stdin a.wav <a.wav", true},
+        {"", "render - a.wav <a.wav", true},
+        {"", "render a.wav /dev/stdout --type wav >>a.wav", true},
+        {"", "render a.wav - --type flac 1<>a.wav", true},
+        {"", "render a.wav - --type wav >>hard.wav", true},
+        {"", "picture - -o a.wav <a.wav", true},
+        {"", "picture a.wav b.wav -o link.wav", true},
+        {"", "picture b.wav -o /dev/stdout >>b.wav", true},
+        {"", "render a.wav out.wav --picture out.wav", true},
+        {"", "render a.wav out.wav --picture ./sub/../out.wav", true},
+        {"", "render a.wav out.wav --picture hard.wav", true},
+        {"", "render a.wav out.wav --picture /dev/stdout >>a.wav", true},
+        {"", "render fifo.wav out.wav --picture p.png", true},
+        {"", "render a.wav b.wav -o .", true},
+        {"ln b.wav o/a.wav", "render a.wav b.wav -o o", true},
+        {"ln -s ../b.wav o/a.wav", "render a.wav b.wav -o o", true},
+        {"ln -s elsewhere.wav o/a.wav", "render a.wav -o o", true},
+        {"", "render a.wav b.wav -o o --type wav --picture a.png", true},
+        {"", "render a.wav out.wav --picture p.png", false},
+        {"", "render - out.wav <a.wav", false},
+        {"", "render a.wav - --type wav >out.wav", false},
+        {"", "render a.wav b.wav -o o", false},
+        {"", "picture a.wav -o b.png", false},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(sh(std::string("rm -rf o/* out.wav p.png b.png a.png; ") + c.setup), 0) << c.args;
+        const auto before = snapshot();
+        const int status = kesta(c.args);
+        const std::string said = err();
+        if (c.refused) {
+            EXPECT_EQ(status, 2) << c.args << ": " << said;
+            EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 2) << c.args << ": " << said;
+            EXPECT_TRUE(snapshot() == before) << c.args << ": " << said;
+        } else {
+            EXPECT_EQ(status, 0) << c.args << ": " << said;
+            const auto after = snapshot();
+            for (const char* input : {"a.wav", "b.wav"})
+                EXPECT_TRUE(after.at(input) == before.at(input)) << c.args << ": " << input;
+        }
+    }
+}
+
+// A wait for a FIFO's reader, or for a reader that does not read, ends
+// within a second of SIGINT, SIGTERM or SIGHUP, by that signal, with
+// nothing left behind: render (both paths), its picture, picture, a batch
+// whose folder holds a FIFO of an output's name. (The picture of a render is
+// drawn once the render's output is complete and in place.)
+TEST_F(Files, aStopSignalEndsEveryWaitForAReader) {
+    writeWav("in.wav", 44100 * 3);
+    ASSERT_EQ(sh("mkdir o && mkfifo o/in.wav fifo"), 0);
+    const struct {
+        const char* args;
+        bool readerThatNeverReads;
+    } cases[] = {
+        {"render in.wav fifo --type wav", false},
+        {"render in.wav fifo --type wav --player", false},
+        {"render in.wav out.wav --picture fifo", false},
+        {"picture in.wav -o fifo", false},
+        {"render in.wav -o o -q", false},
+        {"render in.wav fifo --type wav", true},
+        {"picture in.wav -o fifo", true},
+    };
+    const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+    int turn = 0;
+    for (const auto& c : cases) {
+        const int signal = signals[turn++ % 3];
+        auto before = snapshot();
+        int reader = -1;
+        if (c.readerThatNeverReads) reader = open(path("fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            execl("/bin/sh", "sh", "-c", command(c.args).c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        const auto asked = std::chrono::steady_clock::now();
+        ASSERT_EQ(kill(child, signal), 0);
+        int status = 0;
+        for (int k = 0; k < 300 && waitpid(child, &status, WNOHANG) == 0; ++k)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count();
+        if (seconds >= 3) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+        }
+        if (reader >= 0) close(reader);
+        EXPECT_LT(seconds, 1.0) << c.args;
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << c.args << ": " << status;
+        auto after = snapshot();
+        after.erase("out.wav");
+        before.erase("out.wav");
+        EXPECT_TRUE(after == before) << c.args << ": " << err();
+    }
+}
+
+// With a standard descriptor closed, none of kesta's files takes its place:
+// standard output closed is an error at once (not the temporary file copied
+// into itself), and a warning with standard error closed goes nowhere, not
+// into the output.
+TEST_F(Files, closedStandardDescriptorsTakeNoneOfOurFiles) {
+    writeWav("in.wav", 20000);
+    ASSERT_EQ(sh("head -c 40000 in.wav >cut.wav"), 0);  // warns: truncated
+    const auto before = snapshot();
+    EXPECT_EQ(sh("timeout 20 '" KESTA_BIN "' render in.wav - --type wav <&- >&- 2>err"), 1);
+    EXPECT_NE(err().find("standard output"), std::string::npos) << err();
+    EXPECT_TRUE(snapshot() == before);
+    ASSERT_EQ(kesta("render cut.wav open.wav"), 0);
+    EXPECT_NE(err().find("warning"), std::string::npos);
+    ASSERT_EQ(sh("'" KESTA_BIN "' render cut.wav closed.wav 2>&-"), 0);
+    EXPECT_TRUE(readAll(path("closed.wav")) == readAll(path("open.wav")));
+}
+
+}  // namespace
