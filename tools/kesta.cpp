@@ -174,6 +174,7 @@ void catchInterrupts() {
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
     setStreamStop(&interrupted);
+    setSettingsStop(&interrupted);
 }
 
 // Whether standard output was closed when kesta started.
@@ -222,18 +223,11 @@ class RunSettings {
         if (!home_.empty()) removeTree(home_);
         home_.clear();
     }
-    // Answers false with error set when the settings cannot be written.
-    bool prepare(const Options& o, std::string& error) {
-        kesta::Settings s;
-        readSettings(settingsPath(), s);
-        o.apply(s);
+    // s: the run's settings (runSettings). Answers false with error set when
+    // they cannot be written. With --save they are the user's own by now.
+    bool prepare(const Options& o, const kesta::Settings& s, std::string& error) {
         settings_ = s;
-        if (o.save) {
-            std::string why;
-            if (!writeSettings(settingsPath(), s, &why))
-                return error = "cannot save the settings: " + why, false;
-            return true;
-        }
+        if (o.save) return true;
         if (!o.overrides()) return true;
         gchar* dir = g_dir_make_tmp("kesta-settings-XXXXXX", nullptr);
         if (!dir) return error = "cannot make a temporary folder", false;
@@ -322,18 +316,32 @@ bool renderStream(PluginHost& host, int channels, int rate, bool eightBit, int b
 }
 
 // The settings this run uses: the user's, with the options' overrides; saved
-// first when --save asks. False with error set when they cannot be saved.
+// first when --save asks. False with error set when they cannot be saved, or
+// (with --strict) read; error is empty when the run was stopped meanwhile.
 bool runSettings(const Options& o, kesta::Settings& s, std::string& error) {
-    readSettings(settingsPath(), s);
+    const std::string path = settingsPath();
+    int readError = 0;
+    const bool read = readSettings(path, s, &readError);
+    if (interrupted) return error.clear(), false;
+    if (readError != 0 && readError != ENOENT) {
+        const std::string problem =
+            path + " " +
+            (readError == EWOULDBLOCK ? std::string("is kept locked by another program")
+                                      : "cannot be read (" + settingsProblem(readError) + ")");
+        if (o.strict) return error = problem + "; nothing rendered (--strict)", false;
+        say("warning: " + problem +
+            (read ? "; its settings were read without waiting for it" : "; the default settings are used"));
+    }
     o.apply(s);
     std::string why;
-    if (o.save && !writeSettings(settingsPath(), s, &why))
-        return error = "cannot save the settings: " + why, false;
+    if (o.save && !writeSettings(path, s, &why))
+        return error = interrupted ? std::string() : "cannot save the settings: " + why, false;
     return true;
 }
 
 // The player's path: the plug-in exactly as a player runs it, the raw stream.
-int renderPlayer(const Options& o, const std::string& inPath, const std::string& outPath) {
+int renderPlayer(const Options& o, const kesta::Settings& s, const std::string& inPath,
+                 const std::string& outPath) {
     const std::string name = inPath == "-" ? "standard input" : inPath;
     InputFile in;
     if (!in.open(inPath)) return fail("cannot read " + name + ": " + in.error());
@@ -351,7 +359,7 @@ int renderPlayer(const Options& o, const std::string& inPath, const std::string&
     PluginHost host;
     if (!loadPlugin(host, o, error)) return fail(error);
     RunSettings run;
-    if (!run.prepare(o, error)) return fail(error);
+    if (!run.prepare(o, s, error)) return fail(error);
     host.init(run.home());
     run.discard();
 
@@ -423,7 +431,7 @@ SampleDepth requestedDepth(const Options& o) {
 
 int renderOne(const Options& o, const kesta::Settings& s, const std::string& in, const std::string& out,
               bool progress) {
-    if (o.player) return renderPlayer(o, in, out);
+    if (o.player) return renderPlayer(o, s, in, out);
     RenderRequest r;
     r.in = in;
     r.out = out;
@@ -518,7 +526,7 @@ int render(const Options& o) {
     OutputPath where;
     if (!batch && o.args[1] != "-" && !classifyOutput(o.args[1], where, error))
         return fail("cannot write " + o.args[1] + ": " + error);
-    if (!runSettings(o, s, error)) return fail(error);
+    if (!runSettings(o, s, error)) return error.empty() ? 1 : fail(error);
     if (!batch) {
         const int status = renderOne(o, s, o.args[0], o.args[1], true);
         if (status != 0 || o.picture.empty()) return status;
@@ -584,8 +592,10 @@ int demo(const Options& o) {
     std::string error;
     PluginHost host;
     if (!loadPlugin(host, o, error)) return fail(error);
+    kesta::Settings settings;
+    if (!runSettings(o, settings, error)) return error.empty() ? 1 : fail(error);
     RunSettings run;
-    if (!run.prepare(o, error)) return fail(error);
+    if (!run.prepare(o, settings, error)) return fail(error);
     host.init(run.home());
     run.discard();
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sndfile.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -222,6 +223,43 @@ TEST_F(Files, closedStandardDescriptorsTakeNoneOfOurFiles) {
     EXPECT_NE(err().find("warning"), std::string::npos);
     ASSERT_EQ(sh("'" KESTA_BIN "' render cut.wav closed.wav 2>&-"), 0);
     EXPECT_TRUE(readAll(path("closed.wav")) == readAll(path("open.wav")));
+}
+
+// A settings file that another program keeps locked is never taken
+// silently: render waits its few seconds, says so, and uses the settings
+// the file holds (read without the lock); --strict refuses; a stop signal
+// ends the wait at once.
+TEST_F(Files, aLockedSettingsFileIsSaidAndItsWaitCanBeStopped) {
+    writeWav("in.wav", 5000);
+    ASSERT_EQ(kesta("render in.wav ref.wav --spread -12.5 --save"), 0) << err();
+    const int held = open(path("home/.xmms/config").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    EXPECT_EQ(kesta("render in.wav out.wav"), 0);
+    EXPECT_NE(err().find("warning: " + path("home/.xmms/config") + " is kept locked by another program"),
+              std::string::npos)
+        << err();
+    EXPECT_TRUE(readAll(path("out.wav")) == readAll(path("ref.wav")));
+    EXPECT_EQ(kesta("render in.wav strict.wav --strict"), 1);
+    EXPECT_NE(err().find("(--strict)"), std::string::npos) << err();
+    EXPECT_FALSE(access(path("strict.wav").c_str(), F_OK) == 0);
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        execl("/bin/sh", "sh", "-c", command("render in.wav stopped.wav --save --spread -3").c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const auto asked = std::chrono::steady_clock::now();
+    ASSERT_EQ(kill(child, SIGINT), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count(), 1.0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    EXPECT_FALSE(access(path("stopped.wav").c_str(), F_OK) == 0);
+    close(held);
 }
 
 }  // namespace
