@@ -384,11 +384,27 @@ int renderPlayer(const Options& o, const kesta::Settings& s, const std::string& 
         shown = percent;
         std::fprintf(stderr, "\rkesta: rendering %s: %3ld%%", name.c_str(), percent);
     };
-    long read = 0, clipped = 0;
+    long read = 0, clipped = 0, damaged = 0, firstDamaged = -1;
+    // Float samples come to the player's depth at their own level (1.0 is
+    // full scale), never scaled to the file's peak; the library's 16-bit
+    // read of integer files is kept as it is.
+    const bool floats = in.depth() == SampleDepth::Float || in.depth() == SampleDepth::Double;
+    std::vector<float> floatBlock(floats ? static_cast<size_t>(o.block) * in.channels() : 0);
     const bool written = renderStream(
         host, in.channels(), in.rate(), eightBit, o.block,
         [&](short* dst, long n) {
-            const long got = in.read(dst, n);
+            const long got = floats ? in.read(floatBlock.data(), n) : in.read(dst, n);
+            for (long k = 0; k < got * in.channels() && floats; ++k) {
+                const float x = floatBlock[static_cast<size_t>(k)];
+                if (!(std::fabs(x) <= kLargestSample)) {
+                    if (firstDamaged < 0) firstDamaged = read + k / in.channels();
+                    ++damaged;
+                    dst[k] = 0;
+                    continue;
+                }
+                dst[k] =
+                    static_cast<short>(std::lrint(std::min(std::max(x * 32768.0f, -32768.0f), 32767.0f)));
+            }
             read += std::max(got, 0L);
             return got;
         },
@@ -405,6 +421,11 @@ int renderPlayer(const Options& o, const kesta::Settings& s, const std::string& 
     if (!damage.empty()) {
         if (o.strict) return fail(name + ": " + damage + "; nothing written (--strict)");
         say("warning: " + name + ": " + damage + "; what was read is written");
+    }
+    if (damaged > 0) {
+        const std::string what = damagedSamples(damaged, firstDamaged, true);
+        if (o.strict) return fail(name + ": " + what + "; nothing written (--strict)");
+        say("warning: " + name + ": " + what + "; each was replaced by silence");
     }
     if (clipped > 0)
         say("warning: " + name + ": " + std::to_string(clipped) + " samples at full scale (clipped)");

@@ -262,4 +262,50 @@ TEST_F(Files, aLockedSettingsFileIsSaidAndItsWaitCanBeStopped) {
     close(held);
 }
 
+// Peak of the samples of a file, read as floats.
+float peakOf(const std::string& file) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(file.c_str(), SFM_READ, &info);
+    if (!f) return -1;
+    std::vector<float> v(static_cast<size_t>(info.frames * info.channels));
+    sf_readf_float(f, v.data(), info.frames);
+    sf_close(f);
+    float peak = 0;
+    for (float x : v) peak = std::max(peak, std::fabs(x));
+    return peak;
+}
+
+// --player takes a float input at its own level, as the same audio at 16
+// bits; on both paths a sample that is not a number, or finite but absurd
+// (beyond +-1000), is reported, and refused with --strict.
+TEST_F(Files, floatInputsKeepTheirLevelAndDamagedSamplesAreReported) {
+    writeWav("float.wav", 20000, SF_FORMAT_FLOAT, 0.1f);
+    writeWav("int.wav", 20000, SF_FORMAT_PCM_16, 0.1f);
+    ASSERT_EQ(kesta("render float.wav f.wav --player"), 0) << err();
+    ASSERT_EQ(kesta("render int.wav i.wav --player"), 0) << err();
+    EXPECT_NEAR(peakOf(path("f.wav")), peakOf(path("i.wav")), 0.002f);
+    for (const float bad : {NAN, 1e30f}) {
+        SF_INFO info{};
+        info.channels = 2;
+        info.samplerate = 44100;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        SNDFILE* f = sf_open(path("bad.wav").c_str(), SFM_WRITE, &info);
+        ASSERT_NE(f, nullptr);
+        std::vector<float> v(4000, 0.05f);
+        v[2001] = bad;
+        sf_write_float(f, v.data(), static_cast<sf_count_t>(v.size()));
+        sf_close(f);
+        for (const char* path : {"", " --player"}) {
+            const std::string args = std::string("render bad.wav out.wav") + path;
+            EXPECT_EQ(kesta(args + " --strict"), 1) << args << bad;
+            EXPECT_NE(err().find("1 sample was not a number or infinite"), std::string::npos)
+                << args << err();
+            EXPECT_NE(access(this->path("out.wav").c_str(), F_OK), 0) << args << bad;
+            EXPECT_EQ(kesta(args), 0) << args << bad;
+            EXPECT_NE(err().find("(the first at frame 1000)"), std::string::npos) << args << err();
+            EXPECT_EQ(unlink(this->path("out.wav").c_str()), 0) << args << bad;
+        }
+    }
+}
+
 }  // namespace
