@@ -109,8 +109,11 @@ class OutputFile {
     // the format is not lossy or refuses it. MP3 is then written at a
     // constant bit rate.
     bool setQuality(int quality);
-    // Sets the tags the format can hold; before the first write.
-    void setTags(const Tags& tags);
+    // Sets the tags the format can hold; before the first write. Answers
+    // what could not be kept as it was, in words for the user (empty when
+    // all were): tags too long for the format or that it has no place for,
+    // left out, and text that is not the UTF-8 the format needs, repaired.
+    std::string setTags(const Tags& tags);
     bool write(const short* src, long frames);
     // 32-bit integer frames: a sample of b bits sits in the top b bits.
     bool write(const int* src, long frames);

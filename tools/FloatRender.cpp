@@ -257,7 +257,8 @@ int renderFloat(const RenderRequest& r) {
     if (r.quality >= 0 && !out.setQuality(r.quality))
         return failed("--quality applies to lossy outputs (.ogg, .opus, .mp3), not to " +
                       (r.out == "-" ? std::string("standard output") : r.out));
-    out.setTags(in.tags());
+    const std::string tagProblem = out.setTags(in.tags());
+    if (!tagProblem.empty()) say("warning: " + name + ": " + tagProblem);
 
     const long announced = in.frames();
     const bool showProgress = r.progress && !r.quiet && isatty(STDERR_FILENO) && announced > 10L * in.rate();

@@ -374,7 +374,8 @@ int renderPlayer(const Options& o, const kesta::Settings& s, const std::string& 
                           ": " + out.error());
     if (o.quality >= 0 && !out.setQuality(o.quality))
         return fail("--quality applies to lossy outputs (.ogg, .opus, .mp3)");
-    out.setTags(in.tags());
+    const std::string tagProblem = out.setTags(in.tags());
+    if (!tagProblem.empty()) say("warning: " + name + ": " + tagProblem);
 
     const bool showProgress = !o.quiet && isatty(STDERR_FILENO) && in.frames() > 10L * in.rate();
     long shown = -1;  // the percentage on screen: redrawn only when it changes

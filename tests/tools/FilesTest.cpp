@@ -308,4 +308,69 @@ TEST_F(Files, floatInputsKeepTheirLevelAndDamagedSamplesAreReported) {
     }
 }
 
+std::string tagOf(const std::string& file, int kind) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(file.c_str(), SFM_READ, &info);
+    if (!f) return "(unreadable)";
+    const char* value = sf_get_string(f, kind);
+    const std::string text = value ? value : "";
+    sf_close(f);
+    return text;
+}
+
+// A file that is replaced (audio or picture) keeps its mode and, as root,
+// its owner; a tag the output cannot hold is said, and the others are kept;
+// text that is not UTF-8 is repaired for a format that needs it, and said;
+// an empty HOME counts as unset.
+TEST_F(Files, replacedFilesKeepModeAndOwnerAndNoTagIsLostSilently) {
+    writeWav("in.wav", 48000);
+    for (const char* name : {"out.wav", "p.png"}) {
+        std::ofstream(path(name)) << "old";
+        ASSERT_EQ(chmod(path(name).c_str(), 0600), 0);
+        if (geteuid() == 0) {
+            ASSERT_EQ(chown(path(name).c_str(), 65534, 65534), 0);
+        }
+    }
+    ASSERT_EQ(kesta("render in.wav out.wav --picture p.png"), 0) << err();
+    for (const char* name : {"out.wav", "p.png"}) {
+        struct stat st;
+        ASSERT_EQ(stat(path(name).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0600u) << name;
+        if (geteuid() == 0) {
+            EXPECT_EQ(st.st_uid, 65534u) << name;
+        }
+        EXPECT_NE(readAll(path(name)), "old") << name;
+    }
+
+    SF_INFO info{};
+    info.channels = 2;
+    info.samplerate = 48000;
+    info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(path("long.flac").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    sf_set_string(f, SF_STR_TITLE, std::string(100000, 't').c_str());
+    sf_set_string(f, SF_STR_ARTIST, "Me");
+    std::vector<short> silence(2000);
+    sf_writef_short(f, silence.data(), 1000);
+    sf_close(f);
+    EXPECT_EQ(kesta("render long.flac long.wav"), 0);
+    EXPECT_NE(err().find("cannot hold these tags, so they are left out: title (100000 bytes)"),
+              std::string::npos)
+        << err();
+    EXPECT_EQ(tagOf(path("long.wav"), SF_STR_ARTIST), "Me");
+
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    f = sf_open(path("latin.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    sf_set_string(f, SF_STR_TITLE, "caf\xe9");
+    sf_writef_short(f, silence.data(), 1000);
+    sf_close(f);
+    EXPECT_EQ(kesta("render latin.wav latin.opus"), 0) << err();
+    EXPECT_NE(err().find("not valid UTF-8"), std::string::npos) << err();
+    EXPECT_EQ(tagOf(path("latin.opus"), SF_STR_TITLE), "caf\xef\xbf\xbd");
+
+    ASSERT_EQ(sh("HOME= '" KESTA_BIN "' info >info.txt"), 0);
+    EXPECT_EQ(readAll(path("info.txt")).find("Settings:  /.xmms/config"), std::string::npos);
+}
+
 }  // namespace
