@@ -77,7 +77,18 @@ bool InputFile::open(const std::string& path) {
             error_ = "is a folder";
             return false;
         }
-        file_ = sf_open(path.c_str(), SFM_READ, &info_);
+        if (stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
+            // A FIFO is waited on for its writer in a way that a stop ends.
+            const int fd = openFifoForReading(path);
+            if (fd < 0) {
+                error_ = std::strerror(errno);
+                return false;
+            }
+            file_ = sf_open_fd(fd, SFM_READ, &info_, SF_TRUE);
+            if (!file_) close(fd);
+        } else {
+            file_ = sf_open(path.c_str(), SFM_READ, &info_);
+        }
         if (!file_) {
             error_ =
                 g_file_test(path.c_str(), G_FILE_TEST_EXISTS) ? sf_strerror(nullptr) : std::strerror(ENOENT);

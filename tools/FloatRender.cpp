@@ -232,7 +232,7 @@ int renderFloat(const RenderRequest& r) {
     auto stopped = [&] { return r.stop && *r.stop; };
 
     InputFile in;
-    if (!in.open(r.in)) return failed("cannot read " + name + ": " + in.error());
+    if (!in.open(r.in)) return stopped() ? 1 : failed("cannot read " + name + ": " + in.error());
     if (in.channels() != 1 && in.channels() != 2)
         return failed(name + " has " + std::to_string(in.channels()) +
                       " channels; only mono and stereo can be rendered");

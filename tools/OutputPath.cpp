@@ -123,6 +123,25 @@ void setStreamStop(const volatile std::sig_atomic_t* stop) {
     streamStop = stop;
 }
 
+int openFifoForReading(const std::string& path) {
+    // Opened without blocking, which a FIFO allows with no writer yet; then
+    // waited on until its first writer has written (or closed).
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return -1;
+    for (;;) {
+        if (stopAsked()) {
+            close(fd);
+            errno = EINTR;
+            return -1;
+        }
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, kWaitSliceMs) > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR))) break;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+}
+
 int openStream(const OutputPath& out, std::string& error) {
     if (out.ownFd >= 0) {
         const int fd = fcntl(out.ownFd, F_DUPFD_CLOEXEC, 3);

@@ -29,6 +29,10 @@ bool classifyOutput(const std::string& path, OutputPath& out, std::string& error
 // it takes.
 void setStreamStop(const volatile std::sig_atomic_t* stop);
 
+// Opens a FIFO for reading once a writer has come, looking at the stop flag
+// (see setStreamStop) as it waits. -1 with errno set (EINTR when stopped).
+int openFifoForReading(const std::string& path);
+
 // Opens a Stream output for writing: a duplicate of this process's own
 // descriptor, or the path itself (a FIFO waits here for its reader, see
 // setStreamStop). -1 with error set when it cannot be opened.

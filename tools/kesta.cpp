@@ -344,7 +344,7 @@ int renderPlayer(const Options& o, const kesta::Settings& s, const std::string& 
                  const std::string& outPath) {
     const std::string name = inPath == "-" ? "standard input" : inPath;
     InputFile in;
-    if (!in.open(inPath)) return fail("cannot read " + name + ": " + in.error());
+    if (!in.open(inPath)) return interrupted ? 1 : fail("cannot read " + name + ": " + in.error());
     if (in.channels() != 1 && in.channels() != 2)
         return fail(name + " has " + std::to_string(in.channels()) +
                     " channels; only mono and stereo can be rendered");

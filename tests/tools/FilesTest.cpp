@@ -153,7 +153,7 @@ TEST_F(Files, noOutputIsAnInputOrAnotherOutputByAnyName) {
     }
 }
 
-// A wait for a FIFO's reader, or for a reader that does not read, ends
+// A wait for a FIFO's reader (or writer), or for a reader that does not read, ends
 // within a second of SIGINT, SIGTERM or SIGHUP, by that signal, with
 // nothing left behind: render (both paths), its picture, picture, a batch
 // whose folder holds a FIFO of an output's name. (The picture of a render is
@@ -170,6 +170,8 @@ TEST_F(Files, aStopSignalEndsEveryWaitForAReader) {
         {"render in.wav out.wav --picture fifo", false},
         {"picture in.wav -o fifo", false},
         {"render in.wav -o o -q", false},
+        {"render fifo out.wav", false},
+        {"picture fifo -o p.png", false},
         {"render in.wav fifo --type wav", true},
         {"picture in.wav -o fifo", true},
     };
