@@ -231,10 +231,10 @@ TEST_F(Files, closedStandardDescriptorsTakeNoneOfOurFiles) {
 // silently: render waits its few seconds, says so, and uses the settings
 // the file holds (read without the lock); --strict refuses; a stop signal
 // ends the wait at once.
-TEST_F(Files, aLockedSettingsFileIsSaidAndItsWaitCanBeStopped) {
+TEST_F(Files, settingsThatAreLockedOrCannotGrowAreNeverTakenSilently) {
     writeWav("in.wav", 5000);
     ASSERT_EQ(kesta("render in.wav ref.wav --spread -12.5 --save"), 0) << err();
-    const int held = open(path("home/.xmms/config").c_str(), O_RDONLY | O_CLOEXEC);
+    int held = open(path("home/.xmms/config").c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(held, 0);
     ASSERT_EQ(flock(held, LOCK_EX), 0);
     EXPECT_EQ(kesta("render in.wav out.wav"), 0);
@@ -245,6 +245,22 @@ TEST_F(Files, aLockedSettingsFileIsSaidAndItsWaitCanBeStopped) {
     EXPECT_EQ(kesta("render in.wav strict.wav --strict"), 1);
     EXPECT_NE(err().find("(--strict)"), std::string::npos) << err();
     EXPECT_FALSE(access(path("strict.wav").c_str(), F_OK) == 0);
+
+    // A settings file shared by a hard link is rewritten in place: when the
+    // new text does not fit (past a file-size limit here, a full disk
+    // elsewhere), it is left whole, as the message says.
+    close(held);
+    std::string settings = "[xmms]\n";
+    while (settings.size() < 4050)
+        settings += "skin=/usr/share/xmms/Skins/" + std::to_string(settings.size()) + "\n";
+    std::ofstream(path("home/.xmms/config"), std::ios::binary) << settings;
+    ASSERT_EQ(link(path("home/.xmms/config").c_str(), path("home/.xmms/shared").c_str()), 0);
+    EXPECT_EQ(sh("ulimit -f 4 && HOME=home TMPDIR=tmp '" KESTA_BIN
+                 "' render in.wav full.wav --save --spread -3 2>err"),
+              1);
+    EXPECT_NE(err().find("so it was left as it is"), std::string::npos) << err();
+    EXPECT_TRUE(readAll(path("home/.xmms/config")) == settings);
+    ASSERT_EQ(flock(held = open(path("home/.xmms/config").c_str(), O_RDONLY | O_CLOEXEC), LOCK_EX), 0);
 
     const pid_t child = fork();
     ASSERT_GE(child, 0);
