@@ -678,6 +678,8 @@ int info(const Options& o) {
     int readError = 0;
     const bool fromFile = readSettings(path, s, &readError);
     std::string where = path;
+    if (fromFile && readError == EWOULDBLOCK)
+        where += " (kept locked by another program: read without waiting for it)";
     if (!fromFile)
         where += readError == ENOENT ? " (not there yet: defaults)"
                                      : " (cannot be read: " + settingsProblem(readError) + "; defaults)";
