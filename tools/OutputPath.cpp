@@ -211,13 +211,6 @@ std::string resolvedPlace(const std::string& path) {
     return place;
 }
 
-bool samePlace(const std::string& a, const std::string& b) {
-    struct stat sa, sb;
-    const bool hasA = stat(a.c_str(), &sa) == 0, hasB = stat(b.c_str(), &sb) == 0;
-    if (hasA && hasB) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-    return !hasA && !hasB && resolvedPlace(a) == resolvedPlace(b);
-}
-
 void takeModeAndOwner(int fd, const std::string& target) {
     struct stat st;
     if (stat(target.c_str(), &st) == 0) {

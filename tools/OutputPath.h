@@ -46,10 +46,6 @@ bool writeFully(int fd, const void* data, size_t size);
 // for telling whether two names are one file before either exists.
 std::string resolvedPlace(const std::string& path);
 
-// Whether a and b name one file: the same device and inode when both exist,
-// else the same resolved place.
-bool samePlace(const std::string& a, const std::string& b);
-
 // A file written whole before it takes target's place: an unnamed temporary
 // file in target's folder (one with a hidden name beside it where the file
 // system has no unnamed files), put in place by commit() with the mode and,

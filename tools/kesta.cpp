@@ -187,11 +187,8 @@ void fillStandardDescriptors() {
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
         if (fd == STDOUT_FILENO) stdoutClosed = true;
-        const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-        if (opened >= 0 && opened != fd) {
-            // An earlier descriptor was free after all: nothing to fill.
-            close(opened);
-        }
+        // Filled in order, the lowest free descriptor is this one.
+        if (open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) < 0) break;
     }
 }
 
