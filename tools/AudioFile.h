@@ -83,7 +83,8 @@ class InputFile {
 // complete result that reads back as what was written, and an interrupted or
 // killed run leaves nothing behind. A path that is a link is written through
 // (the file it points to is replaced, or made when it points to nothing yet),
-// and a file that is replaced keeps its permissions. "-" writes standard
+// and a file that is replaced keeps its permissions and (where this process
+// may give it) its owner. "-" writes standard
 // output, once the whole result is complete; so does a device, a FIFO or a
 // descriptor (/dev/stdout, /proc/self/fd/N), which is never renamed over or
 // replaced, and a socket is refused. Without commit() nothing stays.
