@@ -78,7 +78,18 @@ bool InputFile::open(const std::string& path) {
             error_ = "is a folder";
             return false;
         }
-        file_ = sf_open(path.c_str(), SFM_READ, &info_);
+        if (stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
+            // A FIFO is waited on for its writer in a way that a stop ends.
+            const int fd = openFifoForReading(path);
+            if (fd < 0) {
+                error_ = std::strerror(errno);
+                return false;
+            }
+            file_ = sf_open_fd(fd, SFM_READ, &info_, SF_TRUE);
+            if (!file_) close(fd);
+        } else {
+            file_ = sf_open(path.c_str(), SFM_READ, &info_);
+        }
         if (!file_) {
             error_ =
                 g_file_test(path.c_str(), G_FILE_TEST_EXISTS) ? sf_strerror(nullptr) : std::strerror(ENOENT);
@@ -557,8 +568,63 @@ bool OutputFile::setQuality(int quality) {
     return sf_command(file_, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level) == SF_TRUE;
 }
 
-void OutputFile::setTags(const Tags& tags) {
-    for (const auto& tag : tags) sf_set_string(file_, tag.first, tag.second.c_str());
+namespace {
+
+const char* tagName(int kind) {
+    switch (kind) {
+        case SF_STR_TITLE:
+            return "title";
+        case SF_STR_COPYRIGHT:
+            return "copyright";
+        case SF_STR_SOFTWARE:
+            return "software";
+        case SF_STR_ARTIST:
+            return "artist";
+        case SF_STR_COMMENT:
+            return "comment";
+        case SF_STR_DATE:
+            return "date";
+        case SF_STR_ALBUM:
+            return "album";
+        case SF_STR_LICENSE:
+            return "license";
+        case SF_STR_TRACKNUMBER:
+            return "track number";
+        case SF_STR_GENRE:
+            return "genre";
+        default:
+            return "text";
+    }
+}
+
+}  // namespace
+
+std::string OutputFile::setTags(const Tags& tags) {
+    // The longest tag each container holds: past it, libsndfile writes none
+    // of the file's tags at all (WAV's INFO chunk, AIFF's text chunks).
+    const int major = info_.format & SF_FORMAT_TYPEMASK;
+    const size_t longest = major == SF_FORMAT_WAV ? 2000 : major == SF_FORMAT_AIFF ? 8000 : 1u << 30;
+    // Vorbis comments (Ogg, Opus, FLAC) and MP3's ID3 hold UTF-8 text.
+    const bool utf8 = major == SF_FORMAT_OGG || major == SF_FORMAT_FLAC || major == SF_FORMAT_MPEG;
+    std::string left, repaired;
+    auto add = [](std::string& list, const std::string& item) { list += (list.empty() ? "" : ", ") + item; };
+    for (const auto& tag : tags) {
+        std::string value = tag.second;
+        if (utf8 && !g_utf8_validate(value.data(), static_cast<gssize>(value.size()), nullptr)) {
+            gchar* valid = g_utf8_make_valid(value.data(), static_cast<gssize>(value.size()));
+            value = valid;
+            g_free(valid);
+            add(repaired, tagName(tag.first));
+        }
+        if (value.size() > longest || sf_set_string(file_, tag.first, value.c_str()) != 0)
+            add(left, std::string(tagName(tag.first)) + " (" + std::to_string(value.size()) + " bytes)");
+    }
+    std::string said;
+    if (!left.empty()) said = "the output's format cannot hold these tags, so they are left out: " + left;
+    if (!repaired.empty())
+        said += (said.empty() ? "" : "; ") + std::string("the tags ") + repaired +
+                " are not valid UTF-8, which the output's format needs: what is not is written as U+FFFD";
+    return said;
 }
 
 bool OutputFile::write(const short* src, long frames) {
@@ -682,16 +748,8 @@ bool OutputFile::commit() {
             at += n;
         }
     }
-    // The temporary file is private: give it the mode of the file it
-    // replaces, or the usual mode of a new file.
-    mode_t mode;
-    if (stat(target_.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    }
-    fchmod(fd_, mode);
+    // The temporary file is private: give it the mode and owner of the
+    // file it replaces, or the usual mode of a new file.
+    takeModeAndOwner(fd_, target_);
     return putInPlace();
 }

@@ -83,7 +83,8 @@ class InputFile {
 // complete result that reads back as what was written, and an interrupted or
 // killed run leaves nothing behind. A path that is a link is written through
 // (the file it points to is replaced, or made when it points to nothing yet),
-// and a file that is replaced keeps its permissions. "-" writes standard
+// and a file that is replaced keeps its permissions and (where this process
+// may give it) its owner. "-" writes standard
 // output, once the whole result is complete; so does a device, a FIFO or a
 // descriptor (/dev/stdout, /proc/self/fd/N), which is never renamed over or
 // replaced, and a socket is refused. Without commit() nothing stays.
@@ -109,8 +110,11 @@ class OutputFile {
     // the format is not lossy or refuses it. MP3 is then written at a
     // constant bit rate.
     bool setQuality(int quality);
-    // Sets the tags the format can hold; before the first write.
-    void setTags(const Tags& tags);
+    // Sets the tags the format can hold; before the first write. Answers
+    // what could not be kept as it was, in words for the user (empty when
+    // all were): tags too long for the format or that it has no place for,
+    // left out, and text that is not the UTF-8 the format needs, repaired.
+    std::string setTags(const Tags& tags);
     bool write(const short* src, long frames);
     // 32-bit integer frames: a sample of b bits sits in the top b bits.
     bool write(const int* src, long frames);

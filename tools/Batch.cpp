@@ -2,6 +2,7 @@
 
 #include <glib.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,6 +29,13 @@ std::string planBatch(const std::vector<std::string>& inputs, const std::string&
         }
         const std::string out = folder + "/" + name;
         if (!taken.insert(out).second) return "two inputs would both be written to " + out;
+        // A link in the folder could lead out of it, onto anything: the
+        // batch writes only files that are in the folder.
+        struct stat st;
+        if (lstat(out.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+            return "the output " + out +
+                   " is a link, and -o writes only files in its folder, never through a link; remove the "
+                   "link, or render that input alone";
         items.push_back({in, out});
     }
     return std::string();

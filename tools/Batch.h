@@ -13,7 +13,8 @@ struct BatchItem {
 
 // Where each input lands in folder: its name with the extension of type
 // (or its own extension when type is empty). Answers an empty string, or
-// what is wrong (two inputs that would land on one output).
+// what is wrong (two inputs that would land on one output, an output that
+// is a link: a batch never writes through one).
 std::string planBatch(const std::vector<std::string>& inputs, const std::string& folder,
                       const std::string& type, std::vector<BatchItem>& items);
 

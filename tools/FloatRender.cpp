@@ -206,6 +206,12 @@ std::string dB(double value) {
 
 }  // namespace
 
+std::string damagedSamples(long long count, long long firstFrame, bool beyond) {
+    return std::to_string(count) + (count == 1 ? " sample was" : " samples were") +
+           " not a number or infinite" + (beyond ? " or beyond +-1000" : "") + " (the first at frame " +
+           std::to_string(firstFrame) + ")";
+}
+
 void say(const std::string& what) {
     std::fprintf(stderr, "kesta: %s\n", what.c_str());
 }
@@ -226,7 +232,7 @@ int renderFloat(const RenderRequest& r) {
     auto stopped = [&] { return r.stop && *r.stop; };
 
     InputFile in;
-    if (!in.open(r.in)) return failed("cannot read " + name + ": " + in.error());
+    if (!in.open(r.in)) return stopped() ? 1 : failed("cannot read " + name + ": " + in.error());
     if (in.channels() != 1 && in.channels() != 2)
         return failed(name + " has " + std::to_string(in.channels()) +
                       " channels; only mono and stereo can be rendered");
@@ -245,12 +251,14 @@ int renderFloat(const RenderRequest& r) {
     const bool exact = r.depth != SampleDepth::None;
     OutputFile out;
     if (!out.open(r.out, r.type, 2, in.rate(), exact ? r.depth : in.depth(), exact))
-        return failed("cannot write " + (r.out == "-" ? std::string("standard output") : r.out) + ": " +
-                      out.error());
+        return stopped() ? 1
+                         : failed("cannot write " + (r.out == "-" ? std::string("standard output") : r.out) +
+                                  ": " + out.error());
     if (r.quality >= 0 && !out.setQuality(r.quality))
         return failed("--quality applies to lossy outputs (.ogg, .opus, .mp3), not to " +
                       (r.out == "-" ? std::string("standard output") : r.out));
-    out.setTags(in.tags());
+    const std::string tagProblem = out.setTags(in.tags());
+    if (!tagProblem.empty()) say("warning: " + name + ": " + tagProblem);
 
     const long announced = in.frames();
     const bool showProgress = r.progress && !r.quiet && isatty(STDERR_FILENO) && announced > 10L * in.rate();
@@ -267,10 +275,24 @@ int renderFloat(const RenderRequest& r) {
 
     // The output lags by latency frames: those are dropped at the start, and
     // the tail is flushed with silence until the output is as long as the input.
+    const bool floats = in.depth() == SampleDepth::Float || in.depth() == SampleDepth::Double;
+    const float largest = kLargestSample * gain;
+    long long absurd = 0, firstAbsurd = -1;
     long read = 0, skip = processor.latency(), made = 0;
     bool ended = false, good = true;
     while (good && !stopped()) {
         long n = ended ? 0 : in.read(input.data(), kChunk, gain);
+        if (n > 0 && floats) {
+            // Finite but absurd samples are damage too: silence, as the
+            // processor makes of those that are not numbers.
+            for (long k = 0; k < n * channels; ++k) {
+                float& x = input[static_cast<size_t>(k)];
+                if (std::isfinite(x) && std::fabs(x) > largest) {
+                    if (absurd++ == 0) firstAbsurd = read + k / channels;
+                    x = 0.0f;
+                }
+            }
+        }
         if (n > 0) {
             read += n;
         } else {
@@ -306,11 +328,11 @@ int renderFloat(const RenderRequest& r) {
         if (r.strict) return failed(name + ": " + damage + "; nothing written (--strict)");
         say("warning: " + name + ": " + damage + "; what was read is written");
     }
-    if (processor.replacedSamples() > 0) {
-        const long long bad = processor.replacedSamples();
-        const std::string what = std::to_string(bad) + (bad == 1 ? " sample was" : " samples were") +
-                                 " not a number or infinite (the first at frame " +
-                                 std::to_string(processor.firstReplacedFrame()) + ")";
+    if (processor.replacedSamples() > 0 || absurd > 0) {
+        const long long bad = processor.replacedSamples() + absurd;
+        long long first = processor.replacedSamples() > 0 ? processor.firstReplacedFrame() : firstAbsurd;
+        if (absurd > 0) first = std::min(first, firstAbsurd);
+        const std::string what = damagedSamples(bad, first, absurd > 0);
         if (r.strict) return failed(name + ": " + what + "; nothing written (--strict)");
         say("warning: " + name + ": " + what + "; each was replaced by silence: " + std::to_string(bad) +
             (bad == 1 ? " sample" : " samples") + " muted, nothing around them");
@@ -338,6 +360,6 @@ int renderFloat(const RenderRequest& r) {
     if (q.clipped() > 0)
         say("warning: " + name + ": clipped " + std::to_string(q.clipped()) + " samples (" +
             peakAndGain(q.peak()) + ")");
-    if (!out.commit()) return failed("cannot write " + r.out + ": " + out.error());
+    if (!out.commit()) return stopped() ? 1 : failed("cannot write " + r.out + ": " + out.error());
     return 0;
 }

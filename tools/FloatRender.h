@@ -28,6 +28,13 @@ struct RenderRequest {
 // run stopped by *stop leaves nothing and answers 1.
 int renderFloat(const RenderRequest& request);
 
+// The largest magnitude of a sound sample in a float file (1.0 is full
+// scale): one beyond it is damage, as one that is not a number is.
+constexpr float kLargestSample = 1000.0f;
+// "12 samples were not a number or infinite (the first at frame 3)", with
+// "or beyond +-1000" when some were.
+std::string damagedSamples(long long count, long long firstFrame, bool beyond);
+
 // "kesta: " + what on stderr, as one line.
 void say(const std::string& what);
 // The level of a peak in dBFS, and the --gain that would put it at -0.1 dBFS.

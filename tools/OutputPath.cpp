@@ -2,15 +2,26 @@
 
 #include <fcntl.h>
 #include <glib.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
+
+const volatile std::sig_atomic_t* streamStop = nullptr;
+
+bool stopAsked() {
+    return streamStop && *streamStop;
+}
+
+// The longest a wait on a stream goes without looking at streamStop.
+constexpr int kWaitSliceMs = 100;
 
 std::string dirName(const std::string& path) {
     gchar* dir = g_path_get_dirname(path.c_str());
@@ -108,19 +119,55 @@ bool classifyOutput(const std::string& path, OutputPath& out, std::string& error
     return true;
 }
 
+void setStreamStop(const volatile std::sig_atomic_t* stop) {
+    streamStop = stop;
+}
+
+int openFifoForReading(const std::string& path) {
+    // Opened without blocking, which a FIFO allows with no writer yet; then
+    // waited on until its first writer has written (or closed).
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return -1;
+    for (;;) {
+        if (stopAsked()) {
+            close(fd);
+            errno = EINTR;
+            return -1;
+        }
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, kWaitSliceMs) > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR))) break;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+}
+
 int openStream(const OutputPath& out, std::string& error) {
     if (out.ownFd >= 0) {
         const int fd = fcntl(out.ownFd, F_DUPFD_CLOEXEC, 3);
         if (fd < 0) error = std::strerror(errno);
         return fd;
     }
+    // Opened without blocking, so that a FIFO without a reader (ENXIO) or a
+    // slow device is waited for here, a slice at a time, and a stop request
+    // ends the wait; the descriptor then blocks as usual.
     int fd;
-    do fd = ::open(out.target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
+    for (;;) {
+        if (stopAsked()) {
+            error = std::strerror(EINTR);
+            errno = EINTR;
+            return -1;
+        }
+        fd = ::open(out.target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+        if (fd >= 0 || (errno != ENXIO && errno != EINTR && errno != EAGAIN)) break;
+        poll(nullptr, 0, errno == ENXIO ? 20 : 1);
+    }
     if (fd < 0) {
         error = std::strerror(errno);
         return -1;
     }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     // Another process's descriptor may stand for a regular file: written
     // from its start, so nothing of an older content is left after ours.
     struct stat st;
@@ -134,9 +181,18 @@ int openStream(const OutputPath& out, std::string& error) {
 
 bool writeFully(int fd, const void* data, size_t size) {
     const char* at = static_cast<const char*>(data);
+    struct stat st;
+    const bool pipe = fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode);
     while (size > 0) {
-        const ssize_t n = ::write(fd, at, size);
-        if (n < 0 && errno == EINTR) continue;
+        if (stopAsked()) return errno = EINTR, false;
+        // A pipe or FIFO that is full is waited for a slice at a time; once
+        // it has room, a write of PIPE_BUF bytes fits without blocking.
+        pollfd p{fd, POLLOUT, 0};
+        const int ready = poll(&p, 1, kWaitSliceMs);
+        if (ready < 0 && errno != EINTR) return false;
+        if (ready <= 0) continue;
+        const ssize_t n = ::write(fd, at, pipe ? std::min<size_t>(size, PIPE_BUF) : size);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (n <= 0) return false;
         at += n;
         size -= static_cast<size_t>(n);
@@ -155,9 +211,64 @@ std::string resolvedPlace(const std::string& path) {
     return place;
 }
 
-bool samePlace(const std::string& a, const std::string& b) {
-    struct stat sa, sb;
-    const bool hasA = stat(a.c_str(), &sa) == 0, hasB = stat(b.c_str(), &sb) == 0;
-    if (hasA && hasB) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-    return !hasA && !hasB && resolvedPlace(a) == resolvedPlace(b);
+void takeModeAndOwner(int fd, const std::string& target) {
+    struct stat st;
+    if (stat(target.c_str(), &st) == 0) {
+        if (fchown(fd, st.st_uid, st.st_gid) != 0) {
+            // Only root may give a file away.
+        }
+        fchmod(fd, st.st_mode & 07777);
+        return;
+    }
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+}
+
+FileReplacement::~FileReplacement() {
+    if (fd_ >= 0) close(fd_);
+    if (!temp_.empty()) unlink(temp_.c_str());
+}
+
+bool FileReplacement::open(const std::string& target, std::string& error) {
+    target_ = target;
+    const std::string folder = dirName(target);
+#ifdef O_TMPFILE
+    fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#else
+    errno = EOPNOTSUPP;
+#endif
+    if (fd_ >= 0) return true;
+    if (errno == ENOENT || errno == ENOTDIR || errno == EACCES || errno == EROFS)
+        return error = std::strerror(errno), false;
+    gchar* temp = g_strdup_printf("%s/.%s.XXXXXX", folder.c_str(), baseName(target).c_str());
+    fd_ = g_mkstemp_full(temp, O_RDWR | O_CLOEXEC, 0600);
+    if (fd_ >= 0) temp_ = temp;
+    g_free(temp);
+    if (fd_ < 0) return error = std::strerror(errno), false;
+    return true;
+}
+
+bool FileReplacement::commit(std::string& error) {
+    takeModeAndOwner(fd_, target_);
+    if (temp_.empty()) {
+        // The unnamed file gets its name at last: straight as the target
+        // when there is none yet, else a hidden one renamed over it.
+        const std::string source = "/proc/self/fd/" + std::to_string(fd_);
+        if (linkat(AT_FDCWD, source.c_str(), AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+        if (errno != EEXIST) return error = std::strerror(errno), false;
+        for (int attempt = 0; attempt < 100 && temp_.empty(); ++attempt) {
+            gchar* name = g_strdup_printf("%s/.%s.%08x", dirName(target_).c_str(), baseName(target_).c_str(),
+                                          g_random_int());
+            if (linkat(AT_FDCWD, source.c_str(), AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0)
+                temp_ = name;
+            else if (errno != EEXIST)
+                attempt = 100;
+            g_free(name);
+        }
+        if (temp_.empty()) return error = std::strerror(errno), false;
+    }
+    if (rename(temp_.c_str(), target_.c_str()) != 0) return error = std::strerror(errno), false;
+    temp_.clear();
+    return true;
 }

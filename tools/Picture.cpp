@@ -356,16 +356,17 @@ void drawCaption(cairo_t* cr, const PictureLayout& l, const PictureContent& cont
     }
 }
 
+// Where cairo's PNG stream goes, and why it stopped.
+struct PngSink {
+    int fd;
+    int error = EIO;
+};
+
 cairo_status_t toFile(void* closure, const unsigned char* data, unsigned int length) {
-    const int fd = *static_cast<int*>(closure);
-    while (length > 0) {
-        const ssize_t n = write(fd, data, length);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return CAIRO_STATUS_WRITE_ERROR;
-        data += n;
-        length -= static_cast<unsigned>(n);
-    }
-    return CAIRO_STATUS_SUCCESS;
+    PngSink& sink = *static_cast<PngSink*>(closure);
+    if (writeFully(sink.fd, data, length)) return CAIRO_STATUS_SUCCESS;
+    sink.error = errno;
+    return CAIRO_STATUS_WRITE_ERROR;
 }
 
 }  // namespace
@@ -390,38 +391,23 @@ bool drawPicture(const PictureContent& content, const std::string& path, std::st
     drawSpectrum(cr, l, content);
     cairo_destroy(cr);
 
-    // A device, a FIFO or a descriptor is written straight into; a file goes
-    // into a hidden file beside it, renamed over it once whole.
+    // A device, a FIFO or a descriptor is written straight into; a file is
+    // replaced once the picture is whole.
     OutputPath where;
     bool ok = classifyOutput(path, where, error);
     if (ok && where.kind == OutputPath::Kind::Stream) {
-        int fd = openStream(where, error);
-        ok = fd >= 0;
-        if (ok && cairo_surface_write_to_png_stream(surface, toFile, &fd) != CAIRO_STATUS_SUCCESS)
-            ok = false, error = "cannot write the picture";
-        if (fd >= 0) close(fd);
+        PngSink sink{openStream(where, error)};
+        ok = sink.fd >= 0;
+        if (ok && cairo_surface_write_to_png_stream(surface, toFile, &sink) != CAIRO_STATUS_SUCCESS)
+            ok = false, error = std::strerror(sink.error);
+        if (sink.fd >= 0) close(sink.fd);
     } else if (ok) {
-        gchar* dir = g_path_get_dirname(where.target.c_str());
-        gchar* base = g_path_get_basename(where.target.c_str());
-        gchar* temp = g_strdup_printf("%s/.%s.XXXXXX", dir, base);
-        g_free(dir);
-        g_free(base);
-        int fd = g_mkstemp(temp);
-        ok = fd >= 0;
-        if (!ok) error = std::strerror(errno);
-        if (ok && cairo_surface_write_to_png_stream(surface, toFile, &fd) != CAIRO_STATUS_SUCCESS) {
-            ok = false;
-            error = "cannot write the picture";
-        }
-        if (fd >= 0 && close(fd) != 0 && ok) ok = false, error = std::strerror(errno);
-        if (ok) {
-            const mode_t mask = umask(0);
-            umask(mask);
-            g_chmod(temp, 0666 & ~mask);
-            if (g_rename(temp, where.target.c_str()) != 0) ok = false, error = std::strerror(errno);
-        }
-        if (!ok && fd >= 0) g_unlink(temp);
-        g_free(temp);
+        FileReplacement file;
+        ok = file.open(where.target, error);
+        PngSink sink{file.fd()};
+        if (ok && cairo_surface_write_to_png_stream(surface, toFile, &sink) != CAIRO_STATUS_SUCCESS)
+            ok = false, error = std::strerror(sink.error);
+        ok = ok && file.commit(error);
     }
     cairo_surface_destroy(surface);
     if (!ok) error = "cannot write " + path + ": " + error;

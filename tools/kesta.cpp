@@ -1,10 +1,12 @@
 // kesta: a command-line host for the Kesta plug-in. It loads
 // libkesta_xmms.so as the player does and renders audio through it.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <glib.h>
 #include <glib/gstdio.h>
 #include <gtk/gtk.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +24,7 @@
 #include "Analysis.h"
 #include "AudioFile.h"
 #include "Batch.h"
+#include "CommandFiles.h"
 #include "FloatRender.h"
 #include "Options.h"
 #include "OutputPath.h"
@@ -83,16 +86,21 @@ const char kRenderHelp[] =
     "                         (MP3: a constant 75 to 320 kbit/s; default: the encoder's own)\n"
     "  --strict               a truncated or damaged input, or samples that are not numbers,\n"
     "                         are an error and nothing is written\n"
-    "  -o, --output-dir DIR   render every IN into DIR, keeping the file names\n"
+    "  -o, --output-dir DIR   render every IN into DIR, keeping the file names (a link in DIR\n"
+    "                         of an output's name is refused: -o never writes through one)\n"
     "  -j, --jobs N           files rendered at once with -o (default: one per core)\n"
     "  -q, --quiet            no progress or notes; warnings and errors are still shown\n"
-    "  --picture IMAGE.png    also draw the input and the result side by side (see 'kesta picture')\n"
+    "  --picture IMAGE.png    also draw the input and the result side by side (see 'kesta picture');\n"
+    "                         both are read again, so both must be regular files\n"
     "  --player               render exactly as the XMMS player plays: the plug-in, 8 or 16 bits,\n"
     "                         the raw stream with its delay (--bits 8|16)\n"
     "  --block FRAMES         frames per block, 1 to 65536 (default 512)\n"
     "  --plugin PATH          the plug-in for --player (default: the one that came with kesta)\n"
     "\n"
-    "Exit status: 0 rendered (also with warnings), 1 failed, 2 usage error,\n"
+    "No output may be an input or another output, by any name (links, hard links, /dev/stdout,\n"
+    "/proc/self/fd/N, standard input and output): such a command is refused before any work.\n"
+    "\n"
+    "Exit status: 0 rendered (also with warnings), 1 failed, 2 usage error (or refused),\n"
     "129/130/143 stopped by SIGHUP/SIGINT/SIGTERM (nothing is left behind).\n";
 
 const char kDemoHelp[] =
@@ -165,6 +173,23 @@ void catchInterrupts() {
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+    setStreamStop(&interrupted);
+    setSettingsStop(&interrupted);
+}
+
+// Whether standard output was closed when kesta started.
+bool stdoutClosed = false;
+
+// Opens /dev/null on whichever of descriptors 0 to 2 is closed, so that no
+// file of ours is given one of them: an output would otherwise be copied
+// into itself as "standard output", or a warning written into it.
+void fillStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        if (fd == STDOUT_FILENO) stdoutClosed = true;
+        // Filled in order, the lowest free descriptor is this one.
+        if (open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) < 0) break;
+    }
 }
 
 // Removes a folder this program made, with everything in it.
@@ -195,18 +220,11 @@ class RunSettings {
         if (!home_.empty()) removeTree(home_);
         home_.clear();
     }
-    // Answers false with error set when the settings cannot be written.
-    bool prepare(const Options& o, std::string& error) {
-        kesta::Settings s;
-        readSettings(settingsPath(), s);
-        o.apply(s);
+    // s: the run's settings (runSettings). Answers false with error set when
+    // they cannot be written. With --save they are the user's own by now.
+    bool prepare(const Options& o, const kesta::Settings& s, std::string& error) {
         settings_ = s;
-        if (o.save) {
-            std::string why;
-            if (!writeSettings(settingsPath(), s, &why))
-                return error = "cannot save the settings: " + why, false;
-            return true;
-        }
+        if (o.save) return true;
         if (!o.overrides()) return true;
         gchar* dir = g_dir_make_tmp("kesta-settings-XXXXXX", nullptr);
         if (!dir) return error = "cannot make a temporary folder", false;
@@ -295,21 +313,35 @@ bool renderStream(PluginHost& host, int channels, int rate, bool eightBit, int b
 }
 
 // The settings this run uses: the user's, with the options' overrides; saved
-// first when --save asks. False with error set when they cannot be saved.
+// first when --save asks. False with error set when they cannot be saved, or
+// (with --strict) read; error is empty when the run was stopped meanwhile.
 bool runSettings(const Options& o, kesta::Settings& s, std::string& error) {
-    readSettings(settingsPath(), s);
+    const std::string path = settingsPath();
+    int readError = 0;
+    const bool read = readSettings(path, s, &readError);
+    if (interrupted) return error.clear(), false;
+    if (readError != 0 && readError != ENOENT) {
+        const std::string problem =
+            path + " " +
+            (readError == EWOULDBLOCK ? std::string("is kept locked by another program")
+                                      : "cannot be read (" + settingsProblem(readError) + ")");
+        if (o.strict) return error = problem + "; nothing rendered (--strict)", false;
+        say("warning: " + problem +
+            (read ? "; its settings were read without waiting for it" : "; the default settings are used"));
+    }
     o.apply(s);
     std::string why;
-    if (o.save && !writeSettings(settingsPath(), s, &why))
-        return error = "cannot save the settings: " + why, false;
+    if (o.save && !writeSettings(path, s, &why))
+        return error = interrupted ? std::string() : "cannot save the settings: " + why, false;
     return true;
 }
 
 // The player's path: the plug-in exactly as a player runs it, the raw stream.
-int renderPlayer(const Options& o, const std::string& inPath, const std::string& outPath) {
+int renderPlayer(const Options& o, const kesta::Settings& s, const std::string& inPath,
+                 const std::string& outPath) {
     const std::string name = inPath == "-" ? "standard input" : inPath;
     InputFile in;
-    if (!in.open(inPath)) return fail("cannot read " + name + ": " + in.error());
+    if (!in.open(inPath)) return interrupted ? 1 : fail("cannot read " + name + ": " + in.error());
     if (in.channels() != 1 && in.channels() != 2)
         return fail(name + " has " + std::to_string(in.channels()) +
                     " channels; only mono and stereo can be rendered");
@@ -324,7 +356,7 @@ int renderPlayer(const Options& o, const std::string& inPath, const std::string&
     PluginHost host;
     if (!loadPlugin(host, o, error)) return fail(error);
     RunSettings run;
-    if (!run.prepare(o, error)) return fail(error);
+    if (!run.prepare(o, s, error)) return fail(error);
     host.init(run.home());
     run.discard();
 
@@ -333,11 +365,14 @@ int renderPlayer(const Options& o, const std::string& inPath, const std::string&
     OutputFile out;
     if (!out.open(outPath, o.type, outChannels, in.rate(), eightBit ? SampleDepth::Int8 : SampleDepth::Int16,
                   true))
-        return fail("cannot write " + (outPath == "-" ? std::string("standard output") : outPath) + ": " +
-                    out.error());
+        return interrupted
+                   ? 1
+                   : fail("cannot write " + (outPath == "-" ? std::string("standard output") : outPath) +
+                          ": " + out.error());
     if (o.quality >= 0 && !out.setQuality(o.quality))
         return fail("--quality applies to lossy outputs (.ogg, .opus, .mp3)");
-    out.setTags(in.tags());
+    const std::string tagProblem = out.setTags(in.tags());
+    if (!tagProblem.empty()) say("warning: " + name + ": " + tagProblem);
 
     const bool showProgress = !o.quiet && isatty(STDERR_FILENO) && in.frames() > 10L * in.rate();
     long shown = -1;  // the percentage on screen: redrawn only when it changes
@@ -347,11 +382,27 @@ int renderPlayer(const Options& o, const std::string& inPath, const std::string&
         shown = percent;
         std::fprintf(stderr, "\rkesta: rendering %s: %3ld%%", name.c_str(), percent);
     };
-    long read = 0, clipped = 0;
+    long read = 0, clipped = 0, damaged = 0, firstDamaged = -1;
+    // Float samples come to the player's depth at their own level (1.0 is
+    // full scale), never scaled to the file's peak; the library's 16-bit
+    // read of integer files is kept as it is.
+    const bool floats = in.depth() == SampleDepth::Float || in.depth() == SampleDepth::Double;
+    std::vector<float> floatBlock(floats ? static_cast<size_t>(o.block) * in.channels() : 0);
     const bool written = renderStream(
         host, in.channels(), in.rate(), eightBit, o.block,
         [&](short* dst, long n) {
-            const long got = in.read(dst, n);
+            const long got = floats ? in.read(floatBlock.data(), n) : in.read(dst, n);
+            for (long k = 0; k < got * in.channels() && floats; ++k) {
+                const float x = floatBlock[static_cast<size_t>(k)];
+                if (!(std::fabs(x) <= kLargestSample)) {
+                    if (firstDamaged < 0) firstDamaged = read + k / in.channels();
+                    ++damaged;
+                    dst[k] = 0;
+                    continue;
+                }
+                dst[k] =
+                    static_cast<short>(std::lrint(std::min(std::max(x * 32768.0f, -32768.0f), 32767.0f)));
+            }
             read += std::max(got, 0L);
             return got;
         },
@@ -369,9 +420,15 @@ int renderPlayer(const Options& o, const std::string& inPath, const std::string&
         if (o.strict) return fail(name + ": " + damage + "; nothing written (--strict)");
         say("warning: " + name + ": " + damage + "; what was read is written");
     }
+    if (damaged > 0) {
+        const std::string what = damagedSamples(damaged, firstDamaged, true);
+        if (o.strict) return fail(name + ": " + what + "; nothing written (--strict)");
+        say("warning: " + name + ": " + what + "; each was replaced by silence");
+    }
     if (clipped > 0)
         say("warning: " + name + ": " + std::to_string(clipped) + " samples at full scale (clipped)");
-    if (!written || !out.commit()) return fail("cannot write " + outPath + ": " + out.error());
+    if (!written || !out.commit())
+        return interrupted ? 1 : fail("cannot write " + outPath + ": " + out.error());
     return 0;
 }
 
@@ -393,7 +450,7 @@ SampleDepth requestedDepth(const Options& o) {
 
 int renderOne(const Options& o, const kesta::Settings& s, const std::string& in, const std::string& out,
               bool progress) {
-    if (o.player) return renderPlayer(o, in, out);
+    if (o.player) return renderPlayer(o, s, in, out);
     RenderRequest r;
     r.in = in;
     r.out = out;
@@ -422,19 +479,20 @@ std::string typeContradiction(const std::string& out, const std::string& type) {
            "); give one that agrees, or leave --type out";
 }
 
-// What keeps image from being drawn by a command that reads or writes files
-// (none may be the picture), in words for the user; empty when nothing does.
-// Opens nothing, so that it comes before any work.
-std::string pictureProblem(const std::string& image, const std::vector<std::string>& files,
-                           const char* const* roles) {
-    for (size_t k = 0; k < files.size(); ++k)
-        if (files[k] != "-" && samePlace(image, files[k]))
-            return "the picture " + image + " would replace " + roles[k] + " " + files[k] +
-                   "; give the picture a name of its own";
+// What keeps image from being written, in words for the user; empty when
+// nothing does. Opens nothing, so that it comes before any work.
+std::string pictureProblem(const std::string& image) {
     OutputPath where;
     std::string error;
     if (!classifyOutput(image, where, error)) return "cannot write " + image + ": " + error;
     return std::string();
+}
+
+// Whether path can be read a second time, as the picture of a render reads
+// its input and its result again: a regular file, or nothing there yet.
+bool readsTwice(const std::string& path) {
+    struct stat st;
+    return path != "-" && (stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode));
 }
 
 int render(const Options& o) {
@@ -446,25 +504,48 @@ int render(const Options& o) {
         return usage("-j goes with -o DIR", "render");
     if (!o.picture.empty() && batch)
         return usage("--picture draws one input and its result, not with -o", "render");
-    if (!o.picture.empty() && (o.args[0] == "-" || o.args[1] == "-"))
-        return usage("--picture reads the input and the result again, so neither can be \"-\"", "render");
+    for (size_t k = 0; k < 2 && !o.picture.empty(); ++k)
+        if (!readsTwice(o.args[k]))
+            return usage(std::string("--picture reads the ") + (k ? "result" : "input") +
+                             " again after the render, so it must be a regular file, and " +
+                             (o.args[k] == "-" ? (k ? "standard output" : "standard input") : o.args[k]) +
+                             " is not",
+                         "render");
     if (!batch && o.args[1] == "-" && o.type.empty())
         return usage("standard output needs --type (wav, flac, ogg, opus, mp3, aiff, au, caf or raw)",
                      "render");
     if (!batch && !typeContradiction(o.args[1], o.type).empty())
         return usage(typeContradiction(o.args[1], o.type), "render");
     if (!o.picture.empty()) {
-        static const char* const kRoles[] = {"the input", "the output"};
-        const std::string problem = pictureProblem(o.picture, o.args, kRoles);
+        const std::string problem = pictureProblem(o.picture);
         if (!problem.empty()) return usage(problem, "render");
     }
+    if (!batch && o.args[1] == "-" && stdoutClosed) return fail("cannot write standard output: it is closed");
+
+    std::vector<BatchItem> items;
+    if (batch) {
+        if (!g_file_test(o.outDir.c_str(), G_FILE_TEST_IS_DIR))
+            return fail(
+                "cannot write into " + o.outDir + ": " +
+                (g_file_test(o.outDir.c_str(), G_FILE_TEST_EXISTS) ? "not a folder" : std::strerror(ENOENT)));
+        const std::string problem = planBatch(o.args, o.outDir, o.type, items);
+        if (!problem.empty()) return usage(problem, "render");
+    }
+    CommandFiles files;
+    for (const std::string& in : batch ? o.args : std::vector<std::string>{o.args[0]})
+        files.add(CommandFiles::Role::Input, in);
+    if (!batch) files.add(CommandFiles::Role::Output, o.args[1]);
+    for (const BatchItem& item : items) files.add(CommandFiles::Role::Output, item.out);
+    if (!o.picture.empty()) files.add(CommandFiles::Role::Picture, o.picture);
+    const std::string clash = files.clash();
+    if (!clash.empty()) return usage(clash, "render");
 
     kesta::Settings s;
     std::string error;
     OutputPath where;
     if (!batch && o.args[1] != "-" && !classifyOutput(o.args[1], where, error))
         return fail("cannot write " + o.args[1] + ": " + error);
-    if (!runSettings(o, s, error)) return fail(error);
+    if (!runSettings(o, s, error)) return error.empty() ? 1 : fail(error);
     if (!batch) {
         const int status = renderOne(o, s, o.args[0], o.args[1], true);
         if (status != 0 || o.picture.empty()) return status;
@@ -475,17 +556,11 @@ int render(const Options& o) {
             caption.push_back(gain);
         }
         if (o.headroomAuto) caption.push_back("Headroom: auto");
-        if (!pictureOfFiles({o.args[0], o.args[1]}, caption, o.picture, error)) return fail(error);
+        if (!pictureOfFiles({o.args[0], o.args[1]}, caption, o.picture, error))
+            return interrupted ? 1 : fail(error);
         return 0;
     }
 
-    if (!g_file_test(o.outDir.c_str(), G_FILE_TEST_IS_DIR))
-        return fail(
-            "cannot write into " + o.outDir + ": " +
-            (g_file_test(o.outDir.c_str(), G_FILE_TEST_EXISTS) ? "not a folder" : std::strerror(ENOENT)));
-    std::vector<BatchItem> items;
-    const std::string problem = planBatch(o.args, o.outDir, o.type, items);
-    if (!problem.empty()) return usage(problem, "render");
     Options each = o;
     each.save = false;  // saved once, above
     const long cores = sysconf(_SC_NPROCESSORS_ONLN);
@@ -536,8 +611,10 @@ int demo(const Options& o) {
     std::string error;
     PluginHost host;
     if (!loadPlugin(host, o, error)) return fail(error);
+    kesta::Settings settings;
+    if (!runSettings(o, settings, error)) return error.empty() ? 1 : fail(error);
     RunSettings run;
-    if (!run.prepare(o, error)) return fail(error);
+    if (!run.prepare(o, settings, error)) return fail(error);
     host.init(run.home());
     run.discard();
 
@@ -598,6 +675,8 @@ int info(const Options& o) {
     int readError = 0;
     const bool fromFile = readSettings(path, s, &readError);
     std::string where = path;
+    if (fromFile && readError == EWOULDBLOCK)
+        where += " (kept locked by another program: read without waiting for it)";
     if (!fromFile)
         where += readError == ENOENT ? " (not there yet: defaults)"
                                      : " (cannot be read: " + settingsProblem(readError) + "; defaults)";
@@ -616,11 +695,16 @@ int picture(const Options& o) {
     if (o.args.empty() || o.args.size() > 2)
         return usage("picture takes a file, or a file and its result", "picture");
     if (o.outDir.empty()) return usage("picture needs -o IMAGE.png", "picture");
-    static const char* const kRoles[] = {"the input", "the input"};
-    const std::string problem = pictureProblem(o.outDir, o.args, kRoles);
+    const std::string problem = pictureProblem(o.outDir);
     if (!problem.empty()) return usage(problem, "picture");
+    CommandFiles files;
+    for (const std::string& in : o.args) files.add(CommandFiles::Role::Input, in);
+    files.add(CommandFiles::Role::Picture, o.outDir);
+    const std::string clash = files.clash();
+    if (!clash.empty()) return usage(clash, "picture");
     std::string error;
-    if (!pictureOfFiles(o.args, std::vector<std::string>(), o.outDir, error)) return fail(error);
+    if (!pictureOfFiles(o.args, std::vector<std::string>(), o.outDir, error))
+        return interrupted ? 1 : fail(error);
     return 0;
 }
 
@@ -695,6 +779,10 @@ int configure(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    fillStandardDescriptors();
+    // Past a file-size limit, a write fails (and is reported, and its
+    // temporary file removed) rather than the process being killed.
+    std::signal(SIGXFSZ, SIG_IGN);
     if (argc < 2) return usage("no command given");
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
@@ -713,9 +801,9 @@ int main(int argc, char** argv) {
     if (problem.empty() && o.help) return help(command);
     if (problem.empty()) problem = checkOptionsFor(command, o);
     if (!problem.empty()) return usage(problem, command);
-    if (command == "render" || command == "demo") {
+    if (command == "render" || command == "demo" || command == "picture") {
         catchInterrupts();
-        const int status = command == "render" ? render(o) : demo(o);
+        const int status = command == "render" ? render(o) : command == "demo" ? demo(o) : picture(o);
         if (interrupted) {
             std::signal(interrupted, SIG_DFL);
             std::raise(interrupted);
@@ -723,6 +811,5 @@ int main(int argc, char** argv) {
         return status;
     }
     if (command == "info") return info(o);
-    if (command == "picture") return picture(o);
     return configure(o);
 }

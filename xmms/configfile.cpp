@@ -72,7 +72,8 @@ struct _ConfigFile {
         if (lockFd >= 0) close(lockFd);
     }
 
-    int lockFd = -1;  // the file it was read from, locked until it is freed (-1: none)
+    int lockFd = -1;     // the file it was read from, locked until it is freed (-1: none)
+    bool fresh = false;  // made empty (xmms_cfg_new), not read from a file
     Lines lines;
     std::unordered_map<std::string, Section> sections;
     std::string lineEnd = "\n";  // the file's own, for the lines we add
@@ -169,6 +170,22 @@ struct _ConfigFile {
         Line& line = *k->second;
         line.text.replace(line.valueBegin, line.valueEnd - line.valueBegin, value);
         line.valueEnd = line.valueBegin + value.size();
+    }
+
+    // Every key that counts (the last of its name in its section) with its
+    // section, in the order of the lines.
+    template <typename Visit>
+    void forEachKey(Visit visit) const {
+        std::unordered_map<const Line*, std::pair<const std::string*, const std::string*>> at;
+        for (const auto& s : sections)
+            for (const auto& k : s.second.keys) at[&*k.second] = {&s.first, &k.first};
+        for (const Line& line : lines) {
+            const auto found = at.find(&line);
+            if (found == at.end()) continue;
+            std::string value;
+            lookup(found->second.first->c_str(), found->second.second->c_str(), value);
+            visit(*found->second.first, *found->second.second, value);
+        }
     }
 
     std::string text() const {
@@ -303,13 +320,61 @@ bool writeAll(int fd, const std::string& text, int& error) {
     return true;
 }
 
-// Rewrites a file in place, for a file that other hard links share.
+bool writeAllAt(int fd, const char* data, size_t size, off_t at, int& error) {
+    while (size > 0) {
+        const ssize_t n = pwrite(fd, data, size, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return error = n < 0 ? errno : ENOSPC, false;
+        data += n;
+        size -= static_cast<size_t>(n);
+        at += n;
+    }
+    return true;
+}
+
+// Rewrites a file in place, for a file that other hard links share. The
+// space for the new text is secured first (allocated, or where the file
+// system cannot allocate, the part past the old end written first), so that
+// a full disk or a file-size limit stops the write before the old text is
+// touched; a write that fails after that puts the old text back.
 bool rewriteInPlace(const std::string& target, const std::string& text, int& error) {
-    const int fd = open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    const int fd = open(target.c_str(), O_RDWR | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return error = errno, false;
-    bool ok = writeAll(fd, text, error);
+    std::string old;
+    char chunk[65536];
+    for (ssize_t n; (n = pread(fd, chunk, sizeof chunk, static_cast<off_t>(old.size()))) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = errno;
+            close(fd);
+            return false;
+        }
+        old.append(chunk, static_cast<size_t>(n));
+    }
+    bool ok = true;
+    if (text.size() > old.size() && fallocate(fd, 0, 0, static_cast<off_t>(text.size())) != 0) {
+        if (errno != EOPNOTSUPP && errno != ENOSYS)
+            ok = false, error = errno;
+        else
+            ok = writeAllAt(fd, text.data() + old.size(), text.size() - old.size(),
+                            static_cast<off_t>(old.size()), error);
+    }
+    if (!ok) {
+        if (ftruncate(fd, static_cast<off_t>(old.size())) != 0) {
+            // The old text is whole; only the length may have grown.
+        }
+        close(fd);
+        return false;
+    }
+    ok = writeAllAt(fd, text.data(), text.size(), 0, error);
     if (ok && ftruncate(fd, static_cast<off_t>(text.size())) != 0) ok = false, error = errno;
     if (ok && fsync(fd) != 0) ok = false, error = errno;
+    if (!ok) {
+        int ignored = 0;
+        if (writeAllAt(fd, old.data(), old.size(), 0, ignored) &&
+            ftruncate(fd, static_cast<off_t>(old.size())) == 0)
+            fsync(fd);
+    }
     if (close(fd) != 0 && ok) ok = false, error = errno;
     return ok;
 }
@@ -341,12 +406,54 @@ bool replaceAtomically(const std::string& target, const struct stat* old, const 
     return ok;
 }
 
+// Adds the keys of cfg to the file at target, under its lock: for a
+// configuration started empty, whose keys are all its writer's own.
+bool mergeInto(const ConfigFile* cfg, const std::string& target, int& error) {
+    int lockFd = -1;
+    std::string contents;
+    struct stat st;
+    bool ok = readRegularFile(target.c_str(), contents, error, &lockFd) && fstat(lockFd, &st) == 0;
+    if (ok) {
+        ConfigFile merged;
+        merged.parse(contents.data(), contents.size());
+        cfg->forEachKey([&](const std::string& section, const std::string& key, const std::string& value) {
+            merged.assign(section, key, value);
+        });
+        const std::string text = merged.text();
+        ok = st.st_nlink > 1 ? rewriteInPlace(target, text, error)
+                             : replaceAtomically(target, &st, text, error);
+    }
+    if (lockFd >= 0) close(lockFd);
+    return ok;
+}
+
+// Starts the file at target, for a configuration started empty. New files
+// are started one at a time, under an exclusive lock of their folder, so
+// that of writers that all found no file, the first makes it and each later
+// one adds its keys to what is there by then instead of replacing it.
+bool createFile(const ConfigFile* cfg, const std::string& target, int& error) {
+    const std::string folder = dirName(target);
+    g_mkdir_with_parents(folder.c_str(), 0755);
+    const int folderFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0) return error = errno, false;
+    bool ok = lockFile(folderFd, error);
+    struct stat st;
+    if (ok && lstat(target.c_str(), &st) != 0 && errno == ENOENT)
+        ok = replaceAtomically(target, nullptr, cfg->text(), error);
+    else if (ok)
+        ok = mergeInto(cfg, target, error);
+    close(folderFd);
+    return ok;
+}
+
 }  // namespace
 
 extern "C" {
 
 ConfigFile* xmms_cfg_new(void) {
-    return new ConfigFile();
+    ConfigFile* cfg = new ConfigFile();
+    cfg->fresh = true;
+    return cfg;
 }
 
 namespace {
@@ -398,6 +505,13 @@ gboolean xmms_cfg_write_file_full(ConfigFile* cfg, const gchar* filename, gint* 
             struct stat held;
             const bool locked = exists && cfg->lockFd >= 0 && fstat(cfg->lockFd, &held) == 0 &&
                                 held.st_dev == st.st_dev && held.st_ino == st.st_ino;
+            if (exists && cfg->fresh) {
+                // Started empty once no file was found, and one has come
+                // since: its keys are added to it, and nothing is lost.
+                ok = mergeInto(cfg, target, failure);
+                if (error) *error = ok ? 0 : failure;
+                return ok;
+            }
             if (exists && !locked) {
                 lockFd = openRegularFile(target.c_str(), true, failure);
                 if (lockFd < 0 || lstat(target.c_str(), &st) != 0) {
@@ -406,10 +520,13 @@ gboolean xmms_cfg_write_file_full(ConfigFile* cfg, const gchar* filename, gint* 
                     return FALSE;
                 }
             }
-            if (!exists) g_mkdir_with_parents(dirName(target).c_str(), 0755);
-            const std::string text = cfg->text();
-            ok = exists && st.st_nlink > 1 ? rewriteInPlace(target, text, failure)
-                                           : replaceAtomically(target, exists ? &st : nullptr, text, failure);
+            if (exists) {
+                const std::string text = cfg->text();
+                ok = st.st_nlink > 1 ? rewriteInPlace(target, text, failure)
+                                     : replaceAtomically(target, &st, text, failure);
+            } else {
+                ok = createFile(cfg, target, failure);
+            }
             if (lockFd >= 0) close(lockFd);
         }
     }

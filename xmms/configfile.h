@@ -24,7 +24,9 @@ extern "C" {
 
 typedef struct _ConfigFile ConfigFile;
 
-/* An empty configuration. */
+/* An empty configuration, for a file that is not there yet: written where a
+ * file has come since, its keys are added to that file (see
+ * xmms_cfg_write_file). */
 ConfigFile* xmms_cfg_new(void);
 /* The configuration read from filename, or NULL when it cannot be read. */
 ConfigFile* xmms_cfg_open_file(const gchar* filename);
@@ -50,7 +52,13 @@ ConfigFile* xmms_cfg_open_file_full(const gchar* filename, gint* error);
  * also the answer for a file without write permission (the user's way of
  * saying "keep this file as it is"), a link loop, and a folder or other
  * non-regular file in the way. The file is locked while it is replaced (see
- * xmms_cfg_open_file_full). */
+ * xmms_cfg_open_file_full). A configuration made by xmms_cfg_new starts a
+ * new file one writer at a time (under a lock of its folder), and where a
+ * file is there by then, only its own keys are written into that file, so
+ * that writers that all found no file lose none of each other's keys. A
+ * file that has to be rewritten in place (hard links) is written only once
+ * the space for the new text is secured, and put back as it was when the
+ * write fails after all. */
 gboolean xmms_cfg_write_file(ConfigFile* cfg, const gchar* filename);
 /* As xmms_cfg_write_file, and sets *error (when not NULL) to 0 or to the
  * errno value of the failure. */

@@ -1,6 +1,11 @@
 #include "PlayerSettings.h"
 
+#include <fcntl.h>
 #include <glib.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -21,6 +26,35 @@ const char* Key(Parameter p) {
     return InfoOf(p).settingsKey;
 }
 
+const volatile std::sig_atomic_t* settingsStop = nullptr;
+
+// Waits, as the library would, for another program's exclusive lock on the
+// file at path to go, looking at settingsStop as it waits: 0 once the lock
+// is free (or there is none to wait for), EINTR when asked to stop,
+// EWOULDBLOCK when it is still held after the library's few seconds. The
+// library then takes the lock at once.
+int waitForLock(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    int result = EWOULDBLOCK;
+    const gint64 deadline = g_get_monotonic_time() + 3 * G_USEC_PER_SEC;
+    do {
+        if (settingsStop && *settingsStop) {
+            result = EINTR;
+            break;
+        }
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0 || (errno != EWOULDBLOCK && errno != EINTR)) {
+            result = 0;
+            break;
+        }
+        g_usleep(20000);
+    } while (g_get_monotonic_time() < deadline);
+    close(fd);  // and with it the lock, when it was had
+    return result;
+}
+
 }  // namespace
 
 int modeFlags(const kesta::Settings& s) {
@@ -35,6 +69,8 @@ std::string settingsProblem(int error) {
             return "it is not a regular file";
         case EWOULDBLOCK:
             return "another program has kept it locked for seconds";
+        case EINTR:
+            return "the wait for it was stopped";
         default:
             return std::strerror(error);
     }
@@ -44,15 +80,26 @@ std::string settingsPath(const std::string& home) {
     std::string base = home;
     if (base.empty()) {
         const char* env = g_getenv("HOME");
-        base = (env && *env) ? env : g_get_home_dir();
+        if (env && *env) {
+            base = env;
+        } else if (const passwd* user = getpwuid(getuid())) {
+            base = user->pw_dir ? user->pw_dir : "";
+        }
+        if (base.empty()) base = g_get_home_dir();
     }
     return base + "/.xmms/config";
 }
 
+void setSettingsStop(const volatile std::sig_atomic_t* stop) {
+    settingsStop = stop;
+}
+
 bool readSettings(const std::string& path, kesta::Settings& s, int* error) {
     s = kesta::Settings();
-    gint failure = 0;
-    ConfigFile* file = xmms_cfg_open_file_full(path.c_str(), &failure);
+    gint failure = waitForLock(path);
+    ConfigFile* file = nullptr;
+    if (failure == 0) file = xmms_cfg_open_file_full(path.c_str(), &failure);
+    if (!file && failure == EWOULDBLOCK) file = xmms_cfg_open_file(path.c_str());
     if (error) *error = failure;
     if (!file) return false;
     gboolean on;
@@ -71,8 +118,9 @@ bool readSettings(const std::string& path, kesta::Settings& s, int* error) {
 }
 
 bool writeSettings(const std::string& path, const kesta::Settings& s, std::string* why) {
-    gint failure = 0;
-    ConfigFile* file = xmms_cfg_open_file_full(path.c_str(), &failure);
+    gint failure = waitForLock(path);
+    ConfigFile* file = nullptr;
+    if (failure == 0) file = xmms_cfg_open_file_full(path.c_str(), &failure);
     if (!file && failure != ENOENT) {
         // Starting afresh would replace whatever else the file holds.
         if (why) *why = path + " cannot be read (" + settingsProblem(failure) + "), so it was left as it is";

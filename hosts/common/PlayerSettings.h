@@ -7,6 +7,7 @@
 // keep what they are.
 #pragma once
 
+#include <csignal>
 #include <string>
 
 #include "Parameters.h"
@@ -21,11 +22,18 @@ constexpr bool inPlayerFile(kesta::Parameter p) {
     return false;
 }
 
-// "<home>/.xmms/config"; the user's own home when home is empty.
+// "<home>/.xmms/config"; the user's own home when home is empty (HOME, or
+// where HOME is unset or empty, the home of the password database).
 std::string settingsPath(const std::string& home = std::string());
+// The flag that asks the waits for another program's lock on the file (a
+// few seconds at most) to give up: they look at it every 20 ms, and fail
+// with EINTR once it is non-zero. Null (the default): they wait it out.
+void setSettingsStop(const volatile std::sig_atomic_t* stop);
 // The settings in the file, defaults for what is missing; false when the file
-// was not read. error (when given) then tells ENOENT, no file yet, from any
-// other errno value: a file that is there but cannot be read.
+// was not read. error (when given) then tells ENOENT, no file yet, EINTR, a
+// wait stopped, from any other errno value: a file that is there but cannot
+// be read. A file that another program keeps locked for seconds is read
+// without its lock: true, with error EWOULDBLOCK.
 bool readSettings(const std::string& path, kesta::Settings& settings, int* error = nullptr);
 // What an error of readSettings means for the file, in words.
 std::string settingsProblem(int error);

@@ -2,6 +2,7 @@
 #include <glib/gstdio.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,10 +11,12 @@
 #include <chrono>
 #include <clocale>
 #include <cmath>
+#include <csignal>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "configfile.h"
 
@@ -454,6 +457,77 @@ TEST_F(ConfigFileTest, aLockHeldTooLongIsAnError) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
     EXPECT_EQ(readText(), "[xmms]\nvolume=80\n");
     close(held);
+}
+
+// Writers that all find no file yet lose none of each other's keys: six
+// that set [Player] keys and six that set [Kesta] keys (as the player and
+// kesta --save do) start at once, twenty times over.
+TEST_F(ConfigFileTest, writersThatFindNoFileLoseNoKeys) {
+    for (int round = 0; round < 20; ++round) {
+        unlink(path_.c_str());
+        std::vector<pid_t> writers;
+        for (int w = 0; w < 12; ++w) {
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                gint error = 0;
+                ConfigFile* cfg = xmms_cfg_open_file_full(path_.c_str(), &error);
+                if (!cfg && error != ENOENT) _exit(2);
+                if (!cfg) cfg = xmms_cfg_new();
+                xmms_cfg_write_int(cfg, w < 6 ? "Player" : "Kesta", ("key" + std::to_string(w)).c_str(), w);
+                const bool ok = xmms_cfg_write_file_full(cfg, path_.c_str(), &error);
+                xmms_cfg_free(cfg);
+                _exit(ok ? 0 : 1);
+            }
+            writers.push_back(child);
+        }
+        for (pid_t writer : writers) {
+            int status = 0;
+            ASSERT_EQ(waitpid(writer, &status, 0), writer);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        }
+        ConfigFile* cfg = xmms_cfg_open_file(path_.c_str());
+        ASSERT_NE(cfg, nullptr);
+        for (int w = 0; w < 12; ++w) {
+            gint value = -1;
+            EXPECT_TRUE(xmms_cfg_read_int(cfg, w < 6 ? "Player" : "Kesta",
+                                          ("key" + std::to_string(w)).c_str(), &value) &&
+                        value == w)
+                << "round " << round << ", writer " << w << ":\n"
+                << readText();
+        }
+        xmms_cfg_free(cfg);
+    }
+}
+
+// A file shared by hard links is rewritten in place; when the new text does
+// not fit (past a file-size limit here, a full disk elsewhere) the write
+// fails before the old text is touched, and both names keep it whole.
+TEST_F(ConfigFileTest, aLinkedFileThatCannotGrowIsLeftWhole) {
+    std::string old = "[xmms]\n";
+    while (old.size() < 4000) old += "skin=/usr/share/xmms/Skins/" + std::to_string(old.size()) + "\n";
+    writeText(old);
+    ASSERT_EQ(link(path_.c_str(), in("shared").c_str()), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        gint error = 0;
+        const bool ok = edit(
+            [](ConfigFile* cfg) {
+                for (int k = 0; k < 20; ++k)
+                    xmms_cfg_write_int(cfg, "Kesta", ("key" + std::to_string(k)).c_str(), k);
+            },
+            &error);
+        _exit(ok ? 0 : error == EFBIG ? 3 : 4);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
+    EXPECT_EQ(readText(), old);
+    EXPECT_EQ(readText(in("shared")), old);
 }
 
 }  // namespace
