@@ -140,8 +140,8 @@ class AudaciousHost {
   public:
     AudaciousHost(const std::string& audacious, const std::string& systemPluginDir,
                   const std::string& plugin) {
-        char pattern[] = "/tmp/kesta-audacious-XXXXXX";
-        root_ = mkdtemp(pattern);
+        std::string pattern = (fs::temp_directory_path() / "kesta-audacious-XXXXXX").string();
+        root_ = mkdtemp(pattern.data());
         const fs::path bin = root_ / "bin";
         const fs::path plugins = root_ / "lib" / "x86_64-linux-gnu" / "audacious";
         fs::create_directories(bin);
@@ -168,10 +168,17 @@ class AudaciousHost {
         run_ = root_ / ("run" + std::to_string(++runs_));
         out_ = run_ / "out";
         fs::create_directories(out_);
-        for (const char* d : {"config", "data", "cache"}) fs::create_directories(run_ / d);
+        // A home of its own too: what Audacious and its libraries keep
+        // (PulseAudio's runtime folder, temporary files) goes with root().
+        for (const char* d : {"config", "data", "cache", "home", "runtime", "tmp"})
+            fs::create_directories(run_ / d);
+        fs::permissions(run_ / "runtime", fs::perms::owner_all);
         setenv("XDG_CONFIG_HOME", (run_ / "config").c_str(), 1);
         setenv("XDG_DATA_HOME", (run_ / "data").c_str(), 1);
         setenv("XDG_CACHE_HOME", (run_ / "cache").c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", (run_ / "runtime").c_str(), 1);
+        setenv("HOME", (run_ / "home").c_str(), 1);
+        setenv("TMPDIR", (run_ / "tmp").c_str(), 1);
         // No session bus and no display: otherwise a player the user has
         // open would be handed the file instead.
         setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + (root_ / "no-bus").string()).c_str(), 1);

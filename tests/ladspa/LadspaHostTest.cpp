@@ -71,7 +71,9 @@ TEST_P(LadspaHost, writesTheProcessorsOutput) {
     const std::string speech = MakeSpeech(dir, c.rate, c.fileChannels, false, c.pause);
     const Audio file = ReadAudio(speech);
     std::string said;
-    ASSERT_EQ(RunCommand(c.command(speech, dir / "out.wav", Controls(c.settings, 2)), &said), 0) << said;
+    ASSERT_EQ(
+        RunCommand(PrivateHome(dir) + c.command(speech, dir / "out.wav", Controls(c.settings, 2)), &said), 0)
+        << said;
     const Audio got = ReadAudio(dir / "out.wav");
     ASSERT_EQ(got.rate, c.rate);
 
@@ -128,7 +130,8 @@ TEST(LadspaMono, gstreamerLinksItAndGetsStereo) {
     const std::string folder =
         std::string(KESTA_LADSPA_PATH).substr(0, std::string(KESTA_LADSPA_PATH).rfind('/'));
     std::string said;
-    ASSERT_EQ(RunCommand("LADSPA_PATH=" + folder + " gst-launch-1.0 -q filesrc location=" + speech +
+    ASSERT_EQ(RunCommand(PrivateHome(dir) + "LADSPA_PATH=" + folder +
+                             " gst-launch-1.0 -q filesrc location=" + speech +
                              " ! decodebin ! audioconvert ! ladspa-kesta-ladspa-so-kesta-mono mode=0"
                              " ! audioconvert ! audio/x-raw,format=F32LE ! wavenc ! filesink location=" +
                              dir / "out.wav",

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Processor.h"
@@ -68,6 +69,30 @@ class TempDir {
   private:
     std::string path_;
 };
+
+// A home of the host's own in dir/home: the environment assignments to put
+// before its command, HOME, XDG_* and TMPDIR all inside dir, so that what a
+// host keeps (GStreamer's registry, PulseAudio's runtime folder, caches)
+// goes with dir and never reaches the user's home or /tmp.
+inline std::string PrivateHome(const TempDir& dir) {
+    const std::string home = dir / "home";
+    std::string assignments;
+    for (const auto& [name, path] : {std::pair<const char*, std::string>{"HOME", home},
+                                     {"XDG_CONFIG_HOME", home + "/.config"},
+                                     {"XDG_CACHE_HOME", home + "/.cache"},
+                                     {"XDG_DATA_HOME", home + "/.local/share"},
+                                     {"XDG_STATE_HOME", home + "/.local/state"},
+                                     {"XDG_RUNTIME_DIR", home + "/run"},
+                                     {"TMPDIR", home + "/tmp"}}) {
+        std::error_code ignored;
+        std::filesystem::create_directories(path, ignored);
+        assignments += std::string(name) + "=" + path + " ";
+    }
+    std::error_code ignored;
+    std::filesystem::permissions(home + "/run", std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace, ignored);
+    return assignments;
+}
 
 // Real speech at rate Hz as 16-bit PCM (which every host reads exactly), at
 // half level so that widening never needs more than full scale: mono (one

@@ -109,7 +109,7 @@ TEST_P(Lv2Host, writesTheProcessorsOutput) {
     const std::string speech = MakeSpeech(dir, c.rate, c.inputs, true, c.pause);
     const Audio in = ReadAudio(speech);
     std::string said;
-    ASSERT_EQ(RunCommand(Command(c, speech, dir / "out.wav"), &said), 0) << said;
+    ASSERT_EQ(RunCommand(PrivateHome(dir) + Command(c, speech, dir / "out.wav"), &said), 0) << said;
     const Audio got = ReadAudio(dir / "out.wav");
     ASSERT_EQ(got.rate, c.rate);
     // lv2file runs 512-frame blocks, lv2apply single frames, ffmpeg what it

@@ -115,6 +115,7 @@ TEST(Lv2Ardour, compensatesTheLatencyItReads) {
     if (RunCommand("command -v ardour7-lua") != 0)
         GTEST_SKIP() << "needs ardour7-lua (package ardour, scripts/setup.sh installs it)";
     TempDir dir;
+    const std::string env = PrivateHome(dir);
     const std::string home = dir / "home", presets = home + "/.config/ardour7/export";
     std::filesystem::create_directories(presets);
     std::filesystem::create_directories(home + "/.lv2");
@@ -132,7 +133,7 @@ TEST(Lv2Ardour, compensatesTheLatencyItReads) {
     std::string said;
     bool exported = false;
     for (int attempt = 0; attempt < 5 && !exported; ++attempt) {
-        RunCommand("HOME=" + home + " KESTA_SESSION=" + dir / ("session" + std::to_string(attempt)) +
+        RunCommand(env + "KESTA_SESSION=" + dir / ("session" + std::to_string(attempt)) +
                        " KESTA_EXPORT=" + dir / "" +
                        " KESTA_URI=" KESTA_LV2_URI_BASE "stereo KESTA_SPREAD=-6 KESTA_PRESET=" + preset +
                        " timeout 60 ardour7-lua " KESTA_TESTS_SUPPORT "/ardour_session.lua",

@@ -99,6 +99,10 @@ TEST_F(SaveConfig, aFileThatCannotBeReadIsLeftAsItIs) {
         struct stat st;
         ASSERT_EQ(lstat(path_.c_str(), &st), 0) << c.name;
         if (S_ISREG(st.st_mode)) {
+            // The same file with the mode it was given; then readable again
+            // (as a user, the test cannot read it either) for its bytes.
+            EXPECT_EQ(st.st_mode & 07777, root ? 0600u : 0u) << c.name;
+            ASSERT_EQ(chmod(path_.c_str(), 0600), 0);
             EXPECT_EQ(text(), precious) << c.name;
         } else {
             EXPECT_TRUE(S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode)) << c.name;

@@ -6,18 +6,25 @@ set -u
 kesta=$1
 # shellcheck source=/dev/null
 source "$2"
-cd "$(mktemp -d)" || exit 1
-mkdir folder && touch song.flac
+work=$(mktemp -d) || exit 1
+trap 'rm -rf "$work"' EXIT
+cd "$work" && mkdir folder && touch song.flac || exit 1
 
 failed=0
 # expect WANTED WORD...: the words typed, the last one being completed.
+# Compared in sorted order, as bash shows them (file names come in the
+# folder's own order).
+sorted() { printf '%s\n' "$@" | LC_ALL=C sort | paste -sd ' '; }
 expect() {
-    local wanted=$1
+    local wanted
+    # shellcheck disable=SC2086 # the words of WANTED
+    wanted=$(sorted $1)
     shift
     COMP_WORDS=("$kesta" "$@")
     COMP_CWORD=$#
     _kesta
-    local got="${COMPREPLY[*]}"
+    local got
+    got=$(sorted "${COMPREPLY[@]}")
     [[ $got == "$wanted" ]] || { echo "kesta $* <TAB>: wanted '$wanted', got '$got'"; failed=1; }
 }
 expect "render" re
