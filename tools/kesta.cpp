@@ -22,6 +22,7 @@
 #include "Analysis.h"
 #include "AudioFile.h"
 #include "Batch.h"
+#include "Desktop.h"
 #include "FloatRender.h"
 #include "Options.h"
 #include "OutputPath.h"
@@ -38,6 +39,7 @@ const char kUsage[] =
     "       kesta demo [options]                 render built-in speech and music samples into kesta-demo/\n"
     "       kesta configure                      open the plug-in's configuration window\n"
     "       kesta info                           show the plug-in and the settings in force\n"
+    "       kesta desktop on|off|status|set      the effect on everything the desktop plays (PipeWire)\n"
     "       kesta picture IN [OUT] -o IMAGE.png  draw the stereo image of a file, or of a file and its "
     "result\n"
     "       kesta --version\n"
@@ -705,6 +707,7 @@ int main(int argc, char** argv) {
         std::printf("kesta %s\n", KESTA_VERSION);
         return 0;
     }
+    if (command == "desktop") return desktopCommand(argc, argv, 2);
     const bool known = command == "render" || command == "demo" || command == "info" ||
                        command == "configure" || command == "picture";
     if (!known) return usage("unknown command " + command);

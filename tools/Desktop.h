@@ -1,0 +1,15 @@
+// kesta desktop: the stereo LV2 plug-in as a PipeWire filter-chain sink for
+// everything the desktop plays. It writes a drop-in of its own into the
+// user's PipeWire configuration, restarts the user's PipeWire to load it,
+// makes it the default output if asked, changes its controls live, and
+// removes exactly what it wrote.
+#pragma once
+
+#include <string>
+
+// Runs "kesta desktop ARGS": argv[first] is the subcommand (on, off, status,
+// set). Answers the exit status: 0 done, 1 refused or failed, 2 usage error.
+int desktopCommand(int argc, char** argv, int first);
+
+// The help of kesta desktop.
+extern const char kDesktopHelp[];
