@@ -128,7 +128,7 @@ export work out kesta in1 in2
 for attempt in 1 2; do
     timeout -k 5 200 dbus-run-session -- bash -c 'session; status=$?; finish; exit $status'
     status=$?
-    (cd "$HOME" && find . -path ./.local/state -prune -o -print | sort) >"$out/left.txt"
+    (cd "$HOME" && find . -path ./.local -prune -o -print | sort) >"$out/left.txt"
     [ $status = 0 ] && exit 0
     echo "PipeWire session failed ($status, attempt $attempt)" >&2
     cat "$out/said.txt" >&2
