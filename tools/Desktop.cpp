@@ -400,10 +400,10 @@ bool liveSettings(long id, kesta::Settings& s) {
 }
 
 // Hands the filter node its controls; false when it does not take them.
-bool setLive(long id, const kesta::Settings& s, const Options& o) {
+bool setLive(long id, const kesta::Settings& s, const bool changed[kesta::kParameterCount]) {
     std::string params;
     for (int i = 0; i < kesta::kParameterCount; ++i) {
-        if (!o.hasSetting[i]) continue;
+        if (!changed[i]) continue;
         char value[G_ASCII_DTOSTR_BUF_SIZE];
         g_ascii_formatd(value, sizeof value, "%.6f", s.get(static_cast<Parameter>(i)));
         params += std::string(" \"kesta:") + kesta::kParameters[i].symbol + "\" " + value;
@@ -558,7 +558,7 @@ int set(const Options& o) {
     d.settings = storedSettings(installed ? &d : nullptr);
     o.apply(d.settings);
     const long id = serverVersion().empty() ? -1 : nodeId(kInputNode);
-    if (id >= 0 && installed && !setLive(id, d.settings, o))
+    if (id >= 0 && installed && !setLive(id, d.settings, o.hasSetting))
         return fail("the Kesta output (node " + std::to_string(id) + ") did not take the settings");
     std::string why;
     if (!writeSettings(settingsPath(), d.settings, &why)) return fail("cannot save the settings: " + why);
@@ -570,7 +570,47 @@ int set(const Options& o) {
     return 0;
 }
 
+// What followSettingsLive watches: the player's settings as last seen.
+struct Follower {
+    kesta::Settings seen;
+};
+
+// Hands what changed in the user's settings file since the last look to the
+// running filter, and keeps it in the drop-in. The window writes the file on
+// every change; a look every 150 ms takes a dragged slider's values in steps.
+gboolean followOnce(gpointer data) {
+    Follower& f = *static_cast<Follower*>(data);
+    kesta::Settings now;
+    if (!readSettings(settingsPath(), now)) return G_SOURCE_CONTINUE;
+    bool changed[kesta::kParameterCount] = {}, any = false;
+    for (Parameter p : kPlayerParameters)
+        if (now.get(p) != f.seen.get(p)) changed[static_cast<int>(p)] = any = true;
+    if (!any) return G_SOURCE_CONTINUE;
+    const std::string text = readFile(dropInPath());
+    if (!ours(text)) return G_SOURCE_REMOVE;  // turned off meanwhile
+    DropIn d = parseDropIn(text);
+    for (Parameter p : kPlayerParameters) d.settings.set(p, now.get(p));
+    const long id = nodeId(kInputNode);
+    std::string why;
+    if ((id >= 0 && !setLive(id, d.settings, changed)) || !writeDropIn(d, why))
+        std::fprintf(stderr, "kesta: the desktop filter did not take the change%s\n",
+                     why.empty() ? "" : ("; " + why).c_str());
+    f.seen = now;
+    return G_SOURCE_CONTINUE;
+}
+
 }  // namespace
+
+bool followSettingsLive() {
+    const std::string text = readFile(dropInPath());
+    if (!ours(text)) return false;
+    // What the filter runs with: the window's settings, where they differ,
+    // are handed to it at the first look.
+    static Follower follower;
+    follower.seen = parseDropIn(text).settings;
+    g_timeout_add(150, followOnce, &follower);
+    return true;
+}
 
 int desktopCommand(int argc, char** argv, int first) {
     // --default and --bundle are desktop's own; the rest are kesta's options.

@@ -11,5 +11,11 @@
 // set). Answers the exit status: 0 done, 1 refused or failed, 2 usage error.
 int desktopCommand(int argc, char** argv, int first);
 
+// While kesta configure's window is open: when the desktop filter is on, every
+// change the window saves to the user's settings is handed to the running
+// filter and kept in its drop-in (through the default main loop). False when
+// the filter is not on.
+bool followSettingsLive();
+
 // The help of kesta desktop.
 extern const char kDesktopHelp[];

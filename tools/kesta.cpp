@@ -125,7 +125,8 @@ const char kInfoHelp[] =
 const char kConfigureHelp[] =
     "usage: kesta configure [--plugin PATH]\n"
     "\n"
-    "Opens the plug-in's configuration window; changes are saved as the player saves them.\n";
+    "Opens the plug-in's configuration window; changes are saved as the player saves them, and\n"
+    "while 'kesta desktop' is on, the desktop's filter takes them at once.\n";
 
 // A usage error: one line, and where to find more.
 int usage(const std::string& problem, const std::string& command = std::string()) {
@@ -690,6 +691,7 @@ int configure(const Options& o) {
     g_list_free(before);
     g_list_free(after);
     if (opened == 0) return fail("the plug-in opened no window");
+    followSettingsLive();
     gtk.run();
     return 0;
 }

@@ -105,6 +105,11 @@ TEST(Lv2Desktop, playsTheRendersOutputTakesSettingsLiveAndLeavesNothing) {
     EXPECT_EQ(Slurp(o + "default-on.txt"), "effect_input.kesta\n");
     EXPECT_NE(Slurp(o + "status-set.txt").find("--spread -18 "), std::string::npos)
         << Slurp(o + "status-set.txt");
+    // kesta configure's window, open meanwhile, hands on what it saves.
+    const std::string configured = Slurp(o + "status-configure.txt");
+    if (configured != "no xvfb-run\n") {
+        EXPECT_NE(configured.find("--spread -12 "), std::string::npos) << configured;
+    }
     const std::string off = Slurp(o + "status-off.txt");
     EXPECT_NE(off.find("Kesta 3D Sound is off"), std::string::npos) << off;
     EXPECT_NE(off.find("Drop-in:  none"), std::string::npos) << off;

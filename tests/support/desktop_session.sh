@@ -5,10 +5,11 @@
 # this session's pipewire and wireplumber, as the user's systemd would.
 #
 # usage: desktop_session.sh KESTA IN1 IN2 OUT
-# Into the folder OUT: status-{before,on,set,off}.txt, what kesta desktop
+# Into the folder OUT: status-{before,on,set,configure,off}.txt, what kesta desktop
 # said (said.txt), rec1.wav (IN1 played to the default output after
 # 'on --default'), rec2.wav (IN2, with 'set --spread -18' while it plays;
-# timing.txt gives the seconds from its start to the set), default-*.txt
+# timing.txt gives the seconds from its start to the set; then the settings
+# file changed under an open kesta configure), default-*.txt
 # (the default output at each step) and left.txt (the files left in the home).
 set -u
 kesta=$1 in1=$2 in2=$3 out=$4
@@ -105,6 +106,23 @@ session() {
     kill -INT $rec
     wait $rec
     "$kesta" desktop status >"$out/status-set.txt" 2>&1
+
+    # kesta configure's window, open while the filter runs, hands it what it
+    # saves: the settings file is changed here as the window changes it.
+    if command -v xvfb-run >/dev/null; then
+        xvfb-run -a sh -c 'echo $$ >"$work/configure.pid"; exec "$kesta" configure' >"$work/configure.log" 2>&1 &
+        local window=$!
+        sed -i 's/^vastor_spread=.*/vastor_spread=-12/' "$HOME/.xmms/config"
+        for _ in $(seq 50); do
+            "$kesta" desktop status 2>&1 | grep -q -- "--spread -12 " && break
+            sleep 0.2
+        done
+        "$kesta" desktop status >"$out/status-configure.txt" 2>&1
+        kill "$(cat "$work/configure.pid")"
+        wait $window
+    else
+        echo "no xvfb-run" >"$out/status-configure.txt"
+    fi
 
     "$kesta" desktop off >>"$out/said.txt" 2>&1 || return 1
     pw-cli create-node adapter "{ factory.name=support.null-audio-sink node.name=nullsink
