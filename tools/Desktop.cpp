@@ -456,17 +456,23 @@ int on(const Options& o, bool makeDefault, const std::string& bundleGiven) {
     // (a build's) is linked there, unless the user has one there already.
     const std::string link = std::string(g_get_home_dir()) + "/.lv2/kesta.lv2";
     if (!searched(bundle) && d.link.empty() && !g_file_test(link.c_str(), G_FILE_TEST_EXISTS)) {
+        if (link.find_first_of("\r\n") != std::string::npos)
+            return fail("cannot link the bundle into ~/.lv2: the home folder's name has a line break");
         if (!makeFolders(std::string(g_get_home_dir()) + "/.lv2", d.made) ||
             symlink(bundle.c_str(), link.c_str()) != 0)
             return fail("cannot link " + bundle + " into ~/.lv2: " + std::strerror(errno));
         d.link = link;
     }
-    const std::string before = metadataName("default", "default.configured.audio.sink");
+    // The name goes into a comment line of the drop-in: one line, or none.
+    std::string before = metadataName("default", "default.configured.audio.sink");
+    if (before.find_first_of("\r\n") != std::string::npos) before.clear();
     if (makeDefault && before != kInputNode) d.previousDefault = before;
     if (!writeDropIn(d, why)) return fail(why);
     if (!restartPipewire()) return fail("systemctl --user restart pipewire.service failed");
     if (!waitFor([] { return nodeId(kInputNode) >= 0; }, 30))
-        return fail("PipeWire did not make the Kesta output within 30 s (see journalctl --user -u pipewire)");
+        return fail(
+            "PipeWire did not make the Kesta output within 30 s (see journalctl --user -u pipewire; "
+            "'kesta desktop off' removes what on wrote)");
     if (makeDefault) {
         if (!waitFor(metadataExists, 15) || !setDefault(kInputNode))
             return fail("Kesta 3D Sound is on, but WirePlumber did not take it as the default output");

@@ -58,14 +58,20 @@ default_sink() {
     pw-metadata -n default 0 default.audio.sink 2>/dev/null | grep -o '"name":"[^"]*"' | cut -d'"' -f4
 }
 
+# Waits up to 30 s (WirePlumber on a busy machine) for the default output
+# to be $1, then writes the default output into $2.
+wait_default() {
+    for _ in $(seq 150); do [ "$(default_sink)" = "$1" ] && break; sleep 0.2; done
+    default_sink >"$2"
+}
+
 session() {
     start_session
     wait_node Dummy-Driver 45 || return 1
     pw-cli create-node adapter "{ factory.name=support.null-audio-sink node.name=nullsink
         media.class=Audio/Sink object.linger=1 audio.position=[FL FR] audio.rate=48000 }" >/dev/null
     wait_node nullsink 10 || return 1
-    for _ in $(seq 50); do [ "$(default_sink)" = nullsink ] && break; sleep 0.2; done
-    default_sink >"$out/default-before.txt"
+    wait_default nullsink "$out/default-before.txt"
     "$kesta" desktop status >"$out/status-before.txt" 2>&1
     "$kesta" desktop on --default --spread -6 >>"$out/said.txt" 2>&1 || return 1
     # The null sink is made by a client, not by the configuration: it comes
@@ -73,9 +79,8 @@ session() {
     pw-cli create-node adapter "{ factory.name=support.null-audio-sink node.name=nullsink
         media.class=Audio/Sink object.linger=1 audio.position=[FL FR] audio.rate=48000 }" >/dev/null
     wait_node nullsink 10 || return 1
-    for _ in $(seq 50); do [ "$(default_sink)" = effect_input.kesta ] && break; sleep 0.2; done
+    wait_default effect_input.kesta "$out/default-on.txt"
     sleep 1
-    default_sink >"$out/default-on.txt"
     "$kesta" desktop status >"$out/status-on.txt" 2>&1
 
     pw-record --target nullsink --format f32 --rate 48000 --channels 2 \
@@ -128,8 +133,7 @@ session() {
     pw-cli create-node adapter "{ factory.name=support.null-audio-sink node.name=nullsink
         media.class=Audio/Sink object.linger=1 audio.position=[FL FR] audio.rate=48000 }" >/dev/null
     wait_node nullsink 10 || return 1
-    for _ in $(seq 50); do [ "$(default_sink)" = nullsink ] && break; sleep 0.2; done
-    default_sink >"$out/default-off.txt"
+    wait_default nullsink "$out/default-off.txt"
     "$kesta" desktop status >"$out/status-off.txt" 2>&1
     return 0
 }
@@ -139,13 +143,16 @@ finish() {
     wait
 }
 
-export -f session start_session wait_node default_sink finish
+export -f session start_session wait_node default_sink wait_default finish
 export work out kesta in1 in2
 # A server that ends, or does not answer, before its first node gets one
 # more try, from a clean runtime folder and home.
 for attempt in 1 2; do
-    timeout -k 5 200 dbus-run-session -- bash -c 'session; status=$?; finish; exit $status'
+    timeout -k 5 300 dbus-run-session -- bash -c 'session; status=$?; finish; exit $status'
     status=$?
+    # (The servers a restart started are not the session's children: a
+    # session that timed out leaves them to this.)
+    kill "$(cat "$work/wp.pid")" "$(cat "$work/pw.pid")" 2>/dev/null
     (cd "$HOME" && find . -path ./.local -prune -o -print | sort) >"$out/left.txt"
     [ $status = 0 ] && exit 0
     echo "PipeWire session failed ($status, attempt $attempt)" >&2
