@@ -32,7 +32,8 @@ const char kDesktopHelp[] =
     "on writes ~/.config/pipewire/pipewire.conf.d/kesta-desktop.conf with the user's settings,\n"
     "restarts PipeWire (systemctl --user restart pipewire.service; WirePlumber restarts with it)\n"
     "and waits until the output is there; with --default it also makes it the default output,\n"
-    "which moves the streams that follow the default.\n"
+    "which moves the streams that follow the default. While the filter runs as the drop-in has\n"
+    "it, on restarts nothing.\n"
     "\n"
     "set changes the running filter's settings at once, without a gap or a restart, and stores\n"
     "them (the user's settings and the drop-in) for the next 'on' and the next login.\n"
@@ -437,15 +438,22 @@ int on(const Options& o, bool makeDefault, const std::string& bundleGiven) {
                                         : "no LV2 bundle at " + bundleGiven + " (no manifest.ttl)");
     const std::string problem = pipewireProblem();
     if (!problem.empty()) return fail(problem);
-    if (!hasUserManager())
-        return fail(
-            "no systemd user session to restart PipeWire with; use the README's hand-written "
-            "filter (PipeWire section) and restart pipewire yourself");
 
     DropIn current = parseDropIn(existing);
     DropIn d = current;
     d.settings = storedSettings(existing.empty() ? nullptr : &current);
     o.apply(d.settings);
+    // A filter that runs as the drop-in has it already needs no restart, so
+    // that making it the default moves what plays now.
+    auto graph = [](const std::string& text) {
+        return text.substr(std::min(text.find("context.modules"), text.size()));
+    };
+    const bool running =
+        !existing.empty() && graph(existing) == graph(dropInText(d)) && nodeId(kInputNode) >= 0;
+    if (!running && !hasUserManager())
+        return fail(
+            "no systemd user session to restart PipeWire with; use the README's hand-written "
+            "filter (PipeWire section) and restart pipewire yourself");
     std::string why;
     if (o.overrides() && !writeSettings(settingsPath(), d.settings, &why))
         return fail("cannot save the settings: " + why);
@@ -468,7 +476,7 @@ int on(const Options& o, bool makeDefault, const std::string& bundleGiven) {
     if (before.find_first_of("\r\n") != std::string::npos) before.clear();
     if (makeDefault && before != kInputNode) d.previousDefault = before;
     if (!writeDropIn(d, why)) return fail(why);
-    if (!restartPipewire()) return fail("systemctl --user restart pipewire.service failed");
+    if (!running && !restartPipewire()) return fail("systemctl --user restart pipewire.service failed");
     if (!waitFor([] { return nodeId(kInputNode) >= 0; }, 30))
         return fail(
             "PipeWire did not make the Kesta output within 30 s (see journalctl --user -u pipewire; "

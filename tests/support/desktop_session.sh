@@ -10,7 +10,10 @@
 # 'on --default'), rec2.wav (IN2, with 'set --spread -18' while it plays;
 # timing.txt gives the seconds from its start to the set; then the settings
 # file changed under an open kesta configure), default-*.txt
-# (the default output at each step) and left.txt (the files left in the home).
+# (the default output at each step), restarts.txt (the units systemctl
+# restarted, one line each), left.txt (the files left in the home,
+# and what the user's drop-ins hold)
+# and diagnostics.txt (the servers' state at the end, and their logs).
 set -u
 kesta=$1 in1=$2 in2=$3 out=$4
 
@@ -20,6 +23,14 @@ export HOME=$work/home XDG_RUNTIME_DIR=$work/run
 unset XDG_CONFIG_HOME PIPEWIRE_REMOTE PIPEWIRE_RUNTIME_DIR LV2_PATH
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR" "$work/bin"
 chmod 700 "$XDG_RUNTIME_DIR"
+# A drop-in of the user's own, which kesta desktop leaves as it is: cycles
+# of 4096 frames, which a machine busy with builds keeps up with.
+user_conf() {
+    mkdir -p "$HOME/.config/pipewire/pipewire.conf.d"
+    printf 'context.properties = {\n    default.clock.quantum = 4096\n    default.clock.min-quantum = 4096\n    default.clock.max-quantum = 8192\n}\n' \
+        >"$HOME/.config/pipewire/pipewire.conf.d/quantum.conf"
+}
+user_conf
 cat >"$work/bin/systemctl" <<'SH'
 #!/bin/bash
 # Stands for the user's systemd: restart pipewire.service restarts this
@@ -28,6 +39,7 @@ cat >"$work/bin/systemctl" <<'SH'
 case "$2" in
 show-environment) exit 0 ;;
 restart)
+    echo "$3" >>"$out/restarts.txt"
     kill "$(cat "$work/wp.pid")" "$(cat "$work/pw.pid")" 2>/dev/null
     while kill -0 "$(cat "$work/pw.pid")" 2>/dev/null; do sleep 0.1; done
     start_session
@@ -63,6 +75,9 @@ default_sink() {
 wait_default() {
     for _ in $(seq 150); do [ "$(default_sink)" = "$1" ] && break; sleep 0.2; done
     default_sink >"$2"
+    # A server that went away (as one does now and then on a busy machine,
+    # with nothing in its log) fails the session, which is tried again.
+    pw-cli info 0 >/dev/null 2>&1 || { echo "the server is gone" >&2; return 1; }
 }
 
 session() {
@@ -71,7 +86,10 @@ session() {
     pw-cli create-node adapter "{ factory.name=support.null-audio-sink node.name=nullsink
         media.class=Audio/Sink object.linger=1 audio.position=[FL FR] audio.rate=48000 }" >/dev/null
     wait_node nullsink 10 || return 1
-    wait_default nullsink "$out/default-before.txt"
+    # The user's speakers, chosen in the sound settings.
+    for _ in $(seq 150); do pw-metadata -n default 0 2>/dev/null | grep -q Found && break; sleep 0.2; done
+    pw-metadata -n default 0 default.configured.audio.sink '{ "name": "nullsink" }' Spa:String:JSON >/dev/null
+    wait_default nullsink "$out/default-before.txt" || return 1
     "$kesta" desktop status >"$out/status-before.txt" 2>&1
     "$kesta" desktop on --default --spread -6 >>"$out/said.txt" 2>&1 || return 1
     # The null sink is made by a client, not by the configuration: it comes
@@ -79,9 +97,11 @@ session() {
     pw-cli create-node adapter "{ factory.name=support.null-audio-sink node.name=nullsink
         media.class=Audio/Sink object.linger=1 audio.position=[FL FR] audio.rate=48000 }" >/dev/null
     wait_node nullsink 10 || return 1
-    wait_default effect_input.kesta "$out/default-on.txt"
+    wait_default effect_input.kesta "$out/default-on.txt" || return 1
     sleep 1
     "$kesta" desktop status >"$out/status-on.txt" 2>&1
+    # Once more, with the filter running as it is: no restart.
+    "$kesta" desktop on --default >>"$out/said.txt" 2>&1 || return 1
 
     pw-record --target nullsink --format f32 --rate 48000 --channels 2 \
         -P "{ stream.capture.sink=true }" "$out/rec1.wav" &
@@ -133,9 +153,18 @@ session() {
     pw-cli create-node adapter "{ factory.name=support.null-audio-sink node.name=nullsink
         media.class=Audio/Sink object.linger=1 audio.position=[FL FR] audio.rate=48000 }" >/dev/null
     wait_node nullsink 10 || return 1
-    wait_default nullsink "$out/default-off.txt"
+    wait_default nullsink "$out/default-off.txt" || return 1
     "$kesta" desktop status >"$out/status-off.txt" 2>&1
     return 0
+}
+
+# What PipeWire and WirePlumber had to say, for a test that fails.
+diagnose() {
+    {
+        wpctl status
+        pw-metadata -n default 0
+        tail -n 20 "$work/pipewire.log" "$work/wireplumber.log"
+    } >"$out/diagnostics.txt" 2>&1
 }
 
 finish() {
@@ -143,22 +172,23 @@ finish() {
     wait
 }
 
-export -f session start_session wait_node default_sink wait_default finish
+export -f session start_session wait_node default_sink wait_default diagnose finish
 export work out kesta in1 in2
 # A server that ends, or does not answer, before its first node gets one
 # more try, from a clean runtime folder and home.
 for attempt in 1 2; do
-    timeout -k 5 300 dbus-run-session -- bash -c 'session; status=$?; finish; exit $status'
+    timeout -k 5 300 dbus-run-session -- bash -c 'session; status=$?; diagnose; finish; exit $status'
     status=$?
     # (The servers a restart started are not the session's children: a
     # session that timed out leaves them to this.)
     kill "$(cat "$work/wp.pid")" "$(cat "$work/pw.pid")" 2>/dev/null
-    (cd "$HOME" && find . -path ./.local -prune -o -print | sort) >"$out/left.txt"
+    (cd "$HOME" && find . -path ./.local -prune -o -print | sort && cat .config/pipewire/pipewire.conf.d/*) \
+        >"$out/left.txt"
     [ $status = 0 ] && exit 0
     echo "PipeWire session failed ($status, attempt $attempt)" >&2
     cat "$out/said.txt" >&2
     tail -n 20 "$work/pipewire.log" "$work/wireplumber.log" >&2
     rm -rf "${XDG_RUNTIME_DIR:?}"/* "${HOME:?}" "$out"/*
-    mkdir -p "$HOME"
+    user_conf
 done
 exit 1

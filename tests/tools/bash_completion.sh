@@ -6,7 +6,9 @@ set -u
 kesta=$1
 # shellcheck source=/dev/null
 source "$2"
-cd "$(mktemp -d)" || exit 1
+work=$(mktemp -d) || exit 1
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
 mkdir folder && touch song.flac
 
 failed=0
