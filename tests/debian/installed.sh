@@ -236,7 +236,7 @@ if command -v pipewire >/dev/null && command -v wireplumber >/dev/null && comman
         >desktop.log 2>&1 &&
         grep -q "Kesta 3D Sound is the default output" desktop/status-on.txt &&
         grep -q -- "--spread -18 " desktop/status-set.txt && grep -q "Kesta 3D Sound is off" desktop/status-off.txt &&
-        [ "$(cat desktop/default-off.txt)" = nullsink ] && [ "$(cat desktop/left.txt)" = "$(printf '.\n./.xmms\n./.xmms/config')" ] &&
+        [ "$(cat desktop/default-off.txt)" = nullsink ] && ! grep -q -e kesta-desktop -e '\.lv2' desktop/left.txt && grep -qxF ./.xmms/config desktop/left.txt &&
         sox desktop/rec1.wav -n stat 2>&1 | awk '/RMS +amplitude/ { exit !($3 > 0.01) }'; then
         echo "ok   kesta desktop: on --default, set, off in a private PipeWire session"
     else

@@ -197,14 +197,25 @@ TEST(Lv2Desktop, refusesWithOneLineAndLeavesForeignFilesAlone) {
     const std::string env =
         "env -u XDG_CONFIG_HOME -u PIPEWIRE_REMOTE HOME=" + home + " XDG_RUNTIME_DIR=" + dir / "run" + " ";
     std::filesystem::create_directories(dir / "run");
+    // Stand-ins for a server of a given version (pw-cli) and for a system
+    // with no user manager (systemctl), first on PATH.
+    std::filesystem::create_directories(dir / "fake");
+    std::ofstream(dir / "fake/pw-cli")
+        << "#!/bin/sh\n[ \"$1\" = info ] && echo \"  version: \\\"$VERSION\\\"\"\n";
+    std::ofstream(dir / "fake/systemctl") << "#!/bin/sh\nexit 1\n";
+    std::filesystem::permissions(dir / "fake/pw-cli", std::filesystem::perms::owner_all);
+    std::filesystem::permissions(dir / "fake/systemctl", std::filesystem::perms::owner_all);
+    const std::string server = "PATH=" + dir / "fake" + ":$PATH VERSION=";
     struct Case {
         const char* file;  // a foreign drop-in, or none
-        const char* command;
+        std::string command;
         const char* says;
     } cases[] = {
         {nullptr, "on", "PipeWire is not running"},
         {nullptr, "status", "PipeWire is not running"},
         {nullptr, "on --bundle " KESTA_TESTS_SUPPORT, "no LV2 bundle at"},
+        {nullptr, server + "0.3.30 " KESTA_BIN " desktop on", "PipeWire 0.3.30 is too old"},
+        {nullptr, server + "0.3.65 " KESTA_BIN " desktop on", "no systemd user session"},
         {"kesta.conf", "on --default", "already makes a Kesta output by hand"},
         {"kesta-desktop.conf", "on", "was not written by kesta desktop"},
         {"kesta-desktop.conf", "off", "was not written by kesta desktop"},
@@ -220,7 +231,8 @@ TEST(Lv2Desktop, refusesWithOneLineAndLeavesForeignFilesAlone) {
             std::ofstream(dropIns + "/" + c.file) << foreign;
         }
         std::string said;
-        EXPECT_EQ(RunCommand(env + KESTA_BIN " desktop " + c.command, &said), 1);
+        const bool whole = c.command.find(KESTA_BIN) != std::string::npos;
+        EXPECT_EQ(RunCommand(env + (whole ? "" : KESTA_BIN " desktop ") + c.command, &said), 1);
         EXPECT_NE(said.find(c.says), std::string::npos) << said;
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
         if (c.file) {
