@@ -76,8 +76,8 @@ int usage(const std::string& problem) {
     return 2;
 }
 
-// Runs argv (found on PATH) with no input; answers whether it exited 0,
-// with its standard output in *out.
+// Runs argv (found on PATH) with no input and its output kept from the
+// user's; answers whether it exited 0, with its standard output in *out.
 bool run(const std::vector<std::string>& args, std::string* out = nullptr) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -86,7 +86,7 @@ bool run(const std::vector<std::string>& args, std::string* out = nullptr) {
     gint status = 0;
     const bool spawned = g_spawn_sync(nullptr, argv.data(), nullptr,
                                       GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL), nullptr,
-                                      nullptr, out ? &text : nullptr, nullptr, &status, nullptr);
+                                      nullptr, &text, nullptr, &status, nullptr);
     if (out) *out = text ? text : "";
     g_free(text);
     return spawned && g_spawn_check_wait_status(status, nullptr);
@@ -197,22 +197,15 @@ std::string dropInText(const DropIn& d) {
            "]\n";
 }
 
-// Writes the drop-in whole: a temporary file beside it, renamed over it.
+// Writes the drop-in whole (g_file_set_contents writes a temporary file
+// beside it and renames it over it).
 bool writeDropIn(const DropIn& d, std::string& error) {
-    const std::string path = dropInPath(), temporary = path + ".new";
-    const std::string text = dropInText(d);
+    const std::string path = dropInPath(), text = dropInText(d);
     GError* e = nullptr;
-    if (!g_file_set_contents(temporary.c_str(), text.c_str(), static_cast<gssize>(text.size()), &e)) {
-        error = std::string("cannot write ") + path + ": " + e->message;
-        g_error_free(e);
-        return false;
-    }
-    if (g_rename(temporary.c_str(), path.c_str()) != 0) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        g_remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    if (g_file_set_contents(path.c_str(), text.c_str(), static_cast<gssize>(text.size()), &e)) return true;
+    error = std::string("cannot write ") + path + ": " + e->message;
+    g_error_free(e);
+    return false;
 }
 
 // A hand-written filter of the same nodes in the user's drop-ins, or "".
@@ -409,8 +402,7 @@ bool setLive(long id, const kesta::Settings& s, const bool changed[kesta::kParam
         g_ascii_formatd(value, sizeof value, "%.6f", s.get(static_cast<Parameter>(i)));
         params += std::string(" \"kesta:") + kesta::kParameters[i].symbol + "\" " + value;
     }
-    std::string said;
-    return run({"pw-cli", "set-param", std::to_string(id), "Props", "{ params = [" + params + " ] }"}, &said);
+    return run({"pw-cli", "set-param", std::to_string(id), "Props", "{ params = [" + params + " ] }"});
 }
 
 // Makes the folders of path that are missing; adds them to made, deepest first.
