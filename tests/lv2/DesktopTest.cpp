@@ -244,4 +244,23 @@ TEST(Lv2Desktop, refusesWithOneLineAndLeavesForeignFilesAlone) {
     }
 }
 
+// set with no filter running stores the settings for the next on: the
+// user's settings file, as render --save stores them.
+TEST(Lv2Desktop, setWhileOffStoresTheSettingsForTheNextOn) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "run");
+    std::string said;
+    EXPECT_EQ(RunCommand("env -u XDG_CONFIG_HOME -u PIPEWIRE_REMOTE HOME=" + dir / "home" +
+                             " XDG_RUNTIME_DIR=" + dir / "run" +
+                             " " KESTA_BIN " desktop set --spread -3 --subtone off",
+                         &said),
+              0)
+        << said;
+    EXPECT_NE(said.find("Stored for the next 'on': --spread -3 "), std::string::npos) << said;
+    const std::string stored = Slurp(dir / "home/.xmms/config");
+    EXPECT_NE(stored.find("vastor_spread=-3"), std::string::npos) << stored;
+    EXPECT_NE(stored.find("subtone=FALSE"), std::string::npos) << stored;
+    EXPECT_FALSE(std::filesystem::exists(dir / "home/.config")) << "a drop-in was written while off";
+}
+
 }  // namespace
