@@ -95,7 +95,12 @@ The settings, in section [Kesta], where the player keeps them.
 .TP
 .I $(echo "$plugin" | sed 's/-/\\-/g')
 The XMMS plug-in that \fBkesta\fR loads unless \fB\-\-plugin\fR names another.
+.TP
+.I ~/.config/pipewire/pipewire.conf.d/kesta\\-desktop.conf
+The PipeWire drop-in that \\fBkesta desktop on\\fR writes and \\fBoff\\fR removes.
 .SH SEE ALSO
+.BR pipewire (1),
+.BR wpctl (1),
 .BR sox (1),
 .BR ffmpeg (1),
 .BR audacious (1)

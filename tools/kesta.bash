@@ -35,6 +35,17 @@ _kesta() {
     local -a optionLines
     mapfile -t optionLines < <(_kesta_option_lines "$kesta" "$command")
 
+    # A command that takes a subcommand shows them in kesta's usage:
+    # "kesta desktop on|off|status|set".
+    if ((COMP_CWORD == 2)) && [[ $cur != -* ]]; then
+        local subcommands
+        subcommands=$("$kesta" --help 2>/dev/null | sed -n "s/^\(usage:\)\{0,1\} *kesta $command \([a-z]*|[a-z|]*\).*/\2/p")
+        if [[ -n $subcommands ]]; then
+            mapfile -t COMPREPLY < <(compgen -W "${subcommands//|/ }" -- "$cur")
+            return
+        fi
+    fi
+
     if [[ $prev == -* ]]; then
         for line in "${optionLines[@]}"; do
             names=" ${line//,/} "
@@ -56,7 +67,7 @@ _kesta() {
     if [[ $cur == -* ]]; then
         for line in "${optionLines[@]}"; do
             for names in ${line//,/}; do
-                [[ $names == -* ]] && optionNames+=" $names"
+                [[ $names == -* && " $optionNames " != *" $names "* ]] && optionNames+=" $names"
             done
         done
         mapfile -t COMPREPLY < <(compgen -W "$optionNames --help" -- "$cur")

@@ -25,6 +25,7 @@
 #include "AudioFile.h"
 #include "Batch.h"
 #include "CommandFiles.h"
+#include "Desktop.h"
 #include "FloatRender.h"
 #include "Options.h"
 #include "OutputPath.h"
@@ -41,6 +42,7 @@ const char kUsage[] =
     "       kesta demo [options]                 render built-in speech and music samples into kesta-demo/\n"
     "       kesta configure                      open the plug-in's configuration window\n"
     "       kesta info                           show the plug-in and the settings in force\n"
+    "       kesta desktop on|off|status|set      the effect on everything the desktop plays (PipeWire)\n"
     "       kesta picture IN [OUT] -o IMAGE.png  draw the stereo image of a file, or of a file and its "
     "result\n"
     "       kesta --version\n"
@@ -131,7 +133,8 @@ const char kInfoHelp[] =
 const char kConfigureHelp[] =
     "usage: kesta configure [--plugin PATH]\n"
     "\n"
-    "Opens the plug-in's configuration window; changes are saved as the player saves them.\n";
+    "Opens the plug-in's configuration window; changes are saved as the player saves them, and\n"
+    "while 'kesta desktop' is on, the desktop's filter takes them at once.\n";
 
 // A usage error: one line, and where to find more.
 int usage(const std::string& problem, const std::string& command = std::string()) {
@@ -772,6 +775,7 @@ int configure(const Options& o) {
     g_list_free(before);
     g_list_free(after);
     if (opened == 0) return fail("the plug-in opened no window");
+    followSettingsLive();
     gtk.run();
     return 0;
 }
@@ -793,6 +797,7 @@ int main(int argc, char** argv) {
         std::printf("kesta %s\n", KESTA_VERSION);
         return 0;
     }
+    if (command == "desktop") return desktopCommand(argc, argv, 2);
     const bool known = command == "render" || command == "demo" || command == "info" ||
                        command == "configure" || command == "picture";
     if (!known) return usage("unknown command " + command);

@@ -226,6 +226,26 @@ if [ -s player.wav ] && differs stereo.wav player.wav; then
 else
     fail "kesta render --player wrote nothing, or the input itself"
 fi
+
+# kesta desktop as installed, in a private PipeWire session (the build's
+# tests compare what it plays with kesta render): on --default takes the
+# installed bundle, status tells each step, off leaves nothing of ours.
+if command -v pipewire >/dev/null && command -v wireplumber >/dev/null && command -v dbus-run-session >/dev/null; then
+    mkdir -p desktop
+    if bash "${logs%/build-deb/installed}/tests/support/desktop_session.sh" kesta "$work/stereo.wav" "$work/stereo.wav" "$work/desktop" \
+        >desktop.log 2>&1 &&
+        grep -q "Kesta 3D Sound is the default output" desktop/status-on.txt &&
+        grep -q -- "--spread -18 " desktop/status-set.txt && grep -q "Kesta 3D Sound is off" desktop/status-off.txt &&
+        [ "$(cat desktop/default-off.txt)" = nullsink ] && ! grep -q -e kesta-desktop -e '\.lv2' desktop/left.txt && grep -qxF ./.xmms/config desktop/left.txt &&
+        sox desktop/rec1.wav -n stat 2>&1 | awk '/RMS +amplitude/ { exit !($3 > 0.01) }'; then
+        echo "ok   kesta desktop: on --default, set, off in a private PipeWire session"
+    else
+        fail "kesta desktop in a private PipeWire session:"
+        cat desktop.log desktop/*.txt
+    fi
+else
+    echo "note: pipewire, wireplumber or dbus-run-session missing: kesta desktop not tried"
+fi
 cd - >/dev/null
 
 # Purged, the packages leave nothing behind: every file they listed is gone,

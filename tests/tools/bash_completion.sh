@@ -39,4 +39,8 @@ expect "" render --spread ""
 expect "folder song.flac" render --mode voice ""
 expect "--plugin" info --p
 expect "folder song.flac" picture song.flac -o ""
+expect "on off" desktop o
+expect "status set" desktop s
+expect "--default" desktop on --def
+expect "music voice" desktop set --mode ""
 exit $failed
