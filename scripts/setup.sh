@@ -84,8 +84,8 @@ sudo_ready() { [ ${#sudo[@]} -eq 0 ] || sudo -v; }
 log=$(mktemp "${TMPDIR:-/tmp}/kesta-setup.XXXXXX")
 apt=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive LC_ALL=C apt-get -o DPkg::Lock::Timeout=600)
 
-# Reads apt's output, status lines included (APT::Status-Fd=1), into the log,
-# and shows how far it has got: the percentage and what apt is at
+# Reads apt's output: its own lines into the log, its status lines
+# (APT::Status-Fd=1) to show how far it has got: the percentage and what apt is at
 # ("Retrieving file 12 of 310", "Unpacking libgtk-3-0 (amd64)"). On a
 # terminal that is one short line, rewritten as it moves; elsewhere a line
 # when it passes a quarter or goes from downloading to installing.
@@ -94,10 +94,9 @@ progress() {
     set +e
     local line kind pct what shown=
     while IFS= read -r line; do
-        printf '%s\n' "$line" >>"$log"
         case $line in
             dlstatus:* | pmstatus:*) ;;
-            *) continue ;;
+            *) printf '%s\n' "$line" >>"$log"; continue ;;
         esac
         IFS=: read -r kind _ pct what <<<"$line"
         pct=${pct%%.*}
