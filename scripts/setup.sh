@@ -84,9 +84,9 @@ sudo_ready() { [ ${#sudo[@]} -eq 0 ] || sudo -v; }
 log=$(mktemp "${TMPDIR:-/tmp}/kesta-setup.XXXXXX")
 apt=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive LC_ALL=C apt-get -o DPkg::Lock::Timeout=600)
 
-# Reads apt's output: its own lines into the log, its status lines
-# (APT::Status-Fd=1) to show how far it has got: the percentage and what apt is at
-# ("Retrieving file 12 of 310", "Unpacking libgtk-3-0 (amd64)"). On a
+# Reads apt's output: its own lines go into the log, its status lines
+# (APT::Status-Fd=1) show how far it has got, the percentage and what apt is
+# at ("Retrieving file 12 of 310", "Unpacking libgtk-3-0 (amd64)"). On a
 # terminal that is one short line, rewritten as it moves; elsewhere a line
 # when it passes a quarter or goes from downloading to installing.
 progress() {
