@@ -131,7 +131,7 @@ install_missing() {
     if [ "$layer" = demo ]; then
         head+=", a few minutes on a fresh machine"
     else
-        head+=", 5 to 15 minutes on a fresh machine"
+        head+=", several minutes on a fresh machine"
     fi
     if [ "${KESTA_VERBOSE:-0}" = 1 ]; then
         echo "== $head"
