@@ -330,8 +330,11 @@ TEST_F(Kesta, theDemoNeedsNoInputAndPrintsItsTable) {
     size_t differing = 0;
     for (size_t i = 0; i + 1 < speech.size(); i += 2) differing += speech[i] != speech[i + 1];
     EXPECT_EQ(differing, 0u);
-    // A mode given, or a save, keeps the settings in force: the user's own.
+    // A mode given, or a save, keeps the settings in force: the user's own,
+    // and Voice never goes into the player's file unasked.
     EXPECT_NE(kesta("demo --mode music").out.find("mono-to-3D on (Music)"), std::string::npos);
+    EXPECT_NE(kesta("demo --save --spread -6").out.find("mono-to-3D on (Music)"), std::string::npos);
+    EXPECT_NE(kesta("info").out.find("m2s_flags     = 8"), std::string::npos);
 }
 
 std::string readFile(const std::string& path) {
