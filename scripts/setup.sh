@@ -2,13 +2,13 @@
 # Installs what the project needs on Debian 12, in two layers:
 #   scripts/setup.sh --demo   what building and running the demo needs (the kesta
 #                             target): a compiler, CMake, Ninja, pkg-config and the
-#                             libraries kesta builds against, without the packages
-#                             these only recommend
+#                             libraries kesta builds against
 #   scripts/setup.sh          that, and on top what building everything, every test
 #                             and the Debian packages need: GoogleTest, clang, the
 #                             hosts (sox, ffmpeg, Audacious, LADSPA, LV2, mpv,
 #                             GStreamer, PipeWire, Ardour, Audacity), the recordings
 #                             the tests play and a de_DE.UTF-8 locale
+# Neither installs what the packages only recommend.
 # It says how many packages it installs and their size before it starts, and
 # shows its progress while it works. Safe to run again: packages already
 # present are left alone. As a user, apt runs through sudo.
@@ -32,9 +32,9 @@ demo_packages=(
     libsndfile1-dev libgtk-3-dev
 )
 # Everything else: the tests, the benchmarks, the other hosts and packaging.
-# These come with the packages they recommend, as the hosts are installed on a
-# desktop; GTK's own recommended packages are named too, for the windows the
-# tests open when the demo's layer came first without them.
+# Of what GTK only recommends, what its windows under the tests' virtual X
+# server use is named here (SVG icons, the settings schemas, the accessibility
+# bus).
 test_packages=(
     build-essential
     libgtest-dev libgmock-dev libbenchmark-dev
@@ -55,11 +55,10 @@ test_packages=(
 )
 
 packages=("${demo_packages[@]}")
+[ "$layer" = demo ] || packages+=("${test_packages[@]}")
+# What the packages merely recommend (documentation, other front ends, extra
+# codecs and services) is left out: the demo and every test run without it.
 recommends=(--no-install-recommends)
-if [ "$layer" = all ]; then
-    packages+=("${test_packages[@]}")
-    recommends=()
-fi
 
 missing=()
 for p in "${packages[@]}"; do
