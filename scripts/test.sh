@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds everything and runs every test.
+# Installs what is needed (all of scripts/setup.sh), builds everything and runs every test.
 #   scripts/test.sh                      normal build in build/
 #   scripts/test.sh -v                   the same, showing every build step and every test
 #   KESTA_SANITIZE=ON scripts/test.sh    AddressSanitizer + UBSan build in build-sanitize/
@@ -27,7 +27,7 @@ build_dir=build
 jobs=$(nproc)
 
 KESTA_VERBOSE=$verbose stage "Configuring $build_dir/" "$build_dir/configure.log" \
-    cmake -S . -B "$build_dir" -G Ninja -DKESTA_SANITIZE="$sanitize" \
+    cmake -S . -B "$build_dir" -G Ninja -DKESTA_SANITIZE="$sanitize" -DKESTA_BUILD_TESTS=ON \
     -DKESTA_BUILD_BENCH="$([ "$sanitize" = ON ] && echo OFF || echo ON)"
 
 if [ "$verbose" = 1 ]; then

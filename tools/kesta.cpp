@@ -109,7 +109,8 @@ const char kDemoHelp[] =
     "usage: kesta demo [options]\n"
     "\n"
     "Renders built-in speech (mono) and music (stereo) samples through the plug-in into kesta-demo/\n"
-    "and prints their levels and stereo width before and after.\n"
+    "and prints their levels and stereo width before and after. The speech renders in Voice mode\n"
+    "unless --mode is given (or --save, which renders with the settings saved).\n"
     "\n"
     "%s"
     "  --block FRAMES         frames per block, 1 to 65536 (default 512)\n"
@@ -614,10 +615,18 @@ int demo(const Options& o) {
     std::string error;
     PluginHost host;
     if (!loadPlugin(host, o, error)) return fail(error);
+    // The speech renders in Voice mode, the one for speech, unless the run
+    // names a mode or saves its settings (which are then the ones in force).
+    // The stereo music plays through the widener, which the mode leaves alone.
+    Options demoOptions = o;
+    if (!o.has(kesta::Parameter::kMode) && !o.save) {
+        demoOptions.settings.music = false;
+        demoOptions.hasSetting[static_cast<int>(kesta::Parameter::kMode)] = true;
+    }
     kesta::Settings settings;
-    if (!runSettings(o, settings, error)) return error.empty() ? 1 : fail(error);
+    if (!runSettings(demoOptions, settings, error)) return error.empty() ? 1 : fail(error);
     RunSettings run;
-    if (!run.prepare(o, settings, error)) return fail(error);
+    if (!run.prepare(demoOptions, settings, error)) return fail(error);
     host.init(run.home());
     run.discard();
 
@@ -639,8 +648,7 @@ int demo(const Options& o) {
         return fail(error);
 
     const std::vector<std::string> caption = settingsLines(run.settings());
-    // The mono sample is speech, rendered in whichever mode is set: named
-    // so, and not after the Voice mode.
+    // The mono sample is speech, named so whichever mode renders it.
     if (!pictureOfSignals("Kesta demo: speech (mono)",
                           {"speech-in.wav", voice.data(), static_cast<long>(voice.size()), 1},
                           {"speech-out.wav", voiceOut.data(),

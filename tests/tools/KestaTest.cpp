@@ -318,13 +318,23 @@ TEST_F(Kesta, theDemoNeedsNoInputAndPrintsItsTable) {
     for (const char* f : {"speech-in.wav", "speech-out.wav", "music-in.wav", "music-out.wav"})
         EXPECT_TRUE(exists(dir + "/kesta-demo/" + f)) << f;
     EXPECT_NE(r.out.find("correlation"), std::string::npos);
-    // The mono sample renders in Music mode by default: never labelled "voice".
+    // The rows are named after the samples; the speech renders in Voice mode,
+    // as the table's first line says, whose two sides are the same.
     EXPECT_NE(r.out.find("speech out"), std::string::npos);
     EXPECT_EQ(r.out.find("voice"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("music out"), std::string::npos);
+    EXPECT_NE(r.out.find("mono-to-3D on (Voice)"), std::string::npos) << r.out;
     SF_INFO info;
-    readWav(dir + "/kesta-demo/speech-out.wav", info);
-    EXPECT_EQ(info.channels, 2);
+    const std::vector<short> speech = readWav(dir + "/kesta-demo/speech-out.wav", info);
+    ASSERT_EQ(info.channels, 2);
+    size_t differing = 0;
+    for (size_t i = 0; i + 1 < speech.size(); i += 2) differing += speech[i] != speech[i + 1];
+    EXPECT_EQ(differing, 0u);
+    // A mode given, or a save, keeps the settings in force: the user's own,
+    // and Voice never goes into the player's file unasked.
+    EXPECT_NE(kesta("demo --mode music").out.find("mono-to-3D on (Music)"), std::string::npos);
+    EXPECT_NE(kesta("demo --save --spread -6").out.find("mono-to-3D on (Music)"), std::string::npos);
+    EXPECT_NE(kesta("info").out.find("m2s_flags     = 8"), std::string::npos);
 }
 
 std::string readFile(const std::string& path) {
