@@ -496,7 +496,8 @@ int off(const Options& o) {
     if (running && metadataName("default", "default.configured.audio.sink") == kInputNode)
         setDefault(d.previousDefault);
     if (g_remove(path.c_str()) != 0) return fail("cannot remove " + path + ": " + std::strerror(errno));
-    // The link goes only while it still points where on made it point.
+    // The link goes while it is still a link (a bundle the user has put there
+    // in its place stays).
     if (!d.link.empty() && g_file_test(d.link.c_str(), G_FILE_TEST_IS_SYMLINK)) g_remove(d.link.c_str());
     for (const std::string& m : d.made) g_rmdir(m.c_str());  // only when empty
     if (!running) {
