@@ -44,7 +44,9 @@ inline constexpr ParameterInfo kParameters[kParameterCount] = {
     {"subtone",    "Subtone",        "",   ParameterInfo::kToggle,      0.0f,   1.0f, 1.0f, {"Off", "On"},      "subtone",
                    "subtone",   "keep the bass out of the widening (both engines)", nullptr},
     {"auto_mono",  "Automatic mono", "",   ParameterInfo::kToggle,      0.0f,   1.0f, 1.0f, {"Off", "On"},      "auto_mono",
-                   "auto-mono", "treat stereo whose channels are equal as mono (default on)", nullptr},
+                   "auto-mono", "treat stereo that carries one mono recording as mono (default on):\n"
+                                "equal channels, or a transfer's nearly equal ones (a small gain,\n"
+                                "delay or treble difference, hiss)", nullptr},
     {"limiter",    "Limiter",        "",   ParameterInfo::kToggle,      0.0f,   1.0f, 1.0f, {"Off", "On"},      "limiter",
                    "limiter",   "hold every sample at or under -1 dBFS as it plays (default on): only\n"
                                 "the loudest moments are lowered, for a few ms to a few 100 ms each",
