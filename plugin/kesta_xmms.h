@@ -12,19 +12,19 @@
 
 #include <mutex>
 
-#include "SettingsFile.h"
+#include "PlayerFile.h"
 #include "plugin.h"
 
 struct M2S;
 struct Vastor;
 
-// The five settings, as stored under the section "Kesta" of the player's file.
+// The five settings, as the player's file stores them (PlayerFile.h).
 struct KestaConfig {
-    int m2s_enabled;      // "m2s_enable": mono-to-3D processing on
-    int m2s_mode;         // "m2s_flags": 8 = Music, 0 = Voice
-    int vastor_enabled;   // "vastor_enable": stereo widening on
-    float spread_db;      // "vastor_spread": -18.0 .. 0.0 dB
-    int subtone_enabled;  // "subtone": high-pass stage of both engines on
+    int m2s_enabled;      // kMonoTo3DKey
+    int m2s_mode;         // kModeKey: kMusicMode or kVoiceMode
+    int vastor_enabled;   // kWideningKey
+    float spread_db;      // kSpreadKey
+    int subtone_enabled;  // kSubtoneKey
 };
 
 extern KestaConfig kesta_cfg;

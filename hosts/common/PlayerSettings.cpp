@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "PlayerFile.h"
 #include "configfile.h"
 
 using kesta::InfoOf;
@@ -18,13 +19,20 @@ using kesta::Parameter;
 
 namespace {
 
-constexpr char kSection[] = "Kesta";
-// The mode key holds the mono-to-3D engine's open flags: M2S_MUSIC for Music.
-constexpr int kMusicFlag = 8;
-
-const char* Key(Parameter p) {
-    return InfoOf(p).settingsKey;
+// The parameter table names the file's keys for the hosts that keep settings
+// files of their own: the player's names.
+constexpr bool Same(const char* a, const char* b) {
+    return *a == *b && (*a == '\0' || Same(a + 1, b + 1));
 }
+static_assert(Same(InfoOf(Parameter::kMonoTo3D).settingsKey, kMonoTo3DKey) &&
+                  Same(InfoOf(Parameter::kMode).settingsKey, kModeKey) &&
+                  Same(InfoOf(Parameter::kWidening).settingsKey, kWideningKey) &&
+                  Same(InfoOf(Parameter::kSpread).settingsKey, kSpreadKey) &&
+                  Same(InfoOf(Parameter::kSubtone).settingsKey, kSubtoneKey),
+              "the parameter table names the player's keys");
+static_assert(InfoOf(Parameter::kSpread).minimum == kSpreadMinDb &&
+                  InfoOf(Parameter::kSpread).maximum == kSpreadMaxDb,
+              "the spread's range is the player's");
 
 const volatile std::sig_atomic_t* settingsStop = nullptr;
 
@@ -58,7 +66,7 @@ int waitForLock(const std::string& path) {
 }  // namespace
 
 int modeFlags(const kesta::Settings& s) {
-    return s.music ? kMusicFlag : 0;
+    return s.music ? kMusicMode : kVoiceMode;
 }
 
 std::string settingsProblem(int error) {
@@ -105,14 +113,14 @@ bool readSettings(const std::string& path, kesta::Settings& s, int* error) {
     gboolean on;
     gint mode;
     gfloat spread;
-    if (xmms_cfg_read_boolean(file, kSection, Key(Parameter::kMonoTo3D), &on)) s.monoTo3D = on;
-    if (xmms_cfg_read_int(file, kSection, Key(Parameter::kMode), &mode)) s.music = (mode & kMusicFlag) != 0;
-    if (xmms_cfg_read_boolean(file, kSection, Key(Parameter::kWidening), &on)) s.widen = on;
-    if (xmms_cfg_read_float(file, kSection, Key(Parameter::kSpread), &spread) && std::isfinite(spread)) {
+    if (xmms_cfg_read_boolean(file, kSettingsSection, kMonoTo3DKey, &on)) s.monoTo3D = on;
+    if (xmms_cfg_read_int(file, kSettingsSection, kModeKey, &mode)) s.music = (mode & kMusicMode) != 0;
+    if (xmms_cfg_read_boolean(file, kSettingsSection, kWideningKey, &on)) s.widen = on;
+    if (xmms_cfg_read_float(file, kSettingsSection, kSpreadKey, &spread) && std::isfinite(spread)) {
         const kesta::ParameterInfo& range = InfoOf(Parameter::kSpread);
         s.spreadDb = std::fmin(range.maximum, std::fmax(range.minimum, spread));
     }
-    if (xmms_cfg_read_boolean(file, kSection, Key(Parameter::kSubtone), &on)) s.subtone = on;
+    if (xmms_cfg_read_boolean(file, kSettingsSection, kSubtoneKey, &on)) s.subtone = on;
     xmms_cfg_free(file);
     return true;
 }
@@ -127,11 +135,11 @@ bool writeSettings(const std::string& path, const kesta::Settings& s, std::strin
         return false;
     }
     if (!file) file = xmms_cfg_new();
-    xmms_cfg_write_boolean(file, kSection, Key(Parameter::kMonoTo3D), s.monoTo3D);
-    xmms_cfg_write_int(file, kSection, Key(Parameter::kMode), modeFlags(s));
-    xmms_cfg_write_boolean(file, kSection, Key(Parameter::kWidening), s.widen);
-    xmms_cfg_write_float(file, kSection, Key(Parameter::kSpread), s.spreadDb);
-    xmms_cfg_write_boolean(file, kSection, Key(Parameter::kSubtone), s.subtone);
+    xmms_cfg_write_boolean(file, kSettingsSection, kMonoTo3DKey, s.monoTo3D);
+    xmms_cfg_write_int(file, kSettingsSection, kModeKey, modeFlags(s));
+    xmms_cfg_write_boolean(file, kSettingsSection, kWideningKey, s.widen);
+    xmms_cfg_write_float(file, kSettingsSection, kSpreadKey, s.spreadDb);
+    xmms_cfg_write_boolean(file, kSettingsSection, kSubtoneKey, s.subtone);
     const bool ok = xmms_cfg_write_file_full(file, path.c_str(), &failure);
     xmms_cfg_free(file);
     if (!ok && why) {

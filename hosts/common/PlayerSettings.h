@@ -1,8 +1,7 @@
-// The effect's settings in the player's configuration file, read and written
-// as the player plug-in reads and writes them (with the player's
-// configuration-file library): section [Kesta] of "<home>/.xmms/config", the
-// five keys of the parameters the plug-in has, under their settings keys, the
-// mode stored as the mono-to-3D engine's open flags (8 Music, 0 Voice).
+// The effect's settings in the player's configuration file,
+// "<home>/.xmms/config", read and written as the player plug-in reads and
+// writes them (with the player's configuration-file library, and the file's
+// description in PlayerFile.h): the five parameters the plug-in has.
 // Automatic mono, the limiter and loudness matching are not in the file: they
 // keep what they are.
 #pragma once

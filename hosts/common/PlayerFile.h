@@ -1,6 +1,8 @@
-// The plug-in's settings as the player's configuration file holds them: the
-// section, its five keys and the values that the keys take. The plug-in and
-// the kesta host both read and write the file through these names.
+// The effect's settings as the player's configuration file holds them: the
+// section, its five keys and the values that the keys take, stated once. The
+// player plug-in reads and writes the file through these names, and so do
+// the hosts of the core that share it (PlayerSettings.h). Nothing here
+// depends on the core or the engines.
 #pragma once
 
 // Section "Kesta" of "<home>/.xmms/config".
