@@ -147,7 +147,7 @@ TEST(LadspaMono, gstreamerLinksItAndGetsStereo) {
 // Audacity's dither). Through LADSPA, Audacity 3.2 does not take the latency
 // out (it reads the value from its stored settings, never from the port the
 // plug-in writes): the output lags the input and its last frames are lost,
-// as the README says. The LV2 build is aligned (tests/lv2).
+// as the README says. The LV2 build is aligned (tests/hosts/lv2).
 TEST(LadspaAudacity, appliesTheEffectWithItsDefaults) {
 #ifdef KESTA_SANITIZED
     GTEST_SKIP() << "an instrumented plug-in cannot be loaded into an uninstrumented host";

@@ -2,7 +2,7 @@
 # Writes the manual page kesta(1) to standard output from the help of the
 # kesta program given: its usage and every command's --help, so that the page
 # lists every command and option that program has.
-#   sh tools/kesta-man.sh KESTA INSTALLED_PLUGIN > kesta.1
+#   sh hosts/kesta/kesta-man.sh KESTA INSTALLED_PLUGIN > kesta.1
 # The help follows a few layouts, which become roff here: "usage:" lines (the
 # synopsis), option lines ("  --name VALUE   what it does", continued on
 # lines indented further), headings ending in a colon, and plain text. Any
