@@ -39,10 +39,15 @@ bool same(const Options& a, const Options& b) {
 // The options as a command line, "--name=value" so that any value stays one word.
 std::vector<std::string> words(const Options& o) {
     std::vector<std::string> w = o.args;
+    // In plain decimals (the options take no exponent), every digit of the
+    // float's exact value, so that it reads back the same.
     auto decibels = [&](const char* name, float v) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%.9g", static_cast<double>(v));
-        w.push_back(std::string(name) + "=" + text);
+        char text[200];
+        std::snprintf(text, sizeof text, "%.150f", static_cast<double>(v));
+        std::string value = text;
+        value.erase(value.find_last_not_of('0') + 1);
+        if (value.back() == '.') value += '0';
+        w.push_back(std::string(name) + "=" + value);
     };
     for (const auto& flag : {std::make_pair(o.save, "--save"), std::make_pair(o.player, "--player"),
                              std::make_pair(o.noDither, "--no-dither"), std::make_pair(o.strict, "--strict"),
