@@ -132,6 +132,20 @@ inline int RunAudacity(const std::string& input, const std::string& output, cons
 }
 #endif
 
+#ifdef KESTA_BIN
+// kesta render's output for in (stereo, lined up with in), with no settings
+// of the user's: a home of its own.
+inline Audio Render(const TempDir& dir, const std::string& in, const std::string& options) {
+    std::string said;
+    EXPECT_EQ(RunCommand("HOME=" + dir / "" + " " KESTA_BIN " render -q --bits float " + in + " " +
+                             dir / "render.wav " + options,
+                         &said),
+              0)
+        << said;
+    return ReadAudio(dir / "render.wav");
+}
+#endif
+
 // Settings with the given spread, music mode and subtone, the rest default.
 inline kesta::Settings With(float spread, bool music = true, bool subtone = true) {
     kesta::Settings s;

@@ -42,16 +42,6 @@ std::string MakeTones(const TempDir& dir, double seconds) {
     return path;
 }
 
-Audio Render(const TempDir& dir, const std::string& in, const std::string& options) {
-    std::string said;
-    EXPECT_EQ(RunCommand("HOME=" + dir / "" + " " KESTA_BIN " render -q --bits float " + in + " " +
-                             dir / "render.wav " + options,
-                         &said),
-              0)
-        << said;
-    return ReadAudio(dir / "render.wav");
-}
-
 // The frame of got where want's frame from lies, from..from+maxLag: the best
 // match of a stretch of 4096 frames.
 long Lag(const Audio& got, const Audio& want, long from, long maxLag) {

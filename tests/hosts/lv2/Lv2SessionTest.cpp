@@ -9,18 +9,6 @@ namespace {
 
 using namespace plugin_test;
 
-// kesta render's output for in (stereo, lined up with in), with no settings
-// of the user's: a home of its own.
-Audio Render(const TempDir& dir, const std::string& in, const std::string& options) {
-    std::string said;
-    EXPECT_EQ(RunCommand("HOME=" + dir / "" + " " KESTA_BIN " render -q --bits float " + in + " " +
-                             dir / "render.wav " + options,
-                         &said),
-              0)
-        << said;
-    return ReadAudio(dir / "render.wav");
-}
-
 // The frame of got where want's frame 0 lies, up to maxLag frames late: the
 // best match of a stretch from want's middle.
 long Lag(const Audio& got, const Audio& want, long maxLag) {
