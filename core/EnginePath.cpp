@@ -76,7 +76,6 @@ void EnginePath::alignTo(int latency, int room) {
 }
 
 void EnginePath::setSpread(float decibels) {
-    if (decibels == spread_) return;
     spread_ = decibels;
     if (widener_) vastorSetSpread(widener_, decibels);
 }

@@ -45,8 +45,8 @@ class EnginePath {
     // The frames of delay line the path needs (0: lined up by itself).
     int delay() const { return align_[0].delay(); }
 
-    // The widener's spread, when it changed (it glides); at once after a
-    // clear.
+    // The widener's spread (it glides to a new one; at once after a
+    // clear).
     void setSpread(float decibels);
 
     // n frames of input (left l, right r, their mean mono) into the delay

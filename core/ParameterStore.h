@@ -39,7 +39,14 @@ class ParameterStore {
         write([&] { values_[static_cast<int>(p)].store(Normalized(p, value), std::memory_order_relaxed); });
     }
 
-    // Every parameter in one write.
+    // Every parameter in one write: values indexed by Parameter, each as
+    // set() reads it.
+    void set(const float* values) {
+        write([&] {
+            for (int p = 0; p < kParameterCount; ++p)
+                values_[p].store(Normalized(static_cast<Parameter>(p), values[p]), std::memory_order_relaxed);
+        });
+    }
     void set(const Settings& s) {
         write([&] {
             for (int p = 0; p < kParameterCount; ++p)

@@ -163,8 +163,8 @@ struct Processor::Impl {
         return kDry;
     }
 
-    // The settings the engines take themselves: the spread, to the wideners.
-    void applyEngineSettings(const Settings& s) {
+    // The setting the engines take themselves: the spread, to the wideners.
+    void applySpread(const Settings& s) {
         for (int p : {kWidener, kWidenerFlat}) paths[p].setSpread(s.spreadDb);
     }
 
@@ -190,7 +190,7 @@ struct Processor::Impl {
         unsigned settingsVersion;
         const Settings s = settings.snapshot(&settingsVersion);
         // After a reset the engines take settings at once.
-        applyEngineSettings(s);
+        applySpread(s);
         for (int p = 0; p < kPathCount; ++p) clearPath(p, false);
         quiet.reset();
         asleep = true;
@@ -350,9 +350,9 @@ struct Processor::Impl {
         DenormalGuard guard;
         for (int from = 0; from < m;) {
             const long long frame = framesDone + from;
-            timeline.take(frame, [&](const Settings& s) {
+            timeline.take(frame, [&](const Settings& s, unsigned changed) {
                 current = s;
-                applyEngineSettings(current);
+                if (changed & Bit(Parameter::kSpread)) applySpread(s);
                 retarget(current, frame);
             });
             int end = m;
@@ -493,6 +493,10 @@ long long Processor::limitedFrames() const {
 
 void Processor::set(Parameter p, float value) {
     impl_->settings.set(p, value);
+}
+
+void Processor::setValues(const float* values) {
+    impl_->settings.set(values);
 }
 
 void Processor::setSettings(const Settings& settings) {

@@ -92,19 +92,20 @@ class Processor {
 
     // Settings, from any thread: a parameter of the table (the spread
     // clamped to its range, a spread that is not a number as 0 dB; the
-    // others as Settings::set reads a value), or all of them at once.
+    // others as Settings::set reads a value), or all of them at once
+    // (values indexed by Parameter, each as set reads it).
     void set(Parameter p, float value);
+    void setValues(const float* values);
     void setSettings(const Settings& settings);
     Settings settings() const;
-    // The same by name.
-    void setSpread(float decibels) { set(Parameter::kSpread, decibels); }
-    void setMusic(bool music) { set(Parameter::kMode, music); }
-    void setMonoTo3D(bool on) { set(Parameter::kMonoTo3D, on); }
-    void setWidening(bool on) { set(Parameter::kWidening, on); }
-    void setSubtone(bool on) { set(Parameter::kSubtone, on); }
-    void setAutoMono(bool on) { set(Parameter::kAutoMono, on); }
-    void setLimiter(bool on) { set(Parameter::kLimiter, on); }
-    void setMatch(bool on) { set(Parameter::kMatch, on); }
+    // The same by name: setSpread(decibels), setMusic(bool), and so on
+    // through the table (see KESTA_PARAMETERS).
+#define KESTA_PARAMETER_SETTER(Name, field, Setter, type, ...) \
+    void set##Setter(type value) {                             \
+        set(Parameter::k##Name, static_cast<float>(value));    \
+    }
+    KESTA_PARAMETERS(KESTA_PARAMETER_SETTER)
+#undef KESTA_PARAMETER_SETTER
 
   private:
     struct Impl;

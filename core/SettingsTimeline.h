@@ -2,6 +2,8 @@
 // engines (which run on whole limiter blocks); the settings read at a host
 // block's start take effect at its first frame, so each change waits here
 // with the stream frame it belongs to until the engines reach that frame.
+// Here, and only here, settings are compared: each change carries the
+// parameters it changes.
 #pragma once
 
 #include <algorithm>
@@ -15,7 +17,7 @@ class SettingsTimeline {
   public:
     // Nothing waiting; s is what the engines have.
     void reset(const Settings& s) {
-        latest_ = s;
+        latest_ = taken_ = s;
         count_ = 0;
     }
 
@@ -25,23 +27,25 @@ class SettingsTimeline {
     void note(const Settings& s, long long frame) {
         if (s == latest_) return;
         latest_ = s;
-        if (count_ > 0 && changes_[count_ - 1].frame == frame) {
-            changes_[count_ - 1].settings = s;
-            return;
-        }
-        if (count_ == Capacity) --count_;
-        changes_[count_++] = {frame, s};
+        if (count_ > 0 && (count_ == Capacity || changes_[count_ - 1].frame == frame)) --count_;
+        // (What changes, from the settings the engines will have before it.)
+        const unsigned changed = s.differences(count_ > 0 ? changes_[count_ - 1].settings : taken_);
+        if (changed != 0) changes_[count_++] = {frame, s, changed};
     }
 
     // Whether a change waits, and the frame of the first.
     bool waiting() const { return count_ > 0; }
     long long next() const { return changes_[0].frame; }
 
-    // The changes that take effect by frame, oldest first, each to apply.
+    // The changes that take effect by frame, oldest first, each to
+    // apply(settings, the Bit()s of the parameters it changes).
     template <class Apply>
     void take(long long frame, const Apply& apply) {
         int taken = 0;
-        while (taken < count_ && changes_[taken].frame <= frame) apply(changes_[taken++].settings);
+        for (; taken < count_ && changes_[taken].frame <= frame; ++taken) {
+            taken_ = changes_[taken].settings;
+            apply(taken_, changes_[taken].changed);
+        }
         if (taken == 0) return;
         count_ -= taken;
         std::copy(changes_ + taken, changes_ + taken + count_, changes_);
@@ -51,8 +55,10 @@ class SettingsTimeline {
     struct Change {
         long long frame;
         Settings settings;
+        unsigned changed;
     };
-    Settings latest_;
+    Settings latest_;  // the newest noted
+    Settings taken_;   // what the engines have
     Change changes_[Capacity];
     int count_ = 0;
 };

@@ -30,13 +30,6 @@ const Parameter kMonoControls[] = {Parameter::kMode, Parameter::kMonoTo3D, Param
 const Layout kStereoLayout = {2, kStereoControls.data(), kParameterCount};
 const Layout kMonoLayout = {1, kMonoControls, static_cast<int>(sizeof kMonoControls / sizeof *kMonoControls)};
 
-Settings SettingsFrom(const float* const* values) {
-    Settings s;
-    for (int i = 0; i < kParameterCount; ++i)
-        if (values[i]) s.set(static_cast<Parameter>(i), *values[i]);
-    return s;
-}
-
 Instance::Instance(const Layout& layout) : layout_(layout) {}
 
 Instance* Instance::create(const Layout& layout, double rate) {
@@ -81,21 +74,11 @@ void Instance::connect(unsigned long port, void* data) {
 }
 
 void Instance::applyControls() {
-    // Most runs find every control as the last one did: compared as bits, so
-    // that the check is cheap and exact. (A control not connected reads as
-    // not a number: both mean the default.)
-    bool same = haveApplied_;
-    for (int i = 0; i < kParameterCount; ++i) {
-        const float value = controls_[i] ? *controls_[i] : NAN;
-        uint32_t bits;
-        std::memcpy(&bits, &value, sizeof bits);
-        same &= bits == lastValues_[i];
-        lastValues_[i] = bits;
-    }
-    if (same) return;
-    // (Values that moved but mean the same settings change nothing.)
-    processor_.setSettings(SettingsFrom(controls_));
-    haveApplied_ = true;
+    // The values as they are, every run: the processor tells what changed.
+    // (A control not connected reads as not a number: the default.)
+    float values[kParameterCount];
+    for (int i = 0; i < kParameterCount; ++i) values[i] = controls_[i] ? *controls_[i] : NAN;
+    processor_.setValues(values);
 }
 
 void Instance::reportLatency() {

@@ -35,10 +35,6 @@ extern const Layout kStereoLayout;
 // Subtone, limiter, match loudness, latency.
 extern const Layout kMonoLayout;
 
-// The settings the control values stand for, as Settings::set reads them.
-// controlValues is indexed by Parameter; a null entry keeps the default.
-Settings SettingsFrom(const float* const* controlValues);
-
 class Instance {
   public:
     // Largest piece handed to the processor at once; longer runs are cut.
@@ -83,8 +79,6 @@ class Instance {
     float* outputs_[2] = {nullptr, nullptr};
     const float* controls_[kParameterCount] = {};
     float* latency_ = nullptr;
-    uint32_t lastValues_[kParameterCount] = {};  // the bits of the controls' values last applied
-    bool haveApplied_ = false;
     bool fresh_ = true;  // the next run starts the stream
     // Copies of the inputs for hosts that hand an input's buffer to the other
     // side's output, which processing would overwrite before reading.
