@@ -17,20 +17,11 @@
 // - settings are read when a host block starts and take effect at its first
 //   frame: a change is queued with that frame until the engines reach it.
 //
-// The output is one of seven paths, or a crossfade between some of them:
-//   widener  the stereo widener on the input (stereo streams only);
-//   music    the mono signal made wide and centred (MusicImage.h);
-//   voice    the mono-to-3D engine in Voice mode on the mono signal;
-//   dry      the input itself (a mono stream on both sides);
-// each path but the dry one twice, with Subtone on and off (flat), every
-// one a network of its own. (The mono signal of a stereo stream is the
-// mean of its channels, lined up at the delay between them that the mono
-// detector found.) Each path is delayed so that its unfiltered part comes
-// out at the same frame: crossfading between paths then blends one signal,
-// never two copies at different delays. A path that is silent and not
-// wanted is not run. When it is wanted again its engine is cleared and
-// pre-rolled over the last kPrerollSeconds of input (faded in), so that it
-// enters the crossfade already playing, as if it had run all along.
+// The output is one of seven paths (PathBank.h), or a crossfade between
+// some of them. (The mono signal of a stereo stream is the mean of its
+// channels, lined up at the delay between them that the mono detector
+// found.) A path that is wanted again is pre-rolled over the last
+// kPrerollSeconds of input.
 //
 // Settings are written by any thread into a store (ParameterStore.h) and
 // read once per host block. A change of path (mode, an enable, Subtone,
@@ -38,10 +29,9 @@
 // fadeFrames frames; spread glides inside the widener over the same length.
 //
 // After kRestSeconds of input that is exactly zero, a path whose output has
-// fallen below the 24-bit floor rests: its engine is cleared and not run,
-// and it gives exact zeros until the input is not zero again. Whether it has
-// is judged over cells of the stream (QuietWatch.h), so that a path rests at
-// the same frame however a host cuts the stream.
+// fallen below the 24-bit floor rests, judged over cells of the stream
+// (QuietWatch.h), so that a path rests at the same frame however a host
+// cuts the stream.
 //
 // A sample that is not a number or infinite is replaced by zero, alone: the
 // stream goes on. The limiter comes last, on the mixed output.
@@ -49,9 +39,9 @@
 // The parts, each a small processor of its own, in the order a block meets
 // them: ParameterStore and SettingsTimeline (the settings, and when they
 // take effect), InputStage (reading, checking, the history kept),
-// QuietWatch (silence), MonoDetector (mono in stereo), EnginePath (one per
-// path), PathMixer (the crossfades), LoudnessMatch, Limiter. This file
-// holds what ties them together.
+// QuietWatch (silence), MonoWatch (mono in stereo), PathBank (the paths and
+// their crossfades), LoudnessMatch, Limiter. This file holds what ties them
+// together.
 #include "Processor.h"
 
 #include <algorithm>
@@ -61,13 +51,12 @@
 #include <vector>
 
 #include "DenormalGuard.h"
-#include "EnginePath.h"
 #include "InputStage.h"
 #include "Limiter.h"
 #include "LoudnessMatch.h"
 #include "MonoWatch.h"
 #include "ParameterStore.h"
-#include "PathMixer.h"
+#include "PathBank.h"
 #include "QuietWatch.h"
 #include "SampleOps.h"
 #include "SettingsTimeline.h"
@@ -93,17 +82,6 @@ constexpr double kPrerollSeconds = 0.05;
 // Input exactly zero for this long lets the paths rest.
 constexpr double kRestSeconds = 0.25;
 
-// The paths; each engine path with Subtone on, then its flat twin.
-enum Path { kWidener, kWidenerFlat, kMusic, kMusicFlat, kVoice, kVoiceFlat, kDry, kPathCount };
-
-// What each path does to the loudness of typical material, in dB to undo:
-// where loudness matching starts a path from.
-constexpr float kMatchPresetDb[kPathCount] = {-3.5f, -3.5f, -3.0f, -3.0f, -1.5f, -1.5f, 0.0f};
-
-bool IsWidener(int p) {
-    return p == kWidener || p == kWidenerFlat;
-}
-
 }  // namespace
 
 struct Processor::Impl {
@@ -119,14 +97,12 @@ struct Processor::Impl {
     int history = 0;        // frames of input kept for a pre-roll
     int fadeFrames = 1024;  // a power of two, so level / fadeFrames is exact
     int piece = kMinPiece;  // frames of a host block taken in at once
-    int room = kMinPiece;   // frames of scratch: the most the engines get at once
 
     // The parts, in the order a block meets them.
     InputStage stage;
     QuietWatch quiet;
     MonoWatch detector;
-    EnginePath paths[kPathCount];
-    PathMixer<kPathCount> mixer;
+    PathBank paths;
     LoudnessMatch match;
     Limiter limiter;
 
@@ -145,44 +121,15 @@ struct Processor::Impl {
     Settings current;
     SettingsTimeline<kMaxChanges> timeline;
 
-    // Pieces of up to room frames.
-    std::vector<float> pre[3];  // a pre-roll's input: left, right, mean
-
-    ~Impl() { close(); }
-
-    void close() {
-        for (EnginePath& path : paths) path.close();
-        prepared = false;
-    }
-
-    Path choose(const Settings& s) const {
-        const bool mono = channels == 1 || (s.autoMono && detector.mono());
-        const int flat = s.subtone ? 0 : 1;
-        if (mono && s.monoTo3D) return static_cast<Path>((s.music ? kMusic : kVoice) + flat);
-        if (channels == 2 && s.widen) return static_cast<Path>(kWidener + flat);
-        return kDry;
-    }
-
-    // The setting the engines take themselves: the spread, to the wideners.
-    void applySpread(const Settings& s) {
-        for (int p : {kWidener, kWidenerFlat}) paths[p].setSpread(s.spreadDb);
-    }
-
-    // A path starts afresh: an engine from silence, pre-rolled over the
-    // input kept when preroll is set; the dry path from the input just
-    // played. Either way it fades in without a step.
-    void clearPath(int p, bool preroll) { paths[p].clear(stage, channels, piece, pre, preroll); }
+    PathBank::Path choose(const Settings& s) const { return paths.choose(s, detector.mono()); }
 
     // Takes the path the settings choose now, from stream frame `frame` on,
-    // as the target; a path becomes running (cleared and pre-rolled first)
-    // when wanted. detected: the mono detector's verdict, not the settings,
-    // moved it.
+    // as the target. detected: the mono detector's verdict, not the
+    // settings, moved it.
     void retarget(const Settings& s, long long frame, bool detected = false) {
-        aloneFrom = frame + mixer.retarget(choose(s), [&](int p) { clearPath(p, true); });
-        match.retarget(target(), s.match, detected);
+        aloneFrom = frame + paths.retarget(choose(s));
+        match.retarget(paths.target(), s.match, detected);
     }
-
-    Path target() const { return static_cast<Path>(mixer.target()); }
 
     // Silence everywhere; the path the settings choose plays at full level.
     void resetState() {
@@ -190,15 +137,14 @@ struct Processor::Impl {
         unsigned settingsVersion;
         const Settings s = settings.snapshot(&settingsVersion);
         // After a reset the engines take settings at once.
-        applySpread(s);
-        for (int p = 0; p < kPathCount; ++p) clearPath(p, false);
+        paths.setSpread(s.spreadDb);
         quiet.reset();
         asleep = true;
         detector.reset();
-        mixer.reset(choose(s));
+        paths.reset(choose(s));
         limiter.reset();
         reducedSeen = 0;
-        match.reset(target(), s.match);
+        match.reset(paths.target(), s.match);
         current = s;
         timeline.reset(s);
         seenVersion = settingsVersion;
@@ -208,37 +154,27 @@ struct Processor::Impl {
     }
 
     bool prepare(unsigned newRate, int newChannels, int maxBlock) {
-        close();
+        paths.close();
+        prepared = false;
         if (newRate == 0 || (newChannels != 1 && newChannels != 2) || maxBlock < 1) return false;
         rate = newRate;
         channels = newChannels;
         fadeFrames = 1024;
         while (fadeFrames < 4096 && static_cast<double>(fadeFrames) * 44100.0 < 1024.0 * rate)
             fadeFrames *= 2;
-        const EnginePath::Kind kinds[kPathCount] = {
-            EnginePath::kWidener, EnginePath::kWidener, EnginePath::kMusic, EnginePath::kMusic,
-            EnginePath::kVoice,   EnginePath::kVoice,   EnginePath::kDry};
-        for (int p = 0; p < kPathCount; ++p) {
-            // Each engine path with Subtone, then its flat twin.
-            if (!paths[p].open(kinds[p], p % 2 == 0, rate, channels, fadeFrames)) {
-                close();
-                return false;
-            }
-        }
+        if (!paths.open(rate, channels, fadeFrames)) return false;
         piece = std::min(std::max(maxBlock, kMinPiece), kMaxPiece);
-        latency = 0;
-        for (const EnginePath& path : paths) latency = std::max(latency, path.latency());
-        room = piece + kMaxLimiterBlock;
-        for (EnginePath& path : paths) path.alignTo(latency, room);
+        latency = paths.latency();
+        // The scratch holds a piece and what is left of a limiter block.
+        const int room = piece + kMaxLimiterBlock;
         history = std::max(latency, static_cast<int>(std::lround(kPrerollSeconds * rate)));
         quiet.prepare(channels, std::max(history, static_cast<int>(std::lround(kRestSeconds * rate))));
         stage.prepare(channels, room, history);
-        mixer.prepare(fadeFrames, room);
-        for (std::vector<float>& v : pre) v.assign(static_cast<size_t>(std::max(room, latency)), 0.0f);
+        paths.prepare(stage, piece, room);
         detector.prepare(rate);
         limiter.prepare(rate, room);
         match.prepare(rate, fadeFrames);
-        for (int p = 0; p < kPathCount; ++p) match.setPreset(p, kMatchPresetDb[p]);
+        for (int p = 0; p < PathBank::kCount; ++p) match.setPreset(p, PathBank::kLoudnessDb[p]);
         framesIn = 0;
         prepared = true;
         resetState();
@@ -246,12 +182,12 @@ struct Processor::Impl {
     }
 
     // The loudness meter over what it wants of the n frames of output just
-    // made from input frames [from, from + n) of the scratch (not remembered
+    // made from input frames [at, at + n) of the scratch (not remembered
     // yet), before the gain: left[i * stride], right[i * stride]. The input
     // it gets is lined up with the output, so latency frames earlier, from
     // the scratch or from the input kept.
     void meter(int at, int n, const float* left, const float* right, int stride) {
-        if (!current.match || target() == kDry) return;
+        if (!current.match || paths.target() == PathBank::kDry) return;
         int first;
         const int count = match.wanted(n, &first);
         if (count == 0) return;
@@ -262,84 +198,41 @@ struct Processor::Impl {
         const int last = channels - 1;
         for (int i = 0; i < count; ++i) {
             const int then = at + first + i - latency;
-            if (then >= 0) {
-                dst[4 * i] = stage.scratch(0)[then];
-                dst[4 * i + 1] = stage.scratch(last)[then];
-            } else {
-                dst[4 * i] = stage.past(0, history + then - at);
-                dst[4 * i + 1] = stage.past(last, history + then - at);
-            }
+            for (int c = 0; c < 2; ++c)
+                dst[4 * i + c] =
+                    then >= 0 ? stage.scratch(c * last)[then] : stage.past(c * last, history + then - at);
             dst[4 * i + 2] = left[static_cast<size_t>((first + i) * stride)];
             dst[4 * i + 3] = right[static_cast<size_t>((first + i) * stride)];
         }
         match.measure(count, steady);
     }
 
-    // Whether a mono-to-3D path plays alone, lined up by itself, and awake.
-    bool monoAlone() const {
-        const Path p = target();
-        return !IsWidener(p) && p != kDry && mixer.alone() && !paths[p].resting && paths[p].delay() == 0;
-    }
-
     // Frames [from, from + n) of the input scratch through the running paths
     // into out, interleaved. Answers false when the result is not finite.
-    // quiet tells that these frames are all zero; rest, that the paths may
+    // silent tells that these frames are all zero; rest, that the paths may
     // come to rest after them.
     bool processPiece(int from, int n, float* out, bool silent, bool rest) {
-        const bool cellEnd = QuietWatch::cellEnd(framesDone + from + n);
-        bool restNow[kPathCount] = {};
-        if (!rest)
-            for (EnginePath& path : paths) path.cellBelow = true;
-        bool monoWanted = false;
-        // (A resting path runs again as soon as the input is not quiet.)
-        for (int p = kMusic; p <= kVoiceFlat; ++p)
-            monoWanted |= mixer.running(p) && !(paths[p].resting && silent);
         // (The mono signal of a stereo stream: lined up at the delay the
-        // detector found, at most the paths' latency.)
-        if (channels == 2 && monoWanted) stage.mean(from, n, detector.lag(), latency);
+        // detector found, at most the paths' latency. A resting path runs
+        // again as soon as the input is not quiet.)
+        if (channels == 2 && paths.monoWanted(silent)) stage.mean(from, n, detector.lag(), latency);
         const float* mono = (channels == 1 ? stage.scratch(0) : stage.scratch(2)) + from;
-        if (!rest && monoAlone()) {
+        if (!rest && paths.monoAlone()) {
             // Its interleaved output is the result.
-            paths[target()].runInterleaved(mono, out, n);
+            paths.runAlone(mono, out, n);
             const bool finite = FlushFinite(out, out, 2 * n);
             meter(from, n, out, out + 1, 2);
             match.apply(out, n);
             return finite;
         }
-        for (int p = 0; p < kPathCount; ++p) {
-            if (!mixer.running(p)) continue;
-            EnginePath& path = paths[p];
-            if (path.resting && silent) {
-                for (int c = 0; c < 2; ++c) std::fill(path.in(c), path.in(c) + n, 0.0f);
-                continue;
-            }
-            path.resting = false;
-            path.run(stage.scratch(0) + from, stage.scratch(channels - 1) + from, mono, n);
-            if (!rest || p == kDry) continue;
-            path.cellBelow = path.cellBelow && path.belowFloor(n);
-            if (!cellEnd) continue;
-            restNow[p] = path.cellBelow;
-            path.cellBelow = true;
-        }
         const float* left;
         const float* right;
-        mixer.mix(
-            n, [&](int p, int c) { return paths[p].out(c); }, &left, &right);
+        paths.run(from, n, mono, silent, rest, QuietWatch::cellEnd(framesDone + from + n), &left, &right);
         // Subnormals may come straight from the input on the dry path. The
         // matcher's gain is applied on the way into out.
         meter(from, n, left, right, 1);
         const bool finite = FlushFiniteInterleaveScaled(left, right, out, n, match.take(n));
-        for (int p = 0; p < kPathCount; ++p)
-            if (mixer.running(p)) paths[p].advance(n);
-        // A resting engine starts from silence when the input comes back;
-        // what its delays held is below the floor too. (This piece plays as
-        // it came: how much of a cell it is depends on the host's calls.)
-        for (int p = 0; p < kPathCount; ++p) {
-            if (!restNow[p]) continue;
-            clearPath(p, false);
-            paths[p].resting = true;
-        }
-        mixer.settle();
+        paths.finish(n);
         return finite;
     }
 
@@ -352,7 +245,7 @@ struct Processor::Impl {
             const long long frame = framesDone + from;
             timeline.take(frame, [&](const Settings& s, unsigned changed) {
                 current = s;
-                if (changed & Bit(Parameter::kSpread)) applySpread(s);
+                if (changed & Bit(Parameter::kSpread)) paths.setSpread(s.spreadDb);
                 retarget(current, frame);
             });
             int end = m;
@@ -374,7 +267,7 @@ struct Processor::Impl {
             k = std::min(k, match.toHopEnd());
             if (channels == 2)
                 k = detector.steady(current.autoMono, inPiece[0], inPiece[1], 1, k,
-                                    [&] { return choose(current) != target(); });
+                                    [&] { return choose(current) != paths.target(); });
             // A rest starts at the frame where the input has been zero for
             // restFrames (a piece ends there), wherever the calls end.
             const bool restingBefore = quiet.resting();
@@ -392,7 +285,8 @@ struct Processor::Impl {
             }
             stage.remember(from, k);
             from += k;
-            if (channels == 2 && choose(current) != target()) retarget(current, framesDone + from, true);
+            if (channels == 2 && choose(current) != paths.target())
+                retarget(current, framesDone + from, true);
         }
         pending -= m;
         framesDone += m;
