@@ -79,6 +79,8 @@ class Instance {
     float* outputs_[2] = {nullptr, nullptr};
     const float* controls_[kParameterCount] = {};
     float* latency_ = nullptr;
+    float lastValues_[kParameterCount] = {};  // the control values last handed over
+    bool written_ = false;
     bool fresh_ = true;  // the next run starts the stream
     // Copies of the inputs for hosts that hand an input's buffer to the other
     // side's output, which processing would overwrite before reading.
