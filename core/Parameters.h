@@ -16,6 +16,7 @@ struct ParameterInfo {
     const char* name;    // the name a host shows (LADSPA adds the unit or the values)
     const char* unit;    // "dB", or "" for none
     Kind kind;
+    bool stereoOnly;  // acts on stereo input only (a plug-in for mono input has no port for it)
     float minimum;
     float maximum;
     float fallback;           // the default value
@@ -32,36 +33,45 @@ struct ParameterInfo {
 // kParameters. New controls go last, since hosts number ports and positional
 // values (sox) in this order.
 // clang-format off
-#define KESTA_PARAMETERS(X)                                                                                  \
-    /* Name      field     Setter    type   symbol        name              unit  kind                      */ \
-    /*           min     max   default labels             settings key     option       help; comment      */ \
-    X(Spread,    spreadDb, Spread,   float, "spread",     "Spread",         "dB", ParameterInfo::kDecibels,    \
-                 -18.0f, 0.0f, 0.0f, {},                  "vastor_spread", "spread",    "stereo spread", nullptr) \
-    X(Mode,      music,    Music,    bool,  "mode",       "Mode",           "",   ParameterInfo::kEnumeration, \
-                 0.0f,   1.0f, 1.0f, {"Voice", "Music"},  "m2s_flags",     "mode",      "mono-to-3D mode", nullptr) \
-    X(MonoTo3D,  monoTo3D, MonoTo3D, bool,  "mono_to_3d", "Mono-to-3D",     "",   ParameterInfo::kToggle,      \
-                 0.0f,   1.0f, 1.0f, {"Off", "On"},       "m2s_enable",    "mono-3d",   "mono-to-3D processing", nullptr) \
-    X(Widening,  widen,    Widening, bool,  "widening",   "Widening",       "",   ParameterInfo::kToggle,      \
-                 0.0f,   1.0f, 1.0f, {"Off", "On"},       "vastor_enable", "widen",     "stereo widening", nullptr) \
-    X(Subtone,   subtone,  Subtone,  bool,  "subtone",    "Subtone",        "",   ParameterInfo::kToggle,      \
-                 0.0f,   1.0f, 1.0f, {"Off", "On"},       "subtone",       "subtone",                          \
-                 "keep the bass out of the widening (both engines)", nullptr)                                  \
-    X(AutoMono,  autoMono, AutoMono, bool,  "auto_mono",  "Automatic mono", "",   ParameterInfo::kToggle,      \
-                 0.0f,   1.0f, 1.0f, {"Off", "On"},       "auto_mono",     "auto-mono",                        \
-                 "treat stereo that carries one mono recording as mono (default on):\n"                        \
-                 "equal channels, or a transfer's nearly equal ones (a small gain,\n"                          \
-                 "delay or treble difference, hiss)", nullptr)                                                 \
-    X(Limiter,   limiter,  Limiter,  bool,  "limiter",    "Limiter",        "",   ParameterInfo::kToggle,      \
-                 0.0f,   1.0f, 1.0f, {"Off", "On"},       "limiter",       "limiter",                          \
-                 "hold every sample at or under -1 dBFS as it plays (default on): only\n"                      \
-                 "the loudest moments are lowered, for a few ms to a few 100 ms each",                         \
-                 "Holds every output sample at or under -1 dBFS")                                              \
-    X(Match,     match,    Match,    bool,  "match",      "Match loudness", "",   ParameterInfo::kToggle,      \
-                 0.0f,   1.0f, 1.0f, {"Off", "On"},       "match",         "match",                            \
-                 "keep the output as loud as the input (default on), so that the effect\n"                     \
-                 "changes the image and not the level: one gain that follows the loudness\n"                   \
-                 "over a few seconds",                                                                         \
-                 "Keeps the output as loud as the input")
+#define KESTA_PARAMETERS(X)                                                                                \
+    /* X(Name, Settings field, Setter, the field's type,                                               */  \
+    /*   symbol, name, unit, kind, stereo only, minimum, maximum, default, labels,                     */  \
+    /*   settings key, command-line option, help, comment)                                             */  \
+    X(Spread, spreadDb, Spread, float,                                                                     \
+      "spread", "Spread", "dB", ParameterInfo::kDecibels, true, -18.0f, 0.0f, 0.0f, {},                    \
+      "vastor_spread", "spread", "stereo spread", nullptr)                                                 \
+    X(Mode, music, Music, bool,                                                                            \
+      "mode", "Mode", "", ParameterInfo::kEnumeration, false, 0.0f, 1.0f, 1.0f, {"Voice", "Music"},        \
+      "m2s_flags", "mode", "mono-to-3D mode", nullptr)                                                     \
+    X(MonoTo3D, monoTo3D, MonoTo3D, bool,                                                                  \
+      "mono_to_3d", "Mono-to-3D", "", ParameterInfo::kToggle, false, 0.0f, 1.0f, 1.0f, {"Off", "On"},      \
+      "m2s_enable", "mono-3d", "mono-to-3D processing", nullptr)                                           \
+    X(Widening, widen, Widening, bool,                                                                     \
+      "widening", "Widening", "", ParameterInfo::kToggle, true, 0.0f, 1.0f, 1.0f, {"Off", "On"},           \
+      "vastor_enable", "widen", "stereo widening", nullptr)                                                \
+    X(Subtone, subtone, Subtone, bool,                                                                     \
+      "subtone", "Subtone", "", ParameterInfo::kToggle, false, 0.0f, 1.0f, 1.0f, {"Off", "On"},            \
+      "subtone", "subtone", "keep the bass out of the widening (both engines)", nullptr)                   \
+    X(AutoMono, autoMono, AutoMono, bool,                                                                  \
+      "auto_mono", "Automatic mono", "", ParameterInfo::kToggle, true, 0.0f, 1.0f, 1.0f, {"Off", "On"},    \
+      "auto_mono", "auto-mono",                                                                            \
+      "treat stereo that carries one mono recording as mono (default on):\n"                               \
+      "equal channels, or a transfer's nearly equal ones (a small gain,\n"                                 \
+      "delay or treble difference, hiss)",                                                                 \
+      nullptr)                                                                                             \
+    X(Limiter, limiter, Limiter, bool,                                                                     \
+      "limiter", "Limiter", "", ParameterInfo::kToggle, false, 0.0f, 1.0f, 1.0f, {"Off", "On"},            \
+      "limiter", "limiter",                                                                                \
+      "hold every sample at or under -1 dBFS as it plays (default on): only\n"                             \
+      "the loudest moments are lowered, for a few ms to a few 100 ms each",                                \
+      "Holds every output sample at or under -1 dBFS")                                                     \
+    X(Match, match, Match, bool,                                                                           \
+      "match", "Match loudness", "", ParameterInfo::kToggle, false, 0.0f, 1.0f, 1.0f, {"Off", "On"},       \
+      "match", "match",                                                                                    \
+      "keep the output as loud as the input (default on), so that the effect\n"                            \
+      "changes the image and not the level: one gain that follows the loudness\n"                          \
+      "over a few seconds",                                                                                \
+      "Keeps the output as loud as the input")
 // clang-format on
 
 #define KESTA_PARAMETER_ENUMERATOR(Name, field, Setter, type, ...) k##Name,

@@ -14,21 +14,30 @@ namespace {
 
 // The stereo plug-in has every control, in the table's order (controls
 // added later come last, so that positional values, sox's, keep their
-// meaning); the mono one those that act on a mono stream.
-constexpr std::array<Parameter, kParameterCount> EveryParameter() {
-    std::array<Parameter, kParameterCount> all{};
-    for (int i = 0; i < kParameterCount; ++i) all[static_cast<std::size_t>(i)] = static_cast<Parameter>(i);
-    return all;
+// meaning); the mono one, in the same order, those that act on a mono
+// stream.
+constexpr int kMonoCount = [] {
+    int n = 0;
+    for (const ParameterInfo& info : kParameters) n += info.stereoOnly ? 0 : 1;
+    return n;
+}();
+
+template <int Count>
+constexpr std::array<Parameter, Count> Controls(bool stereo) {
+    std::array<Parameter, Count> controls{};
+    std::size_t n = 0;
+    for (int i = 0; i < kParameterCount; ++i)
+        if (stereo || !kParameters[i].stereoOnly) controls[n++] = static_cast<Parameter>(i);
+    return controls;
 }
 
-constexpr std::array<Parameter, kParameterCount> kStereoControls = EveryParameter();
-const Parameter kMonoControls[] = {Parameter::kMode, Parameter::kMonoTo3D, Parameter::kSubtone,
-                                   Parameter::kLimiter, Parameter::kMatch};
+constexpr std::array<Parameter, kParameterCount> kStereoControls = Controls<kParameterCount>(true);
+constexpr std::array<Parameter, kMonoCount> kMonoControls = Controls<kMonoCount>(false);
 
 }  // namespace
 
 const Layout kStereoLayout = {2, kStereoControls.data(), kParameterCount};
-const Layout kMonoLayout = {1, kMonoControls, static_cast<int>(sizeof kMonoControls / sizeof *kMonoControls)};
+const Layout kMonoLayout = {1, kMonoControls.data(), kMonoCount};
 
 Instance::Instance(const Layout& layout) : layout_(layout) {}
 
