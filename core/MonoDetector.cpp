@@ -111,6 +111,24 @@ KESTA_WIDE_CLONES void FinishSums(const float* l, const float* r, int n, int sum
     }
 }
 
+// The long window's running sums with the oldest hop's (slot) out and the
+// new hop's, each of its sums times w, in: window - slot + w hop, into slot
+// too (size doubles each; w 1 leaves hop as it is).
+KESTA_WIDE_CLONES void Slide(double* window, double* slot, const double* hop, double w, int size) {
+    for (int k = 0; k < size; ++k) {
+        const double x = hop[k] * w;
+        window[k] = window[k] - slot[k] + x;
+        slot[k] = x;
+    }
+}
+
+// The sums of count hops (each size doubles) in order, from 0.
+KESTA_WIDE_CLONES void SumOf(const double* const* hops, int count, double* out, int size) {
+    for (int k = 0; k < size; ++k) out[k] = 0.0;
+    for (int h = 0; h < count; ++h)
+        for (int k = 0; k < size; ++k) out[k] += hops[h][k];
+}
+
 // From base = the sum of x[j] x[j - d] over j in [0, n), the same sum over
 // j in [-m, n - m) into out[m] for m in [0, count): the terms that enter
 // before the hop in (from j = -m up), those at its end out (from j = n - m
@@ -202,6 +220,7 @@ void MonoDetector::prepare(unsigned rate, int hopFrames, bool sparse) {
     low_[1].assign(static_cast<size_t>(kRightHistory + hop_), 0.0f);
     ring_.assign(static_cast<size_t>(windowHops_), Sums{});
     loud_.assign(static_cast<size_t>(windowHops_), 0);
+    recent_.assign(static_cast<size_t>(shortHops_), nullptr);
     fresh_ = false;
     reset();
 }
@@ -399,18 +418,12 @@ bool MonoDetector::endHop() {
     peak_ = 0.0f;
     // A hop counts in proportion to its power: hiss, the same in every hop,
     // matters least where the music is loud.
-    if (loud) {
-        const double w = std::sqrt(hop.left() / (kLoudPower * n));
-        for (double& x : hop.v) x *= w;
-    }
+    // (A quiet hop, all zeros, goes in times 1.)
+    const double w = loud ? std::sqrt(hop.left() / (kLoudPower * n)) : 1.0;
 
     // The long window: the oldest hop out, this one in; summed afresh once a
     // round so that rounding does not pile up.
-    Sums& slot = ring_[static_cast<size_t>(next_)];
-    for (int k = 0; k < Sums::kSize; ++k) {
-        window_.v[k] = window_.v[k] - slot.v[k] + hop.v[k];
-        slot.v[k] = hop.v[k];
-    }
+    Slide(window_.v, ring_[static_cast<size_t>(next_)].v, hop.v, w, Sums::kSize);
     loudInWindow_ -= loud_[static_cast<size_t>(next_)];
     loud_[static_cast<size_t>(next_)] = loud ? 1 : 0;
     loudInWindow_ += loud ? 1 : 0;
@@ -420,13 +433,13 @@ bool MonoDetector::endHop() {
         for (const Sums& s : ring_) window_.add(s);
     }
     // The short window: its few hops summed afresh.
-    short_.clear();
     loudInShort_ = 0;
     for (long k = 1; k <= shortHops_; ++k) {
         const long at = next_ - k < 0 ? next_ - k + windowHops_ : next_ - k;
-        short_.add(ring_[static_cast<size_t>(at)]);
+        recent_[k - 1] = ring_[static_cast<size_t>(at)].v;
         loudInShort_ += loud_[static_cast<size_t>(at)];
     }
+    SumOf(recent_.data(), static_cast<int>(shortHops_), short_.v, Sums::kSize);
 
     // (Only whether the short window reaches the limits of stereo matters.)
     Measure leave;

@@ -226,8 +226,9 @@ class MonoDetector {
     std::vector<float> low_[2];        // the history (kLeftHistory, kRightHistory), then the hop, low-passed
     std::vector<Sums> ring_;           // the last windowHops_ hops (zero when quiet)
     std::vector<unsigned char> loud_;  // whether each of them was loud
-    long next_ = 0;                    // the ring's oldest hop, overwritten next
-    long seen_ = 0;                    // hops since the reset or the last stereo, up to recoverHops_
+    std::vector<const double*> recent_;  // the short window's hops' sums, newest first
+    long next_ = 0;                      // the ring's oldest hop, overwritten next
+    long seen_ = 0;                      // hops since the reset or the last stereo, up to recoverHops_
     Sums window_{}, short_{};
     long loudInWindow_ = 0, loudInShort_ = 0;
     bool mono_ = false;
