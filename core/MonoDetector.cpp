@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 
 namespace kesta {
 
@@ -13,32 +14,156 @@ constexpr double kPi = 3.14159265358979323846;
 const double kMostGain = std::pow(10.0, MonoDetector::kMaxGainDb / 20.0);
 // Outside mono the long window is judged every this many hops measured.
 constexpr int kLongEvery = 4;
+// The detector's delays (see the header).
+constexpr int kSpan = MonoDetector::kMaxLag + 1;
+constexpr int kShifts = 2 * kSpan + 1;
 
-// The sum of a[i] * b[i] over [0, n), in kLanes running sums.
-float Dot(const float* a, const float* b, int n) {
-    float lane[kLanes] = {};
-    int i = 0;
-    for (; i + kLanes <= n; i += kLanes)
-        for (int j = 0; j < kLanes; ++j) lane[j] += a[i + j] * b[i + j];
-    for (; i < n; ++i) lane[0] += a[i] * b[i];
-    float sum = 0.0f;
-    for (float x : lane) sum += x;
-    return sum;
+// Each of a hop's sums of products (over its n frames) is taken in kLanes
+// running sums: lane j takes a[i] * b[i] for the frames i = j (mod kLanes)
+// of the whole groups of kLanes frames in order, lane 0 then the frames after
+// the last whole group, and the sum is 0 + lane 0 + lane 1 + ... in that
+// order. The groups are summed while the low-pass runs over the frames after
+// them (its recursion, one frame at a time, leaves the processor time for
+// them); a clone of those loops for AVX2 is chosen when the library is
+// loaded. Products and sums are rounded one by one (no contraction), so the
+// bits are the same whatever the vector width.
+// (Not under ThreadSanitizer: the clones' resolver runs while the program is
+// being loaded, before that runtime is ready, and would crash.)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+#define KESTA_WIDE_CLONES __attribute__((target_clones("default", "avx2")))
+#else
+#define KESTA_WIDE_CLONES
+#endif
+
+typedef float Group __attribute__((vector_size(kLanes * sizeof(float))));
+
+// The products of the group of frames at l and r (l is the left channel
+// kSpan samples late, r the right) into the running sums.
+inline __attribute__((always_inline)) void AddGroup(const float* l, const float* r, float (*sums)[kLanes]) {
+    const auto add = [sums](int k, const float* a, const float* b) {
+        Group x, y, s;
+        std::memcpy(&x, a, sizeof x);
+        std::memcpy(&y, b, sizeof y);
+        std::memcpy(&s, sums[k], sizeof s);
+        s += x * y;
+        std::memcpy(sums[k], &s, sizeof s);
+    };
+    for (int m = 0; m < kShifts; ++m) add(m, l, r - m);
+    add(kShifts, l, l);
+    add(kShifts + 1, r, r);
+    add(kShifts + 2, r, r - 1);
+    add(kShifts + 3, r, r - 2);
+}
+
+// The two-stage low-pass over n frames (sample i of each channel at
+// i * stride) into l and r (the hop's frames from frame from on), its state
+// carried in state: l1 = a l1 + b x, then l2 = a l2 + b l1 (a = 1 - b). With
+// summed, it passes over the frames a group at a time, and during each pass
+// the products of the next group not summed (from frame *summed) that ended
+// a group before it are summed.
+KESTA_WIDE_CLONES void LowPassAndSum(const float* left, const float* right, int n, int stride, float pole,
+                                     float* state, float* l, float* r, int from, int* summed,
+                                     float (*sums)[kLanes]) {
+    const float a = 1.0f - pole, b = pole;
+    float l1 = state[0], r1 = state[1], l2 = state[2], r2 = state[3];
+    const size_t step = static_cast<size_t>(stride);
+    for (int i = 0; i < n;) {
+        const int at = from + i;
+        const int end = std::min(n, (at | (kLanes - 1)) + 1 - from);
+        if (summed && *summed + 2 * kLanes <= at) {
+            AddGroup(l - kSpan + *summed, r + *summed, sums);
+            *summed += kLanes;
+        }
+        for (; i < end; ++i) {
+            l1 = a * l1 + b * left[static_cast<size_t>(i) * step];
+            r1 = a * r1 + b * right[static_cast<size_t>(i) * step];
+            l2 = a * l2 + b * l1;
+            r2 = a * r2 + b * r1;
+            l[from + i] = l2;
+            r[from + i] = r2;
+        }
+    }
+    state[0] = l1;
+    state[1] = r1;
+    state[2] = l2;
+    state[3] = r2;
+}
+
+// The products of the hop's n frames at l and r (see LowPassAndSum) from
+// frame summed on into the running sums, then each product's sum in out; the
+// running sums are left at 0.
+KESTA_WIDE_CLONES void FinishSums(const float* l, const float* r, int n, int summed, float (*sums)[kLanes],
+                                  float* out) {
+    for (; summed + kLanes <= n; summed += kLanes) AddGroup(l + summed, r + summed, sums);
+    for (int i = summed; i < n; ++i) {
+        const float x = l[i];
+        for (int m = 0; m < kShifts; ++m) sums[m][0] += x * r[i - m];
+        sums[kShifts][0] += x * x;
+        sums[kShifts + 1][0] += r[i] * r[i];
+        sums[kShifts + 2][0] += r[i] * r[i - 1];
+        sums[kShifts + 3][0] += r[i] * r[i - 2];
+    }
+    for (int k = 0; k < kShifts + 4; ++k) {
+        float sum = 0.0f;
+        for (int j = 0; j < kLanes; ++j) sum += sums[k][j];
+        out[k] = sum;
+        for (int j = 0; j < kLanes; ++j) sums[k][j] = 0.0f;
+    }
+}
+
+// The long window's running sums with the oldest hop's (slot) out and the
+// new hop's, each of its sums times w, in: window - slot + w hop, into slot
+// too (size doubles each; w 1 leaves hop as it is).
+KESTA_WIDE_CLONES void Slide(double* window, double* slot, const double* hop, double w, int size) {
+    for (int k = 0; k < size; ++k) {
+        const double x = hop[k] * w;
+        window[k] = window[k] - slot[k] + x;
+        slot[k] = x;
+    }
+}
+
+// The sums of count hops (each size doubles) in order, from 0.
+KESTA_WIDE_CLONES void SumOf(const double* const* hops, int count, double* out, int size) {
+    for (int k = 0; k < size; ++k) out[k] = 0.0;
+    for (int h = 0; h < count; ++h)
+        for (int k = 0; k < size; ++k) out[k] += hops[h][k];
 }
 
 // From base = the sum of x[j] x[j - d] over j in [0, n), the same sum over
-// j in [-m, n - m): the terms that enter before the hop in, those at its end
-// out (x holds history before index 0).
-double Shifted(double base, const float* x, int n, int m, int d) {
-    double sum = base;
-    for (int j = -m; j < 0; ++j) sum += static_cast<double>(x[j]) * x[j - d];
-    for (int j = n - m; j < n; ++j) sum -= static_cast<double>(x[j]) * x[j - d];
-    return sum;
+// j in [-m, n - m) into out[m] for m in [0, count): the terms that enter
+// before the hop in (from j = -m up), those at its end out (from j = n - m
+// up; x holds history before index 0). The sums are taken side by side, a
+// term of each in turn.
+// (The loops have fixed counts, so that they unroll into straight code.)
+template <int d, int count>
+void Shifted(double base, const float* x, int n, double* out) {
+    double enter[count], leave[count];  // the terms of j = -k and j = n - k
+#pragma GCC unroll 16
+    for (int k = 1; k < count; ++k) {
+        enter[k] = static_cast<double>(x[-k]) * x[-k - d];
+        leave[k] = static_cast<double>(x[n - k]) * x[n - k - d];
+    }
+#pragma GCC unroll 16
+    for (int m = 0; m < count; ++m) out[m] = base;
+#pragma GCC unroll 16
+    for (int t = 0; t < 2 * (count - 1); ++t) {
+        // Step t: the sum of m takes j = t - m while t < m, then j = n - 2m + t.
+#pragma GCC unroll 16
+        for (int m = 1; m < count; ++m) {
+            if (m <= t / 2) continue;
+            if (m <= t)
+                out[m] -= leave[2 * m - t];
+            else
+                out[m] += enter[m - t];
+        }
+    }
 }
 
 // Solves the first size equations of g x = b (g symmetric and positive
 // semi-definite) by elimination into x; false when they are singular.
-bool Solve(const double (&g)[3][3], const double (&b)[3], int size, double (&x)[3]) {
+// (size is fixed, so that the loops unroll into straight code.)
+template <int size>
+bool Solve(const double (&g)[3][3], const double (&b)[3], double (&x)[3]) {
     // A little ridge: the right channel, its slope and its curvature are
     // nearly dependent for a narrow-band signal, where any of the near
     // solutions fits alike; the ridge picks a small one.
@@ -76,36 +201,7 @@ void MonoDetector::Sums::clear() {
 }
 
 void MonoDetector::Sums::add(const Sums& s) {
-    for (int m = 0; m < kShifts; ++m) {
-        cross[m] += s.cross[m];
-        right[m] += s.right[m];
-    }
-    for (int m = 0; m < kShifts - 1; ++m) next[m] += s.next[m];
-    for (int m = 0; m < kShifts - 2; ++m) second[m] += s.second[m];
-    left += s.left;
-    frames += s.frames;
-}
-
-void MonoDetector::Sums::subtract(const Sums& s) {
-    for (int m = 0; m < kShifts; ++m) {
-        cross[m] -= s.cross[m];
-        right[m] -= s.right[m];
-    }
-    for (int m = 0; m < kShifts - 1; ++m) next[m] -= s.next[m];
-    for (int m = 0; m < kShifts - 2; ++m) second[m] -= s.second[m];
-    left -= s.left;
-    frames -= s.frames;
-}
-
-void MonoDetector::Sums::scale(double w) {
-    for (int m = 0; m < kShifts; ++m) {
-        cross[m] *= w;
-        right[m] *= w;
-    }
-    for (int m = 0; m < kShifts - 1; ++m) next[m] *= w;
-    for (int m = 0; m < kShifts - 2; ++m) second[m] *= w;
-    left *= w;
-    frames *= w;
+    for (int k = 0; k < kSize; ++k) v[k] += s.v[k];
 }
 
 void MonoDetector::prepare(unsigned rate, int hopFrames, bool sparse) {
@@ -124,6 +220,7 @@ void MonoDetector::prepare(unsigned rate, int hopFrames, bool sparse) {
     low_[1].assign(static_cast<size_t>(kRightHistory + hop_), 0.0f);
     ring_.assign(static_cast<size_t>(windowHops_), Sums{});
     loud_.assign(static_cast<size_t>(windowHops_), 0);
+    recent_.assign(static_cast<size_t>(shortHops_), nullptr);
     fresh_ = false;
     reset();
 }
@@ -134,6 +231,8 @@ void MonoDetector::reset() {
     if (fresh_) return;
     fresh_ = true;
     filled_ = 0;
+    summed_ = 0;
+    std::fill(&products_[0][0], &products_[0][0] + kProducts * kLanes, 0.0f);
     std::fill(state_, state_ + 4, 0.0f);
     for (std::vector<float>& s : low_) std::fill(s.begin(), s.end(), 0.0f);
     std::fill(ring_.begin(), ring_.end(), Sums{});
@@ -159,14 +258,26 @@ void MonoDetector::sumHop(Sums* out) {
     const int n = filled_;
     const float* l = low_[0].data() + kLeftHistory - kSpan;
     const float* r = low_[1].data() + kRightHistory;
-    for (int m = 0; m < kShifts; ++m) out->cross[m] = Dot(l, r - m, n);
-    out->left = Dot(l, l, n);
-    const double energy = Dot(r, r, n), next = Dot(r, r - 1, n), second = Dot(r, r - 2, n);
-    for (int m = 0; m < kShifts; ++m) out->right[m] = std::max(Shifted(energy, r, n, m, 0), 0.0);
-    for (int m = 0; m < kShifts - 1; ++m) out->next[m] = Shifted(next, r, n, m, 1);
-    for (int m = 0; m < kShifts - 2; ++m) out->second[m] = Shifted(second, r, n, m, 2);
-    out->frames = n;
+    float dot[kProducts];
+    FinishSums(l, r, n, summed_, products_, dot);
+    summed_ = 0;
+    for (int m = 0; m < kShifts; ++m) out->cross(m) = dot[m];
+    out->left() = dot[kShifts];
+    Shifted<0, kShifts>(dot[kShifts + 1], r, n, &out->right(0));
+    for (int m = 0; m < kShifts; ++m) out->right(m) = std::max(out->right(m), 0.0);
+    Shifted<1, kShifts - 1>(dot[kShifts + 2], r, n, &out->next(0));
+    Shifted<2, kShifts - 2>(dot[kShifts + 3], r, n, &out->second(0));
+    out->frames() = n;
     moveHistory(n);
+}
+
+// Low-passes n frames into the hop; when the hop is measured, sums their
+// products as they come.
+void MonoDetector::lowPass(const float* left, const float* right, int n, int stride) {
+    if (n > 0)
+        LowPassAndSum(left, right, n, stride, pole_, state_, low_[0].data() + kLeftHistory,
+                      low_[1].data() + kRightHistory, filled_, idle_ == 0 ? &summed_ : nullptr, products_);
+    filled_ += n;
 }
 
 // History for the next hop, after a hop of n frames (a hop shorter than the
@@ -186,15 +297,15 @@ void MonoDetector::moveHistory(int n) {
 //   x2 = right[m - 1] - 2 right[m] + right[m + 1].
 // What the fit leaves is the side: for left = mid + side and
 // right = mid - side it leaves four times the side's energy.
-MonoDetector::Measure MonoDetector::Judge(const Sums& s, long loud) {
+MonoDetector::Measure MonoDetector::Judge(const Sums& s, long loud, const Measure* limits) {
     Measure out;
     out.loudHops = loud;
-    if (loud == 0 || s.frames <= 0.0 || s.left <= 0.0) return out;
+    if (loud == 0 || s.frames() <= 0.0 || s.left() <= 0.0) return out;
     int m = kSpan;
     double bestRho = -2.0;
     for (int k = 1; k < kShifts - 1; ++k) {
-        const double product = s.left * s.right[k];
-        const double rho = product > 0.0 ? s.cross[k] / std::sqrt(product) : 0.0;
+        const double product = s.left() * s.right(k);
+        const double rho = product > 0.0 ? s.cross(k) / std::sqrt(product) : 0.0;
         if (rho > bestRho) {
             bestRho = rho;
             m = k;
@@ -202,8 +313,8 @@ MonoDetector::Measure MonoDetector::Judge(const Sums& s, long loud) {
     }
     out.lag = m - kSpan;
     // a, b, c: the right channel one sample early, on time, one late.
-    const double aa = s.right[m - 1], bb = s.right[m], cc = s.right[m + 1];
-    const double ab = s.next[m - 1], bc = s.next[m], ac = s.second[m - 1];
+    const double aa = s.right(m - 1), bb = s.right(m), cc = s.right(m + 1);
+    const double ab = s.next(m - 1), bc = s.next(m), ac = s.second(m - 1);
     double gram[3][3];
     gram[0][0] = bb;
     gram[1][1] = 0.25 * (aa + cc - 2.0 * ac);
@@ -211,12 +322,12 @@ MonoDetector::Measure MonoDetector::Judge(const Sums& s, long loud) {
     gram[0][1] = gram[1][0] = 0.5 * (ab - bc);
     gram[0][2] = gram[2][0] = ab - 2.0 * bb + bc;
     gram[1][2] = gram[2][1] = 0.5 * (aa - 2.0 * ab + 2.0 * bc - cc);
-    const double with[3] = {s.cross[m], 0.5 * (s.cross[m - 1] - s.cross[m + 1]),
-                            s.cross[m - 1] - 2.0 * s.cross[m] + s.cross[m + 1]};
+    const double with[3] = {s.cross(m), 0.5 * (s.cross(m - 1) - s.cross(m + 1)),
+                            s.cross(m - 1) - 2.0 * s.cross(m) + s.cross(m + 1)};
     // The best of three fits within the bounds: the gain alone; gain and
     // slope; gain, slope and curvature.
     auto rest = [&](const double(&q)[3]) {
-        double r = s.left;
+        double r = s.left();
         for (int i = 0; i < 3; ++i) {
             r -= 2.0 * q[i] * with[i];
             for (int j = 0; j < 3; ++j) r += q[i] * gram[i][j] * q[j];
@@ -229,16 +340,29 @@ MonoDetector::Measure MonoDetector::Judge(const Sums& s, long loud) {
     };
     double q[3] = {bb > 0.0 ? std::min(std::max(with[0] / bb, 1.0 / kMostGain), kMostGain) : 1.0, 0.0, 0.0};
     double best = rest(q);
-    for (int size = 2; size <= 3; ++size) {
+    // The limits of a caller that only asks whether both reach them: the
+    // fits below can only lower what the gain alone leaves, so when that is
+    // below either limit already, so are the measures, and they are not
+    // looked for further.
+    const double rough = std::max(best, 0.0);
+    if (limits && (std::min(0.25 * rough / s.left(), 1.0) < limits->sideToMid ||
+                   0.25 * rough / s.frames() < limits->sidePower)) {
+        out.sideToMid = std::min(0.25 * rough / s.left(), 1.0);
+        out.sidePower = 0.25 * rough / s.frames();
+        return out;
+    }
+    const auto fit = [&](auto solve) {
         double t[3] = {0.0, 0.0, 0.0};
-        if (Solve(gram, with, size, t) && within(t) && rest(t) < best) {
+        if (solve(t) && within(t) && rest(t) < best) {
             best = rest(t);
             for (int i = 0; i < 3; ++i) q[i] = t[i];
         }
-    }
+    };
+    fit([&](double(&t)[3]) { return Solve<2>(gram, with, t); });
+    fit([&](double(&t)[3]) { return Solve<3>(gram, with, t); });
     const double side = std::max(best, 0.0);
-    out.sideToMid = std::min(0.25 * side / s.left, 1.0);
-    out.sidePower = 0.25 * side / s.frames;
+    out.sideToMid = std::min(0.25 * side / s.left(), 1.0);
+    out.sidePower = 0.25 * side / s.frames();
     return out;
 }
 
@@ -261,7 +385,7 @@ bool MonoDetector::endHop() {
     Sums hop;
     hop.clear();
     sumHop(&hop);
-    const bool loud = n > 0 && hop.left >= kLoudPower * n;
+    const bool loud = n > 0 && hop.left() >= kLoudPower * n;
     if (!loud) hop.clear();
     if (sparse_) {
         // One hop in kSparseHops, judged alone: while it shows clear
@@ -294,16 +418,14 @@ bool MonoDetector::endHop() {
     peak_ = 0.0f;
     // A hop counts in proportion to its power: hiss, the same in every hop,
     // matters least where the music is loud.
-    if (loud) hop.scale(std::sqrt(hop.left / (kLoudPower * n)));
+    // (A quiet hop, all zeros, goes in times 1.)
+    const double w = loud ? std::sqrt(hop.left() / (kLoudPower * n)) : 1.0;
 
     // The long window: the oldest hop out, this one in; summed afresh once a
     // round so that rounding does not pile up.
-    Sums& slot = ring_[static_cast<size_t>(next_)];
-    window_.subtract(slot);
+    Slide(window_.v, ring_[static_cast<size_t>(next_)].v, hop.v, w, Sums::kSize);
     loudInWindow_ -= loud_[static_cast<size_t>(next_)];
-    slot = hop;
     loud_[static_cast<size_t>(next_)] = loud ? 1 : 0;
-    window_.add(hop);
     loudInWindow_ += loud ? 1 : 0;
     next_ = next_ + 1 == windowHops_ ? 0 : next_ + 1;
     if (next_ == 0) {
@@ -311,15 +433,19 @@ bool MonoDetector::endHop() {
         for (const Sums& s : ring_) window_.add(s);
     }
     // The short window: its few hops summed afresh.
-    short_.clear();
     loudInShort_ = 0;
     for (long k = 1; k <= shortHops_; ++k) {
-        const long at = (next_ - k + windowHops_) % windowHops_;
-        short_.add(ring_[static_cast<size_t>(at)]);
+        const long at = next_ - k < 0 ? next_ - k + windowHops_ : next_ - k;
+        recent_[k - 1] = ring_[static_cast<size_t>(at)].v;
         loudInShort_ += loud_[static_cast<size_t>(at)];
     }
+    SumOf(recent_.data(), static_cast<int>(shortHops_), short_.v, Sums::kSize);
 
-    const Measure recent = shortWindow();
+    // (Only whether the short window reaches the limits of stereo matters.)
+    Measure leave;
+    leave.sidePower = kLeaveSidePower;
+    leave.sideToMid = kLeaveSideToMid;
+    const Measure recent = Judge(short_, loudInShort_, &leave);
     const bool stereoNow =
         recent.loudHops > 0 && recent.sidePower >= kLeaveSidePower && recent.sideToMid >= kLeaveSideToMid;
     // The long window every hop while mono (it may take the stream back),
@@ -328,7 +454,11 @@ bool MonoDetector::endHop() {
     const bool judged = !stereoNow && (mono_ || ++sinceLong_ >= kLongEvery);
     if (judged) {
         sinceLong_ = 0;
-        whole = longWindow();
+        // (Too few loud hops: neither way can the window tell.)
+        if (loudInWindow_ >= minLoudHops_)
+            whole = longWindow();
+        else
+            whole.loudHops = loudInWindow_;
     }
     const bool stereoLong = judged && whole.loudHops >= minLoudHops_ && whole.sidePower >= kLeaveSidePower &&
                             whole.sideToMid >= kLeaveLongSideToMid;

@@ -131,23 +131,7 @@ class MonoDetector {
             filled_ += n;
             return;
         }
-        float* l = low_[0].data() + kLeftHistory + filled_;
-        float* r = low_[1].data() + kRightHistory + filled_;
-        const float a = 1.0f - pole_, b = pole_;
-        float l1 = state_[0], r1 = state_[1], l2 = state_[2], r2 = state_[3];
-        for (int i = 0; i < n; ++i) {
-            l1 = a * l1 + b * left[static_cast<size_t>(i) * static_cast<size_t>(stride)];
-            r1 = a * r1 + b * right[static_cast<size_t>(i) * static_cast<size_t>(stride)];
-            l2 = a * l2 + b * l1;
-            r2 = a * r2 + b * r1;
-            l[i] = l2;
-            r[i] = r2;
-        }
-        state_[0] = l1;
-        state_[1] = r1;
-        state_[2] = l2;
-        state_[3] = r2;
-        filled_ += n;
+        lowPass(left, right, n, stride);
         if (idle_ > 0) return;
         // Whether the channels are equal: looked at until they are known
         // not to be.
@@ -181,21 +165,45 @@ class MonoDetector {
 
     // Sums of one hop, or of a window's loud hops, over the frames i of the
     // hop (l is the left channel kSpan samples late, r[m] the right m
-    // samples late):
+    // samples late), side by side in v:
+    //   cross(m)  l[i] r[m][i]            (kShifts of them)
+    //   right(m)  r[m][i]^2               (kShifts)
+    //   next(m)   r[m][i] r[m + 1][i]     (kShifts - 1)
+    //   second(m) r[m][i] r[m + 2][i]     (kShifts - 2)
+    //   left()    l[i]^2
+    //   frames()
     struct Sums {
-        double cross[kShifts];       // l[i] r[m][i]
-        double right[kShifts];       // r[m][i]^2
-        double next[kShifts - 1];    // r[m][i] r[m + 1][i]
-        double second[kShifts - 2];  // r[m][i] r[m + 2][i]
-        double left;                 // l[i]^2
-        double frames;
+        static constexpr int kCross = 0;
+        static constexpr int kRight = kCross + kShifts;
+        static constexpr int kNext = kRight + kShifts;
+        static constexpr int kSecond = kNext + kShifts - 1;
+        static constexpr int kLeft = kSecond + kShifts - 2;
+        static constexpr int kFrames = kLeft + 1;
+        static constexpr int kSize = kFrames + 1;
+        double v[kSize];
+        double& cross(int m) { return v[kCross + m]; }
+        double& right(int m) { return v[kRight + m]; }
+        double& next(int m) { return v[kNext + m]; }
+        double& second(int m) { return v[kSecond + m]; }
+        double& left() { return v[kLeft]; }
+        double& frames() { return v[kFrames]; }
+        double cross(int m) const { return v[kCross + m]; }
+        double right(int m) const { return v[kRight + m]; }
+        double next(int m) const { return v[kNext + m]; }
+        double second(int m) const { return v[kSecond + m]; }
+        double left() const { return v[kLeft]; }
+        double frames() const { return v[kFrames]; }
         void clear();
         void add(const Sums& s);
-        void subtract(const Sums& s);
-        void scale(double w);
     };
+    // The products summed over a hop, each in kLanes running sums (see
+    // AddGroup in the source): l r[m] for each m, l l, r r, r r[1], r r[2].
+    static constexpr int kProducts = kShifts + 4;
 
-    static Measure Judge(const Sums& s, long loud);
+    // The measures of a window of loud hops; with limits, exact only where
+    // they reach both of limits' sideToMid and sidePower (else below).
+    static Measure Judge(const Sums& s, long loud, const Measure* limits = nullptr);
+    void lowPass(const float* left, const float* right, int n, int stride);
     void sumHop(Sums* out);
     void moveHistory(int n);
 
@@ -218,8 +226,9 @@ class MonoDetector {
     std::vector<float> low_[2];        // the history (kLeftHistory, kRightHistory), then the hop, low-passed
     std::vector<Sums> ring_;           // the last windowHops_ hops (zero when quiet)
     std::vector<unsigned char> loud_;  // whether each of them was loud
-    long next_ = 0;                    // the ring's oldest hop, overwritten next
-    long seen_ = 0;                    // hops since the reset or the last stereo, up to recoverHops_
+    std::vector<const double*> recent_;  // the short window's hops' sums, newest first
+    long next_ = 0;                      // the ring's oldest hop, overwritten next
+    long seen_ = 0;                      // hops since the reset or the last stereo, up to recoverHops_
     Sums window_{}, short_{};
     long loudInWindow_ = 0, loudInShort_ = 0;
     bool mono_ = false;
@@ -227,6 +236,11 @@ class MonoDetector {
     bool fresh_ = false;   // nothing measured since the last reset
     bool sparse_ = false;  // measuring one hop in kSparseHops
     int sparseHops_ = kSparseHops;
+
+    // The running sums of the current hop's products, and how many of its
+    // frames they hold (a multiple of kLanes until the hop ends).
+    float products_[kProducts][kLanes] = {};
+    int summed_ = 0;
 };
 
 }  // namespace kesta
