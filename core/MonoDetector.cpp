@@ -5,7 +5,16 @@
 #include <cstddef>
 #include <cstring>
 
+#include "MonoKernels.h"
+
 namespace kesta {
+
+using mono_kernels::FinishSums;
+using mono_kernels::LowPassAndSum;
+using mono_kernels::Shifted;
+using mono_kernels::Slide;
+using mono_kernels::Solve;
+using mono_kernels::SumOf;
 
 namespace {
 
@@ -14,181 +23,6 @@ constexpr double kPi = 3.14159265358979323846;
 const double kMostGain = std::pow(10.0, MonoDetector::kMaxGainDb / 20.0);
 // Outside mono the long window is judged every this many hops measured.
 constexpr int kLongEvery = 4;
-// The detector's delays (see the header).
-constexpr int kSpan = MonoDetector::kMaxLag + 1;
-constexpr int kShifts = 2 * kSpan + 1;
-
-// Each of a hop's sums of products (over its n frames) is taken in kLanes
-// running sums: lane j takes a[i] * b[i] for the frames i = j (mod kLanes)
-// of the whole groups of kLanes frames in order, lane 0 then the frames after
-// the last whole group, and the sum is 0 + lane 0 + lane 1 + ... in that
-// order. The groups are summed while the low-pass runs over the frames after
-// them (its recursion, one frame at a time, leaves the processor time for
-// them); a clone of those loops for AVX2 is chosen when the library is
-// loaded. Products and sums are rounded one by one (no contraction), so the
-// bits are the same whatever the vector width.
-// (Not under ThreadSanitizer: the clones' resolver runs while the program is
-// being loaded, before that runtime is ready, and would crash.)
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
-#define KESTA_WIDE_CLONES __attribute__((target_clones("default", "avx2")))
-#else
-#define KESTA_WIDE_CLONES
-#endif
-
-typedef float Group __attribute__((vector_size(kLanes * sizeof(float))));
-
-// The products of the group of frames at l and r (l is the left channel
-// kSpan samples late, r the right) into the running sums.
-inline __attribute__((always_inline)) void AddGroup(const float* l, const float* r, float (*sums)[kLanes]) {
-    const auto add = [sums](int k, const float* a, const float* b) {
-        Group x, y, s;
-        std::memcpy(&x, a, sizeof x);
-        std::memcpy(&y, b, sizeof y);
-        std::memcpy(&s, sums[k], sizeof s);
-        s += x * y;
-        std::memcpy(sums[k], &s, sizeof s);
-    };
-    for (int m = 0; m < kShifts; ++m) add(m, l, r - m);
-    add(kShifts, l, l);
-    add(kShifts + 1, r, r);
-    add(kShifts + 2, r, r - 1);
-    add(kShifts + 3, r, r - 2);
-}
-
-// The two-stage low-pass over n frames (sample i of each channel at
-// i * stride) into l and r (the hop's frames from frame from on), its state
-// carried in state: l1 = a l1 + b x, then l2 = a l2 + b l1 (a = 1 - b). With
-// summed, it passes over the frames a group at a time, and during each pass
-// the products of the next group not summed (from frame *summed) that ended
-// a group before it are summed.
-KESTA_WIDE_CLONES void LowPassAndSum(const float* left, const float* right, int n, int stride, float pole,
-                                     float* state, float* l, float* r, int from, int* summed,
-                                     float (*sums)[kLanes]) {
-    const float a = 1.0f - pole, b = pole;
-    float l1 = state[0], r1 = state[1], l2 = state[2], r2 = state[3];
-    const size_t step = static_cast<size_t>(stride);
-    for (int i = 0; i < n;) {
-        const int at = from + i;
-        const int end = std::min(n, (at | (kLanes - 1)) + 1 - from);
-        if (summed && *summed + 2 * kLanes <= at) {
-            AddGroup(l - kSpan + *summed, r + *summed, sums);
-            *summed += kLanes;
-        }
-        for (; i < end; ++i) {
-            l1 = a * l1 + b * left[static_cast<size_t>(i) * step];
-            r1 = a * r1 + b * right[static_cast<size_t>(i) * step];
-            l2 = a * l2 + b * l1;
-            r2 = a * r2 + b * r1;
-            l[from + i] = l2;
-            r[from + i] = r2;
-        }
-    }
-    state[0] = l1;
-    state[1] = r1;
-    state[2] = l2;
-    state[3] = r2;
-}
-
-// The products of the hop's n frames at l and r (see LowPassAndSum) from
-// frame summed on into the running sums, then each product's sum in out; the
-// running sums are left at 0.
-KESTA_WIDE_CLONES void FinishSums(const float* l, const float* r, int n, int summed, float (*sums)[kLanes],
-                                  float* out) {
-    for (; summed + kLanes <= n; summed += kLanes) AddGroup(l + summed, r + summed, sums);
-    for (int i = summed; i < n; ++i) {
-        const float x = l[i];
-        for (int m = 0; m < kShifts; ++m) sums[m][0] += x * r[i - m];
-        sums[kShifts][0] += x * x;
-        sums[kShifts + 1][0] += r[i] * r[i];
-        sums[kShifts + 2][0] += r[i] * r[i - 1];
-        sums[kShifts + 3][0] += r[i] * r[i - 2];
-    }
-    for (int k = 0; k < kShifts + 4; ++k) {
-        float sum = 0.0f;
-        for (int j = 0; j < kLanes; ++j) sum += sums[k][j];
-        out[k] = sum;
-        for (int j = 0; j < kLanes; ++j) sums[k][j] = 0.0f;
-    }
-}
-
-// The long window's running sums with the oldest hop's (slot) out and the
-// new hop's, each of its sums times w, in: window - slot + w hop, into slot
-// too (size doubles each; w 1 leaves hop as it is).
-KESTA_WIDE_CLONES void Slide(double* window, double* slot, const double* hop, double w, int size) {
-    for (int k = 0; k < size; ++k) {
-        const double x = hop[k] * w;
-        window[k] = window[k] - slot[k] + x;
-        slot[k] = x;
-    }
-}
-
-// The sums of count hops (each size doubles) in order, from 0.
-KESTA_WIDE_CLONES void SumOf(const double* const* hops, int count, double* out, int size) {
-    for (int k = 0; k < size; ++k) out[k] = 0.0;
-    for (int h = 0; h < count; ++h)
-        for (int k = 0; k < size; ++k) out[k] += hops[h][k];
-}
-
-// From base = the sum of x[j] x[j - d] over j in [0, n), the same sum over
-// j in [-m, n - m) into out[m] for m in [0, count): the terms that enter
-// before the hop in (from j = -m up), those at its end out (from j = n - m
-// up; x holds history before index 0). The sums are taken side by side, a
-// term of each in turn.
-// (The loops have fixed counts, so that they unroll into straight code.)
-template <int d, int count>
-void Shifted(double base, const float* x, int n, double* out) {
-    double enter[count], leave[count];  // the terms of j = -k and j = n - k
-#pragma GCC unroll 16
-    for (int k = 1; k < count; ++k) {
-        enter[k] = static_cast<double>(x[-k]) * x[-k - d];
-        leave[k] = static_cast<double>(x[n - k]) * x[n - k - d];
-    }
-#pragma GCC unroll 16
-    for (int m = 0; m < count; ++m) out[m] = base;
-#pragma GCC unroll 16
-    for (int t = 0; t < 2 * (count - 1); ++t) {
-        // Step t: the sum of m takes j = t - m while t < m, then j = n - 2m + t.
-#pragma GCC unroll 16
-        for (int m = 1; m < count; ++m) {
-            if (m <= t / 2) continue;
-            if (m <= t)
-                out[m] -= leave[2 * m - t];
-            else
-                out[m] += enter[m - t];
-        }
-    }
-}
-
-// Solves the first size equations of g x = b (g symmetric and positive
-// semi-definite) by elimination into x; false when they are singular.
-// (size is fixed, so that the loops unroll into straight code.)
-template <int size>
-bool Solve(const double (&g)[3][3], const double (&b)[3], double (&x)[3]) {
-    // A little ridge: the right channel, its slope and its curvature are
-    // nearly dependent for a narrow-band signal, where any of the near
-    // solutions fits alike; the ridge picks a small one.
-    double trace = 0.0;
-    for (int i = 0; i < size; ++i) trace += g[i][i];
-    double a[3][4];
-    for (int i = 0; i < size; ++i) {
-        for (int j = 0; j < size; ++j) a[i][j] = g[i][j] + (i == j ? 1e-7 * trace : 0.0);
-        a[i][3] = b[i];
-    }
-    for (int col = 0; col < size; ++col) {
-        if (!(a[col][col] > 0.0)) return false;
-        for (int row = col + 1; row < size; ++row) {
-            const double f = a[row][col] / a[col][col];
-            for (int j = col; j < 4; ++j) a[row][j] -= f * a[col][j];
-        }
-    }
-    for (int i = size - 1; i >= 0; --i) {
-        double v = a[i][3];
-        for (int j = i + 1; j < size; ++j) v -= a[i][j] * x[j];
-        x[i] = v / a[i][i];
-    }
-    return true;
-}
-
 long HopsIn(double seconds, unsigned rate, int hop) {
     const double hops = std::ceil(seconds * rate / hop);
     return hops < 1.0 ? 1 : static_cast<long>(hops);
