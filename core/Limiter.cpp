@@ -61,6 +61,86 @@ inline float Between(const float* const first[2], const float (*taps)[4]) {
     return std::max(std::max(lane[0], lane[1]), lane[2]);
 }
 
+// first + j for frame j of a block, twice (for its two samples): whole
+// numbers, so exactly the float sum first + j.
+struct FrameNumbers {
+    float twice[2 * 64];
+    constexpr FrameNumbers() : twice() {
+        for (int i = 0; i < 2 * 64; ++i) twice[i] = static_cast<float>(i / 2);
+    }
+};
+constexpr FrameNumbers kFrames;
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define KESTA_LIMITER_AVX2 1
+
+// With AVX2 where the processor has it, and the same float operations lane
+// by lane, so the same results (no fused multiply-add): the second half of
+// TruePeak below, and GainInto and RampInto.
+
+// For a block of N frames at x whose channels' largest samples are of
+// magnitude left and right, in the quarters marked in quarters (as
+// TruePeak finds them): the largest magnitude of the points between samples
+// beside them, as Between.
+template <int N>
+__attribute__((target("avx2"))) float BetweenAvx2(const float* x, unsigned quarters, float left, float right,
+                                                  const float (*taps)[4]) {
+    constexpr int q = N / 4;
+    const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+    const float* first[2];
+    for (int c = 0; c < 2; ++c) {
+        const int k = __builtin_ctz(quarters & (c ? 0xAAAAu : 0x5555u)) >> 2;
+        const float* y = x + 2 * k * q;
+        const __m256 want = _mm256_set1_ps(c ? right : left);
+        // The hits of the quarter's samples in a word, without a branch
+        // (and a bit past them that stands for none, which cannot be).
+        unsigned long long hits = 1ull << (2 * q + c);
+        for (int i = 0; i < 2 * q; i += 8) {
+            const __m256 hit =
+                _mm256_cmp_ps(_mm256_and_ps(_mm256_loadu_ps(y + i), magnitude), want, _CMP_EQ_OQ);
+            hits |= static_cast<unsigned long long>(static_cast<unsigned>(_mm256_movemask_ps(hit))) << i;
+        }
+        hits &= c ? 0xAAAAAAAAAAAAAAAAull : 0x5555555555555555ull;
+        first[c] = FirstTap(y + __builtin_ctzll(hits));
+    }
+    // Between, both channels in one register: left's phases in the low
+    // half, right's in the high.
+    __m256 sum = _mm256_setzero_ps();
+    for (int k = 0; k < 2 * Limiter::kLead; ++k) {
+        const __m256 tap = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(taps[k]));
+        const __m256 sample = _mm256_blend_ps(_mm256_broadcast_ss(first[0] + 2 * k),
+                                              _mm256_broadcast_ss(first[1] + 2 * k), 0xF0);
+        const __m256 term = _mm256_mul_ps(tap, sample);
+        // (From the first term: 0 + it is it, but for the sign of a zero.)
+        sum = k == 0 ? term : _mm256_add_ps(sum, term);
+    }
+    sum = _mm256_and_ps(sum, magnitude);
+    float lane[4];
+    _mm_storeu_ps(lane, _mm_max_ps(_mm256_castps256_ps128(sum), _mm256_extractf128_ps(sum, 1)));
+    return std::max(std::max(lane[0], lane[1]), lane[2]);
+}
+
+__attribute__((target("avx2"))) void GainIntoAvx2(const float* x, float* out, int n, float gain) {
+    const __m256 g = _mm256_set1_ps(gain);
+    int i = 0;
+    for (; i + 8 <= 2 * n; i += 8) _mm256_storeu_ps(out + i, _mm256_mul_ps(_mm256_loadu_ps(x + i), g));
+    for (; i < 2 * n; ++i) out[i] = x[i] * gain;
+}
+
+__attribute__((target("avx2"))) void RampIntoAvx2(const float* x, float* out, int n, float base, float slope,
+                                                  int first) {
+    const float* number = kFrames.twice + 2 * first;
+    const __m256 start = _mm256_set1_ps(base), step = _mm256_set1_ps(slope);
+    int i = 0;
+    for (; i + 8 <= 2 * n; i += 8) {
+        const __m256 g = _mm256_add_ps(start, _mm256_mul_ps(step, _mm256_loadu_ps(number + i)));
+        _mm256_storeu_ps(out + i, _mm256_mul_ps(_mm256_loadu_ps(x + i), g));
+    }
+    for (; i < 2 * n; ++i) out[i] = x[i] * (base + slope * number[i]);
+}
+
+#endif
+
 // The largest sample or point between samples of a block of N frames at x
 // (N 32 or 64, with kLead frames on each side; interleaved frames, which
 // hold no NaN: the processor's output is finite), or its largest sample
@@ -69,7 +149,7 @@ inline float Between(const float* const first[2], const float (*taps)[4]) {
 // magnitude is looked for in one quarter only; four frames at a time in two
 // registers (GCC keeps a portable loop scalar).
 template <int N>
-inline float TruePeak(const float* x, const Skip& skip, const float (*taps)[4]) {
+inline float TruePeak(const float* x, const Skip& skip, const float (*taps)[4], bool avx2) {
     constexpr int q = N / 4;
     const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
     // A quarter's in lanes: left, right, left, right.
@@ -96,6 +176,10 @@ inline float TruePeak(const float* x, const Skip& skip, const float (*taps)[4]) 
     unsigned quarters = 0xF000u;
     for (int k = 0; k < 3; ++k)
         quarters |= static_cast<unsigned>(_mm_movemask_ps(_mm_cmpeq_ps(quarter[k], both))) << (4 * k);
+#if defined(KESTA_LIMITER_AVX2)
+    if (avx2) return std::max(peak, kInterpolationError * BetweenAvx2<N>(x, quarters, left, right, taps));
+#endif
+    (void)avx2;
     const float* first[2];
     for (int c = 0; c < 2; ++c) {
         const int k = __builtin_ctz(quarters & (c ? 0xAAAAu : 0x5555u)) >> 2;
@@ -129,16 +213,6 @@ inline void GainInto(const float* x, float* out, int n, float gain) {
     for (; i < 2 * n; ++i) out[i] = x[i] * gain;
 }
 
-// first + j for frame j of a block, twice (for its two samples): whole
-// numbers, so exactly the float sum first + j.
-struct FrameNumbers {
-    float twice[2 * 64];
-    constexpr FrameNumbers() : twice() {
-        for (int i = 0; i < 2 * 64; ++i) twice[i] = static_cast<float>(i / 2);
-    }
-};
-constexpr FrameNumbers kFrames;
-
 // out, n frames of interleaved stereo within a block from its frame first
 // on, is x times a gain that moves in a straight line: frame j's is base +
 // slope (first + j), on both channels. Two frames at a time.
@@ -152,93 +226,6 @@ inline void RampInto(const float* x, float* out, int n, float base, float slope,
     }
     for (; i < 2 * n; ++i) out[i] = x[i] * (base + slope * number[i]);
 }
-
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#define KESTA_LIMITER_AVX2 1
-
-// The same with AVX2 where the processor has it (the same float operations
-// lane by lane, so the same results; no fused multiply-add).
-
-template <int N>
-__attribute__((target("avx2"))) float TruePeakAvx2(const float* x, const Skip& skip, const float (*taps)[4]) {
-    constexpr int q = N / 4;
-    const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
-    // The peaks of the quarters (lanes left, right, left, right) and of the
-    // block, as TruePeak makes them: its two registers' running maxima are
-    // this one's halves, taken in the same order.
-    __m128 quarter[4];
-    __m128 all = _mm_setzero_ps();
-    for (int k = 0; k < 4; ++k) {
-        const float* y = x + 2 * k * q;
-        __m256 ab = _mm256_setzero_ps();
-        for (int i = 0; i < 2 * q; i += 8)
-            ab = _mm256_max_ps(ab, _mm256_and_ps(_mm256_loadu_ps(y + i), magnitude));
-        quarter[k] = _mm_max_ps(_mm256_castps256_ps128(ab), _mm256_extractf128_ps(ab, 1));
-        all = _mm_max_ps(all, quarter[k]);
-    }
-    // Lanes: the block's left and right, twice.
-    const __m128 both = _mm_max_ps(_mm_shuffle_ps(all, all, _MM_SHUFFLE(1, 0, 3, 2)), all);
-    const float left = _mm_cvtss_f32(both), right = _mm_cvtss_f32(_mm_shuffle_ps(both, both, 1));
-    const float peak = std::max(left, right);
-    if (skip(peak)) return peak;
-    // The quarters that hold a channel's largest sample: bit 4 k + lane
-    // (the last quarter counts for both, as in TruePeak).
-    unsigned quarters = 0xF000u;
-    for (int k = 0; k < 3; ++k)
-        quarters |= static_cast<unsigned>(_mm_movemask_ps(_mm_cmpeq_ps(quarter[k], both))) << (4 * k);
-    const float* first[2];
-    for (int c = 0; c < 2; ++c) {
-        const int k = __builtin_ctz(quarters & (c ? 0xAAAAu : 0x5555u)) >> 2;
-        const float* y = x + 2 * k * q;
-        const __m256 want = _mm256_set1_ps(c ? right : left);
-        // The hits of the quarter's samples in a word, without a branch
-        // (and a bit past them that stands for none, which cannot be).
-        unsigned long long hits = 1ull << (2 * q + c);
-        for (int i = 0; i < 2 * q; i += 8) {
-            const __m256 hit =
-                _mm256_cmp_ps(_mm256_and_ps(_mm256_loadu_ps(y + i), magnitude), want, _CMP_EQ_OQ);
-            hits |= static_cast<unsigned long long>(static_cast<unsigned>(_mm256_movemask_ps(hit))) << i;
-        }
-        hits &= c ? 0xAAAAAAAAAAAAAAAAull : 0x5555555555555555ull;
-        first[c] = FirstTap(y + __builtin_ctzll(hits));
-    }
-    // Between, both channels in one register: left's phases in the low
-    // half, right's in the high.
-    __m256 sum = _mm256_setzero_ps();
-    for (int k = 0; k < 2 * Limiter::kLead; ++k) {
-        const __m256 tap = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(taps[k]));
-        const __m256 sample = _mm256_blend_ps(_mm256_broadcast_ss(first[0] + 2 * k),
-                                              _mm256_broadcast_ss(first[1] + 2 * k), 0xF0);
-        const __m256 term = _mm256_mul_ps(tap, sample);
-        // (From the first term: 0 + it is it, but for the sign of a zero.)
-        sum = k == 0 ? term : _mm256_add_ps(sum, term);
-    }
-    sum = _mm256_and_ps(sum, magnitude);
-    float lane[4];
-    _mm_storeu_ps(lane, _mm_max_ps(_mm256_castps256_ps128(sum), _mm256_extractf128_ps(sum, 1)));
-    return std::max(peak, kInterpolationError * std::max(std::max(lane[0], lane[1]), lane[2]));
-}
-
-__attribute__((target("avx2"))) void GainIntoAvx2(const float* x, float* out, int n, float gain) {
-    const __m256 g = _mm256_set1_ps(gain);
-    int i = 0;
-    for (; i + 8 <= 2 * n; i += 8) _mm256_storeu_ps(out + i, _mm256_mul_ps(_mm256_loadu_ps(x + i), g));
-    for (; i < 2 * n; ++i) out[i] = x[i] * gain;
-}
-
-__attribute__((target("avx2"))) void RampIntoAvx2(const float* x, float* out, int n, float base, float slope,
-                                                  int first) {
-    const float* number = kFrames.twice + 2 * first;
-    const __m256 start = _mm256_set1_ps(base), step = _mm256_set1_ps(slope);
-    int i = 0;
-    for (; i + 8 <= 2 * n; i += 8) {
-        const __m256 g = _mm256_add_ps(start, _mm256_mul_ps(step, _mm256_loadu_ps(number + i)));
-        _mm256_storeu_ps(out + i, _mm256_mul_ps(_mm256_loadu_ps(x + i), g));
-    }
-    for (; i < 2 * n; ++i) out[i] = x[i] * (base + slope * number[i]);
-}
-
-#endif
 
 #else
 
@@ -307,7 +294,7 @@ inline float Between(const float* const first[2], const float (*taps)[4]) {
 // The largest sample or point between samples of a block of N frames at x
 // (and kLead frames on each side), or its largest sample where skip says.
 template <int N>
-inline float TruePeak(const float* x, const Skip& skip, const float (*taps)[4]) {
+inline float TruePeak(const float* x, const Skip& skip, const float (*taps)[4], bool) {
     BlockPeaks peaks;
     PeaksOf<N>(x, &peaks);
     const float peak = std::max(peaks.all[0], peaks.all[1]);
@@ -352,6 +339,7 @@ inline void RampInto(bool avx2, const float* x, float* out, int n, float base, f
 
 bool HasAvx2() {
 #if defined(KESTA_LIMITER_AVX2)
+    __builtin_cpu_init();  // (for a prepare before main)
     return __builtin_cpu_supports("avx2");
 #else
     return false;
@@ -505,10 +493,7 @@ float Limiter::truePeak(long long from) const {
     // look-ahead).
     const Skip skip{target_ * kNoOvershoot, holdLeft_ > steps_, envelopeLast_};
     // (The two sizes a block has, spelt out so that the loops unroll.)
-#if defined(KESTA_LIMITER_AVX2)
-    if (avx2_) return block_ == 64 ? TruePeakAvx2<64>(x, skip, taps_) : TruePeakAvx2<32>(x, skip, taps_);
-#endif
-    return block_ == 64 ? TruePeak<64>(x, skip, taps_) : TruePeak<32>(x, skip, taps_);
+    return block_ == 64 ? TruePeak<64>(x, skip, taps_, avx2_) : TruePeak<32>(x, skip, taps_, avx2_);
 }
 
 void Limiter::play(float* left, float* right, int stride, int n) {
