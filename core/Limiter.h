@@ -112,7 +112,7 @@ class Limiter {
     long long counted_ = 0;  // frames whose peaks are in the blocks' needs: kLead behind written_
     // y(t + p / 4) = sum of taps_[k][p - 1] x(t - kLead + 1 + k), p = 1 to 3
     // (lane 3 is 0).
-    float taps_[2 * kLead][4] = {};
+    alignas(16) float taps_[2 * kLead][4] = {};
     int capacity_ = 0;             // frames
     int at_ = 0;                   // frames of the current block pushed so far
     float peak_ = 0.0f;            // of the current block so far
@@ -134,6 +134,7 @@ class Limiter {
         return ramps_[static_cast<std::size_t>((frame + delay()) >> blockBits_) & (ramps_.size() - 1)];
     }
     bool resting_ = true;  // every need, envelope value and gain is 1
+    bool avx2_ = false;    // the hot loops may use AVX2 (the processor has it)
     long long reduced_ = 0;
 };
 
