@@ -9,8 +9,8 @@
 // the processor's time over the engine's ("ratio"), which holds on a busy
 // machine where the separate figures drift. LimiterCost does the same for
 // the processor with its limiter on and off: "ratio" - 1 is the limiter's
-// share over the processor without it (each call's input read beforehand,
-// so that neither side pays for fetching it).
+// share over the processor without it. (Each call's input is read
+// beforehand, so that neither side pays for fetching it.)
 
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
@@ -53,12 +53,12 @@ std::vector<float> MusicLike(int frames, int channels) {
 // Two processors with settings a and b on the same material (channels,
 // scaled by gain, the side of stereo by side), timed call by call in
 // 1024-frame calls; reported as "<first>" and "<second>", with "ratio" first's
-// time over second's. With warm, each call's input is read before either
-// runs: otherwise the first brings it into the cache for both, which on
-// material larger than the cache (a recording) it pays alone.
+// time over second's. Each call's input is read before either runs:
+// otherwise the first brings it into the cache for both, which on material
+// larger than the cache (a recording) it pays alone.
 void RunPaired(benchmark::State& state, const kesta::Settings& a, const kesta::Settings& b, int channels,
                const char* first, const char* second, float gain = 1.0f, float side = 1.0f,
-               std::vector<float> in = {}, bool warm = false) {
+               std::vector<float> in = {}) {
     kesta::Processor one, two;
     one.setSettings(a);
     two.setSettings(b);
@@ -76,11 +76,9 @@ void RunPaired(benchmark::State& state, const kesta::Settings& a, const kesta::S
     size_t at = 0;
     const size_t call = static_cast<size_t>(channels) * kBlock;
     for (auto _ : state) {
-        if (warm) {
-            float sum = 0.0f;
-            for (size_t i = 0; i < call; i += 16) sum += in[at + i];  // a sample per cache line
-            benchmark::DoNotOptimize(sum);
-        }
+        float sum = 0.0f;
+        for (size_t i = 0; i < call; i += 16) sum += in[at + i];  // a sample per cache line
+        benchmark::DoNotOptimize(sum);
         times.run([&] { one.process(in.data() + at, out.data(), kBlock); },
                   [&] { two.process(in.data() + at, outTwo.data(), kBlock); }, kBlock);
         at = (at + call) % in.size();
@@ -176,7 +174,7 @@ void BM_LimiterCost(benchmark::State& state) {
     kesta::Settings on, off;
     off.limiter = false;
     RunPaired(state, on, off, 2, "limiter_on", "limiter_off",
-              std::pow(10.0f, static_cast<float>(state.range(0)) / 20.0f), 1.0f, {}, true);
+              std::pow(10.0f, static_cast<float>(state.range(0)) / 20.0f));
 }
 BENCHMARK(BM_LimiterCost)->Arg(-12)->Arg(-6)->Arg(0)->Arg(12);
 
@@ -207,7 +205,7 @@ void BM_LimiterCostMusic(benchmark::State& state) {
     kesta::Settings on, off;
     off.limiter = false;
     RunPaired(state, on, off, 2, "limiter_on", "limiter_off",
-              std::pow(10.0f, static_cast<float>(state.range(0)) / 20.0f), 1.0f, music, true);
+              std::pow(10.0f, static_cast<float>(state.range(0)) / 20.0f), 1.0f, music);
 }
 BENCHMARK(BM_LimiterCostMusic)->Arg(0)->Arg(12);
 
