@@ -42,7 +42,7 @@ const PreferencesWidget kColumns[] = {
 const PreferencesWidget kWidgets[] = {
     WidgetBox({{kColumns}, true, false}),
     WidgetCheck("Enable Subtone", WidgetBool(kSection, KeyOf(Parameter::kSubtone), settingsChanged)),
-    WidgetCheck("Treat stereo with equal channels as mono",
+    WidgetCheck("Treat stereo that carries a mono recording as mono",
                 WidgetBool(kSection, KeyOf(Parameter::kAutoMono), settingsChanged)),
     WidgetCheck("Limiter (no sample above -1 dBFS)",
                 WidgetBool(kSection, KeyOf(Parameter::kLimiter), settingsChanged)),

@@ -223,7 +223,7 @@ TEST(AudaciousPlugin, preferenceChangesReachTheRunningStream) {
          [](Processor& c) { c.setMonoTo3D(false); }},
         {2, PreferencesWidget::CheckButton, "Enable Subtone", nullptr, 0, 1,
          [](Processor& c) { c.setSubtone(false); }},
-        {2, PreferencesWidget::CheckButton, "Treat stereo with equal channels as mono", nullptr, 0, 1,
+        {2, PreferencesWidget::CheckButton, "Treat stereo that carries a mono recording as mono", nullptr, 0, 1,
          [](Processor& c) { c.setAutoMono(false); }},
         {2, PreferencesWidget::CheckButton, "Match loudness", nullptr, 0, 1,
          [](Processor& c) { c.setMatch(false); }},
@@ -237,7 +237,7 @@ TEST(AudaciousPlugin, preferenceChangesReachTheRunningStream) {
         // Long enough before the change for automatic mono to have taken over.
         const int before = 6 * 4096;
         std::vector<float> input = testSignal(c.channels, before + 4096);
-        if (c.type == PreferencesWidget::CheckButton && std::strstr(c.label, "equal"))
+        if (c.type == PreferencesWidget::CheckButton && std::strstr(c.label, "mono recording"))
             for (size_t i = 0; i + 1 < input.size(); i += 2) input[i + 1] = input[i];
         play(p, input, c.channels, std::vector<int>(6, 4096));
         setThroughWidget(w, c.value);
