@@ -17,12 +17,8 @@
 set -u
 kesta=$1 in1=$2 in2=$3 out=$4
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export HOME=$work/home XDG_RUNTIME_DIR=$work/run
-unset XDG_CONFIG_HOME PIPEWIRE_REMOTE PIPEWIRE_RUNTIME_DIR LV2_PATH
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR" "$work/bin"
-chmod 700 "$XDG_RUNTIME_DIR"
+source "$(dirname "$0")/pipewire_private.sh"
+mkdir -p "$work/bin"
 # A drop-in of the user's own, which kesta desktop leaves as it is: cycles
 # of 4096 frames, which a machine busy with builds keeps up with.
 user_conf() {
@@ -57,15 +53,6 @@ start_session() {
     echo $! >"$work/wp.pid"
 }
 
-wait_node() {
-    for _ in $(seq "$(($2 * 5))"); do
-        pw-cli ls Node 2>/dev/null | grep -q "node.name = \"$1\"" && return 0
-        sleep 0.2
-    done
-    echo "no node $1" >&2
-    return 1
-}
-
 default_sink() {
     pw-metadata -n default 0 default.audio.sink 2>/dev/null | grep -o '"name":"[^"]*"' | cut -d'"' -f4
 }
@@ -83,9 +70,7 @@ wait_default() {
 session() {
     start_session
     wait_node Dummy-Driver 45 || return 1
-    pw-cli create-node adapter "{ factory.name=support.null-audio-sink node.name=nullsink
-        media.class=Audio/Sink object.linger=1 audio.position=[FL FR] audio.rate=48000 }" >/dev/null
-    wait_node nullsink 10 || return 1
+    null_sink || return 1
     # The user's speakers, chosen in the sound settings.
     for _ in $(seq 150); do pw-metadata -n default 0 2>/dev/null | grep -q Found && break; sleep 0.2; done
     pw-metadata -n default 0 default.configured.audio.sink '{ "name": "nullsink" }' Spa:String:JSON >/dev/null
@@ -94,17 +79,14 @@ session() {
     "$kesta" desktop on --default --spread -6 >>"$out/said.txt" 2>&1 || return 1
     # The null sink is made by a client, not by the configuration: it comes
     # back with every restart of the server.
-    pw-cli create-node adapter "{ factory.name=support.null-audio-sink node.name=nullsink
-        media.class=Audio/Sink object.linger=1 audio.position=[FL FR] audio.rate=48000 }" >/dev/null
-    wait_node nullsink 10 || return 1
+    null_sink || return 1
     wait_default effect_input.kesta "$out/default-on.txt" || return 1
     sleep 1
     "$kesta" desktop status >"$out/status-on.txt" 2>&1
     # Once more, with the filter running as it is: no restart.
     "$kesta" desktop on --default >>"$out/said.txt" 2>&1 || return 1
 
-    pw-record --target nullsink --format f32 --rate 48000 --channels 2 \
-        -P "{ stream.capture.sink=true }" "$out/rec1.wav" &
+    record_sink "$out/rec1.wav"
     local rec=$!
     sleep 0.5
     timeout 30 pw-play "$in1" || return 1
@@ -112,8 +94,7 @@ session() {
     kill -INT $rec
     wait $rec
 
-    pw-record --target nullsink --format f32 --rate 48000 --channels 2 \
-        -P "{ stream.capture.sink=true }" "$out/rec2.wav" &
+    record_sink "$out/rec2.wav"
     rec=$!
     sleep 0.5
     local start
@@ -150,9 +131,7 @@ session() {
     fi
 
     "$kesta" desktop off >>"$out/said.txt" 2>&1 || return 1
-    pw-cli create-node adapter "{ factory.name=support.null-audio-sink node.name=nullsink
-        media.class=Audio/Sink object.linger=1 audio.position=[FL FR] audio.rate=48000 }" >/dev/null
-    wait_node nullsink 10 || return 1
+    null_sink || return 1
     wait_default nullsink "$out/default-off.txt" || return 1
     "$kesta" desktop status >"$out/status-off.txt" 2>&1
     return 0
@@ -172,8 +151,8 @@ finish() {
     wait
 }
 
-export -f session start_session wait_node default_sink wait_default diagnose finish
-export work out kesta in1 in2
+export -f session start_session default_sink wait_default diagnose finish
+export out kesta in1 in2
 # A server that ends, or does not answer, before its first node gets one
 # more try, from a clean runtime folder and home.
 for attempt in 1 2; do

@@ -10,38 +10,21 @@
 set -u
 conf=$1 bundle=$2 in=$3 out=$4
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export HOME=$work/home XDG_RUNTIME_DIR=$work/run
-unset XDG_CONFIG_HOME PIPEWIRE_REMOTE PIPEWIRE_RUNTIME_DIR LV2_PATH
-mkdir -p "$HOME/.config/pipewire/pipewire.conf.d" "$HOME/.lv2" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
+source "$(dirname "$0")/pipewire_private.sh"
+mkdir -p "$HOME/.config/pipewire/pipewire.conf.d" "$HOME/.lv2"
 cp "$conf" "$HOME/.config/pipewire/pipewire.conf.d/kesta.conf"
 cp -r "$bundle" "$HOME/.lv2/"
 
 session() {
-    # Waits up to $2 seconds for a node named $1.
-    wait_node() {
-        for _ in $(seq "$(($2 * 5))"); do
-            pw-cli ls Node 2>/dev/null | grep -q "node.name = \"$1\"" && return 0
-            sleep 0.2
-        done
-        echo "no node $1" >&2
-        return 1
-    }
     pipewire >"$work/pipewire.log" 2>&1 &
     local pw=$!
     wireplumber >"$work/wireplumber.log" 2>&1 &
     local wp=$!
     local rec="" status=1
-    if wait_node effect_input.kesta 45 &&
-        pw-cli create-node adapter "{ factory.name=support.null-audio-sink node.name=nullsink
-            media.class=Audio/Sink object.linger=1 audio.position=[FL FR] audio.rate=48000 }" >/dev/null &&
-        wait_node nullsink 10; then
+    if wait_node effect_input.kesta 45 && null_sink; then
         # The filter's output goes to the default sink, the only one there is.
         sleep 1
-        pw-record --target nullsink --format f32 --rate 48000 --channels 2 \
-            -P "{ stream.capture.sink=true }" "$out" &
+        record_sink "$out"
         rec=$!
         sleep 0.5
         timeout 30 pw-play --target effect_input.kesta "$in" && status=0
@@ -55,7 +38,7 @@ session() {
     return $status
 }
 export -f session
-export work out in
+export out in
 # A server that ends, or does not answer, before its first node (seen now
 # and then on a busy machine, with nothing in its log) gets one more try,
 # from a clean runtime folder; what is recorded is compared all the same.
