@@ -18,23 +18,9 @@
 //   frame: a change is queued with that frame until the engines reach it.
 //
 // The output is one of seven paths (PathBank.h), or a crossfade between
-// some of them. (The mono signal of a stereo stream is the mean of its
-// channels, lined up at the delay between them that the mono detector
-// found.) A path that is wanted again is pre-rolled over the last
-// kPrerollSeconds of input.
-//
-// Settings are written by any thread into a store (ParameterStore.h) and
-// read once per host block. A change of path (mode, an enable, Subtone,
-// automatic mono) fades the old path out and the new one in over
-// fadeFrames frames; spread glides inside the widener over the same length.
-//
-// After kRestSeconds of input that is exactly zero, a path whose output has
-// fallen below the 24-bit floor rests, judged over cells of the stream
-// (QuietWatch.h), so that a path rests at the same frame however a host
-// cuts the stream.
-//
-// A sample that is not a number or infinite is replaced by zero, alone: the
-// stream goes on. The limiter comes last, on the mixed output.
+// some of them; for the mono paths of a stereo stream, the mean of its
+// channels lined up at the delay the mono detector found. A sample that is
+// not finite is replaced by zero, alone: the stream goes on.
 //
 // The parts, each a small processor of its own, in the order a block meets
 // them: ParameterStore and SettingsTimeline (the settings, and when they
@@ -45,10 +31,7 @@
 #include "Processor.h"
 
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
-#include <cstring>
-#include <vector>
 
 #include "DenormalGuard.h"
 #include "InputStage.h"
