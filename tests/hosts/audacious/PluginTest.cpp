@@ -223,8 +223,8 @@ TEST(AudaciousPlugin, preferenceChangesReachTheRunningStream) {
          [](Processor& c) { c.setMonoTo3D(false); }},
         {2, PreferencesWidget::CheckButton, "Enable Subtone", nullptr, 0, 1,
          [](Processor& c) { c.setSubtone(false); }},
-        {2, PreferencesWidget::CheckButton, "Treat stereo that carries a mono recording as mono", nullptr, 0, 1,
-         [](Processor& c) { c.setAutoMono(false); }},
+        {2, PreferencesWidget::CheckButton, "Treat stereo that carries a mono recording as mono", nullptr, 0,
+         1, [](Processor& c) { c.setAutoMono(false); }},
         {2, PreferencesWidget::CheckButton, "Match loudness", nullptr, 0, 1,
          [](Processor& c) { c.setMatch(false); }},
     };
