@@ -48,7 +48,9 @@ mkdir -p dist
 rm -f dist/*.deb dist/*.changes dist/*.buildinfo
 mv "$work"/*.deb "$work"/*.changes "$work"/*.buildinfo dist/
 changes=$(ls dist/*.changes)
-stage "Checking them with lintian" "$work/lintian.log" lintian --fail-on error "$changes"
+# (lintian's caches go into build-deb/, not /tmp, where it would leave them.)
+mkdir -p "$work/tmp"
+stage "Checking them with lintian" "$work/lintian.log" env TMPDIR="$PWD/$work/tmp" lintian --fail-on error "$changes"
 # Warnings and notes are shown, but only errors fail.
 grep -E '^[WI]: ' "$work/lintian.log" || true
 ls dist/*.deb

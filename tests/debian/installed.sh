@@ -98,8 +98,11 @@ tab=$(bash -c '. /usr/share/bash-completion/bash_completion && _completion_loade
 # The hosts, each with nothing but the system's own folders to find the
 # plug-ins in.
 unset LADSPA_PATH LV2_PATH
-export HOME=$work/home
-mkdir -p "$HOME"
+# A home and runtime folder of their own, so that what the hosts' sound
+# libraries leave (libpulse's runtime folder) goes with the work folder.
+export HOME=$work/home TMPDIR=$work/tmp XDG_RUNTIME_DIR=$work/run
+mkdir -p "$HOME" "$TMPDIR" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
 cd "$work"
 # Three seconds of two different channels (a sweep, pink noise) and of mono.
 sox -n -r 48000 -e floating-point -b 32 -c 2 stereo.wav synth 3 sine 200-2000 pinknoise vol 0.3
