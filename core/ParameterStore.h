@@ -48,11 +48,9 @@ class ParameterStore {
         });
     }
     void set(const Settings& s) {
-        write([&] {
-            for (int p = 0; p < kParameterCount; ++p)
-                values_[p].store(Normalized(static_cast<Parameter>(p), s.get(static_cast<Parameter>(p))),
-                                 std::memory_order_relaxed);
-        });
+        float values[kParameterCount];
+        for (int p = 0; p < kParameterCount; ++p) values[p] = s.get(static_cast<Parameter>(p));
+        set(values);
     }
 
     // For the audio thread: when something was written since the version

@@ -627,31 +627,25 @@ std::string OutputFile::setTags(const Tags& tags) {
     return said;
 }
 
-bool OutputFile::write(const short* src, long frames) {
-    if (sf_writef_short(file_, src, frames) != frames) {
+bool OutputFile::wrote(sf_count_t written, long frames) {
+    if (written != frames) {
         error_ = sf_strerror(file_);
         return false;
     }
     frames_ += frames;
     return true;
+}
+
+bool OutputFile::write(const short* src, long frames) {
+    return wrote(sf_writef_short(file_, src, frames), frames);
 }
 
 bool OutputFile::write(const int* src, long frames) {
-    if (sf_writef_int(file_, src, frames) != frames) {
-        error_ = sf_strerror(file_);
-        return false;
-    }
-    frames_ += frames;
-    return true;
+    return wrote(sf_writef_int(file_, src, frames), frames);
 }
 
 bool OutputFile::write(const float* src, long frames) {
-    if (sf_writef_float(file_, src, frames) != frames) {
-        error_ = sf_strerror(file_);
-        return false;
-    }
-    frames_ += frames;
-    return true;
+    return wrote(sf_writef_float(file_, src, frames), frames);
 }
 
 // Whether the temporary file opens as the audio that was written to it.

@@ -129,6 +129,9 @@ class OutputFile {
     static std::string typeFor(const std::string& path, const std::string& type);
 
   private:
+    // After a write of frames frames of which written went in: counts them, or
+    // keeps the library's error and answers false.
+    bool wrote(sf_count_t written, long frames);
     bool readsBack();
     bool putInPlace();
 
